@@ -1,0 +1,89 @@
+// Access to the real fingerprint captures shared by the tests and benchmarks.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fp_test {
+
+struct GreyImage {
+    uint32_t rows = 0;
+    uint32_t cols = 0;
+    std::vector<uint8_t> pixels;
+};
+
+// The data directory: $FP_DATA_DIR when set, otherwise the build's default.
+inline std::filesystem::path data_dir() {
+    if (const char* env = std::getenv("FP_DATA_DIR"); env && *env) return env;
+#ifdef FP_DATA_DIR
+    return FP_DATA_DIR;
+#else
+    return "../shared/data";
+#endif
+}
+
+inline std::filesystem::path captures_dir() { return data_dir() / "ssb-dev"; }
+
+inline bool have_captures() { return std::filesystem::exists(captures_dir() / "manifest.tsv"); }
+
+// Reads a binary (P5) 8-bit PGM; returns an empty image on any error.
+inline GreyImage read_pgm(const std::filesystem::path& path) {
+    GreyImage img;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return img;
+    std::string magic;
+    in >> magic;
+    if (magic != "P5") return img;
+    auto next_number = [&in]() -> long {
+        in >> std::ws;
+        while (in.peek() == '#') {
+            std::string comment;
+            std::getline(in, comment);
+            in >> std::ws;
+        }
+        long v = -1;
+        in >> v;
+        return v;
+    };
+    long cols = next_number(), rows = next_number(), maxval = next_number();
+    if (cols <= 0 || rows <= 0 || maxval != 255) return img;
+    in.get();  // the single whitespace byte after the header
+    std::vector<uint8_t> px(static_cast<size_t>(rows) * static_cast<size_t>(cols));
+    in.read(reinterpret_cast<char*>(px.data()), static_cast<std::streamsize>(px.size()));
+    if (in.gcount() != static_cast<std::streamsize>(px.size())) return img;
+    img.rows = static_cast<uint32_t>(rows);
+    img.cols = static_cast<uint32_t>(cols);
+    img.pixels = std::move(px);
+    return img;
+}
+
+// Every 176 x 96 capture listed in the manifest (enrolment and probe images).
+inline std::vector<std::filesystem::path> capture_paths() {
+    std::vector<std::filesystem::path> out;
+    std::ifstream manifest(captures_dir() / "manifest.tsv");
+    std::string line;
+    std::getline(manifest, line);  // header
+    while (std::getline(manifest, line)) {
+        std::istringstream fields(line);
+        std::string db, finger, file;
+        if (std::getline(fields, db, '\t') && std::getline(fields, finger, '\t') &&
+            std::getline(fields, file, '\t'))
+            out.push_back(captures_dir() / file);
+    }
+    return out;
+}
+
+}  // namespace fp_test
+
+// Skips the current test when the shared captures are not available.
+#define FP_REQUIRE_CAPTURES()                                                        \
+    do {                                                                             \
+        if (!fp_test::have_captures())                                               \
+            GTEST_SKIP() << "real captures not found under " << fp_test::captures_dir() \
+                         << " (set FP_DATA_DIR)";                                    \
+    } while (0)
