@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 #include "math/fp_types.h"
 #include "math/zr_trig.h"
@@ -68,7 +69,12 @@ struct bilinear_sampler {
         const T* p = src + static_cast<size_t>(y >> 14) * cols + (x >> 14);
         const int64_t top = p[0] * (kOne - fx) + p[1] * fx;
         const int64_t bottom = p[cols] * (kOne - fx) + p[cols + 1] * fx;
-        return static_cast<T>((top * (kOne - fy) + bottom * fy) / (int64_t{1} << 28));
+        const int64_t sum = top * (kOne - fy) + bottom * fy;
+        if constexpr (std::is_signed_v<T>) {
+            return static_cast<T>(sum / (int64_t{1} << 28));
+        } else {
+            return static_cast<T>(sum >> 28);  // sum >= 0
+        }
     }
 };
 
