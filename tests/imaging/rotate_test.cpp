@@ -80,6 +80,7 @@ TEST(ImageFlip, EmptySizesWriteNothing) {
         std::vector<uint8_t> dst(4, 0xA5);
         bal_image_flip(src.data(), 0, 4, mode, dst.data());
         bal_image_flip(src.data(), -2, 2, mode, dst.data());
+        bal_image_flip(src.data(), 2, -2, mode, dst.data());
         EXPECT_EQ(dst, std::vector<uint8_t>(4, 0xA5)) << mode;
     }
 }
@@ -189,6 +190,16 @@ TEST(ImageRotate, ConstantImagesStayConstantWhereTheSourceReaches) {
             inside += r.image[k] == 100;
         }
         EXPECT_GT(inside, static_cast<size_t>(rows - 2) * (cols - 2) * 9 / 10) << angle;
+
+        rotated nearest;
+        ASSERT_EQ(bal_image_rotate_nearest_neighbour_uint8(flat.data(), rows, cols, angle, 7,
+                                                           &nearest.image, &nearest.rows,
+                                                           &nearest.cols, &nearest.row_offset,
+                                                           &nearest.col_offset),
+                  0u);
+        for (size_t k = 0; k < static_cast<size_t>(nearest.rows) * nearest.cols; ++k) {
+            ASSERT_TRUE(nearest.image[k] == 100 || nearest.image[k] == 7) << angle;
+        }
 
         int8_t* signed_image = nullptr;
         uint32_t srows = 0, scols = 0;
