@@ -175,6 +175,21 @@ TEST(ImageRotate, FreeRotationInterpolatesARampLikeTheExactInverseMap) {
     }
 }
 
+TEST(ImageRotate, OutputBoxFromTruncatedCornerProducts) {
+    // 3 x 5 by 32 (45 degrees), c = s = 11585: corner columns 3, 1 and -2,
+    // corner rows 3, 5 and 2, so 6 x 6 with the origin at (0, 2).
+    const auto src = random_image(3, 5, 3);
+    rotated r;
+    bal_image_rotate(src.data(), 3, 5, 32, &r.image, &r.rows, &r.cols, &r.row_offset,
+                     &r.col_offset);
+    ASSERT_NE(r.image, nullptr);
+    EXPECT_EQ(r.rows, 6u);
+    EXPECT_EQ(r.cols, 6u);
+    EXPECT_EQ(r.row_offset, 0);
+    EXPECT_EQ(r.col_offset, 2);
+    EXPECT_EQ(r.image[2], src[0]);
+}
+
 TEST(ImageRotate, ConstantImagesStayConstantWhereTheSourceReaches) {
     const int32_t rows = 176, cols = 96;
     const std::vector<uint8_t> flat(rows * cols, 100);
