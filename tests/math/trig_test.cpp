@@ -254,6 +254,12 @@ TEST(Trig, EightBitArctangentAgreesWithLibm) {
         for (int32_t x = -128; x < 128; ++x) check(y, x);
     for (int32_t y = -32768; y < 32768; y += 37)
         for (int32_t x = -32768; x < 32768; x += 41) check(y, x);
+    // Every 16-bit value against the extreme and a few middle magnitudes.
+    for (int32_t v = -32768; v < 32768; ++v)
+        for (int32_t w : {-32768, -12345, -1, 1, 777, 32767}) {
+            check(v, w);
+            check(w, v);
+        }
     // Large magnitudes take the second form of the ratio.
     for (int32_t v : {0x1000000, 0x7FFFFFFF, 0x40000000, 123456789})
         for (int32_t w : {1, 1000, 0x1000000, 0x7FFFFFFF, 987654321}) {
