@@ -217,6 +217,7 @@ TEST(StretchTyped, FullRangeFromOwnExtremes) {
     bal_stretch_int8(s8.data(), 2, 2, o8.data());
     EXPECT_EQ(o8, (std::vector<int8_t>{-128, 127, int8_t(10 * 255 / 20 - 128), int8_t(15 * 255 / 20 - 128)}));
     const std::vector<int8_t> flat8(6, -7);
+    o8.resize(flat8.size());
     bal_stretch_int8(flat8.data(), 2, 3, o8.data());
     EXPECT_EQ(o8[3], -7);
     const std::vector<uint16_t> u16 = {0, 65535, 40000};
