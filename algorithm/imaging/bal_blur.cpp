@@ -179,6 +179,7 @@ template <class T, class S>
 uint32_t fingerprint_edge_blur(const T* src, const uint8_t* mask, uint32_t rows, uint32_t cols, T* dst) {
     if (rows == 0 || cols == 0) return BAL_OK;
     const size_t n = static_cast<size_t>(rows) * cols;
+    if (n > SIZE_MAX / sizeof(T)) return BAL_NO_MEMORY;  // no buffer of that size can exist
     T* result = static_cast<T*>(std::malloc(n * sizeof(T)));
     if (lib_memory_check(result, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 1) != BAL_OK)
         return BAL_NO_MEMORY;

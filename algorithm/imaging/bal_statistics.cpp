@@ -299,6 +299,7 @@ void bal_var_local_uint8_border(const uint32_t* sums, const uint32_t* squares, i
 int32_t bal_var_local_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t radius, uint16_t* dst) {
     if (rows == 0 || cols == 0) return BAL_OK;
     const size_t stride = size_t(cols) + 1;
+    if ((size_t(rows) + 1) > SIZE_MAX / sizeof(uint32_t) / stride) return BAL_NO_MEMORY;  // tables beyond memory
     const size_t entries = (size_t(rows) + 1) * stride;
     uint32_t* sums = static_cast<uint32_t*>(std::malloc(entries * sizeof(uint32_t)));
     uint32_t* squares = static_cast<uint32_t*>(std::malloc(entries * sizeof(uint32_t)));

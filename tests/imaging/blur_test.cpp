@@ -407,3 +407,14 @@ TEST(BlurFamily, UniformImageUnchanged) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(FingerprintEdgeBlur, ImpossibleCopyReturnsNoMemory) {
+    uint8_t mask = 1;
+    EXPECT_EQ(bal_blur_fingerprint_edge_uint16(nullptr, &mask, UINT32_MAX, UINT32_MAX, nullptr), 9u);
+    FP_REQUIRE_PLAIN_MALLOC();
+    EXPECT_EQ(bal_blur_fingerprint_edge_uint8(nullptr, &mask, 1u << 31, 1u << 30, nullptr), 9u);
+}
+
+}  // namespace
