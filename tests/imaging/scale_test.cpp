@@ -147,7 +147,10 @@ TEST(ScaleBilinear, SamplesAreCentredInTheSource) {
                                       3,  13, 60,  //
                                       4,  14, 70};
     EXPECT_EQ(scaled(src, 5, 3, 2, 2), (std::vector<uint8_t>{6, 25, 8, 36}));
-    // Enlargements read the source directly: 176 x 96 to 200 x 110.
+    // Enlargements read the source directly: 176 x 96 to 200 x 110, and a
+    // source wider than the row-blend buffer.
+    const auto wide = random_image<uint8_t>(3, 1100, 7);
+    EXPECT_EQ(scaled(wide, 3, 1100, 5, 1200), reference_bilinear(wide, 3, 1100, 5, 1200));
     const auto sensor = random_image<uint8_t>(176, 96, 6);
     EXPECT_EQ(scaled(sensor, 176, 96, 200, 110), reference_bilinear(sensor, 176, 96, 200, 110));
 }
