@@ -212,8 +212,11 @@ TEST(CreateFilter, FollowsTheFloatingPointBandPassModel) {
                 const double f = std::sqrt(double(kx * kx + fy * fy)) / 64 * resolution / 25.4;
                 const double sigma = 201.0 / 256;
                 double h = 1 - std::exp(-f * f / (2 * sigma * sigma));
-                if (f >= 7) h = 0;
-                else if (f > 3) h *= 0.5 * (1 + std::cos(M_PI * (f - 3) / 4));
+                if (f >= 7) {
+                    h = 0;
+                } else if (f > 3) {
+                    h *= 0.5 * (1 + std::cos(M_PI * (f - 3) / 4));
+                }
                 worst = std::max(worst, std::abs(kernel[ky * 33 + kx] - int(std::lround(255 * h))));
             }
         }
