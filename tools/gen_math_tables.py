@@ -4,7 +4,7 @@
 Outputs (in algorithm/math/):
   zr_trig_tables.h / zr_trig_tables.cpp  sine and arctangent tables
   zr_exp_table.h                         2^(i/64) in Q8 for zr_exp_8
-  zr_crc32_table.h                       CRC-32 table of the reflected polynomial
+  zr_crc32_table.h                       CRC-32 tables of the reflected polynomial
 
 Every value is computed with exact or high-precision arithmetic. Where the
 mathematical value is an integer (sin 0, sin 30 degrees, sin 90 degrees,
@@ -195,16 +195,30 @@ def write_exp():
 
 
 def write_crc():
-    values = []
+    base = []
     for n in range(256):
         c = n
         for _ in range(8):
             c = (c >> 1) ^ 0xEDB88320 if c & 1 else c >> 1
-        values.append(c)
-    assert values[1] == 0x77073096 and values[255] == 0x2D02EF8D
-    text = (HEADER_NOTE + "// CRC-32 table of the reflected polynomial 0xEDB88320.\n"
-            "#pragma once\n\n#include <cstdint>\n\ninline constexpr "
-            + c_array("uint32_t", "zr_crc32_table", values, per_line=6, hexa=True).replace("const uint32_t", "uint32_t", 1))
+        base.append(c)
+    assert base[1] == 0x77073096 and base[255] == 0x2D02EF8D
+    # Table k advances a byte followed by k zero bytes (eight bytes a step).
+    slices = [base]
+    for _ in range(7):
+        prev = slices[-1]
+        slices.append([(v >> 8) ^ base[v & 0xFF] for v in prev])
+    body = []
+    for k, values in enumerate(slices):
+        rows = [
+            "        " + ", ".join(f"0x{v:08X}u" for v in values[i:i + 6]) + ","
+            for i in range(0, 256, 6)
+        ]
+        body.append("    {\n" + "\n".join(rows) + "\n    },")
+    text = (HEADER_NOTE
+            + "// CRC-32 tables of the reflected polynomial 0xEDB88320. Table 0 is the standard\n"
+            "// byte table; table k gives the effect of a byte followed by k zero bytes.\n"
+            "#pragma once\n\n#include <cstdint>\n\n"
+            "inline constexpr uint32_t zr_crc32_tables[8][256] = {\n" + "\n".join(body) + "\n};\n")
     (OUT / "zr_crc32_table.h").write_text(text)
 
 

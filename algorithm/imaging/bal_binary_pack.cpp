@@ -12,6 +12,7 @@ uint32_t packed_stride(uint32_t cols) { return (cols >> 3) + ((cols & 7) != 0); 
 
 void bal_binary_8bit_to_1bit(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst) {
     const uint32_t stride = packed_stride(cols);
+    if (rows == 0 || stride == 0) return;
     std::memset(dst, 0, size_t(rows) * stride);
     for (uint32_t y = 0; y < rows; ++y) {
         const uint8_t* row = src + size_t(y) * cols;

@@ -13,6 +13,7 @@ namespace {
 // Fewer than three rows or columns leave no inner pixel.
 void sobel(const uint8_t* src, uint32_t rows, uint32_t cols, int8_t* gx, int8_t* gy) {
     const size_t n = size_t(rows) * cols;
+    if (n == 0) return;
     if (gx) std::memset(gx, 0, n);
     if (gy) std::memset(gy, 0, n);
     if (rows < 3 || cols < 3) return;
@@ -52,6 +53,7 @@ void bal_sobel_vertical(const uint8_t* src, uint32_t rows, uint32_t cols, int8_t
 }
 
 void bal_laplace(const uint8_t* src, uint32_t rows, uint32_t cols, int8_t* dst) {
+    if (rows == 0 || cols == 0) return;
     std::memset(dst, 0, size_t(rows) * cols);
     if (rows < 3 || cols < 3) return;
     for (uint32_t y = 1; y + 1 < rows; ++y) {
@@ -68,6 +70,7 @@ void bal_laplace(const uint8_t* src, uint32_t rows, uint32_t cols, int8_t* dst) 
 uint32_t bal_sharpen_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t amount, uint8_t* dst) {
     if (rows == 0 || cols == 0) return BAL_OK;
     const size_t n = size_t(rows) * cols;
+    if (n > SIZE_MAX / sizeof(int16_t)) return BAL_NO_MEMORY;  // no buffer of that size can exist
     int16_t* detail = static_cast<int16_t*>(std::malloc(n * sizeof(int16_t)));
     if (lib_memory_check(detail, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 1) != BAL_OK)
         return BAL_NO_MEMORY;

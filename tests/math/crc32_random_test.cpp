@@ -7,7 +7,14 @@
 #include <vector>
 
 #include "math/zr_crc32.h"
+#include "math/zr_crc32_table.h"
 #include "math/zr_random.h"
+
+TEST(Crc32, TableOfTheReflectedPolynomial) {
+    EXPECT_EQ(zr_crc32_tables[0][0], 0u);
+    EXPECT_EQ(zr_crc32_tables[0][1], 0x77073096u);
+    EXPECT_EQ(zr_crc32_tables[0][255], 0x2D02EF8Du);
+}
 
 TEST(Crc32, CheckValueAndEmptyInput) {
     const auto* digits = reinterpret_cast<const uint8_t*>("123456789");

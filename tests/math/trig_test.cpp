@@ -147,6 +147,24 @@ TEST(Trig, ListedValues) {
     for (const Case& c : cases) EXPECT_EQ(c.got, c.expected) << c.what;
 }
 
+TEST(Trig, ArgumentsOutsideTheDomainStaySafe) {
+    // Any value is acceptable here; the sanitizers check that nothing overflows
+    // or reads outside a table.
+    EXPECT_EQ(sine_curve(200), 0);
+    EXPECT_LE(std::abs(zr_atan_(INT32_MIN)), 64);
+    EXPECT_LE(std::abs(zr_atan2_(INT32_MIN, INT32_MIN)), 192);
+    EXPECT_LE(std::abs(zr_atan2_(INT32_MIN, 1)), 192);
+    EXPECT_LE(std::abs(zr_atan2_(1, INT32_MIN)), 192);
+    for (int32_t y : {INT32_MIN, -1, 0, 1, INT32_MAX})
+        for (int32_t x : {INT32_MIN, -1, 0, 1, INT32_MAX}) {
+            const int32_t a = zr_atan2_32(y, x);
+            EXPECT_TRUE(a >= 0 && a <= 0x1000000) << y << ", " << x;
+        }
+    EXPECT_LE(std::abs(zr_sin_14(INT32_MIN)), 16384);
+    EXPECT_LE(std::abs(zr_cos_14(INT32_MIN)), 16384);
+    EXPECT_LE(std::abs(zr_cos_14(INT32_MAX)), 16384);
+}
+
 TEST(Trig, EightBitSineAndCosineAgreeWithLibm) {
     for (int a = 0; a < 256; ++a) {
         const double angle = 2 * kPi * a / 256;
@@ -236,6 +254,12 @@ TEST(Trig, EightBitArctangentAgreesWithLibm) {
         for (int32_t x = -128; x < 128; ++x) check(y, x);
     for (int32_t y = -32768; y < 32768; y += 37)
         for (int32_t x = -32768; x < 32768; x += 41) check(y, x);
+    // Every 16-bit value against the extreme and a few middle magnitudes.
+    for (int32_t v = -32768; v < 32768; ++v)
+        for (int32_t w : {-32768, -12345, -1, 1, 777, 32767}) {
+            check(v, w);
+            check(w, v);
+        }
     // Large magnitudes take the second form of the ratio.
     for (int32_t v : {0x1000000, 0x7FFFFFFF, 0x40000000, 123456789})
         for (int32_t w : {1, 1000, 0x1000000, 0x7FFFFFFF, 987654321}) {
