@@ -4,6 +4,7 @@
 
 #include "biometric_device.h"
 #include "driver_trace.h"
+#include "match_section.h"
 
 namespace fpusbdrv {
 namespace {
@@ -42,9 +43,14 @@ private:
     ~CDriverClassFactory() override = default;
 };
 
-// Module load and unload: the event-tracing provider lives as long as the module.
+// Module load and unload: the event-tracing provider lives as long as the
+// module; the match section is let go of with it.
 __attribute__((constructor)) void on_module_load() { register_trace_provider(); }
-__attribute__((destructor)) void on_module_unload() { unregister_trace_provider(); }
+__attribute__((destructor)) void on_module_unload()
+{
+    clrmem();
+    unregister_trace_provider();
+}
 
 }  // namespace
 

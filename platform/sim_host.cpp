@@ -17,6 +17,16 @@ const char16_t kDeviceName[] = u"\\\\?\\usb#vid_1d6b&pid_0f01#sim0#{e2b5183a-99e
 
 }  // namespace
 
+std::vector<EndpointSpec> sensor_endpoints()
+{
+    std::vector<EndpointSpec> endpoints(2);
+    endpoints[0].in = true;
+    endpoints[0].type = UsbdPipeTypeBulk;
+    endpoints[1].in = false;
+    endpoints[1].type = UsbdPipeTypeBulk;
+    return endpoints;
+}
+
 // ---------------------------------------------------------------------------
 // Memory and completion parameters
 
@@ -230,7 +240,9 @@ public:
           call_(std::move(call))
     {
         // Bytes the driver does not write stay visible as 0xCD.
-        std::memset(output_->data(), 0xCD, output_->size());
+        if (output_->size() > 0) {
+            std::memset(output_->data(), 0xCD, output_->size());
+        }
         if (!input.empty()) {
             std::memcpy(input_->data(), input.data(), input.size());
         }

@@ -23,13 +23,16 @@ class SimDriver;
 class SimIoRequest;
 
 struct EndpointSpec {
-    bool in;
-    WINUSB_PIPE_TYPE type;
+    bool in = true;
+    WINUSB_PIPE_TYPE type = UsbdPipeTypeBulk;
     bool retrieve_fails = false;
 };
 
+// Interface 0 of the sensor: a bulk-in and a bulk-out endpoint.
+std::vector<EndpointSpec> sensor_endpoints();
+
 struct SimUsbConfig {
-    std::vector<EndpointSpec> endpoints{{true, UsbdPipeTypeBulk}, {false, UsbdPipeTypeBulk}};
+    std::vector<EndpointSpec> endpoints = sensor_endpoints();
     std::map<ULONG, HRESULT> power_policy_results;  // by policy type; S_OK when absent
     UCHAR device_speed = 2;
 };

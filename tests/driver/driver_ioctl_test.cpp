@@ -215,6 +215,8 @@ TEST_F(DriverTest, HandlersTraceTheirEntryAndExit)
     ASSERT_EQ(start(), S_OK);
     auto call = ioctl(IOCTL_BIOMETRIC_RESET, {}, 8);
     ASSERT_TRUE(call->wait(kCompletionWaitMs));
+    host_->unload();  // the handler's exit line follows the completion; wait for its thread
+    started_ = false;
     fp_platform::set_debug_sink({});
     std::lock_guard<std::mutex> lock(lines_mutex);
     auto has = [&](const std::string& text) {
