@@ -248,17 +248,13 @@ HRESULT CBiometricDevice::OnD0Exit(IWDFDevice*, WDF_POWER_DEVICE_STATE newState)
     if (newState < WdfPowerDeviceD1 || newState > WdfPowerDeviceD3) {
         return S_OK;
     }
-    bool pause = false;
     {
         fp_platform::CriticalSectionLock lock(&m_CaptureLock);
         if (m_PendingCaptureRequest != nullptr) {
             SaveCurrentRequestForLowPowerState();
             m_PausedFlag.store(1);
-            pause = true;
+            JoinCaptureThreadLocked();
         }
-    }
-    if (pause) {
-        StopCaptureThread();
     }
     return S_OK;
 }
@@ -322,8 +318,57 @@ bool CBiometricDevice::CaptureThreadIdleLocked() const
 void CBiometricDevice::WaitForCaptureThreadIdleLocked()
 {
     while (!CaptureThreadIdleLocked()) {
+        JoinCaptureThreadLocked();
+    }
+}
+
+// Called holding lock A once; returns holding it. Joins the thread found
+// under this hold of the lock (leaving the lock during the join), or waits
+// for a join that another caller is running.
+void CBiometricDevice::JoinCaptureThreadLocked()
+{
+    HANDLE thread = TakeCaptureThreadLocked();
+    if (thread == INVALID_HANDLE_VALUE) {
+        WaitForOtherJoinLocked();
+        return;
+    }
+    LeaveCriticalSection(&m_CaptureLock);
+    JoinCaptureThread(thread);
+    EnterCriticalSection(&m_CaptureLock);
+}
+
+// Called holding lock A once: takes the capture thread out for joining, or
+// gives INVALID_HANDLE_VALUE when there is none. Until the join has finished
+// no new capture thread starts.
+HANDLE CBiometricDevice::TakeCaptureThreadLocked()
+{
+    HANDLE thread = m_CaptureThread;
+    if (thread != INVALID_HANDLE_VALUE) {
+        m_CaptureThread = INVALID_HANDLE_VALUE;
+        m_JoinInProgress = true;
+        ResetEvent(m_JoinDoneEvent);
+    }
+    return thread;
+}
+
+// Called without lock A: stops and joins a thread taken out under it.
+void CBiometricDevice::JoinCaptureThread(HANDLE thread)
+{
+    m_RunFlag.store(0);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    fp_platform::CriticalSectionLock lock(&m_CaptureLock);
+    m_JoinInProgress = false;
+    SetEvent(m_JoinDoneEvent);
+}
+
+// Called holding lock A once; returns holding it. Waits for a join that
+// another caller is running.
+void CBiometricDevice::WaitForOtherJoinLocked()
+{
+    while (m_JoinInProgress) {
         LeaveCriticalSection(&m_CaptureLock);
-        StopCaptureThread();
+        WaitForSingleObject(m_JoinDoneEvent, INFINITE);
         EnterCriticalSection(&m_CaptureLock);
     }
 }
@@ -334,28 +379,7 @@ void CBiometricDevice::WaitForCaptureThreadIdleLocked()
 void CBiometricDevice::StopCaptureThread()
 {
     EnterCriticalSection(&m_CaptureLock);
-    for (;;) {
-        if (m_CaptureThread != INVALID_HANDLE_VALUE) {
-            HANDLE thread = m_CaptureThread;
-            m_CaptureThread = INVALID_HANDLE_VALUE;
-            m_JoinInProgress = true;
-            ResetEvent(m_JoinDoneEvent);
-            LeaveCriticalSection(&m_CaptureLock);
-            m_RunFlag.store(0);
-            WaitForSingleObject(thread, INFINITE);
-            CloseHandle(thread);
-            EnterCriticalSection(&m_CaptureLock);
-            m_JoinInProgress = false;
-            SetEvent(m_JoinDoneEvent);
-            break;
-        }
-        if (!m_JoinInProgress) {
-            break;
-        }
-        LeaveCriticalSection(&m_CaptureLock);
-        WaitForSingleObject(m_JoinDoneEvent, INFINITE);
-        EnterCriticalSection(&m_CaptureLock);
-    }
+    JoinCaptureThreadLocked();
     LeaveCriticalSection(&m_CaptureLock);
 }
 

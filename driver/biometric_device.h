@@ -94,6 +94,11 @@ private:
     void WaitForCaptureThreadIdleLocked();
     void StartCaptureThreadLocked();
     void StopCaptureThread();
+    HANDLE TakeCaptureThreadLocked();
+    void JoinCaptureThread(HANDLE thread);
+    void WaitForOtherJoinLocked();
+    void JoinCaptureThreadLocked();
+    void CancelCaptureAndStopThread();
     HRESULT WaitFingerPrintDataAndCaptureData();
     HRESULT PollForFrame();
 

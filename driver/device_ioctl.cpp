@@ -131,12 +131,22 @@ void CBiometricDevice::OnReset(IWDFIoRequest* request)
 {
     FP_TRACE_METHOD();
     CompleteFixedSizeReply(request, kBlankPayloadSize, [this](BYTE* output, ULONG, SIZE_T, SIZE_T) {
-        CompletePendingRequest(kCaptureCancelled, 0);
-        // The cancelled capture's thread must not live on into the next capture.
-        StopCaptureThread();
+        CancelCaptureAndStopThread();
         WINBIO_BLANK_PAYLOAD payload{kBlankPayloadSize, S_OK};
         std::memcpy(output, &payload, sizeof payload);
     });
+}
+
+// Completes the pending capture as cancelled and stops its thread, which
+// otherwise would run on and could hand a late frame to the next capture.
+// The thread is taken under the same hold of lock A, so a capture that
+// arrives meanwhile is not the one stopped.
+void CBiometricDevice::CancelCaptureAndStopThread()
+{
+    EnterCriticalSection(&m_CaptureLock);
+    CompletePendingRequest(kCaptureCancelled, 0);
+    JoinCaptureThreadLocked();
+    LeaveCriticalSection(&m_CaptureLock);
 }
 
 void CBiometricDevice::OnCalibrate(IWDFIoRequest* request)
@@ -209,9 +219,7 @@ void CBiometricDevice::OnCaptureData(IWDFIoRequest* request)
             break;
         }
         // An earlier capture's thread is still ending: join it, then look again.
-        LeaveCriticalSection(&m_CaptureLock);
-        StopCaptureThread();
-        EnterCriticalSection(&m_CaptureLock);
+        JoinCaptureThreadLocked();
     }
     m_PendingCaptureRequest = request;
     request->MarkCancelable(this);
