@@ -229,8 +229,10 @@ HRESULT CBiometricDevice::OnReleaseHardware(IWDFDevice*)
     FP_TRACE_METHOD();
     CompletePendingRequest(kCaptureCancelled, 0);
     {
+        // A capture paused by a power-down is over; a later one must not be taken for it.
         fp_platform::CriticalSectionLock lock(&m_CaptureLock);
         m_SavedRequest = nullptr;
+        m_PausedFlag.store(0);
     }
     m_IoQueue->StopSynchronously();
     // The capture thread may still send its stop command: join it before the target goes.

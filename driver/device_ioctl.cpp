@@ -267,6 +267,10 @@ void CBiometricDevice::PrepareCaptureLocked(IWDFIoRequest* request)
     std::memcpy(output, &reply, kBirOffset);
     lay_down_capture_record(output, parameters.Purpose);
 
+    // A capture paused by a power-down was cancelled, or this one would have
+    // been refused as busy: this capture's thread completes it.
+    m_PausedFlag.store(0);
+    m_SavedRequest = nullptr;
     m_RunFlag.store(1);
     m_CaptureHresult = S_OK;
     m_PayloadSize = kCapturePayloadSize;

@@ -319,19 +319,47 @@ TEST_F(DriverTest, PowerTransitionsThatDoNotRestart)
     ASSERT_TRUE(host_->cancel(cancelled));
     ASSERT_TRUE(cancelled->wait(kCompletionWaitMs));
     EXPECT_EQ(cancelled->status(), kCancelledByFramework);
+    // A capture that arrives while the device is down is served by its own thread.
+    sensor_.set_finger_present(true);
+    auto while_down = capture();
+    ASSERT_TRUE(while_down->wait(kCompletionWaitMs));
+    EXPECT_EQ(while_down->status(), S_OK);
+    expect_image_reply(while_down->output(), sensor_.last_frame(), WINBIO_PURPOSE_VERIFY);
     ASSERT_EQ(host_->d0_entry(WdfPowerDeviceD2), S_OK);
     EXPECT_FALSE(sensor_.wait_for_outstanding_reads(1, kStillPendingMs));
-    EXPECT_EQ(count_packets(sensor_.packets(), start_packet()), 1u);
+    EXPECT_EQ(count_packets(sensor_.packets(), start_packet()), 2u);
+    sensor_.set_finger_present(false);
 
     // D3Final does not pause the capture.
     auto running = capture();
-    wait_capture_running(3);
+    wait_capture_running(4);
     ASSERT_EQ(host_->d0_exit(WdfPowerDeviceD3Final), S_OK);
     sensor_.set_finger_present(true);
     ASSERT_TRUE(running->wait(kCompletionWaitMs));
     EXPECT_EQ(running->status(), S_OK);
     started_ = false;  // already powered down
     ASSERT_EQ(host_->release_hardware(), S_OK);
+}
+
+TEST_F(DriverTest, CaptureAfterHardwareReleasedWhilePausedCompletes)
+{
+    sensor_.set_finger_present(false);
+    ASSERT_EQ(start(), S_OK);
+    auto paused = capture();
+    wait_capture_running();
+    ASSERT_EQ(host_->d0_exit(WdfPowerDeviceD3), S_OK);
+    ASSERT_EQ(host_->release_hardware(), S_OK);
+    ASSERT_TRUE(paused->completed());
+    EXPECT_EQ(paused->status(), kCancelledByReset);
+
+    // The device comes back; the next capture is not mistaken for the paused one.
+    ASSERT_EQ(host_->prepare_hardware(), S_OK);
+    ASSERT_EQ(host_->d0_entry(WdfPowerDeviceD3Final), S_OK);
+    sensor_.set_finger_present(true);
+    auto next = capture();
+    ASSERT_TRUE(next->wait(kCompletionWaitMs));
+    EXPECT_EQ(next->status(), S_OK);
+    expect_image_reply(next->output(), sensor_.last_frame(), WINBIO_PURPOSE_VERIFY);
 }
 
 TEST_F(DriverTest, HardwareReleaseMidCaptureJoinsBeforeDeletingTheTarget)
