@@ -9,7 +9,7 @@ namespace {
 constexpr HRESULT kRequestAborted = hresult_of(0x800703E3u);  // HRESULT_FROM_WIN32(ERROR_OPERATION_ABORTED)
 constexpr HRESULT kInvalidHandle = hresult_of(0x80070006u);   // HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE)
 constexpr auto kQueueStopLimit = std::chrono::seconds(10);
-const char16_t kDeviceName[] = u"\\\\?\\usb#vid_1d6b&pid_0f01#sim0#{e2b5183a-99ea-4cc3-ad6b-80ca8d715b80}";
+const char16_t kDeviceName[] = u"\\\\?\\usb#vid_0000&pid_0000#sim0#{e2b5183a-99ea-4cc3-ad6b-80ca8d715b80}";
 
 #define FP_SIM_COM_REFCOUNT                                     \
     ULONG AddRef() override { return add_reference(); }         \

@@ -127,7 +127,7 @@ size_t format_wide_v(char16_t* buffer, size_t count, PCWSTR format, va_list args
             out.put(*p);
             continue;
         }
-        // Collect the conversion into a narrow printf specification.
+        // Collect the conversion into a narrow printf format.
         std::string spec = "%";
         ++p;
         while (*p == u'-' || *p == u'+' || *p == u' ' || *p == u'#' || *p == u'0') {
