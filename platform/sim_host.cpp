@@ -229,6 +229,8 @@ public:
           output_(ComPtr<SimMemory>::attach(new SimMemory(output_size))),
           call_(std::move(call))
     {
+        // Bytes the driver does not write stay visible as 0xCD.
+        std::memset(output_->data(), 0xCD, output_->size());
         if (!input.empty()) {
             std::memcpy(input_->data(), input.data(), input.size());
         }
@@ -947,6 +949,13 @@ HRESULT SimHost::start()
         hr = d0_entry(WdfPowerDeviceD3Final);
     }
     return hr;
+}
+
+HRESULT SimHost::remove_device()
+{
+    const HRESULT hr = d0_exit(WdfPowerDeviceD3Final);
+    const HRESULT release = release_hardware();
+    return FAILED(hr) ? hr : release;
 }
 
 void SimHost::unload()

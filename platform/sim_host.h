@@ -84,6 +84,8 @@ public:
     HRESULT query_stop();
     // load_driver, add_device, prepare_hardware and D0 entry from D3Final.
     HRESULT start();
+    // Power down to D3Final and release the hardware, as on device removal.
+    HRESULT remove_device();
     // Removes the device and unloads the driver; waits for dispatch threads.
     void unload();
 

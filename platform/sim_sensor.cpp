@@ -62,6 +62,18 @@ void SimSensor::set_frame_delay_ms(DWORD milliseconds)
     frame_delay_ms_ = milliseconds;
 }
 
+void SimSensor::set_cancel_delay_ms(DWORD milliseconds)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    cancel_delay_ms_ = milliseconds;
+}
+
+void SimSensor::mark_cancelled_locked(PendingRead& read)
+{
+    read.cancelled = true;
+    read.cancel_time = std::chrono::steady_clock::now() + scaled(cancel_delay_ms_);
+}
+
 void SimSensor::set_finger_present(bool present)
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -117,7 +129,7 @@ bool SimSensor::cancel_read(uint64_t id)
     std::lock_guard<std::mutex> lock(mutex_);
     for (PendingRead& read : reads_) {
         if (read.id == id && !read.cancelled) {
-            read.cancelled = true;
+            mark_cancelled_locked(read);
             changed_.notify_all();
             return true;
         }
@@ -129,14 +141,27 @@ void SimSensor::cancel_all_reads()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     for (PendingRead& read : reads_) {
-        read.cancelled = true;
+        if (!read.cancelled) {
+            mark_cancelled_locked(read);
+        }
     }
     changed_.notify_all();
 }
 
+std::deque<SimSensor::PendingRead>::iterator SimSensor::live_read_locked()
+{
+    for (auto it = reads_.begin(); it != reads_.end(); ++it) {
+        if (!it->cancelled) {
+            return it;
+        }
+    }
+    return reads_.end();
+}
+
 void SimSensor::schedule_frame_locked()
 {
-    if (armed_ && finger_present_ && !frame_due_ && !reads_.empty() && fault_ != SensorFault::NoFrame) {
+    if (armed_ && finger_present_ && !frame_due_ && live_read_locked() != reads_.end() &&
+        fault_ != SensorFault::NoFrame) {
         frame_due_ = true;
         frame_time_ = std::chrono::steady_clock::now() + scaled(frame_delay_ms_);
     }
@@ -173,12 +198,20 @@ void SimSensor::run()
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         // Cancelled reads complete first, then a due frame.
+        const auto now = std::chrono::steady_clock::now();
         auto cancelled = reads_.end();
+        auto next_wake = std::chrono::steady_clock::time_point::max();
         for (auto it = reads_.begin(); it != reads_.end(); ++it) {
-            if (it->cancelled) {
+            if (it->cancelled && (it->cancel_time <= now || stopping_)) {
                 cancelled = it;
                 break;
             }
+            if (it->cancelled && it->cancel_time < next_wake) {
+                next_wake = it->cancel_time;
+            }
+        }
+        if (frame_due_ && live_read_locked() != reads_.end() && frame_time_ < next_wake) {
+            next_wake = frame_time_;
         }
         PendingRead finished{};
         HRESULT status = S_OK;
@@ -189,9 +222,10 @@ void SimSensor::run()
             reads_.erase(cancelled);
             status = kReadAborted;
             have_completion = true;
-        } else if (frame_due_ && !reads_.empty() && std::chrono::steady_clock::now() >= frame_time_) {
-            finished = std::move(reads_.front());
-            reads_.pop_front();
+        } else if (frame_due_ && now >= frame_time_ && live_read_locked() != reads_.end()) {
+            auto target = live_read_locked();
+            finished = std::move(*target);
+            reads_.erase(target);
             fill_frame_locked(finished, &status, &bytes);
             frame_due_ = false;
             armed_ = false;
@@ -210,8 +244,8 @@ void SimSensor::run()
         if (stopping_ && reads_.empty()) {
             return;
         }
-        if (frame_due_ && !reads_.empty()) {
-            changed_.wait_until(lock, frame_time_);
+        if (next_wake != std::chrono::steady_clock::time_point::max()) {
+            changed_.wait_until(lock, next_wake);
         } else {
             changed_.wait(lock);
         }

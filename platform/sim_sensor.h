@@ -53,9 +53,12 @@ public:
     void set_fault(SensorFault fault);
     // Delay between the start command (with a read queued) and the frame.
     void set_frame_delay_ms(DWORD milliseconds);
+    // Delay before a cancelled read completes.
+    void set_cancel_delay_ms(DWORD milliseconds);
     // Without a finger the sensor sends no frame until one is presented.
     void set_finger_present(bool present);
 
+    // All delays are in milliseconds divided by the platform's time divisor.
     // Bulk-out: one command packet. Returns the transfer status.
     HRESULT write(const uint8_t* data, size_t size, size_t* written);
     // Bulk-in: queues a read into buffer; returns its id for cancellation.
@@ -84,10 +87,13 @@ private:
         size_t size;
         ReadCompletion completion;
         bool cancelled = false;
+        std::chrono::steady_clock::time_point cancel_time{};
     };
 
     void run();
     void schedule_frame_locked();
+    std::deque<PendingRead>::iterator live_read_locked();
+    void mark_cancelled_locked(PendingRead& read);
     void fill_frame_locked(PendingRead& read, HRESULT* status, size_t* bytes);
 
     mutable std::mutex mutex_;
@@ -97,6 +103,7 @@ private:
     std::vector<uint8_t> last_frame_;
     SensorFault fault_ = SensorFault::None;
     DWORD frame_delay_ms_ = 0;
+    DWORD cancel_delay_ms_ = 0;
     bool finger_present_ = true;
     bool armed_ = false;
     bool frame_due_ = false;
