@@ -1,13 +1,23 @@
 // Binding of the algorithm library, the published table, the engine context's
 // creation and destruction, and the refusal of operations without a binding.
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <filesystem>
 
 #include "engine_test_support.h"
+#include "win_section.h"
 
 namespace engine_test {
 namespace {
+
+// Sections named by this test process never meet those of other processes.
+class PrivateSectionNames : public ::testing::Environment {
+public:
+    void SetUp() override { fp_platform::set_section_name_prefix("engine_test_" + std::to_string(getpid()) + "_"); }
+    void TearDown() override { fp_platform::set_section_name_prefix(""); }
+};
+const auto* const kPrivateSectionNames = ::testing::AddGlobalTestEnvironment(new PrivateSectionNames);
 
 struct BindingCase {
     const char* variant;

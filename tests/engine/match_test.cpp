@@ -12,21 +12,22 @@ namespace {
 // The section the driver creates, under a name of this test process.
 class MatchSection {
 public:
-    MatchSection() {
-        fp_platform::set_section_name_prefix("engine_test_" + std::to_string(getpid()) + "_");
+    MatchSection() : previous_prefix_(fp_platform::section_name_prefix()) {
+        fp_platform::set_section_name_prefix("engine_test_match_" + std::to_string(getpid()) + "_");
         handle_ = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4, u"mmf_server");
         if (handle_ != nullptr) view_ = static_cast<uint32_t*>(MapViewOfFile(handle_, FILE_MAP_ALL_ACCESS, 0, 0, 0));
     }
     ~MatchSection() {
         if (view_ != nullptr) UnmapViewOfFile(view_);
         if (handle_ != nullptr) CloseHandle(handle_);
-        fp_platform::set_section_name_prefix("");
+        fp_platform::set_section_name_prefix(previous_prefix_);
     }
     bool ready() const { return view_ != nullptr; }
     uint32_t value() const { return *view_; }
     void set(uint32_t v) { *view_ = v; }
 
 private:
+    std::string previous_prefix_;
     HANDLE handle_ = nullptr;
     uint32_t* view_ = nullptr;
 };
