@@ -1,0 +1,65 @@
+#include "objects/zr_zrimage.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "objects/zr_byte_order.h"
+#include "objects/zr_result.h"
+
+namespace {
+constexpr uint8_t kMagic[4] = {'Z', 'R', 'I', 'T'};
+constexpr uint8_t kVersion = 1;
+}  // namespace
+
+uint32_t zr_fusion_zrimage_encode(const uint8_t* pixels, uint16_t rows, uint16_t cols,
+                                  uint16_t horizontal_dpi, uint16_t vertical_dpi,
+                                  uint8_t impression_type, uint8_t** out_buffer,
+                                  uint32_t* out_size) {
+    if (out_buffer != nullptr) *out_buffer = nullptr;
+    if (out_size != nullptr) *out_size = 0;
+    const uint32_t pixel_count = uint32_t(rows) * cols;
+    if (out_buffer == nullptr || out_size == nullptr) return ZR_BAD_ARGUMENT;
+    if (pixels == nullptr && pixel_count != 0) return ZR_BAD_ARGUMENT;
+    const uint32_t size = pixel_count + ZR_ZRIMAGE_HEADER_SIZE;
+    auto* record = static_cast<uint8_t*>(std::malloc(size));
+    if (record == nullptr) return ZR_NO_MEMORY;
+    std::memcpy(record, kMagic, sizeof(kMagic));
+    record[4] = 0;
+    record[5] = kVersion;
+    zr_put_be16(record + 6, rows);
+    zr_put_be16(record + 8, cols);
+    zr_put_be16(record + 10, vertical_dpi);
+    zr_put_be16(record + 12, horizontal_dpi);
+    record[14] = impression_type;
+    if (pixel_count != 0) std::memcpy(record + ZR_ZRIMAGE_HEADER_SIZE, pixels, pixel_count);
+    *out_buffer = record;
+    *out_size = size;
+    return ZR_OK;
+}
+
+uint32_t zr_fusion_zrimage_to_parts(const uint8_t* record, uint32_t record_size,
+                                    const uint8_t** out_pixels, uint16_t* out_rows,
+                                    uint16_t* out_cols, uint16_t* out_horizontal_dpi,
+                                    uint16_t* out_vertical_dpi, uint8_t* out_impression_type) {
+    if (out_pixels != nullptr) *out_pixels = nullptr;
+    if (out_rows != nullptr) *out_rows = 0;
+    if (out_cols != nullptr) *out_cols = 0;
+    if (out_pixels == nullptr || out_rows == nullptr || out_cols == nullptr) {
+        return ZR_BAD_ARGUMENT;
+    }
+    if (record == nullptr) return ZR_BAD_ARGUMENT;
+    if (record_size < ZR_ZRIMAGE_HEADER_SIZE || std::memcmp(record, kMagic, sizeof(kMagic)) != 0 ||
+        record[4] != 0 || record[5] != kVersion) {
+        return ZR_BAD_DATA;
+    }
+    const uint16_t rows = zr_get_be16(record + 6);
+    const uint16_t cols = zr_get_be16(record + 8);
+    *out_rows = rows;
+    *out_cols = cols;
+    if (out_vertical_dpi != nullptr) *out_vertical_dpi = zr_get_be16(record + 10);
+    if (out_horizontal_dpi != nullptr) *out_horizontal_dpi = zr_get_be16(record + 12);
+    if (out_impression_type != nullptr) *out_impression_type = record[14];
+    if (record_size != uint32_t(rows) * cols + ZR_ZRIMAGE_HEADER_SIZE) return ZR_BAD_DATA;
+    *out_pixels = record + ZR_ZRIMAGE_HEADER_SIZE;
+    return ZR_OK;
+}
