@@ -120,6 +120,26 @@ TEST(RidgeOrientation, MaskedOutBlocksGetZeroCoherenceAndDoubledAngle) {
     }
 }
 
+// A noisy block (own coherence below 128) takes its angle from the 3x3 block
+// neighbourhood; a flat block (no counted gradient pixels, so the middle of a
+// flat 3 x 3 block area) keeps its own zero means: its doubled angle is 0.
+TEST(RidgeOrientation, WeakBlocksBorrowFromTheirNeighbourhood) {
+    const double phi = 0.9;
+    auto img = grating(96, 96, phi, 9.0);
+    std::mt19937 rng(21);
+    for (uint32_t y = 36; y < 48; ++y)
+        for (uint32_t x = 24; x < 36; ++x) img[y * 96 + x] = static_cast<uint8_t>(rng());
+    for (uint32_t y = 36; y < 72; ++y)
+        for (uint32_t x = 48; x < 84; ++x) img[y * 96 + x] = 128;
+    const Fields f = orientations(img, 96, 96, 12, nullptr, 2);
+    ASSERT_EQ(f.status, 0u);
+    const double expected_doubled = std::fmod(phi / (2 * kPi) * 512, 256.0);
+    const size_t noisy = 3 * 8 + 2, flat = 4 * 8 + 5;
+    EXPECT_NEAR(static_cast<uint8_t>(f.doubled[noisy]), expected_doubled, 6.0);
+    EXPECT_EQ(f.doubled[flat], 0);
+    EXPECT_LE(orientation_distance(f.orientation[noisy], orientation_byte(phi)), 3.0);
+}
+
 TEST(RidgeOrientation, DoubledAngleIsTwiceTheGradientDirection) {
     const double phi = 0.6;
     const auto img = grating(96, 96, phi, 10.0);
