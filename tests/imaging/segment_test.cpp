@@ -1,5 +1,3 @@
-#include "imaging/bal_segment.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -7,6 +5,7 @@
 
 #include "fp_test_data.h"
 #include "imaging/bal_scale.h"
+#include "imaging/bal_segment.h"
 #include "orient_fixtures.h"
 
 namespace {
@@ -22,7 +21,7 @@ std::vector<uint8_t> parse(const char* rows) {
 
 TEST(FindOptThreshold, IteratesTowardsTheLowerClass) {
     std::vector<uint8_t> fifty(12, 50);
-    EXPECT_EQ(bal_find_opt_threshold(fifty.data(), 3, 4, 128), 50u);  // 65, 53, 50, 50
+    EXPECT_EQ(bal_find_opt_threshold(fifty.data(), 3, 4, 128), 50u);    // 65, 53, 50, 50
     EXPECT_EQ(bal_find_opt_threshold(fifty.data(), 3, 4, 0x180), 50u);  // only the low byte
     std::vector<uint8_t> two = {40, 40, 200, 200};
     EXPECT_EQ(bal_find_opt_threshold(two.data(), 2, 2, 128), 72u);  // (200 + 4 * 40) / 5
@@ -104,7 +103,8 @@ TEST(SegmentImage, FindsATexturedEllipseOnABrightNoisyBackground) {
         for (const Ellipse& e : shapes) {
             const auto img = finger_on_background(sc.rows, sc.cols, e);
             std::vector<uint8_t> mask(br * bc, 9);
-            ASSERT_EQ(bal_segment_image(img.data(), sc.rows, sc.cols, br, bc, sc.block, mask.data()), 0u);
+            ASSERT_EQ(
+                bal_segment_image(img.data(), sc.rows, sc.cols, br, bc, sc.block, mask.data()), 0u);
             const auto truth = covered_blocks(e, br, bc, sc.block);
             int inter = 0, uni = 0;
             for (size_t b = 0; b < mask.size(); ++b) {
@@ -112,7 +112,8 @@ TEST(SegmentImage, FindsATexturedEllipseOnABrightNoisyBackground) {
                 inter += mask[b] && truth[b];
                 uni += mask[b] || truth[b];
             }
-            EXPECT_GE(static_cast<double>(inter) / uni, 0.85) << sc.rows << "x" << sc.cols << "/" << sc.block;
+            EXPECT_GE(static_cast<double>(inter) / uni, 0.85)
+                << sc.rows << "x" << sc.cols << "/" << sc.block;
             const Topology t = mask_topology(mask, br, bc);
             EXPECT_EQ(t.regions, 1);
             EXPECT_FALSE(t.holes);
@@ -162,7 +163,9 @@ TEST(SegmentImage, OneRegionOnEveryRealCapture) {
         for (const SegmentCase sc : {SegmentCase{168, 96, 12}, SegmentCase{176, 96, 8}}) {
             const uint32_t br = sc.rows / sc.block, bc = sc.cols / sc.block;
             std::vector<uint8_t> mask(br * bc);
-            ASSERT_EQ(bal_segment_image(g.pixels.data(), sc.rows, sc.cols, br, bc, sc.block, mask.data()), 0u);
+            ASSERT_EQ(
+                bal_segment_image(g.pixels.data(), sc.rows, sc.cols, br, bc, sc.block, mask.data()),
+                0u);
             const Topology t = mask_topology(mask, br, bc);
             EXPECT_EQ(t.regions, 1) << path << " block " << sc.block;
             EXPECT_FALSE(t.holes) << path;
@@ -217,7 +220,9 @@ TEST(SegmentApply, CopiesForegroundAndWhitensBackground) {
     for (uint32_t y = 0; y < kRows; ++y)
         for (uint32_t x = 0; x < kCols; ++x) {
             const size_t i = y * kCols + x;
-            const uint8_t expected = (y >= 6 || x >= 6) ? 9 : mask[(y / 3) * 2 + x / 3] ? src[i] : 255;
+            const uint8_t expected = (y >= 6 || x >= 6)          ? 9
+                                     : mask[(y / 3) * 2 + x / 3] ? src[i]
+                                                                 : 255;
             EXPECT_EQ(dst[i], expected) << y << "," << x;
         }
 }
