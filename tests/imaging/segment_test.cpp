@@ -121,6 +121,28 @@ TEST(SegmentImage, FindsATexturedEllipseOnABrightNoisyBackground) {
     }
 }
 
+// Odd blocks at 500 dpi leave a remainder in the half-size working image,
+// which the block extents spread over the grid.
+TEST(SegmentImage, OddBlocksAtFullResolution) {
+    for (const SegmentCase sc :
+         {SegmentCase{140, 84, 7}, SegmentCase{150, 90, 5}, SegmentCase{171, 99, 9}}) {
+        const uint32_t br = sc.rows / sc.block, bc = sc.cols / sc.block;
+        const Ellipse e{sc.rows * 0.5, sc.cols * 0.5, sc.rows * 0.36, sc.cols * 0.34};
+        const auto img = finger_on_background(sc.rows, sc.cols, e, 5);
+        std::vector<uint8_t> mask(br * bc, 9);
+        ASSERT_EQ(bal_segment_image(img.data(), sc.rows, sc.cols, br, bc, sc.block, mask.data()),
+                  0u);
+        const auto truth = covered_blocks(e, br, bc, sc.block);
+        int inter = 0, uni = 0;
+        for (size_t b = 0; b < mask.size(); ++b) {
+            inter += mask[b] && truth[b];
+            uni += mask[b] || truth[b];
+        }
+        EXPECT_GE(static_cast<double>(inter) / uni, 0.8) << "block " << sc.block;
+        EXPECT_EQ(mask_topology(mask, br, bc).regions, 1) << "block " << sc.block;
+    }
+}
+
 TEST(SegmentImage, UniformImageGivesAnEmptyMask) {
     for (uint8_t level : {uint8_t{30}, uint8_t{128}, uint8_t{230}}) {
         std::vector<uint8_t> img(168 * 96, level), mask(14 * 8, 9);
