@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "filters_test_support.h"
 #include "imaging/bal_normalize.h"
 #include "imaging/bal_normalize_local.h"
 #include "orient_fixtures.h"
@@ -210,6 +211,15 @@ TEST(NormalizeLocally, RejectsBadGeometry) {
     EXPECT_EQ(bal_normalize_locally(img.data(), 48, 48, nullptr, 0, 4, 4, 150, 120, out.data()),
               14u);
     for (uint8_t v : out) EXPECT_EQ(v, 7);
+}
+
+TEST(NormalizeLocally, ScratchThatCannotBeAllocatedReturnsNoMemory) {
+    FP_REQUIRE_PLAIN_MALLOC();
+    uint8_t px = 0;
+    const std::vector<uint8_t> mask(4, 1);
+    EXPECT_EQ(bal_normalize_locally(&px, 1u << 30, 1u << 30, mask.data(), 12, 2, 2, 150, 120, &px),
+              9u);
+    EXPECT_EQ(px, 0);
 }
 
 TEST(NormalizeLocallyMinmax, FlatAndMaskedBlocks) {

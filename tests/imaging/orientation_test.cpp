@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "filters_test_support.h"
 #include "fp_test_data.h"
 #include "imaging/bal_normalize.h"
 #include "imaging/bal_orientation.h"
@@ -200,6 +201,16 @@ TEST(ComputeGradients, MaskedNeighbourDropsTheAdjacentPixelRow) {
               0u);
     EXPECT_EQ(count[1 * 2 + 0], full - 1);  // one edge pixel per row in column 11
     EXPECT_EQ(xx[1 * 2 + 0] > 0, true);
+}
+
+TEST(ComputeGradients, ScratchThatCannotBeAllocatedReturnsNoMemory) {
+    FP_REQUIRE_PLAIN_MALLOC();
+    uint8_t px = 0;
+    std::vector<int32_t> xy(4), xx(4), yy(4);
+    std::vector<int16_t> count(4);
+    EXPECT_EQ(bal_compute_gradients(&px, 1u << 30, 1u << 30, nullptr, 2, 2, 12, xy.data(),
+                                    xx.data(), yy.data(), count.data(), 1),
+              9u);
 }
 
 TEST(ComputeGradients, FlatImageHasNoCountedPixels) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "filters_test_support.h"
 #include "fp_test_data.h"
 #include "imaging/bal_scale.h"
 #include "imaging/bal_segment.h"
@@ -160,6 +161,14 @@ TEST(SegmentImage, HalfResolutionInputAnalysesTheSameWorkingImage) {
     ASSERT_EQ(bal_segment_image_scale(img.data(), 168, 96, 14, 8, 12, full_mask.data(), 1), 0u);
     ASSERT_EQ(bal_segment_image_scale(half.data(), 84, 48, 14, 8, 6, half_mask.data(), 2), 0u);
     EXPECT_EQ(full_mask, half_mask);
+}
+
+TEST(SegmentImage, WorkingImageThatCannotBeAllocatedReturnsNoMemory) {
+    FP_REQUIRE_PLAIN_MALLOC();
+    uint8_t px = 0;
+    std::vector<uint8_t> mask(4, 9);
+    EXPECT_EQ(bal_segment_image_scale(&px, 1u << 30, 1u << 30, 2, 2, 1u << 29, mask.data(), 2), 9u);
+    EXPECT_EQ(mask, std::vector<uint8_t>(4, 9));
 }
 
 TEST(SegmentImage, RejectsSizesThatAreNotTheBlockGeometry) {
