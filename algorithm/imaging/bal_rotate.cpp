@@ -170,6 +170,9 @@ void mirror_rows(const uint8_t* src, int32_t rows, int32_t cols, uint8_t* dst) {
 }
 
 void reverse_rows(const uint8_t* src, int32_t rows, int32_t cols, uint8_t* dst) {
+    if (cols <= 0) {
+        return;
+    }
     for (int32_t r = 0; r < rows; ++r) {
         std::memcpy(dst + static_cast<size_t>(r) * cols,
                     src + static_cast<size_t>(rows - 1 - r) * cols, static_cast<size_t>(cols));

@@ -358,6 +358,19 @@ TEST(ResizeTo500, InterpolatesARampExactly) {
     std::free(out);
 }
 
+TEST(ResizeTo500, ConstantImagesStayConstant) {
+    const std::vector<uint8_t> flat(31 * 17, 99);
+    for (uint32_t dpi : {250u, 333u, 508u, 1000u, 569u}) {
+        uint8_t* out = nullptr;
+        uint32_t rows = 0, cols = 0;
+        ASSERT_EQ(bal_resize_to_500(flat.data(), 31, 17, dpi, &out, &rows, &cols), 0u);
+        EXPECT_EQ(std::vector<uint8_t>(out, out + rows * cols),
+                  std::vector<uint8_t>(rows * cols, 99))
+            << dpi;
+        std::free(out);
+    }
+}
+
 TEST(ResizeTo500, ResolutionsWithoutAStepAreRefused) {
     const auto src = random_image(10, 10, 9);
     for (uint32_t dpi : {0u, 1u << 23, 0xFFFFFFFFu}) {

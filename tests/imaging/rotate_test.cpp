@@ -80,6 +80,7 @@ TEST(ImageFlip, EmptySizesWriteNothing) {
         std::vector<uint8_t> dst(4, 0xA5);
         bal_image_flip(src.data(), 0, 4, mode, dst.data());
         bal_image_flip(src.data(), -2, 2, mode, dst.data());
+        bal_image_flip(src.data(), 2, -2, mode, dst.data());
         EXPECT_EQ(dst, std::vector<uint8_t>(4, 0xA5)) << mode;
     }
 }
@@ -174,6 +175,21 @@ TEST(ImageRotate, FreeRotationInterpolatesARampLikeTheExactInverseMap) {
     }
 }
 
+TEST(ImageRotate, OutputBoxFromTruncatedCornerProducts) {
+    // 3 x 5 by 32 (45 degrees), c = s = 11585: corner columns 3, 1 and -2,
+    // corner rows 3, 5 and 2, so 6 x 6 with the origin at (0, 2).
+    const auto src = random_image(3, 5, 3);
+    rotated r;
+    bal_image_rotate(src.data(), 3, 5, 32, &r.image, &r.rows, &r.cols, &r.row_offset,
+                     &r.col_offset);
+    ASSERT_NE(r.image, nullptr);
+    EXPECT_EQ(r.rows, 6u);
+    EXPECT_EQ(r.cols, 6u);
+    EXPECT_EQ(r.row_offset, 0);
+    EXPECT_EQ(r.col_offset, 2);
+    EXPECT_EQ(r.image[2], src[0]);
+}
+
 TEST(ImageRotate, ConstantImagesStayConstantWhereTheSourceReaches) {
     const int32_t rows = 176, cols = 96;
     const std::vector<uint8_t> flat(rows * cols, 100);
@@ -189,6 +205,16 @@ TEST(ImageRotate, ConstantImagesStayConstantWhereTheSourceReaches) {
             inside += r.image[k] == 100;
         }
         EXPECT_GT(inside, static_cast<size_t>(rows - 2) * (cols - 2) * 9 / 10) << angle;
+
+        rotated nearest;
+        ASSERT_EQ(bal_image_rotate_nearest_neighbour_uint8(flat.data(), rows, cols, angle, 7,
+                                                           &nearest.image, &nearest.rows,
+                                                           &nearest.cols, &nearest.row_offset,
+                                                           &nearest.col_offset),
+                  0u);
+        for (size_t k = 0; k < static_cast<size_t>(nearest.rows) * nearest.cols; ++k) {
+            ASSERT_TRUE(nearest.image[k] == 100 || nearest.image[k] == 7) << angle;
+        }
 
         int8_t* signed_image = nullptr;
         uint32_t srows = 0, scols = 0;

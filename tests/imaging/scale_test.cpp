@@ -276,6 +276,24 @@ TYPED_TEST(ScaleTyped, UpScalingMatchesTheDefinition) {
     }
 }
 
+TYPED_TEST(ScaleTyped, UpScalingKeepsAConstantField) {
+    using T = TypeParam;
+    const T value = std::is_signed_v<T> ? static_cast<T>(-93) : static_cast<T>(231);
+    const std::vector<T> field(15 * 8, value);
+    std::vector<T> dst(15 * 12 * 8 * 12);
+    scale_up(field.data(), 15, 8, 12, dst.data(), 15 * 12, 8 * 12);
+    EXPECT_EQ(dst, std::vector<T>(dst.size(), value));
+}
+
+TEST(ScaleNearest, ConstantImagesStayConstant) {
+    const std::vector<uint8_t> flat(13 * 9, 42);
+    std::vector<uint8_t> dst(20 * 31);
+    bal_scale_nearest_neighbour_uint8(flat.data(), 13, 9, dst.data(), 20, 31);
+    EXPECT_EQ(dst, std::vector<uint8_t>(dst.size(), 42));
+    bal_scale_blocks_nearest_neighbour(flat.data(), 13, 9, 4, dst.data(), 20, 31, 1);
+    EXPECT_EQ(dst, std::vector<uint8_t>(dst.size(), 42));  // 30 / 4 = 7 stays inside
+}
+
 TEST(ScaleUp, FieldValuesSitAtTheBlockCentres) {
     const auto field = random_image<uint8_t>(14, 8, 50);
     std::vector<uint8_t> dst(168 * 96);

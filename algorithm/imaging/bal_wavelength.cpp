@@ -1,0 +1,544 @@
+#include "imaging/bal_wavelength.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+
+#include "imaging/bal_blur.h"
+#include "math/fp_types.h"
+#include "math/zr_fft.h"
+#include "math/zr_roots.h"
+#include "math/zr_trig.h"
+
+namespace {
+
+// Window profiles: w32[i] = round(248 i / 15), w16[i] = round(239 i / 7),
+// mirrored about the centre.
+constexpr int32_t kWindow32[32] = {0,   17,  33,  50,  66,  83,  99,  116, 132, 149, 165,
+                                   182, 198, 215, 231, 248, 248, 231, 215, 198, 182, 165,
+                                   149, 132, 116, 99,  83,  66,  50,  33,  17,  0};
+constexpr int32_t kWindow16[16] = {0, 34, 68, 102, 137, 171, 205, 239,
+                                   239, 205, 171, 137, 102, 68, 34, 0};
+
+// Power spectrum accessor over a rectangular range of frequencies
+// u in [u_lo, u_hi], v in [v_lo, v_hi]; values outside read 0.
+template <int U_LO, int U_HI, int V_LO, int V_HI>
+struct FrequencyGrid {
+    static constexpr int kCols = V_HI - V_LO + 1;
+    uint32_t value[(U_HI - U_LO + 1) * kCols];
+    uint32_t& at(int u, int v) { return value[(u - U_LO) * kCols + (v - V_LO)]; }
+    uint32_t get(int u, int v) const {
+        if (u < U_LO || u > U_HI || v < V_LO || v > V_HI) return 0;
+        return value[(u - U_LO) * kCols + (v - V_LO)];
+    }
+};
+
+template <int U_LO, int U_HI, int V_LO, int V_HI>
+struct ResponseGrid {
+    static constexpr int kCols = V_HI - V_LO + 1;
+    int32_t value[(U_HI - U_LO + 1) * kCols];
+    void clear() { std::fill(std::begin(value), std::end(value), 0); }
+    int32_t& at(int u, int v) { return value[(u - U_LO) * kCols + (v - V_LO)]; }
+    int32_t get(int u, int v) const {
+        if (u < U_LO || u > U_HI || v < V_LO || v > V_HI) return 0;
+        return value[(u - U_LO) * kCols + (v - V_LO)];
+    }
+};
+
+uint32_t power(int32_t re, int32_t im) {
+    return static_cast<uint32_t>((int64_t{re} * re + int64_t{im} * im) >> 10);
+}
+
+// The five largest accepted peak responses, descending; equal values queue
+// below the ones already listed.
+struct PeakList {
+    static constexpr int kPlaces = 5;
+    int32_t value[kPlaces] = {};
+    int u[kPlaces] = {};
+    int v[kPlaces] = {};
+    int used = 0;
+
+    int32_t fifth() const { return used == kPlaces ? value[kPlaces - 1] : 0; }
+    void insert(int32_t q, int pu, int pv) {
+        int at = 0;
+        while (at < used && value[at] >= q) ++at;
+        if (at >= kPlaces) return;
+        const int last = std::min(used, kPlaces - 1);
+        for (int i = last; i > at; --i) {
+            value[i] = value[i - 1];
+            u[i] = u[i - 1];
+            v[i] = v[i - 1];
+        }
+        value[at] = q;
+        u[at] = pu;
+        v[at] = pv;
+        used = std::min(used + 1, kPlaces);
+    }
+};
+
+// Sub-bin position of the peak at (u, v) from the power of its 3 x 3
+// neighbourhood, in Q(shift) bins; S is the neighbourhood's total power.
+struct RefinedPeak {
+    int32_t fu, fv;
+    uint32_t neighbourhood;
+};
+
+template <typename Power>
+RefinedPeak refine_peak(const Power& p, int u, int v, int shift) {
+    uint32_t s = 0;
+    for (int du = -1; du <= 1; ++du)
+        for (int dv = -1; dv <= 1; ++dv) s += p(u + du, v + dv);
+    int32_t mv = 0, mu = 0;
+    for (int d = -1; d <= 1; ++d) {
+        mv += static_cast<int32_t>(p(u + d, v + 1)) - static_cast<int32_t>(p(u + d, v - 1));
+        mu += static_cast<int32_t>(p(u + 1, v + d)) - static_cast<int32_t>(p(u - 1, v + d));
+    }
+    const int32_t k = 30 - static_cast<int32_t>(zr_log2_32(s));
+    if (k >= 0) {
+        mu = static_cast<int32_t>(static_cast<uint32_t>(mu) << k);
+        mv = static_cast<int32_t>(static_cast<uint32_t>(mv) << k);
+    }
+    const int32_t divisor =
+        static_cast<int32_t>(k >= shift ? s << (k - shift) : s >> (shift - k));
+    RefinedPeak peak{};
+    peak.fu = (u << shift) + mu / divisor;
+    peak.fv = (v << shift) + mv / divisor;
+    peak.neighbourhood = s;
+    return peak;
+}
+
+// Doubled angle of the frequency vector (fu vertical, fv horizontal).
+int8_t doubled_angle(int32_t fu, int32_t fv, int32_t r2) {
+    int32_t c = fv * fv - fu * fu;
+    int32_t sn = 2 * fu * fv;
+    const int32_t k = 30 - static_cast<int32_t>(zr_log2_32(static_cast<uint32_t>(r2)));
+    if (k >= 0) {
+        c = static_cast<int32_t>(static_cast<uint32_t>(c) << k);
+        sn = static_cast<int32_t>(static_cast<uint32_t>(sn) << k);
+    }
+    const int32_t d = k >= 15 ? r2 << (k - 15) : r2 >> (15 - k);
+    if (d == 0) return 0;
+    return static_cast<int8_t>(zr_atan2_(sn / d, c / d));
+}
+
+// Window statistics of one block: counts, mean and variance.
+struct WindowStats {
+    uint32_t inside = 0, foreground = 0, sum = 0, sum_sq = 0;
+    uint32_t mean = 0, variance = 0;
+};
+
+WindowStats window_stats(const uint8_t* src, const uint8_t* mask, int32_t rows, int32_t cols,
+                         int32_t top, int32_t left, int32_t size) {
+    WindowStats st;
+    for (int32_t i = 0; i < size; ++i) {
+        const int32_t y = top + i;
+        if (y < 0 || y >= rows) continue;
+        for (int32_t j = 0; j < size; ++j) {
+            const int32_t x = left + j;
+            if (x < 0 || x >= cols) continue;
+            ++st.inside;
+            const size_t at = size_t(y) * size_t(cols) + size_t(x);
+            if (mask && mask[at] < 128) continue;
+            ++st.foreground;
+            st.sum += src[at];
+            st.sum_sq += uint32_t{src[at]} * src[at];
+        }
+    }
+    if (st.foreground != 0) {
+        const uint32_t n = st.foreground;
+        st.mean = (n / 2 + st.sum) / n;
+        st.variance = ((16 * st.sum_sq - st.sum * (16 * st.sum / n)) / n) >> 4;
+    }
+    return st;
+}
+
+struct BlockOutputs {
+    uint8_t* quality;
+    uint8_t* frequency;
+    int8_t* angle;
+};
+
+void reject_block(uint16_t* raw, uint8_t* frequency, size_t index) {
+    raw[index] = 0;
+    if (frequency) frequency[index] = 0;
+}
+
+// ---- 32-point path ----
+
+using Spectrum32 = FrequencyGrid<-8, 9, -8, 3>;
+using Response32 = ResponseGrid<-7, 7, -7, 2>;
+
+struct Scratch32 {
+    int32_t block[32 * 32];
+    int32_t re[32 * 17];
+    int32_t im[32 * 17];
+    Spectrum32 power;
+    Response32 response;
+};
+
+void spectrum32(Scratch32& s, const uint8_t* src, int32_t rows, int32_t cols, int32_t top,
+                int32_t left, int32_t mean) {
+    for (int32_t i = 0; i < 32; ++i) {
+        const int32_t y = top + i;
+        for (int32_t j = 0; j < 32; ++j) {
+            const int32_t x = left + j;
+            int32_t value = 0;
+            if (y >= 0 && y < rows && x >= 0 && x < cols)
+                value = (kWindow32[i] * kWindow32[j] *
+                         (int32_t{src[size_t(y) * size_t(cols) + size_t(x)]} - mean)) / 16;
+            s.block[i * 32 + j] = value;
+        }
+    }
+    zr_fftn2d32(s.block, s.re, s.im);
+    for (int u = -8; u <= 9; ++u)
+        for (int v = -8; v <= 3; ++v) {
+            // Negative horizontal frequencies from the conjugate symmetry.
+            const int su = v >= 0 ? u : -u, sv = v >= 0 ? v : -v;
+            const int row = (su + 32) % 32;
+            s.power.at(u, v) = power(s.re[row * 17 + sv], s.im[row * 17 + sv]);
+        }
+}
+
+void process_block32(Scratch32& s, uint32_t max_wl, uint32_t min_wl, uint16_t* raw,
+                     size_t index, const BlockOutputs& out) {
+    const auto p = [&s](int u, int v) { return s.power.get(u, v); };
+    if (out.quality) out.quality[index] = 0;
+
+    uint64_t energy = 0;
+    for (int u = -8; u <= 8; ++u)
+        for (int v = -8; v <= -1; ++v) energy += p(u, v);
+    for (int u = -8; u <= -1; ++u) energy += p(u, 0);
+    const uint64_t threshold = energy >> 7;
+
+    s.response.clear();
+    for (int u = -6; u <= 6; ++u)
+        for (int v = -6; v <= 1; ++v) {
+            if (p(u, v) <= threshold) continue;
+            const uint32_t direct = p(u - 1, v) + p(u + 1, v) + p(u, v - 1) + p(u, v + 1);
+            const uint32_t diagonal =
+                p(u - 1, v - 1) + p(u - 1, v + 1) + p(u + 1, v - 1) + p(u + 1, v + 1);
+            const uint32_t distant = p(u - 2, v) + p(u + 2, v) + p(u, v - 2) + p(u, v + 2);
+            s.response.at(u, v) =
+                static_cast<int32_t>(16 * p(u, v) - 2 * direct - diagonal - distant);
+        }
+
+    PeakList peaks;
+    for (int u = -6; u <= 6; ++u) {
+        const int v_end = u < 0 ? 0 : -1;
+        for (int v = -6; v <= v_end; ++v) {
+            const int32_t q = s.response.get(u, v);
+            bool is_max = true;
+            for (int du = -1; du <= 1 && is_max; ++du)
+                for (int dv = -1; dv <= 1; ++dv)
+                    if ((du || dv) && s.response.get(u + du, v + dv) > q) {
+                        is_max = false;
+                        break;
+                    }
+            if (is_max && q > peaks.fifth()) peaks.insert(q, u, v);
+        }
+    }
+
+    uint32_t lambda = 0;
+    int8_t theta = 0;
+    for (int i = 0; i < peaks.used; ++i) {
+        const RefinedPeak peak = refine_peak(p, peaks.u[i], peaks.v[i], 12);
+        const int32_t r2 = peak.fu * peak.fu + peak.fv * peak.fv;
+        if (r2 <= 47586034) continue;
+        if ((energy >> 3) > peak.neighbourhood) break;
+        lambda = (1u << 25) / zr_sqrt_32(static_cast<uint32_t>(r2));
+        theta = doubled_angle(peak.fu, peak.fv, r2);
+        if (out.quality) {
+            const uint32_t a = static_cast<uint32_t>(peaks.value[i]) >> 8;
+            const uint32_t b = i + 1 < peaks.used ? static_cast<uint32_t>(peaks.value[i + 1]) >> 8 : 0;
+            if (a != 0) out.quality[index] = static_cast<uint8_t>(((a - b) * 255) / a);
+        }
+        break;
+    }
+
+    // A wavelength of 0 (no ridge frequency) is never valid.
+    if (lambda == 0 || lambda > max_wl * 256 || lambda < min_wl * 256) {
+        raw[index] = 0;
+        if (out.frequency) {
+            out.frequency[index] = 0;
+            if (out.quality) out.quality[index] = 0;
+        }
+    } else {
+        raw[index] = static_cast<uint16_t>(lambda);
+        if (out.frequency)
+            out.frequency[index] = static_cast<uint8_t>(std::min(((lambda >> 1) + 262144) / lambda, 255u));
+    }
+    if (out.angle) out.angle[index] = theta;
+}
+
+// ---- 16-point path ----
+
+constexpr int kSpectrumStride16 = 22;
+
+using Spectrum16 = FrequencyGrid<-8, 8, -2, 8>;
+using Response16 = ResponseGrid<-7, 7, -1, 7>;
+
+void process_block16(const Spectrum16& spectrum, Response16& response, uint32_t max_wl,
+                     uint32_t min_wl, uint16_t* raw, size_t index, uint8_t* frequency,
+                     int8_t* angle) {
+    const auto p = [&spectrum](int u, int v) { return spectrum.get(u, v); };
+    uint64_t energy = 0;
+    for (int u = -8; u <= 8; ++u)
+        for (int v = 1; v <= 8; ++v) energy += p(u, v);
+    for (int u = -8; u <= -1; ++u) energy += p(u, 0);
+    const uint64_t threshold = energy >> 7;
+
+    response.clear();
+    for (int u = -6; u <= 6; ++u)
+        for (int v = 0; v <= 6; ++v) {
+            if (p(u, v) <= threshold) continue;
+            const uint32_t direct = p(u - 1, v) + p(u + 1, v) + p(u, v - 1) + p(u, v + 1);
+            response.at(u, v) = static_cast<int32_t>(4 * p(u, v) - direct);
+        }
+
+    PeakList peaks;
+    for (int u = -6; u <= 6; ++u) {
+        for (int v = u >= 1 ? 0 : 1; v <= 6; ++v) {
+            const int32_t q = response.get(u, v);
+            const bool is_max = q >= response.get(u - 1, v) && q >= response.get(u + 1, v) &&
+                                q >= response.get(u, v - 1) && q >= response.get(u, v + 1);
+            if (is_max && q > peaks.fifth()) peaks.insert(q, u, v);
+        }
+    }
+
+    uint32_t f = 0;
+    int8_t theta = 0;
+    for (int i = 0; i < peaks.used; ++i) {
+        const RefinedPeak peak = refine_peak(p, peaks.u[i], peaks.v[i], 11);
+        const int32_t r2 = peak.fu * peak.fu + peak.fv * peak.fv;
+        if (r2 <= 11896508) continue;
+        if ((energy >> 3) > peak.neighbourhood) break;
+        f = std::min(((zr_sqrt_32(static_cast<uint32_t>(r2)) * 250) / 500 + 16) >> 5, 255u);
+        if (f != 0) theta = doubled_angle(peak.fu, peak.fv, r2);
+        break;
+    }
+
+    const uint32_t lambda = f != 0 ? ((f >> 1) + 262144) / f : 0;
+    raw[index] = lambda == 0 || lambda > max_wl * 256 || lambda < min_wl * 256
+                     ? 0
+                     : static_cast<uint16_t>(lambda);
+    if (frequency) frequency[index] = static_cast<uint8_t>(f);
+    if (angle) angle[index] = theta;
+}
+
+}  // namespace
+
+void fftn2d8rw_spectrum16(const uint8_t* src, uint16_t rows, uint16_t cols, uint8_t block,
+                          int16_t block_row, int16_t block_col, uint8_t mean, uint32_t* re,
+                          uint32_t* /*im*/) {
+    const int32_t h = (16 - int32_t{block}) / 2;
+    const int32_t top = block_row - h, left = block_col - h;
+    int32_t windowed[16][16];
+    for (int32_t i = 0; i < 16; ++i) {
+        const int32_t y = top + i;
+        for (int32_t j = 0; j < 16; ++j) {
+            const int32_t x = left + j;
+            windowed[i][j] = y >= 0 && y < rows && x >= 0 && x < cols
+                                 ? ((int32_t{src[size_t(y) * cols + size_t(x)]} - mean) *
+                                    kWindow16[i] * kWindow16[j]) / 16
+                                 : 0;
+        }
+    }
+    // Row pass: two real rows per complex transform, separated afterwards.
+    int32_t spec_re[16][9], spec_im[16][9];
+    int32_t zr[16], zi[16];
+    for (int32_t m = 0; m < 8; ++m) {
+        zr_fftn16(windowed[2 * m], windowed[2 * m + 1], zr, zi);
+        for (int k = 1; k <= 7; ++k) {
+            spec_re[2 * m][k] = (zr[k] + zr[16 - k]) / 2;
+            spec_im[2 * m][k] = (zi[k] - zi[16 - k]) / 2;
+            spec_re[2 * m + 1][k] = (zi[k] + zi[16 - k]) / 2;
+            spec_im[2 * m + 1][k] = (zr[16 - k] - zr[k]) / 2;
+        }
+        for (int k : {0, 8}) {
+            spec_re[2 * m][k] = zr[k];
+            spec_im[2 * m][k] = 0;
+            spec_re[2 * m + 1][k] = zi[k];
+            spec_im[2 * m + 1][k] = 0;
+        }
+    }
+    // Column pass.
+    int32_t col_re[16], col_im[16];
+    for (int v = 0; v <= 8; ++v) {
+        for (int r = 0; r < 16; ++r) {
+            col_re[r] = spec_re[r][v];
+            col_im[r] = spec_im[r][v];
+        }
+        zr_fftn16(col_re, col_im, zr, zi);
+        for (int k = 0; k < 16; ++k) {
+            const int u = k <= 7 ? k : k - 16;
+            re[(u + 8) * kSpectrumStride16 + v] = power(zr[k], zi[k]);
+        }
+    }
+}
+
+uint32_t bal_ridge_wavelengths_fft(const uint8_t* src, const uint8_t* pixel_mask, int32_t rows,
+                                   int32_t cols, uint32_t block, uint32_t max_wavelength,
+                                   uint32_t min_wavelength, const uint8_t*, int32_t block_rows,
+                                   uint32_t block_cols, uint8_t* quality, uint8_t* wavelength,
+                                   uint8_t* frequency, int8_t* angle) {
+    const size_t blocks = size_t(std::max(block_rows, 0)) * block_cols;
+    auto* scratch = static_cast<Scratch32*>(std::malloc(sizeof(Scratch32)));
+    auto* raw = static_cast<uint16_t*>(std::malloc(std::max<size_t>(blocks, 1) * sizeof(uint16_t)));
+    if (!scratch || !raw) {
+        std::free(scratch);
+        std::free(raw);
+        return BAL_NO_MEMORY;
+    }
+    const int32_t h = (32 - static_cast<int32_t>(block)) / 2;
+    const BlockOutputs out{quality, frequency, angle};
+    for (int32_t r = 0; r < block_rows; ++r) {
+        for (uint32_t c = 0; c < block_cols; ++c) {
+            const size_t index = size_t(r) * block_cols + c;
+            const int32_t top = r * static_cast<int32_t>(block) - h;
+            const int32_t left = static_cast<int32_t>(c * block) - h;
+            const WindowStats st = window_stats(src, pixel_mask, rows, cols, top, left, 32);
+            if (st.foreground == 0 || st.inside == 0 || (st.foreground * 256) / st.inside < 128 ||
+                st.variance < 16) {
+                reject_block(raw, frequency, index);
+                continue;
+            }
+            spectrum32(*scratch, src, rows, cols, top, left, static_cast<int32_t>(st.mean));
+            process_block32(*scratch, max_wavelength, min_wavelength, raw, index, out);
+        }
+    }
+    const uint32_t status =
+        postprocess_frequency_field(raw, static_cast<uint32_t>(std::max(block_rows, 0)), block_cols,
+                                    wavelength);
+    std::free(scratch);
+    std::free(raw);
+    return status;
+}
+
+uint32_t bal_ridge_wavelengths_fft16(const uint8_t* src, int32_t rows, int32_t cols, uint32_t block,
+                                     uint32_t max_wavelength, uint32_t min_wavelength,
+                                     const uint8_t*, int32_t block_rows, uint32_t block_cols,
+                                     const uint8_t*, uint8_t* wavelength, uint8_t* frequency,
+                                     int8_t* angle) {
+    const size_t blocks = size_t(std::max(block_rows, 0)) * block_cols;
+    constexpr size_t kSpectrumValues = 17 * kSpectrumStride16;
+    auto* spectrum_buffer = static_cast<uint32_t*>(std::malloc(2 * kSpectrumValues * sizeof(uint32_t)));
+    auto* raw = static_cast<uint16_t*>(std::malloc(std::max<size_t>(blocks, 1) * sizeof(uint16_t)));
+    if (!spectrum_buffer || !raw) {
+        std::free(spectrum_buffer);
+        std::free(raw);
+        return BAL_NO_MEMORY;
+    }
+    Spectrum16 spectrum;
+    Response16 response;
+    const int32_t h = (16 - static_cast<int32_t>(block)) / 2;
+    for (int32_t r = 0; r < block_rows; ++r) {
+        for (uint32_t c = 0; c < block_cols; ++c) {
+            const size_t index = size_t(r) * block_cols + c;
+            const int32_t top = r * static_cast<int32_t>(block) - h;
+            const int32_t left = static_cast<int32_t>(c * block) - h;
+            const WindowStats st = window_stats(src, nullptr, rows, cols, top, left, 16);
+            if (st.inside == 0 || static_cast<uint16_t>(st.variance) <= 15) {
+                reject_block(raw, frequency, index);
+                continue;
+            }
+            fftn2d8rw_spectrum16(src, static_cast<uint16_t>(rows), static_cast<uint16_t>(cols),
+                                 static_cast<uint8_t>(block), static_cast<int16_t>(r * int32_t(block)),
+                                 static_cast<int16_t>(c * block), static_cast<uint8_t>(st.mean),
+                                 spectrum_buffer, spectrum_buffer + kSpectrumValues);
+            for (int u = -8; u <= 8; ++u) {
+                const int row = u == 8 ? -8 : u;  // row +8 repeats row -8
+                for (int v = 0; v <= 8; ++v)
+                    spectrum.at(u, v) = spectrum_buffer[(row + 8) * kSpectrumStride16 + v];
+            }
+            for (int u = -8; u <= 8; ++u)
+                for (int v = -2; v <= -1; ++v) spectrum.at(u, v) = spectrum.get(-u, -v);
+            process_block16(spectrum, response, max_wavelength, min_wavelength, raw, index,
+                            frequency, angle);
+        }
+    }
+    const uint32_t status =
+        postprocess_frequency_field(raw, static_cast<uint32_t>(std::max(block_rows, 0)), block_cols,
+                                    wavelength);
+    std::free(spectrum_buffer);
+    std::free(raw);
+    return status;
+}
+
+uint32_t filter_wavelengths(uint16_t* raw, uint32_t block_rows, uint32_t block_cols) {
+    const size_t n = size_t{block_rows} * block_cols;
+    auto* copy = static_cast<uint16_t*>(std::malloc(std::max<size_t>(n, 1) * sizeof(uint16_t)));
+    if (!copy) return BAL_NO_MEMORY;
+    std::memcpy(copy, raw, n * sizeof(uint16_t));
+    for (uint32_t r = 0; r < block_rows; ++r) {
+        for (uint32_t c = 0; c < block_cols; ++c) {
+            const size_t i = size_t(r) * block_cols + c;
+            if (copy[i] == 0) continue;
+            uint32_t values[5];
+            uint32_t count = 0;
+            values[count++] = copy[i];
+            if (r > 0 && copy[i - block_cols]) values[count++] = copy[i - block_cols];
+            if (c > 0 && copy[i - 1]) values[count++] = copy[i - 1];
+            if (c + 1 < block_cols && copy[i + 1]) values[count++] = copy[i + 1];
+            if (r + 1 < block_rows && copy[i + block_cols]) values[count++] = copy[i + block_cols];
+            if (count == 1) {
+                raw[i] = 0;
+            } else if (count == 2) {
+                raw[i] = static_cast<uint16_t>((values[0] + values[1]) >> 1);
+            } else {
+                uint32_t sum = 0, lo = UINT32_MAX, hi = 0;
+                for (uint32_t k = 0; k < count; ++k) {
+                    sum += values[k];
+                    lo = std::min(lo, values[k]);
+                    hi = std::max(hi, values[k]);
+                }
+                raw[i] = static_cast<uint16_t>((sum - lo - hi) / (count - 2));
+            }
+        }
+    }
+    std::free(copy);
+    return BAL_OK;
+}
+
+uint32_t postprocess_frequency_field(uint16_t* raw, uint32_t block_rows, uint32_t block_cols,
+                                     uint8_t* wavelength) {
+    uint32_t status = filter_wavelengths(raw, block_rows, block_cols);
+    if (status != BAL_OK || !wavelength) return status;
+    status = filter_wavelengths(raw, block_rows, block_cols);
+    if (status != BAL_OK) return status;
+
+    const size_t n = size_t{block_rows} * block_cols;
+    if (n == 0) return BAL_OK;
+    auto* previous = static_cast<uint16_t*>(std::malloc(n * sizeof(uint16_t)));
+    if (!previous) return BAL_NO_MEMORY;
+    if (std::all_of(raw, raw + n, [](uint16_t v) { return v == 0; })) raw[0] = 2560;
+
+    // Grow the measured area one ring per pass until no gap is left.
+    for (bool filled = true; filled;) {
+        filled = false;
+        std::memcpy(previous, raw, n * sizeof(uint16_t));
+        for (uint32_t r = 0; r < block_rows; ++r) {
+            for (uint32_t c = 0; c < block_cols; ++c) {
+                const size_t i = size_t(r) * block_cols + c;
+                if (previous[i] != 0) continue;
+                uint32_t sum = 0, count = 0;
+                for (uint32_t y = r ? r - 1 : 0; y <= std::min(r + 1, block_rows - 1); ++y)
+                    for (uint32_t x = c ? c - 1 : 0; x <= std::min(c + 1, block_cols - 1); ++x)
+                        if (const uint16_t v = previous[size_t(y) * block_cols + x]; v != 0) {
+                            sum += v;
+                            ++count;
+                        }
+                if (count != 0) {
+                    raw[i] = static_cast<uint16_t>(sum / count);
+                    filled = true;
+                }
+            }
+        }
+    }
+    std::free(previous);
+
+    status = bal_blur_weighted_uint16(raw, block_rows, block_cols, raw);
+    if (status != BAL_OK) return status;
+    for (size_t i = 0; i < n; ++i) wavelength[i] = static_cast<uint8_t>((raw[i] + 128) >> 8);
+    return BAL_OK;
+}
