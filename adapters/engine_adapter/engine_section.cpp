@@ -1,6 +1,6 @@
 #include "engine_section.h"
 
-#include <cstring>
+#include <atomic>
 
 #include "engine_trace.h"
 #include "win_section.h"
@@ -22,8 +22,9 @@ void setmem(uint32_t value) {
         engine_trace("HELLO : Failed MapViewOfFile");
         return;
     }
-    // One little-endian u32 at offset 0 (the host's own order here).
-    std::memcpy(view, &value, sizeof value);
+    // One u32 at offset 0 (the host's own order), written atomically: the
+    // driver's capture thread may be reading it at the same moment.
+    std::atomic_ref<uint32_t>(*static_cast<uint32_t*>(view)).store(value, std::memory_order_release);
     engine_trace("HELLO : RESULT : %d\n", static_cast<int>(value));
     UnmapViewOfFile(view);
     CloseHandle(section);
