@@ -17,14 +17,18 @@ struct GreyImage {
     std::vector<uint8_t> pixels;
 };
 
-// The data directory: $FP_DATA_DIR when set, otherwise the build's default.
+// The data directory: $FP_DATA_DIR when set, otherwise the build's default,
+// otherwise the shared checkout beside the workspace.
 inline std::filesystem::path data_dir() {
     if (const char* env = std::getenv("FP_DATA_DIR"); env && *env) return env;
+    std::vector<std::filesystem::path> candidates;
 #ifdef FP_DATA_DIR
-    return FP_DATA_DIR;
-#else
-    return "../shared/data";
+    candidates.emplace_back(FP_DATA_DIR);
 #endif
+    candidates.emplace_back("/work/shared/data");
+    for (const auto& dir : candidates)
+        if (std::filesystem::exists(dir / "ssb-dev" / "manifest.tsv")) return dir;
+    return candidates.front();
 }
 
 inline std::filesystem::path captures_dir() { return data_dir() / "ssb-dev"; }
