@@ -104,6 +104,24 @@ inline uint16_t window_variance64(uint32_t s, uint32_t q, uint32_t n) {
 }
 constexpr uint32_t kLargestNarrowRadius = 22;
 
+// Exact floor(a / d) for every a < 2^31 by a multiply and a shift
+// (m = ceil(2^(31 + l) / d) with 2^(l-1) < d <= 2^l), for a divisor that
+// stays fixed across a loop.
+class FixedDivisor {
+public:
+    explicit FixedDivisor(uint32_t d) {
+        uint32_t l = 0;
+        while ((uint64_t(1) << l) < d) ++l;
+        shift_ = 31 + l;
+        multiplier_ = ((uint64_t(1) << shift_) + d - 1) / d;
+    }
+    uint32_t operator()(uint32_t a) const { return uint32_t((a * multiplier_) >> shift_); }
+
+private:
+    uint64_t multiplier_;
+    uint32_t shift_;
+};
+
 }  // namespace
 
 uint32_t bal_image_mean_uint8(const uint8_t* src, int32_t rows, int32_t cols) {
@@ -324,6 +342,7 @@ int32_t bal_var_local_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, ui
     if (r < h - r && r < w - r) {
         const uint32_t side = 2 * radius + 1;
         const uint32_t n = side * side;
+        const FixedDivisor divide_by_n(n);
         for (uint32_t y = radius; y < rows - radius; ++y) {
             const uint32_t* s_top = sums + size_t(y - radius) * stride;
             const uint32_t* s_bottom = sums + size_t(y + radius + 1) * stride;
@@ -334,7 +353,10 @@ int32_t bal_var_local_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, ui
                 const size_t x0 = x - radius, x1 = x + radius + 1;
                 const uint32_t s = s_bottom[x1] - s_bottom[x0] - s_top[x1] + s_top[x0];
                 const uint32_t q = q_bottom[x1] - q_bottom[x0] - q_top[x1] + q_top[x0];
-                out[x] = radius <= kLargestNarrowRadius ? window_variance32(s, q, n) : window_variance64(s, q, n);
+                // Up to radius 22 both numerators stay below 2^31.
+                out[x] = radius <= kLargestNarrowRadius
+                             ? uint16_t(divide_by_n(16 * q - s * divide_by_n(16 * s)) / 16)
+                             : window_variance64(s, q, n);
             }
         }
     }

@@ -343,6 +343,22 @@ TEST(LocalVariance, MatchesDirectWindowsForEveryRadius) {
         }
 }
 
+TEST(LocalVariance, LargestWindowsOfExtremeValues) {
+    // Checkerboards and flat white push 16 Q and S (16 S / n) to their largest values.
+    const uint32_t rows = 64, cols = 57;
+    for (int pattern = 0; pattern < 3; ++pattern) {
+        std::vector<uint8_t> img(rows * cols);
+        for (uint32_t y = 0; y < rows; ++y)
+            for (uint32_t x = 0; x < cols; ++x)
+                img[y * cols + x] = pattern == 0 ? 255 : ((x + y) % (pattern + 1) == 0 ? 255 : 0);
+        for (uint32_t radius : {20u, 21u, 22u}) {
+            std::vector<uint16_t> out(img.size());
+            ASSERT_EQ(bal_var_local_uint8(img.data(), rows, cols, radius, out.data()), 0);
+            EXPECT_EQ(out, local_variance_reference(img, rows, cols, radius)) << pattern << " " << radius;
+        }
+    }
+}
+
 TEST(LocalVariance, FormulaTracksTrueVariance) {
     // On a 3 x 3 image with radius 1 the corners see 4 pixels, edges 6, the centre 9.
     const std::vector<uint8_t> img = {0, 255, 0, 255, 0, 255, 0, 255, 0};

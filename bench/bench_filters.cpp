@@ -1,0 +1,63 @@
+// Filters on one 176 x 96 sensor image: a real capture when the shared data
+// is present, otherwise a fixed pseudo-random image.
+#include <benchmark/benchmark.h>
+
+#include <random>
+#include <vector>
+
+#include "fp_test_data.h"
+#include "imaging/bal_blur.h"
+#include "imaging/bal_median.h"
+#include "imaging/bal_statistics.h"
+
+namespace {
+
+constexpr uint32_t kRows = 176, kCols = 96;
+
+const std::vector<uint8_t>& sensor_image() {
+    static const std::vector<uint8_t> image = [] {
+        if (fp_test::have_captures())
+            for (const auto& path : fp_test::capture_paths()) {
+                auto img = fp_test::read_pgm(path);
+                if (img.rows == kRows && img.cols == kCols) return img.pixels;
+            }
+        std::vector<uint8_t> px(kRows * kCols);
+        std::mt19937 rng(1);
+        for (auto& p : px) p = uint8_t(rng());
+        return px;
+    }();
+    return image;
+}
+
+void BM_BlurUint8(benchmark::State& state) {
+    const auto& src = sensor_image();
+    std::vector<uint8_t> dst(src.size());
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(bal_blur_uint8(src.data(), kRows, kCols, dst.data()));
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_BlurUint8);
+
+void BM_MedianUint8(benchmark::State& state) {
+    const auto& src = sensor_image();
+    std::vector<uint8_t> dst(src.size());
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(bal_median_uint8(src.data(), int32_t(kRows), int32_t(kCols), dst.data()));
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_MedianUint8);
+
+void BM_VarLocalUint8(benchmark::State& state) {
+    const auto& src = sensor_image();
+    std::vector<uint16_t> dst(src.size());
+    const uint32_t radius = uint32_t(state.range(0));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(bal_var_local_uint8(src.data(), kRows, kCols, radius, dst.data()));
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_VarLocalUint8)->Arg(4);
+
+}  // namespace
