@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "fp_test_data.h"
+#include "imaging/bal_binarize.h"
 #include "imaging/bal_ghost.h"
 #include "imaging/bal_thin.h"
 
@@ -16,20 +17,16 @@ fp_test::GreyImage first_capture() {
     return paths.empty() ? fp_test::GreyImage{} : fp_test::read_pgm(paths.front());
 }
 
-// Ridges as object (0): darker than the mean of the 15 x 15 window, with a
+// Ridges as object (0): the library's local-threshold binarisation with a
 // background frame.
 std::vector<uint8_t> binarise(const fp_test::GreyImage& g) {
-    std::vector<uint8_t> out(g.pixels.size(), 1);
-    const int32_t rows = int32_t(g.rows), cols = int32_t(g.cols);
-    for (int32_t y = 1; y + 1 < rows; ++y)
-        for (int32_t x = 1; x + 1 < cols; ++x) {
-            uint32_t sum = 0, n = 0;
-            for (int32_t yy = std::max(0, y - 7); yy <= std::min(rows - 1, y + 7); ++yy)
-                for (int32_t xx = std::max(0, x - 7); xx <= std::min(cols - 1, x + 7); ++xx, ++n)
-                    sum += g.pixels[size_t(yy) * cols + xx];
-            out[size_t(y) * cols + x] = uint32_t(g.pixels[size_t(y) * cols + x]) * n < sum ? 0 : 1;
-        }
-    return out;
+    std::vector<int8_t> centred(g.pixels.size());
+    for (size_t i = 0; i < centred.size(); ++i) centred[i] = int8_t(g.pixels[i] - 128);
+    const std::vector<uint8_t> quality(g.pixels.size(), 255);
+    std::vector<uint8_t> ridges(g.pixels.size()), valleys(g.pixels.size());
+    bal_binarize_local_threshold(centred.data(), quality.data(), g.rows, g.cols, 12, ridges.data(), valleys.data());
+    bal_binarize_remove_edges(ridges.data(), valleys.data(), g.rows, g.cols, 1, 1, 1, 1);
+    return ridges;
 }
 
 void BM_contour_thin(benchmark::State& state) {

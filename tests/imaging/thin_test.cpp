@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fp_test_data.h"
+#include "imaging/bal_binarize.h"
 #include "imaging/bal_thin.h"
 
 namespace {
@@ -324,26 +325,18 @@ TEST(ContourThin, RandomShapeUnionsStayInsideTheirObjects) {
     EXPECT_LE(blocks, 5);
 }
 
-// Ridges (and, in the complement, valleys) of a real capture: darker than the
-// mean of the surrounding 15 x 15 window. Stands in for the library's
-// binarisation; the outermost frame is background.
-std::pair<BinaryImage, BinaryImage> binarise_local_mean(const fp_test::GreyImage& g) {
+// The two complementary ridge images of a real capture from the library's
+// local-threshold binarisation (12-pixel blocks, every pixel judged), with
+// the background frame the thinning needs.
+std::pair<BinaryImage, BinaryImage> binarise(const fp_test::GreyImage& g) {
+    std::vector<int8_t> centred(g.pixels.size());
+    for (size_t i = 0; i < centred.size(); ++i) centred[i] = int8_t(g.pixels[i] - 128);
+    const std::vector<uint8_t> quality(g.pixels.size(), 255);
     BinaryImage ridges(g.rows, g.cols), valleys(g.rows, g.cols);
-    const int32_t r = 7;
-    for (int32_t y = 0; y < int32_t(g.rows); ++y)
-        for (int32_t x = 0; x < int32_t(g.cols); ++x) {
-            uint32_t sum = 0, n = 0;
-            for (int32_t yy = std::max(0, y - r); yy <= std::min(int32_t(g.rows) - 1, y + r); ++yy)
-                for (int32_t xx = std::max(0, x - r); xx <= std::min(int32_t(g.cols) - 1, x + r); ++xx) {
-                    sum += g.pixels[size_t(yy) * g.cols + xx];
-                    ++n;
-                }
-            const bool dark = uint32_t(g.pixels[size_t(y) * g.cols + x]) * n < sum;
-            ridges.at(y, x) = dark ? kObj : kBg;
-            valleys.at(y, x) = dark ? kBg : kObj;
-        }
-    ridges.clear_frame();
-    valleys.clear_frame();
+    EXPECT_EQ(bal_binarize_local_threshold(centred.data(), quality.data(), g.rows, g.cols, 12, ridges.px.data(),
+                                           valleys.px.data()),
+              0u);
+    bal_binarize_remove_edges(ridges.px.data(), valleys.px.data(), g.rows, g.cols, 1, 1, 1, 1);
     return {ridges, valleys};
 }
 
@@ -355,7 +348,7 @@ TEST(ContourThin, BinarisedRealCapturesThinToSkeletons) {
     for (const auto& path : paths) {
         const fp_test::GreyImage g = fp_test::read_pgm(path);
         ASSERT_EQ(g.rows, 176u) << path;
-        auto [ridges, valleys] = binarise_local_mean(g);
+        auto [ridges, valleys] = binarise(g);
         for (BinaryImage* img : {&ridges, &valleys}) {
             const BinaryImage before(*img);
             ASSERT_EQ(img->thin(), 0u);
