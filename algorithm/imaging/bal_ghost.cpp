@@ -2,6 +2,7 @@
 // print, and a filter that pushes the fainter grey levels towards white.
 #include "imaging/bal_ghost.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <cstring>
@@ -18,9 +19,12 @@ enum Extremum : uint8_t { kNone = 0, kPeak = 1, kValley = 2 };
 using Histogram = std::array<uint32_t, kBins>;
 
 uint8_t largest_pixel(const uint8_t* src, size_t n) {
+    // Chunks of 256 pixels reduce without branches; a 255 ends the scan.
     uint8_t m = 0;
-    for (size_t i = 0; i < n && m != 255; ++i)
-        if (src[i] > m) m = src[i];
+    for (size_t start = 0; start < n && m != 255; start += 256) {
+        const size_t end = std::min(n, start + 256);
+        for (size_t i = start; i < end; ++i) m = std::max(m, src[i]);
+    }
     return m;
 }
 
@@ -36,6 +40,7 @@ bool dark_block_histogram(const uint8_t* src, uint32_t rows, uint32_t cols, uint
     if (nblocks) bal_mean_blockwise_uint8(src, rows, cols, block, nr, nc, means);
 
     const uint8_t top = largest_pixel(src, size_t{rows} * cols);
+    Histogram part[4] = {};
     const uint32_t limit = top > 8 ? top - 8u : 0u;
     uint32_t n = 0;
     for (uint32_t br = 0; br < nr; ++br)
@@ -43,11 +48,21 @@ bool dark_block_histogram(const uint8_t* src, uint32_t rows, uint32_t cols, uint
             if (means[size_t{br} * nc + bc] >= limit) continue;
             for (uint32_t y = br * block; y < br * block + block; ++y) {
                 const uint8_t* row = src + size_t{y} * cols + size_t{bc} * block;
-                for (uint32_t x = 0; x < block; ++x) ++h[row[x] >> 2];
+                uint32_t x = 0;
+                // Four interleaved counter sets keep neighbouring pixels of
+                // equal grey from waiting on each other's increment.
+                for (; x + 3 < block; x += 4) {
+                    ++part[0][row[x] >> 2];
+                    ++part[1][row[x + 1] >> 2];
+                    ++part[2][row[x + 2] >> 2];
+                    ++part[3][row[x + 3] >> 2];
+                }
+                for (; x < block; ++x) ++part[0][row[x] >> 2];
             }
             n += block * block;
         }
     std::free(means);
+    for (uint32_t i = 0; i < kBins; ++i) h[i] = part[0][i] + part[1][i] + part[2][i] + part[3][i];
     if (n != 0)
         for (uint32_t& bin : h) bin = (bin << 10) / n;
     return true;
@@ -162,32 +177,40 @@ void reduce_to_three_peaks(const Histogram& s, Peaks& pk) {
     }
 }
 
-// Rows y - 1 and y of the image as they were on entry, for the in-place filter.
+// The in-place filter. Rows are handled with their entry values: a copy of
+// the current row and the above-threshold flags of the rows above, at and
+// below it (the row below is not written yet when its flags are taken).
 bool filter_ghost(uint8_t* img, uint32_t rows, uint32_t cols, uint8_t threshold) {
     if (rows == 0 || cols == 0) return true;
-    auto* buffers = static_cast<uint8_t*>(std::malloc(size_t{cols} * 2));
+    auto* buffers = static_cast<uint8_t*>(std::malloc(size_t{cols} * 4));
     if (!buffers) return false;
-    uint8_t* above = buffers;
-    uint8_t* here = buffers + cols;
+    uint8_t* entry = buffers;
+    uint8_t* above = buffers + cols;
+    uint8_t* here = buffers + 2 * size_t{cols};
+    uint8_t* below = buffers + 3 * size_t{cols};
     const size_t stride = cols;
+    auto take_flags = [cols, threshold](const uint8_t* row, uint8_t* flags) {
+        for (uint32_t x = 0; x < cols; ++x) flags[x] = row[x] > threshold;
+    };
 
     if (rows > 2 && cols > 2) {
-        std::memcpy(above, img, cols);
+        take_flags(img, above);
+        take_flags(img + stride, here);
         for (uint32_t y = 1; y + 1 < rows; ++y) {
             uint8_t* row = img + y * stride;
-            const uint8_t* below = row + stride;
-            std::memcpy(here, row, cols);
+            std::memcpy(entry, row, cols);
+            take_flags(row + stride, below);
             for (uint32_t x = 1; x + 1 < cols; ++x) {
-                const uint32_t v = here[x];
-                if (v <= threshold) continue;
-                const uint32_t k = (above[x - 1] > threshold) + (above[x] > threshold) + (above[x + 1] > threshold) +
-                                   (here[x - 1] > threshold) + (here[x + 1] > threshold) +
-                                   (below[x - 1] > threshold) + (below[x] > threshold) + (below[x + 1] > threshold);
-                row[x] = static_cast<uint8_t>(v + ((k * (255 - v)) >> 3));
+                const uint32_t v = entry[x];
+                const uint32_t k = above[x - 1] + above[x] + above[x + 1] + here[x - 1] + here[x + 1] + below[x - 1] +
+                                   below[x] + below[x + 1];
+                const uint32_t pushed = v + ((k * (255 - v)) >> 3);
+                row[x] = static_cast<uint8_t>(here[x] ? pushed : v);
             }
             uint8_t* t = above;
             above = here;
-            here = t;
+            here = below;
+            below = t;
         }
     }
     std::free(buffers);
