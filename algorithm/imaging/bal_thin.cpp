@@ -4,7 +4,9 @@
 #include "imaging/bal_thin.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdlib>
+#include <cstring>
 
 #include "math/fp_types.h"
 
@@ -56,31 +58,110 @@ static_assert(sizeof(kDeletionPatterns) == 66);
 
 inline bool is_object(uint8_t v) { return v != kBackground; }
 
-inline uint8_t pattern_at(uint8_t* const* image, uint32_t row, uint32_t col) {
-    const uint8_t* up = image[row - 1] + col;
-    const uint8_t* mid = image[row] + col;
-    const uint8_t* down = image[row + 1] + col;
+// The image as the interface passes it: one pointer a row.
+struct RowPointerImage {
+    uint8_t* const* rows;
+    uint8_t& at(uint32_t row, uint32_t col) const { return rows[row][col]; }
+    // Searches the ring from `first` for `tests` neighbours.
+    int32_t first_object_neighbour(uint32_t row, uint32_t col, uint32_t first, uint32_t tests) const {
+        for (uint32_t i = 0; i < tests; ++i) {
+            const uint32_t k = (first + i) & 7;
+            if (is_object(rows[row + kRingDr[k]][col + kRingDc[k]])) return static_cast<int32_t>(k);
+        }
+        return -1;
+    }
+    void rows_around(uint32_t row, uint32_t col, const uint8_t*& up, const uint8_t*& mid, const uint8_t*& down) const {
+        up = rows[row - 1] + col;
+        mid = rows[row] + col;
+        down = rows[row + 1] + col;
+    }
+};
+
+// The working copy of the thinning: one contiguous buffer.
+struct FlatImage {
+    uint8_t* pixels;
+    size_t cols;
+    std::array<ptrdiff_t, 8> ring_offset;  // of each ring neighbour
+
+    FlatImage(uint8_t* p, size_t c) : pixels(p), cols(c) {
+        for (size_t k = 0; k < 8; ++k)
+            ring_offset[k] = kRingDr[k] * static_cast<ptrdiff_t>(c) + kRingDc[k];
+    }
+    uint8_t& at(uint32_t row, uint32_t col) const { return pixels[row * cols + col]; }
+    int32_t first_object_neighbour(uint32_t row, uint32_t col, uint32_t first, uint32_t tests) const {
+        const uint8_t* centre = pixels + row * cols + col;
+        for (uint32_t i = 0; i < tests; ++i) {
+            const uint32_t k = (first + i) & 7;
+            if (is_object(centre[ring_offset[k]])) return static_cast<int32_t>(k);
+        }
+        return -1;
+    }
+    void rows_around(uint32_t row, uint32_t col, const uint8_t*& up, const uint8_t*& mid, const uint8_t*& down) const {
+        mid = pixels + row * cols + col;
+        up = mid - cols;
+        down = mid + cols;
+    }
+};
+
+template <typename Image>
+inline uint8_t pattern_at(const Image& image, uint32_t row, uint32_t col) {
+    const uint8_t *up, *mid, *down;
+    image.rows_around(row, col, up, mid, down);
     return static_cast<uint8_t>((is_object(up[-1]) << 7) | (is_object(up[0]) << 6) | (is_object(up[1]) << 5) |
                                 (is_object(mid[-1]) << 4) | (is_object(mid[1]) << 3) |
                                 (is_object(down[-1]) << 2) | (is_object(down[0]) << 1) |
                                 static_cast<int>(is_object(down[1])));
 }
 
-inline bool single_island_at(uint8_t* const* image, uint32_t row, uint32_t col) {
-    return is_object(image[row][col]) && pattern_at(image, row, col) == 0;
+template <typename Image>
+inline bool single_island_at(const Image& image, uint32_t row, uint32_t col) {
+    return is_object(image.at(row, col)) && pattern_at(image, row, col) == 0;
 }
 
 // Ring index of the next contour pixel seen from (row, col) after a move in
 // `state`, or -1 when no neighbour is object.
-inline int32_t next_move(uint8_t* const* image, uint32_t row, uint32_t col, uint32_t state) {
+template <typename Image>
+inline int32_t next_move(const Image& image, uint32_t row, uint32_t col, uint32_t state) {
     if (state >= kFirstRingIndex.size() || kFirstRingIndex[state] == 0xFF) return -1;
-    const uint32_t first = kFirstRingIndex[state];
-    const uint32_t tests = is_diagonal_state(state) ? 7 : 6;
-    for (uint32_t i = 0; i < tests; ++i) {
-        const uint32_t k = (first + i) & 7;
-        if (is_object(image[row + kRingDr[k]][col + kRingDc[k]])) return static_cast<int32_t>(k);
+    return image.first_object_neighbour(row, col, kFirstRingIndex[state], is_diagonal_state(state) ? 7 : 6);
+}
+
+// Contour tracing (see extract_contour).
+template <typename Image>
+void trace_contour(const Image& image, uint32_t row, uint32_t col, uint32_t state, uint32_t capacity, uint8_t* codes,
+                   uint32_t* count) {
+    if (*count >= capacity) return;
+    codes[(*count)++] = kNoMove;
+    image.at(row, col) = kTraced;
+
+    int32_t k = next_move(image, row, col, state);
+    if (k < 0) return;  // an isolated pixel: the contour is the single null move
+    const uint32_t first_row = row + static_cast<uint32_t>(kRingDr[k]);
+    const uint32_t first_col = col + static_cast<uint32_t>(kRingDc[k]);
+    const uint8_t first_state = kRingState[k];
+
+    uint32_t r = first_row, c = first_col;
+    uint8_t s = first_state;
+    uint8_t code = kRingCode[k];
+    for (;;) {
+        if (*count >= capacity) return;
+        codes[(*count)++] = code;
+        image.at(r, c) = kTraced;
+        if (*count >= capacity) return;  // cut short: the buffer is full
+        k = next_move(image, r, c, s);
+        if (k < 0) return;
+        const uint32_t nr = r + static_cast<uint32_t>(kRingDr[k]);
+        const uint32_t nc = c + static_cast<uint32_t>(kRingDc[k]);
+        const uint8_t ns = kRingState[k];
+        if (nr == first_row && nc == first_col && ns == first_state) {
+            --*count;  // drop the move back into the start pixel
+            return;
+        }
+        r = nr;
+        c = nc;
+        s = ns;
+        code = kRingCode[k];
     }
-    return -1;
 }
 
 inline void apply_code(uint8_t code, uint32_t& row, uint32_t& col) {
@@ -122,16 +203,18 @@ private:
     size_t capacity_ = 0;
 };
 
-void trace(uint8_t** image, ContourRecord& rec, uint32_t capacity, uint8_t* codes, uint32_t* count) {
+template <typename Image>
+void trace(const Image& image, ContourRecord& rec, uint32_t capacity, uint8_t* codes, uint32_t* count) {
     rec.offset = *count;
-    extract_contour(image, rec.row, rec.col, rec.state, capacity, codes, count);
+    trace_contour(image, rec.row, rec.col, rec.state, capacity, codes, count);
     rec.length = *count - rec.offset;
 }
 
 // Judging walk: each contour pixel is judged on its pattern, and the verdict
 // is carried out two steps later, so that a pattern still sees the two
 // contour pixels before it as marked. Returns the number of deletions.
-int32_t judge_contour(uint8_t** image, const ContourRecord& rec, const uint8_t* codes) {
+template <typename Image>
+int32_t judge_contour(const Image& image, const ContourRecord& rec, const uint8_t* codes) {
     struct Pending {
         uint32_t row, col;
         uint8_t remove;
@@ -139,13 +222,10 @@ int32_t judge_contour(uint8_t** image, const ContourRecord& rec, const uint8_t* 
     Pending pending[3];
     int32_t deleted = 0;
     auto carry_out = [&](const Pending& p) {
-        uint8_t& px = image[p.row][p.col];
-        if (p.remove) {
-            px = kBackground;
-            ++deleted;
-        } else if (px == kTraced) {
-            px = kObject;
-        }
+        uint8_t& px = image.at(p.row, p.col);
+        const uint8_t kept = px == kTraced ? kObject : px;
+        px = p.remove ? kBackground : kept;
+        deleted += p.remove;
     };
     uint32_t row = rec.row, col = rec.col;
     for (uint32_t k = 0; k < rec.length; ++k) {
@@ -160,12 +240,13 @@ int32_t judge_contour(uint8_t** image, const ContourRecord& rec, const uint8_t* 
 
 // Restoring walk: deleted pixels whose pattern would leave a gap go back.
 // Returns the number restored.
-int32_t restore_contour(uint8_t** image, const ContourRecord& rec, const uint8_t* codes) {
+template <typename Image>
+int32_t restore_contour(const Image& image, const ContourRecord& rec, const uint8_t* codes) {
     int32_t restored = 0;
     uint32_t row = rec.row, col = rec.col;
     for (uint32_t k = 0; k < rec.length; ++k) {
         apply_code(codes[rec.offset + k], row, col);
-        uint8_t& px = image[row][col];
+        uint8_t& px = image.at(row, col);
         if (px == kBackground && kRestorationTable[pattern_at(image, row, col)]) {
             px = kObject;
             ++restored;
@@ -176,7 +257,8 @@ int32_t restore_contour(uint8_t** image, const ContourRecord& rec, const uint8_t
 
 // Looks for a new start next to a deleted pixel of the contour: its right,
 // left, lower and upper neighbour in this order, skipping isolated pixels.
-bool find_new_start(uint8_t* const* image, ContourRecord& rec, const uint8_t* codes) {
+template <typename Image>
+bool find_new_start(const Image& image, ContourRecord& rec, const uint8_t* codes) {
     struct Candidate {
         int32_t dr, dc;
         uint8_t state;
@@ -185,11 +267,11 @@ bool find_new_start(uint8_t* const* image, ContourRecord& rec, const uint8_t* co
     uint32_t row = rec.row, col = rec.col;
     for (uint32_t k = 0; k < rec.length; ++k) {
         apply_code(codes[rec.offset + k], row, col);
-        if (image[row][col] != kBackground) continue;
+        if (image.at(row, col) != kBackground) continue;
         for (const Candidate& c : kCandidates) {
             const uint32_t r = row + static_cast<uint32_t>(c.dr);
             const uint32_t q = col + static_cast<uint32_t>(c.dc);
-            if (is_object(image[r][q]) && !single_island_at(image, r, q)) {
+            if (is_object(image.at(r, q)) && !single_island_at(image, r, q)) {
                 rec.row = r;
                 rec.col = q;
                 rec.state = c.state;
@@ -201,7 +283,8 @@ bool find_new_start(uint8_t* const* image, ContourRecord& rec, const uint8_t* co
 }
 
 // One judging pass over all unfinished records; returns the pass's deletions.
-int64_t thinning_pass(uint8_t** image, ContourList& records, const uint8_t* codes) {
+template <typename Image>
+int64_t thinning_pass(const Image& image, ContourList& records, const uint8_t* codes) {
     int64_t pass_deleted = 0;
     for (size_t i = 0; i < records.size(); ++i) {
         ContourRecord& rec = records.from_front(i);
@@ -218,67 +301,35 @@ int64_t thinning_pass(uint8_t** image, ContourList& records, const uint8_t* code
     return pass_deleted;
 }
 
-// Turns the contour marks left by an interrupted call back into object pixels.
-void clear_marks(uint8_t** image, uint32_t rows, uint32_t cols) {
-    for (uint32_t y = 0; y < rows; ++y)
-        for (uint32_t x = 0; x < cols; ++x)
-            if (image[y][x] == kTraced) image[y][x] = kObject;
-}
-
 }  // namespace
 
-uint8_t get_pattern(uint8_t* const* image, uint16_t row, uint16_t col) { return pattern_at(image, row, col); }
+uint8_t get_pattern(uint8_t* const* image, uint16_t row, uint16_t col) {
+    return pattern_at(RowPointerImage{image}, row, col);
+}
 
 uint32_t is_single_island(uint8_t* const* image, uint16_t row, uint16_t col) {
-    return single_island_at(image, row, col) ? 1 : 0;
+    return single_island_at(RowPointerImage{image}, row, col) ? 1 : 0;
 }
 
 void extract_contour(uint8_t** image, uint32_t row, uint32_t col, uint32_t state, uint32_t capacity,
                      uint8_t* codes, uint32_t* count) {
-    if (*count >= capacity) return;
-    codes[(*count)++] = kNoMove;
-    image[row][col] = kTraced;
-
-    int32_t k = next_move(image, row, col, state);
-    if (k < 0) return;  // an isolated pixel: the contour is the single null move
-    const uint32_t first_row = row + static_cast<uint32_t>(kRingDr[k]);
-    const uint32_t first_col = col + static_cast<uint32_t>(kRingDc[k]);
-    const uint8_t first_state = kRingState[k];
-
-    uint32_t r = first_row, c = first_col;
-    uint8_t s = first_state;
-    uint8_t code = kRingCode[k];
-    for (;;) {
-        if (*count >= capacity) return;
-        codes[(*count)++] = code;
-        image[r][c] = kTraced;
-        if (*count >= capacity) return;  // cut short: the buffer is full
-        k = next_move(image, r, c, s);
-        if (k < 0) return;
-        const uint32_t nr = r + static_cast<uint32_t>(kRingDr[k]);
-        const uint32_t nc = c + static_cast<uint32_t>(kRingDc[k]);
-        const uint8_t ns = kRingState[k];
-        if (nr == first_row && nc == first_col && ns == first_state) {
-            --*count;  // drop the move back into the start pixel
-            return;
-        }
-        r = nr;
-        c = nc;
-        s = ns;
-        code = kRingCode[k];
-    }
+    trace_contour(RowPointerImage{image}, row, col, state, capacity, codes, count);
 }
 
 uint32_t bal_contour_thin_scale(uint8_t** image, uint32_t rows, uint32_t cols, uint32_t /*scale*/) {
     const uint64_t capacity64 = static_cast<uint64_t>(rows) * cols;
     if (capacity64 > UINT32_MAX) return BAL_NO_MEMORY;
     const uint32_t capacity = static_cast<uint32_t>(capacity64);
-    auto* codes = static_cast<uint8_t*>(std::malloc(capacity ? capacity : 1));
+    // The code buffer and a contiguous working copy of the image, whose
+    // neighbours lie at fixed distances; the result is copied back at the end.
+    auto* codes = static_cast<uint8_t*>(std::malloc(capacity ? 2 * size_t{capacity} : 1));
     if (!codes) return BAL_NO_MEMORY;
     if (rows <= 3) {
         std::free(codes);
         return BAL_OK;
     }
+    const FlatImage work(codes + capacity, cols);
+    for (uint32_t y = 0; y < rows; ++y) std::memcpy(work.pixels + size_t{y} * cols, image[y], cols);
 
     ContourList records;
     uint32_t count = 0;
@@ -287,7 +338,7 @@ uint32_t bal_contour_thin_scale(uint8_t** image, uint32_t rows, uint32_t cols, u
     if (cols >= 3) {
         const uint32_t x_end = 2 * ((cols - 3) / 2) + 2;
         for (uint32_t y = 2; y < rows - 1; y += 2) {
-            const uint8_t* line = image[y];
+            const uint8_t* line = work.pixels + size_t{y} * cols;
             for (uint32_t x = 0; x < x_end; x += 2) {
                 uint32_t start;
                 if (line[x + 1] == kBackground && line[x + 2] == kObject)
@@ -297,11 +348,10 @@ uint32_t bal_contour_thin_scale(uint8_t** image, uint32_t rows, uint32_t cols, u
                 else
                     continue;
                 if (!records.push(ContourRecord{count, 0, y, start, 9, false})) {
-                    clear_marks(image, rows, cols);
-                    std::free(codes);
+                    std::free(codes);  // the caller's image is untouched
                     return BAL_NO_MEMORY;
                 }
-                trace(image, records.from_front(0), capacity, codes, &count);
+                trace(work, records.from_front(0), capacity, codes, &count);
             }
         }
     }
@@ -310,13 +360,14 @@ uint32_t bal_contour_thin_scale(uint8_t** image, uint32_t rows, uint32_t cols, u
     // rows x cols passes bound the work even for contours that two records
     // trace twice.
     uint64_t passes_left = capacity64 + 1;
-    while (thinning_pass(image, records, codes) != 0 && --passes_left != 0) {
+    while (thinning_pass(work, records, codes) != 0 && --passes_left != 0) {
         count = 0;
         for (size_t i = 0; i < records.size(); ++i) {
             ContourRecord& rec = records.from_front(i);
-            if (!rec.finished) trace(image, rec, capacity, codes, &count);
+            if (!rec.finished) trace(work, rec, capacity, codes, &count);
         }
     }
+    for (uint32_t y = 0; y < rows; ++y) std::memcpy(image[y], work.pixels + size_t{y} * cols, cols);
     std::free(codes);
     return BAL_OK;
 }
