@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <numeric>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "imaging/bal_binarize.h"
+#include "imaging/bal_blur.h"
 
 namespace {
 
@@ -57,6 +59,58 @@ TEST(LocalHistogramThreshold, BlockThresholdsFromTheCumulativeShare) {
         0u);
     for (uint32_t y = 0; y < kRows; ++y)
         for (uint32_t x = 0; x < 24; ++x) expect_complementary(first, second, y * kCols + x, true);
+}
+
+// Block thresholds from 16-bit cumulative counts, the weighted grid blur and
+// the per-pixel decision, written out step by step, for several block sizes
+// and shares (0 and 100 reach the first and the "no bin qualifies" ends).
+TEST(LocalHistogramThreshold, MatchesAStepByStepReference) {
+    constexpr uint32_t kRows = 176, kCols = 96;
+    std::mt19937 rng(4);
+    for (uint32_t block : {12u, 6u, 7u})
+        for (uint8_t percent : {uint8_t{47}, uint8_t{0}, uint8_t{99}, uint8_t{100}}) {
+            const uint32_t br = kRows / block, bc = kCols / block;
+            std::vector<int8_t> src(kRows * kCols);
+            for (auto& p : src) p = static_cast<int8_t>(int(rng() % 97) - 48 + int(rng() % 3) * 20);
+            std::vector<uint8_t> mask(br * bc);
+            for (auto& m : mask) m = rng() % 5 != 0;
+            std::vector<int8_t> grid(br * bc, 0);
+            for (uint32_t b = 0; b < br * bc; ++b) {
+                if (!mask[b]) continue;
+                uint16_t hist[256] = {};
+                for (uint32_t y = b / bc * block; y < (b / bc + 1) * block; ++y)
+                    for (uint32_t x = b % bc * block; x < (b % bc + 1) * block; ++x)
+                        ++hist[src[y * kCols + x] + 128];
+                uint16_t c = 0;
+                int t = 127;
+                for (int k = 0; k < 256; ++k) {
+                    c = static_cast<uint16_t>(c + hist[k]);
+                    if (c * 100u / (block * block) > percent) {
+                        t = k - 128;
+                        break;
+                    }
+                }
+                grid[b] = static_cast<int8_t>(t);
+            }
+            ASSERT_EQ(bal_blur_weighted_int8(grid.data(), br, bc, grid.data()), 0u);
+            std::vector<uint8_t> first(kRows * kCols, 1), second(kRows * kCols, 1);
+            for (uint32_t b = 0; b < br * bc; ++b) {
+                if (!mask[b]) continue;
+                for (uint32_t y = b / bc * block; y < (b / bc + 1) * block; ++y)
+                    for (uint32_t x = b % bc * block; x < (b % bc + 1) * block; ++x) {
+                        const bool at_or_above = src[y * kCols + x] >= grid[b];
+                        first[y * kCols + x] = at_or_above;
+                        second[y * kCols + x] = !at_or_above;
+                    }
+            }
+            std::vector<uint8_t> got_first(kRows * kCols, 9), got_second(kRows * kCols, 9);
+            ASSERT_EQ(bal_binarize_local_histogram_threshold(src.data(), nullptr, kRows, kCols,
+                                                             mask.data(), block, percent,
+                                                             got_first.data(), got_second.data()),
+                      0u);
+            EXPECT_EQ(got_first, first) << block << " " << int(percent);
+            EXPECT_EQ(got_second, second) << block << " " << int(percent);
+        }
 }
 
 TEST(LocalHistogramThreshold, MaskedOutBlocksAndBadGeometry) {

@@ -7,8 +7,12 @@
 #include <vector>
 
 #include "filters_test_support.h"
+#include "imaging/bal_blur.h"
+#include "imaging/bal_scale.h"
+#include "imaging/bal_statistics.h"
 #include "imaging/bal_normalize.h"
 #include "imaging/bal_normalize_local.h"
+#include "math/zr_roots.h"
 #include "orient_fixtures.h"
 
 namespace {
@@ -149,6 +153,58 @@ TEST(BnlNormalize, MapsEachBlockWithItsOwnGain) {
             }
         for (uint32_t y = 0; y < rows; ++y)
             for (uint32_t x = bc * block; x < cols; ++x) EXPECT_EQ(out[y * cols + x], 7);
+    }
+}
+
+// The local normalisation as extraction runs it (mean 150, spread 120), with
+// and without a block mask, against its steps written out one by one: gain in
+// its first root range (the variances are at least 100), mapping rule with
+// its clamps, masked-out blocks white, pixels beyond the grid untouched.
+TEST(NormalizeLocally, MatchesAStepByStepReferenceExactly) {
+    constexpr uint32_t kRows = 176, kCols = 96;
+    auto gain = [](uint32_t t2, uint32_t v) {
+        const uint32_t g = t2 * 256 / v;
+        EXPECT_LT(g, 65536u);
+        return zr_sqrt_24_5(g * 65536);
+    };
+    auto map = [](uint8_t p, uint8_t m, int c, uint32_t g) -> uint8_t {
+        if (p > m) return static_cast<uint8_t>(std::min(255u, c + (((p - m) * g) >> 5)));
+        return static_cast<uint8_t>(std::max(0, c - static_cast<int>(((m - p) * g) >> 5)));
+    };
+    std::mt19937 rng(2);
+    for (uint32_t block : {12u, 8u, 7u}) {
+        const uint32_t br = kRows / block, bc = kCols / block, nb = br * bc;
+        for (const auto& img : reference_inputs(kRows, kCols))
+            for (bool masked : {false, true}) {
+                std::vector<uint8_t> mask(nb, 1);
+                if (masked)
+                    for (auto& m : mask) m = rng() % 4 != 0;
+                const uint8_t* mp = masked ? mask.data() : nullptr;
+                std::vector<uint8_t> means(nb), local(img.size());
+                std::vector<uint16_t> var(nb);
+                bal_mean_blockwise_uint8(img.data(), kRows, kCols, block, br, bc, means.data());
+                if (mp) bal_blur_fingerprint_edge_uint8(means.data(), mp, br, bc, means.data());
+                bal_scale_up_bilinear_uint8(means.data(), br, bc, block, local.data(), kRows,
+                                            kCols);
+                bal_var_blockwise_uint8(img.data(), kRows, kCols, means.data(), block, br, bc,
+                                        var.data());
+                if (mp) bal_blur_fingerprint_edge_uint16(var.data(), mp, br, bc, var.data());
+                bal_blur_uint16(var.data(), br, bc, var.data());
+                std::vector<uint8_t> want(img.size(), 7);
+                for (uint32_t b = 0; b < nb; ++b) {
+                    const uint32_t g = gain(120 * 120, std::max<uint16_t>(var[b], 100));
+                    for (uint32_t y = b / bc * block; y < (b / bc + 1) * block; ++y)
+                        for (uint32_t x = b % bc * block; x < (b % bc + 1) * block; ++x) {
+                            const size_t i = y * kCols + x;
+                            want[i] = mp && !mp[b] ? 255 : map(img[i], local[i], 150, g);
+                        }
+                }
+                std::vector<uint8_t> got(img.size(), 7);
+                ASSERT_EQ(bal_normalize_locally(img.data(), kRows, kCols, mp, block, br, bc, 150,
+                                                120, got.data()),
+                          0u);
+                ASSERT_EQ(got, want) << "block " << block << (masked ? " masked" : "");
+            }
     }
 }
 

@@ -9,6 +9,8 @@
 #include <random>
 #include <vector>
 
+#include "fp_test_data.h"
+
 namespace orient_test {
 
 constexpr double kPi = std::numbers::pi;
@@ -116,6 +118,37 @@ inline Topology mask_topology(const std::vector<uint8_t>& m, uint32_t rows, uint
     for (size_t i = 0; i < m.size(); ++i)
         if (m[i] == 0 && !seen[i] && !flood(i, false, true)) t.holes = true;
     return t;
+}
+
+// Inputs for the exact step-by-step references: noisy gratings of several
+// periods and directions, and every eighth real capture when the captures are
+// present (its top-left rows x cols).
+inline std::vector<std::vector<uint8_t>> reference_inputs(uint32_t rows, uint32_t cols) {
+    std::vector<std::vector<uint8_t>> out;
+    std::mt19937 rng(5);
+    for (int k = 0; k < 6; ++k) {
+        std::vector<uint8_t> img(static_cast<size_t>(rows) * cols);
+        const double fx = 0.3 + 0.2 * k, fy = 0.35 * (k % 3);
+        std::uniform_int_distribution<int> noise(-10 * k, 10 * k);
+        for (uint32_t y = 0; y < rows; ++y)
+            for (uint32_t x = 0; x < cols; ++x)
+                img[static_cast<size_t>(y) * cols + x] =
+                    clamp_byte(128 + 90 * std::sin(fx * x + fy * y) + noise(rng));
+        out.push_back(std::move(img));
+    }
+    if (!fp_test::have_captures()) return out;
+    int i = 0;
+    for (const auto& path : fp_test::capture_paths()) {
+        if (i++ % 8 != 0) continue;
+        const fp_test::GreyImage g = fp_test::read_pgm(path);
+        if (g.rows < rows || g.cols < cols) continue;
+        std::vector<uint8_t> img(static_cast<size_t>(rows) * cols);
+        for (uint32_t y = 0; y < rows; ++y)
+            std::copy_n(g.pixels.begin() + static_cast<std::ptrdiff_t>(y) * g.cols, cols,
+                        img.begin() + static_cast<std::ptrdiff_t>(y) * cols);
+        out.push_back(std::move(img));
+    }
+    return out;
 }
 
 }  // namespace orient_test

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "imaging/bal_orientation_ops.h"
+#include "math/zr_trig.h"
 #include "orient_fixtures.h"
 
 namespace {
@@ -112,6 +113,62 @@ TEST(OrientedSmoothing, MeanOfNineAlongTheRidge) {
     }
 }
 
+// Every orientation class against the offset tables of the nine-pixel mean and
+// the five-pixel median, with a sorting median, on random images and random
+// orientation bytes over the whole 0..255 range (o <= 128 and o > 128 fold).
+TEST(OrientedSmoothing, EveryClassFollowsItsOffsetTable) {
+    static constexpr int kMean[8][9][2] = {
+        {{-3, 0}, {-2, 0}, {-1, 0}, {0, -1}, {0, 0}, {0, 1}, {1, 0}, {2, 0}, {3, 0}},
+        {{-3, 1}, {-2, 1}, {-1, 0}, {-1, 1}, {0, 0}, {1, -1}, {1, 0}, {2, -1}, {3, -1}},
+        {{-2, 2}, {-1, 0}, {-1, 1}, {0, -1}, {0, 0}, {0, 1}, {1, -1}, {1, 0}, {2, -2}},
+        {{-1, 1}, {-1, 2}, {-1, 3}, {0, -1}, {0, 0}, {0, 1}, {1, -3}, {1, -2}, {1, -1}},
+        {{-1, 0}, {0, -3}, {0, -2}, {0, -1}, {0, 0}, {0, 1}, {0, 2}, {0, 3}, {1, 0}},
+        {{-1, -3}, {-1, -2}, {-1, -1}, {0, -1}, {0, 0}, {0, 1}, {1, 1}, {1, 2}, {1, 3}},
+        {{-2, -2}, {-1, -1}, {-1, 0}, {0, -1}, {0, 0}, {0, 1}, {1, 0}, {1, 1}, {2, 2}},
+        {{-3, -1}, {-2, -1}, {-1, -1}, {-1, 0}, {0, 0}, {1, 0}, {1, 1}, {2, 1}, {3, 1}}};
+    static constexpr int kMedian[8][5][2] = {
+        {{-2, 0}, {-1, 0}, {0, 0}, {1, 0}, {2, 0}},    {{-2, 1}, {-1, 0}, {0, 0}, {1, 0}, {2, -1}},
+        {{-2, 2}, {-1, 1}, {0, 0}, {1, -1}, {2, -2}},  {{-1, 2}, {0, 1}, {0, 0}, {0, -1}, {1, -2}},
+        {{0, -2}, {0, -1}, {0, 0}, {0, 1}, {0, 2}},    {{-1, -2}, {0, -1}, {0, 0}, {0, 1}, {1, 2}},
+        {{-2, -2}, {-1, -1}, {0, 0}, {1, 1}, {2, 2}},  {{-2, -1}, {-1, 0}, {0, 0}, {1, 0}, {2, 1}}};
+    auto cls = [](uint8_t o) {
+        const int folded = o <= 128 ? o : o - 128, c = (folded + 8) >> 4;
+        return c == 8 ? 0 : c;
+    };
+    uint32_t seed = 40;
+    for (uint32_t rows : {7u, 9u, 30u})
+        for (uint32_t cols : {7u, 8u, 33u}) {
+            const auto img = random_bytes(rows * cols, ++seed);
+            const auto orient = random_bytes(rows * cols, ++seed);
+            std::vector<uint8_t> mean = img, median = img;
+            for (int y = 3; y <= static_cast<int>(rows) - 4; ++y)
+                for (int x = 3; x <= static_cast<int>(cols) - 4; ++x) {
+                    uint32_t sum = 0;
+                    for (const auto& t : kMean[cls(orient[y * cols + x])])
+                        sum += img[(y + t[0]) * cols + x + t[1]];
+                    mean[y * cols + x] = static_cast<uint8_t>(sum / 9);
+                }
+            for (int y = 2; y <= static_cast<int>(rows) - 3; ++y)
+                for (int x = 2; x <= static_cast<int>(cols) - 3; ++x) {
+                    uint8_t v[5];
+                    int k = 0;
+                    for (const auto& t : kMedian[cls(orient[y * cols + x])])
+                        v[k++] = img[(y + t[0]) * cols + x + t[1]];
+                    std::sort(v, v + 5);
+                    median[y * cols + x] = v[2];
+                }
+            std::vector<uint8_t> got_mean = img, got_median = img;
+            ASSERT_EQ(bal_oriented_mean(got_mean.data(), rows, cols, orient.data(),
+                                        got_mean.data()),
+                      0u);
+            ASSERT_EQ(bal_oriented_median(got_median.data(), rows, cols, orient.data(),
+                                          got_median.data()),
+                      0u);
+            EXPECT_EQ(got_mean, mean) << rows << "x" << cols;
+            EXPECT_EQ(got_median, median) << rows << "x" << cols;
+        }
+}
+
 // Minutia records: i16 row, i16 col, u8 direction, three unread bytes.
 struct Minutia {
     int16_t row, col;
@@ -151,6 +208,40 @@ TEST(OrientationDifference, BendAheadWidensTheTolerance) {
     // Scale 2 looks only 7 pixels ahead, which stays on vertical ridges.
     std::vector<Minutia> m2 = {{30, 20, 84, 1, 0, 0}};
     EXPECT_EQ(bal_orientation_difference(m2.data(), 1, orient.data(), kRows, kCols, 2), 0u);
+}
+
+// Random minutiae on a random field against the rule written out step by step.
+TEST(OrientationDifference, MatchesAStepByStepReference) {
+    std::mt19937 rng(6);
+    for (int it = 0; it < 200; ++it) {
+        const uint32_t rows = 20 + rng() % 60, cols = 20 + rng() % 60;
+        const auto scale = static_cast<uint8_t>(1 + it % 2);
+        const auto orient = random_bytes(rows * cols, 100 + it, 64, 191);
+        std::vector<Minutia> m(1 + rng() % 40);
+        for (size_t i = 0; i < m.size(); ++i)
+            m[i] = {static_cast<int16_t>(rng() % rows), static_cast<int16_t>(rng() % cols),
+                    static_cast<uint8_t>(rng()), static_cast<uint8_t>(i), 0, 0};
+        std::vector<Minutia> kept;
+        const int step = 15 / scale;
+        for (const Minutia& r : m) {
+            const uint8_t o = orient[r.row * cols + r.col];
+            auto d1 = static_cast<uint8_t>(64 - o);
+            if (zr_angle_difference(d1, r.dir) > 64) d1 = static_cast<uint8_t>(192 - o);
+            const int y2 = std::clamp(r.row - step * zr_sin_(d1) / 16384, 0, int(rows) - 1);
+            const int x2 = std::clamp(r.col + zr_cos_(d1) * step / 16384, 0, int(cols) - 1);
+            const uint8_t o2 = orient[y2 * cols + x2];
+            auto d2 = static_cast<uint8_t>(192 - o2);
+            if (zr_angle_difference(d2, r.dir) > 64) d2 = static_cast<uint8_t>(64 - o2);
+            const int a = std::min(zr_angle_difference(d1, r.dir), zr_angle_difference(d2, r.dir));
+            int bend = zr_angle_difference(d1, d2);
+            if (bend > 64) bend = 128 - bend;
+            if (a <= ((bend * 3) >> 3) + 12) kept.push_back(r);
+        }
+        const uint32_t n =
+            bal_orientation_difference(m.data(), m.size(), orient.data(), rows, cols, scale);
+        ASSERT_EQ(n, kept.size());
+        for (uint32_t i = 0; i < n; ++i) EXPECT_EQ(m[i].type, kept[i].type) << it;
+    }
 }
 
 TEST(OrientationBlurWeighted, UniformFieldIsUnchangedAndMaskedBlocksStay) {

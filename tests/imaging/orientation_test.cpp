@@ -6,9 +6,13 @@
 
 #include "filters_test_support.h"
 #include "fp_test_data.h"
+#include "imaging/bal_blur.h"
+#include "imaging/bal_kernels3x3.h"
 #include "imaging/bal_normalize.h"
 #include "imaging/bal_orientation.h"
 #include "imaging/bal_segment.h"
+#include "math/zr_roots.h"
+#include "math/zr_trig.h"
 #include "orient_fixtures.h"
 
 namespace {
@@ -164,6 +168,150 @@ TEST(RidgeOrientation, RejectsGridsOutsideTheImageOrTooSmall) {
     EXPECT_EQ(
         bal_ridge_orientations(img.data(), 48, 48, m.data(), nullptr, c.data(), 4, 4, 12, nullptr),
         14u);
+}
+
+// Step-by-step reference of the block gradients and the orientation field,
+// written straight from the algorithm description with per-block loops (no
+// row products, no shared helpers of the library code): the fixed-point
+// results must agree exactly, which pins every threshold, flag and rounding.
+struct ReferenceGradients {
+    std::vector<int32_t> xy, xx, yy;
+    std::vector<int16_t> count;
+};
+
+ReferenceGradients reference_gradients(const std::vector<uint8_t>& src, uint32_t rows,
+                                       uint32_t cols, const uint8_t* mask, uint32_t br,
+                                       uint32_t bc, uint32_t block, uint32_t blur) {
+    std::vector<uint8_t> copy = src;
+    if (blur == 1) bal_blur_uint8(copy.data(), rows, cols, copy.data());
+    std::vector<int8_t> gx(copy.size()), gy(copy.size());
+    bal_sobel_2(copy.data(), rows, cols, gx.data(), gy.data());
+    const uint32_t n = br * bc;
+    std::vector<uint8_t> flags(n, 0);
+    for (uint32_t r = 0; r < br && mask; ++r)
+        for (uint32_t c = 0; c < bc; ++c) {
+            if (mask[r * bc + c] != 0) continue;
+            if (c > 0) flags[r * bc + c - 1] |= 8;       // left neighbour: drop last column
+            if (c + 1 < bc) flags[r * bc + c + 1] |= 4;  // right: drop first column
+            if (r > 0) flags[(r - 1) * bc + c] |= 2;     // upper: drop last row
+            if (r + 1 < br) flags[(r + 1) * bc + c] |= 1;  // lower: drop first row
+        }
+    ReferenceGradients g{std::vector<int32_t>(n), std::vector<int32_t>(n),
+                         std::vector<int32_t>(n), std::vector<int16_t>(n)};
+    for (uint32_t b = 0; b < n; ++b) {
+        const uint32_t r = b / bc, c = b % bc;
+        const uint32_t y0 = r * block + ((flags[b] & 1) ? 1 : 0);
+        const uint32_t y1 = (r + 1) * block - ((flags[b] & 2) ? 1 : 0);
+        const uint32_t x0 = c * block + ((flags[b] & 4) ? 1 : 0);
+        const uint32_t x1 = (c + 1) * block - ((flags[b] & 8) ? 1 : 0);
+        int32_t sxy = 0, sxx = 0, syy = 0, k = 0;
+        for (uint32_t y = y0; y < y1; ++y)
+            for (uint32_t x = x0; x < x1; ++x) {
+                const int32_t dx = gx[y * cols + x], dy = gy[y * cols + x];
+                if (dx * dx + dy * dy <= 255) continue;
+                sxy += dx * dy;
+                sxx += dx * dx;
+                syy += dy * dy;
+                ++k;
+            }
+        g.count[b] = static_cast<int16_t>(k);
+        if (k > 0) {
+            g.xy[b] = sxy / k;
+            g.xx[b] = sxx / k;
+            g.yy[b] = syy / k;
+        }
+    }
+    return g;
+}
+
+uint8_t reference_coherence(int32_t sxy, int32_t sxx, int32_t syy) {
+    const int32_t e = sxx + syy;
+    if (e <= 0) return 0;
+    const auto a = static_cast<uint32_t>(2 * sxy), d = static_cast<uint32_t>(sxx - syy);
+    return static_cast<uint8_t>(std::min(255u, zr_sqrt_(a * a + d * d) * 255u / e));
+}
+
+Fields reference_orientations(const std::vector<uint8_t>& src, uint32_t rows, uint32_t cols,
+                              const uint8_t* mask, uint32_t block, uint32_t scale) {
+    const int br = static_cast<int>(rows / block), bc = static_cast<int>(cols / block);
+    const ReferenceGradients g = reference_gradients(src, rows, cols, mask, br, bc, block, scale);
+    const int32_t t = static_cast<int32_t>(block * block * 5 / 100);
+    const size_t n = static_cast<size_t>(br) * bc;
+    Fields f;
+    f.orientation.assign(n, 0);
+    f.coherence.assign(n, 0);
+    f.doubled.assign(n, 0);
+    std::vector<int16_t> cosine(n, 0), sine(n, 0);
+    for (int r = 0; r < br; ++r)
+        for (int c = 0; c < bc; ++c) {
+            const int b = r * bc + c;
+            if (mask[b] == 0) continue;
+            int32_t sxy = g.xy[b], sxx = g.xx[b], syy = g.yy[b];
+            if (sxx + syy > 0 && g.count[b] > t) {
+                f.coherence[b] = reference_coherence(sxy, sxx, syy);
+                if (f.coherence[b] < 128) {
+                    int32_t a = 0, d = 0, e = 0, k = 0;
+                    for (int i = std::max(r - 1, 0); i <= std::min(r + 1, br - 1); ++i)
+                        for (int j = std::max(c - 1, 0); j <= std::min(c + 1, bc - 1); ++j) {
+                            a += g.xy[i * bc + j];
+                            d += g.xx[i * bc + j];
+                            e += g.yy[i * bc + j];
+                            ++k;
+                        }
+                    sxy = a / k;
+                    sxx = d / k;
+                    syy = e / k;
+                    f.coherence[b] = reference_coherence(sxy, sxx, syy);
+                }
+            }
+            const int32_t theta = zr_atan2_(2 * sxy, sxx - syy);
+            f.doubled[b] = static_cast<int8_t>(theta);
+            const auto rotated = static_cast<uint8_t>((theta - 128) & 0xFF);
+            cosine[b] = static_cast<int16_t>(zr_cos_(rotated));
+            sine[b] = static_cast<int16_t>(zr_sin_(rotated));
+        }
+    std::vector<uint8_t> coherence = f.coherence;
+    std::vector<int16_t> blurred_cos(n), blurred_sin(n);
+    for (int pass = 0; pass < 2; ++pass) {
+        if (pass == 1) bal_blur_uint8(coherence.data(), br, bc, coherence.data());
+        bal_blur_int16(cosine.data(), br, bc, blurred_cos.data());
+        bal_blur_int16(sine.data(), br, bc, blurred_sin.data());
+        for (size_t b = 0; b < n; ++b)
+            if (coherence[b] <= (pass == 0 ? 255 : 95)) {
+                cosine[b] = blurred_cos[b];
+                sine[b] = blurred_sin[b];
+            }
+    }
+    for (size_t b = 0; b < n; ++b)
+        f.orientation[b] = static_cast<uint8_t>(((zr_atan2_(sine[b], cosine[b]) & 0xFF) >> 1) + 64);
+    bal_blur_uint8(f.coherence.data(), br, bc, f.coherence.data());
+    return f;
+}
+
+TEST(RidgeOrientation, MatchesAStepByStepReferenceExactly) {
+    constexpr uint32_t kRows = 176, kCols = 96;
+    std::mt19937 rng(9);
+    int compared = 0;
+    for (uint32_t block : {12u, 8u, 11u}) {
+        const uint32_t br = kRows / block, bc = kCols / block;
+        for (const auto& img : reference_inputs(kRows, kCols)) {
+            std::vector<uint8_t> all(br * bc, 1), holes(br * bc), rim(br * bc);
+            for (auto& m : holes) m = rng() % 4 != 0 ? 3 : 0;
+            for (uint32_t b = 0; b < br * bc; ++b) rim[b] = b % bc > 1 && b / bc + 2 < br;
+            for (const auto* mask : {&all, &holes, &rim})
+                for (uint32_t scale : {1u, 2u}) {
+                    const Fields got = orientations(img, kRows, kCols, block, mask->data(), scale);
+                    ASSERT_EQ(got.status, 0u);
+                    const Fields want =
+                        reference_orientations(img, kRows, kCols, mask->data(), block, scale);
+                    ASSERT_EQ(got.orientation, want.orientation) << "block " << block;
+                    ASSERT_EQ(got.coherence, want.coherence) << "block " << block;
+                    ASSERT_EQ(got.doubled, want.doubled) << "block " << block;
+                    ++compared;
+                }
+        }
+    }
+    EXPECT_GE(compared, 108);
 }
 
 // Truncated means can put sqrt((2 Sxy)^2 + (Sxx - Syy)^2) just above the

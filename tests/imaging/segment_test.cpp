@@ -1,12 +1,21 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <deque>
+#include <random>
 #include <vector>
 
 #include "filters_test_support.h"
 #include "fp_test_data.h"
+#include "imaging/bal_binarize.h"
+#include "imaging/bal_kernels3x3.h"
+#include "imaging/bal_morphology.h"
+#include "imaging/bal_normalize.h"
 #include "imaging/bal_scale.h"
 #include "imaging/bal_segment.h"
+#include "imaging/bal_statistics.h"
+#include "math/zr_roots.h"
 #include "orient_fixtures.h"
 
 namespace {
@@ -76,6 +85,171 @@ TEST(FilterSegmented, RejectsThinGrids) {
     EXPECT_EQ(m, std::vector<uint8_t>(5, 1));
 }
 
+// The clean-up written out step by step with plain floods (the fill of
+// inlets and holes reads a copy), on random masks of 2 to 13 rows and columns.
+void reference_filter(std::vector<uint8_t>& m, int rows, int cols) {
+    bal_binarize_remove_holes(m.data(), rows, cols, m.data());
+    auto at = [&](int y, int x) -> uint8_t& { return m[y * cols + x]; };
+    auto inside = [&](int y, int x) { return y >= 0 && x >= 0 && y < rows && x < cols; };
+    auto prune = [&](int y, int x) {
+        int sum = 0;
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx)
+                if ((dy || dx) && inside(y + dy, x + dx)) sum += at(y + dy, x + dx);
+        if (at(y, x) == 1 && sum < 3) at(y, x) = 0;
+    };
+    const int ly = rows - 1, lx = cols - 1;
+    prune(0, 0);
+    prune(0, lx);
+    prune(ly, 0);
+    prune(ly, lx);
+    for (int x = 1; cols >= 3 && x <= cols - 2; ++x) {
+        prune(0, x);
+        prune(ly, x);
+    }
+    for (int y = 1; rows >= 3 && y <= rows - 2; ++y) {
+        prune(y, 0);
+        prune(y, lx);
+    }
+    // Flood from a seed over cells with the given value; returns the cells.
+    auto flood = [&](const std::vector<uint8_t>& img, std::vector<int>& seen, int seed,
+                     uint8_t value, bool eight) {
+        std::vector<int> cells;
+        std::deque<int> queue{seed};
+        seen[seed] = 1;
+        while (!queue.empty()) {
+            const int c = queue.front();
+            queue.pop_front();
+            cells.push_back(c);
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx) {
+                    const int y = c / cols + dy, x = c % cols + dx;
+                    if ((!dy && !dx) || (!eight && dy && dx) || !inside(y, x)) continue;
+                    if (seen[y * cols + x] || img[y * cols + x] != value) continue;
+                    seen[y * cols + x] = 1;
+                    queue.push_back(y * cols + x);
+                }
+        }
+        return cells;
+    };
+    std::vector<int> seen(m.size(), 0), best;
+    for (int i = 0; i < rows * cols; ++i)
+        if (m[i] == 1 && !seen[i]) {
+            auto region = flood(m, seen, i, 1, false);
+            if (region.size() > best.size()) best = region;
+        }
+    std::fill(m.begin(), m.end(), 0);
+    for (int c : best) m[c] = 1;
+    const std::vector<uint8_t> copy = m;
+    std::fill(seen.begin(), seen.end(), 0);
+    for (int i = 0; i < rows * cols; ++i)
+        if (copy[i] == 0 && !seen[i]) {
+            const auto region = flood(copy, seen, i, 0, true);
+            bool top = false, bottom = false, left = false, right = false;
+            for (int c : region) {
+                top |= c / cols == 0;
+                bottom |= c / cols == ly;
+                left |= c % cols == 0;
+                right |= c % cols == lx;
+            }
+            if (top + bottom + left + right <= 1)
+                for (int c : region) m[c] = 1;
+        }
+    ASSERT_EQ(bal_open(m.data(), rows, cols, m.data()), 0u);
+    ASSERT_EQ(bal_binarize_blur(m.data(), rows, cols, m.data()), 0u);
+}
+
+TEST(FilterSegmented, MatchesAStepByStepReferenceOnRandomMasks) {
+    std::mt19937 rng(8);
+    for (int it = 0; it < 3000; ++it) {
+        const int rows = 2 + rng() % 12, cols = 2 + rng() % 12, share = 30 + rng() % 60;
+        std::vector<uint8_t> m(rows * cols);
+        for (auto& v : m) v = static_cast<int>(rng() % 100) < share;
+        std::vector<uint8_t> want = m;
+        reference_filter(want, rows, cols);
+        ASSERT_EQ(bal_filter_segmented(m.data(), rows, cols), 0u);
+        ASSERT_EQ(m, want) << rows << "x" << cols << " case " << it;
+    }
+}
+
+uint32_t reference_threshold(const std::vector<uint8_t>& values, uint32_t start) {
+    uint32_t hist[256] = {};
+    for (uint8_t v : values) ++hist[v];
+    int t = start & 0xFF;
+    for (;;) {
+        uint64_t lo_sum = 0, lo_n = 0, hi_sum = 0, hi_n = 0;
+        for (int v = 0; v < 256; ++v) {
+            (v < t ? lo_sum : hi_sum) += static_cast<uint64_t>(v) * hist[v];
+            (v < t ? lo_n : hi_n) += hist[v];
+        }
+        const int lo = lo_n ? static_cast<int>(lo_sum / lo_n) : t;
+        const int hi = hi_n ? static_cast<int>(hi_sum / hi_n) : t;
+        const int next = (hi + 4 * lo) / 5;
+        if (std::abs(next - t) < 3) return next;
+        t = next;
+    }
+}
+
+// Working image, block means and gradient energies over the block extents,
+// the two thresholds and the classification written out step by step, then
+// the library's clean-up: the masks must agree exactly, also for odd blocks
+// whose extents spread the remainder of the half-size working image.
+TEST(SegmentImage, ClassificationMatchesAStepByStepReference) {
+    int compared = 0;
+    for (const auto& full : reference_inputs(176, 96))
+        for (uint32_t block : {12u, 8u, 9u, 7u, 6u})
+            for (int scale : {1, 2}) {
+                const uint32_t rows = 176 / block * block, cols = 96 / block * block;
+                const uint32_t br = rows / block, bc = cols / block;
+                std::vector<uint8_t> img(rows * cols);
+                for (uint32_t y = 0; y < rows; ++y)
+                    std::copy_n(full.begin() + y * 96, cols, img.begin() + y * cols);
+                const uint32_t d = scale == 1 ? 2 : 1, sub = d == 2 ? block / 2 : block;
+                const uint32_t wr = block * br / d, wc = block * bc / d;
+                std::vector<uint8_t> work(wr * wc);
+                if (d == 2)
+                    bal_scale_bilinear(img.data(), rows, cols, work.data(), wr, wc);
+                else
+                    work = img;
+                bal_normalize_image_simple(work.data(), wr, wc, 127, 80, work.data());
+                std::vector<int8_t> gx(work.size()), gy(work.size());
+                bal_sobel_2(work.data(), wr, wc, gx.data(), gy.data());
+                const uint32_t extra_r = wr - br * sub, extra_c = wc - bc * sub;
+                std::vector<uint8_t> means(br * bc), energy(br * bc);
+                for (uint32_t i = 0; i < br; ++i)
+                    for (uint32_t j = 0; j < bc; ++j) {
+                        const uint32_t y0 = i * sub + (i + 1) * extra_r / br;
+                        const uint32_t h = sub + (i + 2) * extra_r / br - (i + 1) * extra_r / br;
+                        const uint32_t x0 = j * sub + (j + 1) * extra_c / bc;
+                        const uint32_t w = sub + (j + 2) * extra_c / bc - (j + 1) * extra_c / bc;
+                        uint32_t sum = 0, s = 0;
+                        for (uint32_t y = y0; y < y0 + h; ++y)
+                            for (uint32_t x = x0; x < x0 + w; ++x) {
+                                const int a = gx[y * wc + x], b = gy[y * wc + x];
+                                sum += work[y * wc + x];
+                                s += zr_sqrt_16(static_cast<uint32_t>(a * a + b * b));
+                            }
+                        means[i * bc + j] = static_cast<uint8_t>(sum / (h * w));
+                        energy[i * bc + j] = static_cast<uint8_t>(std::min(255u, 8 * s / (h * w)));
+                    }
+                if (sub % 2 == 0)  // even sub: plain sub x sub tiles
+                    bal_mean_blockwise_uint8(work.data(), wr, wc, sub, br, bc, means.data());
+                const uint32_t t_mean = reference_threshold(means, 128);
+                const uint32_t t_energy = std::min(128u, reference_threshold(energy, 64));
+                std::vector<uint8_t> want(br * bc);
+                for (size_t k = 0; k < want.size(); ++k)
+                    want[k] = means[k] < t_mean || energy[k] > t_energy;
+                ASSERT_EQ(bal_filter_segmented(want.data(), br, bc), 0u);
+                std::vector<uint8_t> got(br * bc, 9);
+                ASSERT_EQ(bal_segment_image_scale(img.data(), rows, cols, br, bc, block, got.data(),
+                                                  scale),
+                          0u);
+                ASSERT_EQ(got, want) << "block " << block << " scale " << scale;
+                ++compared;
+            }
+    EXPECT_GE(compared, 60);
+}
+
 struct SegmentCase {
     uint32_t rows, cols, block;
 };
@@ -141,6 +315,25 @@ TEST(SegmentImage, OddBlocksAtFullResolution) {
         }
         EXPECT_GE(static_cast<double>(inter) / uni, 0.8) << "block " << sc.block;
         EXPECT_EQ(mask_topology(mask, br, bc).regions, 1) << "block " << sc.block;
+    }
+}
+
+// Vertical stripes of equal mean: strong on the left nine block columns, weak
+// on the right three. All block means are equal, so only the energies decide.
+// Their threshold search settles at 155; used as 128, the blocks of column 10
+// (energy 144) are foreground, those of column 11 (126) are not.
+TEST(SegmentImage, EnergyThresholdAbove128IsUsedAs128) {
+    constexpr uint32_t kN = 96, kBlocks = 12;
+    std::vector<uint8_t> img(kN * kN);
+    for (uint32_t y = 0; y < kN; ++y)
+        for (uint32_t x = 0; x < kN; ++x)
+            img[y * kN + x] =
+                static_cast<uint8_t>(128 + ((x / 2) % 2 ? 1 : -1) * (x < 72 ? 100 : 20));
+    std::vector<uint8_t> mask(kBlocks * kBlocks, 9);
+    ASSERT_EQ(bal_segment_image_scale(img.data(), kN, kN, kBlocks, kBlocks, 8, mask.data(), 2), 0u);
+    for (uint32_t r = 1; r + 1 < kBlocks; ++r) {
+        for (uint32_t c = 0; c <= 10; ++c) EXPECT_EQ(mask[r * kBlocks + c], 1) << r << "," << c;
+        EXPECT_EQ(mask[r * kBlocks + 11], 0) << r;
     }
 }
 
