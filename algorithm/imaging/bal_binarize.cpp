@@ -23,9 +23,11 @@ inline void set_pair(uint8_t* first, uint8_t* second, size_t i, bool at_or_above
     second[i] = at_or_above ? 0 : 1;
 }
 
-bool local_grid_ok(uint32_t rows, uint32_t cols, uint32_t block) {
-    return block != 0 && rows / block >= 2 && cols / block >= 2 && rows <= INT32_MAX &&
-           cols <= INT32_MAX;
+// At least min_blocks blocks each way (the threshold plane interpolated from
+// the grid needs two).
+bool local_grid_ok(uint32_t rows, uint32_t cols, uint32_t block, uint32_t min_blocks) {
+    return block != 0 && rows / block >= min_blocks && cols / block >= min_blocks &&
+           rows <= INT32_MAX && cols <= INT32_MAX;
 }
 
 // Threshold of one block: the first level below which more than `percent` %
@@ -92,7 +94,7 @@ uint32_t bal_binarize_local_histogram_threshold(const int8_t* src, const uint8_t
                                                 uint8_t percent, uint8_t* first, uint8_t* second) {
     (void)unused;
     if (!src || !block_mask || !first || !second || block > 255 ||
-        !local_grid_ok(rows, cols, block))
+        !local_grid_ok(rows, cols, block, 1))
         return BAL_BAD_ARGUMENT;
     const uint32_t block_rows = rows / block, block_cols = cols / block;
     auto* grid = static_cast<int8_t*>(std::calloc(static_cast<size_t>(block_rows) * block_cols, 1));
@@ -126,7 +128,7 @@ uint32_t bal_binarize_local_histogram_threshold(const int8_t* src, const uint8_t
 uint32_t bal_binarize_local_threshold(const int8_t* src, const uint8_t* quality, uint32_t rows,
                                       uint32_t cols, uint32_t block, uint8_t* first,
                                       uint8_t* second) {
-    if (!src || !quality || !first || !second || !local_grid_ok(rows, cols, block))
+    if (!src || !quality || !first || !second || !local_grid_ok(rows, cols, block, 2))
         return BAL_BAD_ARGUMENT;
     const uint32_t block_rows = rows / block, block_cols = cols / block;
     const size_t n = static_cast<size_t>(rows) * cols;

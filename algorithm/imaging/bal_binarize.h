@@ -12,15 +12,17 @@
 
 // Per masked block: the level below which more than `percent` % of its
 // pixels lie, smoothed over the block grid (rows / block x cols / block).
-// Returns 0, 9, 14 (null pointer, block 0 or above 255, grid smaller than
-// 2 x 2; nothing written) or the status of the grid blur (both images all 1).
+// Returns 0, 9, 14 (null pointer, block 0 or above 255, no whole block in
+// a direction; nothing written) or the status of the grid blur (both images
+// all 1).
 uint32_t bal_binarize_local_histogram_threshold(const int8_t* src, const uint8_t* unused,
                                                 uint32_t rows, uint32_t cols,
                                                 const uint8_t* block_mask, uint32_t block,
                                                 uint8_t percent, uint8_t* first, uint8_t* second);
 
 // Threshold plane interpolated from the block means of the pixels whose
-// quality exceeds 15. Returns 0, 9, 14 (as above) or the grid blur's status.
+// quality exceeds 15. Returns 0, 9, 14 (null pointer, block 0, grid smaller
+// than the 2 x 2 the interpolation needs) or the grid blur's status.
 uint32_t bal_binarize_local_threshold(const int8_t* src, const uint8_t* quality, uint32_t rows,
                                       uint32_t cols, uint32_t block, uint8_t* first,
                                       uint8_t* second);

@@ -161,7 +161,7 @@ uint32_t coherence_field(const uint8_t* src, uint32_t rows, uint32_t cols, uint8
                          const uint8_t* block_mask, uint32_t block_rows, uint32_t block_cols,
                          uint32_t block, uint32_t blur) {
     if (!src || !coherence || !grid_fits(rows, cols, block_rows, block_cols, block) ||
-        block_rows < 2 || block_cols < 2)
+        block_rows == 0 || block_cols == 0)
         return BAL_BAD_ARGUMENT;
     const uint32_t n = block_rows * block_cols;
     auto* count = static_cast<int16_t*>(std::malloc(n * sizeof(int16_t)));
@@ -257,7 +257,7 @@ uint32_t bal_ridge_orientations_scale(const uint8_t* src, uint32_t rows, uint32_
                                       uint8_t* coherence, uint32_t block_rows, uint32_t block_cols,
                                       uint32_t block, int8_t* doubled_angle, uint32_t scale) {
     if (!src || !orientation || !coherence ||
-        !grid_fits(rows, cols, block_rows, block_cols, block) || block_rows < 2 || block_cols < 2)
+        !grid_fits(rows, cols, block_rows, block_cols, block) || block_rows == 0 || block_cols == 0)
         return BAL_BAD_ARGUMENT;
     const uint32_t n = block_rows * block_cols;
     auto* count = static_cast<int16_t*>(std::malloc(n * sizeof(int16_t)));

@@ -27,7 +27,7 @@ uint32_t bal_compute_gradients(const uint8_t* src, uint32_t rows, uint32_t cols,
 // given, receives the raw doubled gradient angle of each block (0 outside the
 // mask). A null block mask counts every block as inside. scale 1 blurs the
 // image before differentiation. Returns 0, 9, 14 (block grid outside the
-// image or smaller than 2 x 2, block 0, null output) or an inner blur status.
+// image or empty, block 0, null output) or an inner blur status.
 uint32_t bal_ridge_orientations_scale(const uint8_t* src, uint32_t rows, uint32_t cols,
                                       const uint8_t* block_mask, uint8_t* orientation,
                                       uint8_t* coherence, uint32_t block_rows, uint32_t block_cols,
@@ -38,7 +38,8 @@ uint32_t bal_ridge_orientations(const uint8_t* src, uint32_t rows, uint32_t cols
                                 int8_t* doubled_angle);
 
 // Coherence of every block from its own gradients (no neighbourhood
-// re-estimation), box-blurred. The mask may be null.
+// re-estimation), box-blurred. The mask may be null. Returns 0, 9, 14 (as
+// above) or the blur's status.
 uint32_t bal_ridge_orientation_coherence_scale(const uint8_t* src, uint32_t rows, uint32_t cols,
                                                uint8_t* coherence, const uint8_t* block_mask,
                                                uint32_t block_rows, uint32_t block_cols,

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <numeric>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "imaging/bal_binarize.h"
@@ -131,9 +132,21 @@ TEST(LocalHistogramThreshold, MaskedOutBlocksAndBadGeometry) {
                 judged += first[i] + second[i] == 1;
         }
     EXPECT_EQ(judged, 8 * 144);
-    // One block row: the grid blur would read outside it.
-    std::vector<uint8_t> untouched(kN * 12, 5), f2 = untouched, s2 = untouched;
-    EXPECT_EQ(bal_binarize_local_histogram_threshold(src.data(), nullptr, 12, kN, mask.data(), 12,
+    // One block in a direction is enough: a single row or column of flat
+    // blocks keeps their threshold through the grid blur.
+    const std::vector<int8_t> flat(kN * 12, -20);
+    const std::pair<uint32_t, uint32_t> sizes[] = {{12, kN}, {kN, 12}, {12, 12}};
+    for (const auto& [rows, cols] : sizes) {
+        std::vector<uint8_t> f2(rows * cols, 5), s2(rows * cols, 5);
+        const std::vector<uint8_t> all(3, 1);
+        ASSERT_EQ(bal_binarize_local_histogram_threshold(flat.data(), nullptr, rows, cols,
+                                                         all.data(), 12, 47, f2.data(), s2.data()),
+                  0u);
+        EXPECT_EQ(f2, std::vector<uint8_t>(rows * cols, 1)) << rows << "x" << cols;
+        EXPECT_EQ(s2, std::vector<uint8_t>(rows * cols, 0)) << rows << "x" << cols;
+    }
+    std::vector<uint8_t> untouched(kN * 11, 5), f2 = untouched, s2 = untouched;
+    EXPECT_EQ(bal_binarize_local_histogram_threshold(src.data(), nullptr, 11, kN, mask.data(), 12,
                                                      47, f2.data(), s2.data()),
               14u);
     EXPECT_EQ(f2, untouched);
