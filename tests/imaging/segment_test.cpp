@@ -1,0 +1,225 @@
+#include "imaging/bal_segment.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "fp_test_data.h"
+#include "imaging/bal_scale.h"
+#include "orient_fixtures.h"
+
+namespace {
+
+using namespace orient_test;
+
+std::vector<uint8_t> parse(const char* rows) {
+    std::vector<uint8_t> m;
+    for (const char* p = rows; *p; ++p)
+        if (*p == '0' || *p == '1') m.push_back(static_cast<uint8_t>(*p - '0'));
+    return m;
+}
+
+TEST(FindOptThreshold, IteratesTowardsTheLowerClass) {
+    std::vector<uint8_t> fifty(12, 50);
+    EXPECT_EQ(bal_find_opt_threshold(fifty.data(), 3, 4, 128), 50u);  // 65, 53, 50, 50
+    EXPECT_EQ(bal_find_opt_threshold(fifty.data(), 3, 4, 0x180), 50u);  // only the low byte
+    std::vector<uint8_t> two = {40, 40, 200, 200};
+    EXPECT_EQ(bal_find_opt_threshold(two.data(), 2, 2, 128), 72u);  // (200 + 4 * 40) / 5
+}
+
+TEST(FilterSegmented, KeepsTheFirstOfEqualRegions) {
+    auto m = parse(
+        "0000000000"
+        "0111001110"
+        "0111001110"
+        "0111001110"
+        "0000000000");
+    ASSERT_EQ(bal_filter_segmented(m.data(), 5, 10), 0u);
+    for (uint32_t y = 0; y < 5; ++y)
+        for (uint32_t x = 5; x < 10; ++x) EXPECT_EQ(m[y * 10 + x], 0) << y << "," << x;
+    EXPECT_EQ(m[2 * 10 + 2], 1);
+}
+
+TEST(FilterSegmented, FillsInletsFromOneSideButNotBandsAcrossTwo) {
+    // An inlet from the left edge is filled; a background band from the top
+    // edge to the right edge stays.
+    auto m = parse(
+        "1111111100"
+        "1111111110"
+        "0001111111"
+        "1111111111"
+        "1111111111"
+        "1111111111");
+    ASSERT_EQ(bal_filter_segmented(m.data(), 6, 10), 0u);
+    EXPECT_EQ(m[2 * 10 + 0], 1);
+    EXPECT_EQ(m[2 * 10 + 1], 1);
+    EXPECT_EQ(m[0 * 10 + 9], 0);
+}
+
+TEST(FilterSegmented, CornerNeedsItsWholeSquare) {
+    auto full = std::vector<uint8_t>(36, 1);
+    ASSERT_EQ(bal_filter_segmented(full.data(), 6, 6), 0u);
+    EXPECT_EQ(full[0], 1);
+    auto m = full;
+    m[1] = 0;  // the top-left corner loses a neighbour of its 2x2 square
+    ASSERT_EQ(bal_filter_segmented(m.data(), 6, 6), 0u);
+    EXPECT_EQ(m[0], 0);
+}
+
+// A one-row or one-column grid: the opening and the majority vote would read
+// outside it, so the clean-up refuses it and writes nothing.
+TEST(FilterSegmented, RejectsThinGrids) {
+    std::vector<uint8_t> m = {1, 1, 1, 1, 1};
+    EXPECT_EQ(bal_filter_segmented(m.data(), 1, 5), 14u);
+    EXPECT_EQ(bal_filter_segmented(m.data(), 5, 1), 14u);
+    EXPECT_EQ(m, std::vector<uint8_t>(5, 1));
+}
+
+struct SegmentCase {
+    uint32_t rows, cols, block;
+};
+
+// Blocks covered at least 10 % by the ellipse.
+std::vector<uint8_t> covered_blocks(const Ellipse& e, uint32_t br, uint32_t bc, uint32_t block) {
+    std::vector<uint8_t> out(br * bc);
+    for (uint32_t r = 0; r < br; ++r)
+        for (uint32_t c = 0; c < bc; ++c) {
+            int in = 0;
+            for (uint32_t y = r * block; y < (r + 1) * block; ++y)
+                for (uint32_t x = c * block; x < (c + 1) * block; ++x) in += e.contains(y, x);
+            out[r * bc + c] = in * 10 >= static_cast<int>(block * block);
+        }
+    return out;
+}
+
+TEST(SegmentImage, FindsATexturedEllipseOnABrightNoisyBackground) {
+    const SegmentCase cases[] = {{168, 96, 12}, {176, 96, 8}, {240, 192, 12}};
+    for (const auto& sc : cases) {
+        const uint32_t br = sc.rows / sc.block, bc = sc.cols / sc.block;
+        const Ellipse shapes[] = {
+            {sc.rows * 0.5, sc.cols * 0.5, sc.rows * 0.38, sc.cols * 0.34},
+            {sc.rows * 0.6, sc.cols * 0.45, sc.rows * 0.3, sc.cols * 0.4},
+        };
+        for (const Ellipse& e : shapes) {
+            const auto img = finger_on_background(sc.rows, sc.cols, e);
+            std::vector<uint8_t> mask(br * bc, 9);
+            ASSERT_EQ(bal_segment_image(img.data(), sc.rows, sc.cols, br, bc, sc.block, mask.data()), 0u);
+            const auto truth = covered_blocks(e, br, bc, sc.block);
+            int inter = 0, uni = 0;
+            for (size_t b = 0; b < mask.size(); ++b) {
+                ASSERT_LE(mask[b], 1);
+                inter += mask[b] && truth[b];
+                uni += mask[b] || truth[b];
+            }
+            EXPECT_GE(static_cast<double>(inter) / uni, 0.85) << sc.rows << "x" << sc.cols << "/" << sc.block;
+            const Topology t = mask_topology(mask, br, bc);
+            EXPECT_EQ(t.regions, 1);
+            EXPECT_FALSE(t.holes);
+        }
+    }
+}
+
+TEST(SegmentImage, UniformImageGivesAnEmptyMask) {
+    for (uint8_t level : {uint8_t{30}, uint8_t{128}, uint8_t{230}}) {
+        std::vector<uint8_t> img(168 * 96, level), mask(14 * 8, 9);
+        ASSERT_EQ(bal_segment_image(img.data(), 168, 96, 14, 8, 12, mask.data()), 0u);
+        for (uint8_t v : mask) EXPECT_EQ(v, 0) << int(level);
+    }
+}
+
+TEST(SegmentImage, HalfResolutionInputAnalysesTheSameWorkingImage) {
+    const Ellipse e{84, 48, 60, 34};
+    const auto img = finger_on_background(168, 96, e, 11);
+    std::vector<uint8_t> half(84 * 48);
+    bal_scale_bilinear(img.data(), 168, 96, half.data(), 84, 48);
+    std::vector<uint8_t> full_mask(14 * 8), half_mask(14 * 8);
+    ASSERT_EQ(bal_segment_image_scale(img.data(), 168, 96, 14, 8, 12, full_mask.data(), 1), 0u);
+    ASSERT_EQ(bal_segment_image_scale(half.data(), 84, 48, 14, 8, 6, half_mask.data(), 2), 0u);
+    EXPECT_EQ(full_mask, half_mask);
+}
+
+TEST(SegmentImage, RejectsSizesThatAreNotTheBlockGeometry) {
+    std::vector<uint8_t> img(176 * 96, 100), mask(22 * 12, 9);
+    const std::vector<uint8_t> untouched = mask;
+    EXPECT_EQ(bal_segment_image(img.data(), 176, 96, 14, 8, 12, mask.data()), 14u);
+    // A single block row or column.
+    EXPECT_EQ(bal_segment_image(img.data(), 12, 96, 1, 8, 12, mask.data()), 14u);
+    EXPECT_EQ(bal_segment_image_scale(img.data(), 96, 12, 8, 1, 12, mask.data(), 2), 14u);
+    EXPECT_EQ(bal_segment_image(img.data(), 0, 0, 0, 0, 12, mask.data()), 14u);
+    EXPECT_EQ(mask, untouched);
+}
+
+// Every real capture yields a non-empty mask of one region, at the block
+// size of extraction (12, on the top 168 rows) and of the quality measure (8).
+TEST(SegmentImage, OneRegionOnEveryRealCapture) {
+    FP_REQUIRE_CAPTURES();
+    const auto paths = fp_test::capture_paths();
+    ASSERT_FALSE(paths.empty());
+    for (const auto& path : paths) {
+        const fp_test::GreyImage g = fp_test::read_pgm(path);
+        ASSERT_EQ(g.rows * g.cols, 176u * 96u) << path;
+        for (const SegmentCase sc : {SegmentCase{168, 96, 12}, SegmentCase{176, 96, 8}}) {
+            const uint32_t br = sc.rows / sc.block, bc = sc.cols / sc.block;
+            std::vector<uint8_t> mask(br * bc);
+            ASSERT_EQ(bal_segment_image(g.pixels.data(), sc.rows, sc.cols, br, bc, sc.block, mask.data()), 0u);
+            const Topology t = mask_topology(mask, br, bc);
+            EXPECT_EQ(t.regions, 1) << path << " block " << sc.block;
+            EXPECT_FALSE(t.holes) << path;
+        }
+    }
+}
+
+TEST(SegmentationCenter, MeanBlockCentreOrImageCentre) {
+    std::vector<uint8_t> m(4 * 5, 0);
+    uint32_t row = 0, col = 0;
+    bal_segmentation_center(m.data(), 4, 5, 12, 50, 61, &row, &col);
+    EXPECT_EQ(row, 25u);
+    EXPECT_EQ(col, 30u);
+    m[1 * 5 + 1] = 1;
+    m[2 * 5 + 4] = 3;
+    bal_segmentation_center(m.data(), 4, 5, 12, 50, 61, &row, &col);
+    EXPECT_EQ(row, 3 * 12 / 2 + 6u);
+    EXPECT_EQ(col, 5 * 12 / 2 + 6u);
+}
+
+TEST(SegmentationEdge, FlagsAndTestsTheRim) {
+    auto m = parse(
+        "01100"
+        "11110"
+        "11111"
+        "01110");
+    bal_segmentation_flag_edge(m.data(), 4, 5);
+    const std::vector<uint8_t> expected = {0, 3, 3, 0, 0,  //
+                                           3, 1, 1, 3, 0,  //
+                                           3, 1, 1, 1, 3,  //
+                                           0, 3, 3, 3, 0};
+    EXPECT_EQ(m, expected);
+    EXPECT_EQ(bal_segmentation_at_edge(m.data(), 4, 5, 1, 1, 2), 0u);  // inner block
+    EXPECT_EQ(bal_segmentation_at_edge(m.data(), 4, 5, 1, 3, 2), 1u);  // next to a zero
+    EXPECT_EQ(bal_segmentation_at_edge(m.data(), 4, 5, 1, 3, 4), 0u);  // non-zero, outer asked
+    EXPECT_EQ(bal_segmentation_at_edge(m.data(), 4, 5, 1, 4, 4), 1u);  // zero next to non-zero
+    EXPECT_EQ(bal_segmentation_at_edge(m.data(), 4, 5, 1, 4, 2), 0u);
+    EXPECT_EQ(bal_segmentation_at_edge(m.data(), 4, 5, 0, 0, 6), 1u);
+    EXPECT_EQ(bal_segmentation_at_edge(m.data(), 4, 5, 9, 0, 6), 0u);  // outside the grid
+
+    std::vector<uint8_t> row = {1, 1, 0, 1};
+    bal_segmentation_flag_edge(row.data(), 1, 4);
+    EXPECT_EQ(row, (std::vector<uint8_t>{3, 3, 0, 3}));
+}
+
+TEST(SegmentApply, CopiesForegroundAndWhitensBackground) {
+    constexpr uint32_t kRows = 8, kCols = 7;  // one column beyond a 2 x 2 grid of 3
+    std::vector<uint8_t> src(kRows * kCols), dst(kRows * kCols, 9);
+    for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<uint8_t>(i);
+    const std::vector<uint8_t> mask = {1, 0, 0, 2};
+    bal_segment_apply(mask.data(), 2, 2, 3, src.data(), kRows, kCols, dst.data());
+    for (uint32_t y = 0; y < kRows; ++y)
+        for (uint32_t x = 0; x < kCols; ++x) {
+            const size_t i = y * kCols + x;
+            const uint8_t expected = (y >= 6 || x >= 6) ? 9 : mask[(y / 3) * 2 + x / 3] ? src[i] : 255;
+            EXPECT_EQ(dst[i], expected) << y << "," << x;
+        }
+}
+
+}  // namespace
