@@ -131,7 +131,14 @@ uint32_t scale_down_smoothed(const T* src, uint32_t rows, uint32_t cols, T* dst)
 // ---------------------------------------------------------------------------
 // General resize
 
-// 16.16 bilinear sampling of an R x C input into dst, with 8-bit weights.
+// Inputs up to this width blend the two source rows of an output row into a
+// stack buffer first; wider ones are sampled pixel by pixel.
+constexpr uint32_t kBlendRowMax = 1024;
+
+// 16.16 bilinear sampling of an R x C input into dst, with 8-bit weights:
+// dst = (a (256-ty)(256-tx) + b (256-ty) tx + c ty (256-tx) + d ty tx) >> 16,
+// computed as the vertical blend v = top (256-ty) + bottom ty of each column
+// followed by (v0 (256-tx) + v1 tx) >> 16, which is the same sum.
 void bilinear_resample(const uint8_t* in, uint32_t in_rows, uint32_t in_cols, uint8_t* dst,
                        uint32_t dst_rows, uint32_t dst_cols) {
     const uint32_t step_r = ((in_rows - 1) << 16) / dst_rows;
@@ -141,6 +148,7 @@ void bilinear_resample(const uint8_t* in, uint32_t in_rows, uint32_t in_cols, ui
     // single row or column is its own neighbour (its weight is then 0).
     const size_t next_row = in_rows > 1 ? in_cols : 0;
     const uint32_t next_col = in_cols > 1 ? 1 : 0;
+    uint16_t blend[kBlendRowMax];
     uint32_t q = step_r >> 1;
     for (uint32_t i = 0; i < dst_rows; ++i, q += step_r) {
         const uint8_t* row0 = in + static_cast<size_t>(q >> 16) * in_cols;
@@ -148,6 +156,18 @@ void bilinear_resample(const uint8_t* in, uint32_t in_rows, uint32_t in_cols, ui
         const uint32_t ty = (q & 0xFFFFu) >> 8;
         uint8_t* out = dst + static_cast<size_t>(i) * dst_cols;
         uint32_t p = step_c >> 1;
+        if (in_cols <= kBlendRowMax) {
+            for (uint32_t x = 0; x < in_cols; ++x) {
+                blend[x] = static_cast<uint16_t>(row0[x] * (256 - ty) + row1[x] * ty);
+            }
+            for (uint32_t j = 0; j < dst_cols; ++j, p += step_c) {
+                const uint32_t x0 = p >> 16;
+                const uint32_t tx = (p & 0xFFFFu) >> 8;
+                out[j] = static_cast<uint8_t>(
+                    (blend[x0] * (256 - tx) + blend[x0 + next_col] * tx) >> 16);
+            }
+            continue;
+        }
         for (uint32_t j = 0; j < dst_cols; ++j, p += step_c) {
             const uint32_t x0 = p >> 16;
             const uint32_t tx = (p & 0xFFFFu) >> 8;

@@ -147,7 +147,10 @@ TEST(ScaleBilinear, SamplesAreCentredInTheSource) {
                                       3,  13, 60,  //
                                       4,  14, 70};
     EXPECT_EQ(scaled(src, 5, 3, 2, 2), (std::vector<uint8_t>{6, 25, 8, 36}));
-    // Enlargements read the source directly: 176 x 96 to 200 x 110.
+    // Enlargements read the source directly: 176 x 96 to 200 x 110, and a
+    // source wider than the row-blend buffer.
+    const auto wide = random_image<uint8_t>(3, 1100, 7);
+    EXPECT_EQ(scaled(wide, 3, 1100, 5, 1200), reference_bilinear(wide, 3, 1100, 5, 1200));
     const auto sensor = random_image<uint8_t>(176, 96, 6);
     EXPECT_EQ(scaled(sensor, 176, 96, 200, 110), reference_bilinear(sensor, 176, 96, 200, 110));
 }
@@ -271,6 +274,24 @@ TYPED_TEST(ScaleTyped, UpScalingMatchesTheDefinition) {
         EXPECT_EQ(dst, reference_scale_up(field, c.rows, c.cols, c.block, dst_rows, dst_cols))
             << c.rows << "x" << c.cols << " block " << c.block;
     }
+}
+
+TYPED_TEST(ScaleTyped, UpScalingKeepsAConstantField) {
+    using T = TypeParam;
+    const T value = std::is_signed_v<T> ? static_cast<T>(-93) : static_cast<T>(231);
+    const std::vector<T> field(15 * 8, value);
+    std::vector<T> dst(15 * 12 * 8 * 12);
+    scale_up(field.data(), 15, 8, 12, dst.data(), 15 * 12, 8 * 12);
+    EXPECT_EQ(dst, std::vector<T>(dst.size(), value));
+}
+
+TEST(ScaleNearest, ConstantImagesStayConstant) {
+    const std::vector<uint8_t> flat(13 * 9, 42);
+    std::vector<uint8_t> dst(20 * 31);
+    bal_scale_nearest_neighbour_uint8(flat.data(), 13, 9, dst.data(), 20, 31);
+    EXPECT_EQ(dst, std::vector<uint8_t>(dst.size(), 42));
+    bal_scale_blocks_nearest_neighbour(flat.data(), 13, 9, 4, dst.data(), 20, 31, 1);
+    EXPECT_EQ(dst, std::vector<uint8_t>(dst.size(), 42));  // 30 / 4 = 7 stays inside
 }
 
 TEST(ScaleUp, FieldValuesSitAtTheBlockCentres) {

@@ -1,0 +1,61 @@
+// Resampling and rotation of one 176 x 96 sensor image: a real capture when
+// the shared data is present, otherwise a fixed pseudo-random image.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+#include "fp_test_data.h"
+#include "imaging/bal_rotate.h"
+#include "imaging/bal_scale.h"
+
+namespace {
+
+constexpr uint32_t kRows = 176, kCols = 96;
+
+const std::vector<uint8_t>& geometry_image() {
+    static const std::vector<uint8_t> image = [] {
+        if (fp_test::have_captures()) {
+            for (const auto& path : fp_test::capture_paths()) {
+                auto img = fp_test::read_pgm(path);
+                if (img.rows == kRows && img.cols == kCols) return img.pixels;
+            }
+        }
+        std::vector<uint8_t> px(kRows * kCols);
+        std::mt19937 rng(1);
+        for (auto& p : px) p = uint8_t(rng());
+        return px;
+    }();
+    return image;
+}
+
+// Arguments: output rows and columns.
+void BM_ScaleBilinear(benchmark::State& state) {
+    const auto& src = geometry_image();
+    const auto dst_rows = static_cast<uint32_t>(state.range(0));
+    const auto dst_cols = static_cast<uint32_t>(state.range(1));
+    std::vector<uint8_t> dst(static_cast<size_t>(dst_rows) * dst_cols);
+    for (auto _ : state) {
+        bal_scale_bilinear(src.data(), kRows, kCols, dst.data(), dst_rows, dst_cols);
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_ScaleBilinear)->Args({88, 48})->Args({200, 110});
+
+// 20 degrees is 14 steps of 1/256 turn (19.7 degrees).
+void BM_ImageRotate20Degrees(benchmark::State& state) {
+    const auto& src = geometry_image();
+    for (auto _ : state) {
+        uint8_t* out = nullptr;
+        uint32_t rows = 0, cols = 0;
+        int32_t row_offset = 0, col_offset = 0;
+        bal_image_rotate(src.data(), kRows, kCols, 14, &out, &rows, &cols, &row_offset,
+                         &col_offset);
+        benchmark::DoNotOptimize(out);
+        std::free(out);
+    }
+}
+BENCHMARK(BM_ImageRotate20Degrees);
+
+}  // namespace
