@@ -58,15 +58,16 @@ tiling_axis plan_axis(uint32_t n, uint32_t b, uint32_t ov) {
 // Converts the inverse transform's output back to pixels. The forward and
 // inverse pair divide by B^2, so (p - 128) * 4096 comes back as
 // (p - 128) * 4096 / B^2: a right shift by 4 (B = 16), 2 (B = 32), none
-// (B = 64) restores p - 128. For B = 128 the value is a quarter of p - 128 and
-// is multiplied by 4 so that every block size has unit gain.
+// (B = 64) restores p - 128. For B = 128 the value is a quarter of p - 128: it
+// is multiplied by 4 (plus half a step for the rounding) so that every block
+// size has unit gain.
 inline uint8_t block_value_to_pixel(int32_t v, uint32_t log2_block) {
     int32_t p;
     switch (log2_block) {
         case 4: p = (v + (128 << 4) + 8) >> 4; break;
         case 5: p = (v + (128 << 2) + 2) >> 2; break;
         case 6: p = v + 128; break;
-        default: p = v * 4 + 128; break;
+        default: p = v * 4 + 128 + 2; break;
     }
     return static_cast<uint8_t>(std::clamp(p, 0, 255));
 }

@@ -49,15 +49,15 @@ void accumulate_block_gradients(const int8_t* gx, const int8_t* gy, uint32_t col
             for (uint32_t y = y0; y < y1; ++y) {
                 const int8_t* rx = gx + static_cast<size_t>(y) * cols;
                 const int8_t* ry = gy + static_cast<size_t>(y) * cols;
+                // Branch-free: pixels with too little gradient add zeros.
                 for (uint32_t x = x0; x < x1; ++x) {
                     const int32_t dx = rx[x], dy = ry[x];
                     const int32_t xx = dx * dx, yy = dy * dy;
-                    if (xx + yy > 255) {
-                        sxy += dx * dy;
-                        sxx += xx;
-                        syy += yy;
-                        ++n;
-                    }
+                    const int32_t keep = -static_cast<int32_t>(xx + yy > 255);
+                    sxy += (dx * dy) & keep;
+                    sxx += xx & keep;
+                    syy += yy & keep;
+                    n -= keep;
                 }
             }
             sum_xy[b] = sxy;

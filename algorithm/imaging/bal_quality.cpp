@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "imaging/bal_blur.h"
 #include "imaging/bal_crop_resize.h"

@@ -203,13 +203,13 @@ TEST(BilateralFilter, SmoothsFlatAreasAndKeepsEdges) {
 TEST(BilateralFilter, IsolatedPixelKeepsItsValue) {
     // With the source as guide and radius 1, a pixel whose neighbours all differ
     // from it by more than the range cut-off is averaged only with itself.
-    const uint32_t rows = 5, cols = 5;
-    Image src(rows * cols, 10);
-    src[12] = 250;
-    for (int i = 0; i < 5; ++i) src[i] = static_cast<uint8_t>(10 + i);
+    const uint32_t rows = 50, cols = 50;
+    Image src(rows * cols);
+    for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<uint8_t>(10 + i % 3);
+    src[25 * cols + 25] = 250;
     Image out(src.size());
     ASSERT_EQ(bal_bilateral_filter(src.data(), rows, cols, 1, nullptr, out.data()), 0u);
-    EXPECT_EQ(out[12], 250);
+    EXPECT_EQ(out[25 * cols + 25], 250);
 }
 
 TEST(BilateralFilter, FlatGuideAveragesEqualLevelsOnly) {
