@@ -213,13 +213,18 @@ uint32_t bal_binarize_cross_section(const int8_t* src, int32_t rows, int32_t col
             }
             set_pair(first, second, i, src[i] >= sum / count);
         }
+    // Masked-out blocks are cleared within the image only, whatever grid the
+    // caller passes.
+    const auto urows = static_cast<uint64_t>(rows), ucols = static_cast<uint64_t>(cols);
     for (uint32_t br = 0; br < block_rows; ++br)
         for (uint32_t bc = 0; bc < block_cols; ++bc) {
             if (block_mask[static_cast<size_t>(br) * block_cols + bc] != 0) continue;
-            for (uint32_t y = br * block; y < (br + 1) * block; ++y) {
-                const size_t row = static_cast<size_t>(y) * static_cast<uint32_t>(cols) + bc * block;
-                std::memset(first + row, 1, block);
-                std::memset(second + row, 1, block);
+            const uint64_t x0 = uint64_t{bc} * block, x1 = std::min(x0 + block, ucols);
+            for (uint64_t y = uint64_t{br} * block; y < std::min(uint64_t{br + 1} * block, urows); ++y) {
+                if (x0 >= x1) break;
+                const size_t row = static_cast<size_t>(y * ucols + x0);
+                std::memset(first + row, 1, static_cast<size_t>(x1 - x0));
+                std::memset(second + row, 1, static_cast<size_t>(x1 - x0));
             }
         }
     return BAL_OK;

@@ -32,7 +32,7 @@ void bal_binarize_global_threshold(const int8_t* src, const uint8_t* quality, ui
 
 // Threshold per pixel: the mean along a cross-section of `width` pixels in
 // the direction of the 8-bit angle at the pixel. Blocks with mask 0 become 1
-// in both images. Returns 0.
+// in both images (clipped to the image). Returns 0.
 uint32_t bal_binarize_cross_section(const int8_t* src, int32_t rows, int32_t cols,
                                     const uint8_t* orientation, const uint8_t* width,
                                     const uint8_t* block_mask, uint32_t block_rows,

@@ -39,15 +39,25 @@ void box_row(const T* up, const T* mid, const T* down, uint32_t cols, T* out) {
         out[0] = T(column(0) / kRowsIn);
         return;
     }
-    S left = column(0), centre = column(1);
-    out[0] = T((left + centre) / (2 * kRowsIn));
-    for (uint32_t x = 1; x + 1 < cols; ++x) {
-        const S right = column(x + 1);
-        out[x] = T((left + centre + right) / (3 * kRowsIn));
-        left = centre;
-        centre = right;
+    out[0] = T((column(0) + column(1)) / (2 * kRowsIn));
+    if constexpr (std::is_same_v<T, uint8_t> && Up && Down) {
+        // The most used case, written so that it vectorises: nine bytes sum
+        // to at most 2295, which 16-bit lanes hold.
+        for (uint32_t x = 1; x + 1 < cols; ++x) {
+            const uint16_t sum = uint16_t(up[x - 1] + up[x] + up[x + 1] + mid[x - 1] + mid[x] + mid[x + 1] +
+                                          down[x - 1] + down[x] + down[x + 1]);
+            out[x] = uint8_t(sum / 9);
+        }
+    } else {
+        S left = column(0), centre = column(1);
+        for (uint32_t x = 1; x + 1 < cols; ++x) {
+            const S right = column(x + 1);
+            out[x] = T((left + centre + right) / (3 * kRowsIn));
+            left = centre;
+            centre = right;
+        }
     }
-    out[cols - 1] = T((left + centre) / (2 * kRowsIn));
+    out[cols - 1] = T((column(cols - 2) + column(cols - 1)) / (2 * kRowsIn));
 }
 
 template <class T>
@@ -169,6 +179,7 @@ template <class T, class S>
 uint32_t fingerprint_edge_blur(const T* src, const uint8_t* mask, uint32_t rows, uint32_t cols, T* dst) {
     if (rows == 0 || cols == 0) return BAL_OK;
     const size_t n = static_cast<size_t>(rows) * cols;
+    if (n > SIZE_MAX / sizeof(T)) return BAL_NO_MEMORY;  // no buffer of that size can exist
     T* result = static_cast<T*>(std::malloc(n * sizeof(T)));
     if (lib_memory_check(result, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 1) != BAL_OK)
         return BAL_NO_MEMORY;

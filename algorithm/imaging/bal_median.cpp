@@ -47,30 +47,42 @@ inline T median9(T a0, T a1, T a2, T b0, T b1, T b2, T c0, T c1, T c2) {
     return median3(std::max(std::max(a0, b0), c0), median3(a1, b1, c1), std::min(std::min(a2, b2), c2));
 }
 
-// Median of the clipped 3x3 window of column x over the present rows.
+// Mean of the middle pair of four values: the larger of the pair minima and
+// the smaller of the pair maxima.
 template <class T>
-T clipped_window_median(const T* up, const T* mid, const T* down, uint32_t cols, uint32_t x) {
-    T v[9] = {};
-    int c = 0;
-    const uint32_t x0 = x > 0 ? x - 1 : x, x1 = x + 1 < cols ? x + 1 : x;
-    for (const T* row : {up, mid, down})
-        if (row)
-            for (uint32_t xx = x0; xx <= x1; ++xx) v[c++] = row[xx];
-    return median_of(v, c);
+inline T median4(T a, T b, T c, T d) {
+    return middle_mean(std::max(std::min(a, b), std::min(c, d)), std::min(std::max(a, b), std::max(c, d)));
+}
+
+// Mean of the middle pair of six values, through a 12-comparator sorting network.
+template <class T>
+inline T median6(T v0, T v1, T v2, T v3, T v4, T v5) {
+    sort2(v0, v5), sort2(v1, v3), sort2(v2, v4), sort2(v1, v2), sort2(v3, v4), sort2(v0, v3);
+    sort2(v2, v5), sort2(v0, v1), sort2(v2, v3), sort2(v4, v5), sort2(v1, v2), sort2(v3, v4);
+    return middle_mean(v2, v3);
+}
+
+// First or last row of an image of at least two rows and columns: windows of
+// two rows, six values inside and four at the corners.
+template <class T>
+void two_row_median_row(const T* a, const T* b, uint32_t cols, T* out) {
+    out[0] = median4(a[0], a[1], b[0], b[1]);
+    for (uint32_t x = 1; x + 1 < cols; ++x) out[x] = median6(a[x - 1], a[x], a[x + 1], b[x - 1], b[x], b[x + 1]);
+    out[cols - 1] = median4(a[cols - 2], a[cols - 1], b[cols - 2], b[cols - 1]);
 }
 
 template <class T>
 void square_median_row(const T* up, const T* mid, const T* down, uint32_t cols, T* out) {
     if (!up || !down) {
-        for (uint32_t x = 0; x < cols; ++x) out[x] = clipped_window_median(up, mid, down, cols, x);
+        two_row_median_row(up ? up : mid, up ? mid : down, cols, out);
         return;
     }
-    out[0] = clipped_window_median(up, mid, down, cols, 0);
+    out[0] = median6(up[0], mid[0], down[0], up[1], mid[1], down[1]);
     // Branch-free inner columns, which the compiler can vectorise.
     for (uint32_t x = 1; x + 1 < cols; ++x)
         out[x] = median9(up[x - 1], mid[x - 1], down[x - 1], up[x], mid[x], down[x], up[x + 1], mid[x + 1],
                          down[x + 1]);
-    out[cols - 1] = clipped_window_median(up, mid, down, cols, cols - 1);
+    out[cols - 1] = median6(up[cols - 2], mid[cols - 2], down[cols - 2], up[cols - 1], mid[cols - 1], down[cols - 1]);
 }
 
 template <class T>
@@ -146,6 +158,8 @@ int32_t bal_median_small_int32(const int32_t* src, uint32_t rows, uint32_t cols,
 
 void bal_median_pixel(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t y, uint32_t x, uint8_t* dst) {
     if (y < 1 || x < 1 || uint64_t(y) + 1 >= rows || uint64_t(x) + 1 >= cols) return;
-    const uint8_t* mid = src + size_t(y) * cols;
-    dst[size_t(y) * cols + x] = clipped_window_median(mid - cols, mid, mid + cols, cols, x);
+    const uint8_t* up = src + size_t(y - 1) * cols + x;
+    const uint8_t* mid = up + cols;
+    const uint8_t* down = mid + cols;
+    dst[size_t(y) * cols + x] = median9(up[-1], mid[-1], down[-1], up[0], mid[0], down[0], up[1], mid[1], down[1]);
 }

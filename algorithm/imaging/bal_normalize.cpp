@@ -1,5 +1,6 @@
 #include "imaging/bal_normalize.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -27,18 +28,18 @@ uint32_t gain(uint32_t t2, uint32_t v) {
     return 16 * zr_sqrt_32(g / 64);
 }
 
-// Maps p around the reference mean m to the centre c with gain g, clamped.
-inline uint8_t map_pixel(uint8_t p, uint8_t m, uint32_t c, uint32_t g) {
-    if (p > m) {
-        const uint32_t out = c + (((p - m) * g) >> 5);
-        return out >= 256 ? uint8_t{255} : static_cast<uint8_t>(out);
-    }
-    const int64_t out = static_cast<int64_t>(c) - ((static_cast<uint32_t>(m - p) * g) >> 5);
-    return out < 0 ? uint8_t{0} : static_cast<uint8_t>(out);
+// Maps p around the reference mean m to the centre c with gain g, clamped to
+// 0..255 (written without branches so that row loops vectorise).
+inline uint8_t map_pixel(uint8_t p, uint8_t m, int32_t c, int32_t g) {
+    const int32_t d = static_cast<int32_t>(p) - m;
+    const int32_t step = ((d < 0 ? -d : d) * g) >> 5;
+    const int32_t out = d > 0 ? c + step : c - step;
+    return static_cast<uint8_t>(out < 0 ? 0 : (out > 255 ? 255 : out));
 }
 
 void map_image(const uint8_t* src, size_t n, uint8_t m, uint32_t c, uint32_t g, uint8_t* dst) {
-    for (size_t i = 0; i < n; ++i) dst[i] = map_pixel(src[i], m, c, g);
+    const auto ci = static_cast<int32_t>(c), gi = static_cast<int32_t>(g);
+    for (size_t i = 0; i < n; ++i) dst[i] = map_pixel(src[i], m, ci, gi);
 }
 
 bool local_geometry_ok(uint32_t rows, uint32_t cols, uint32_t block, uint32_t block_rows,
@@ -60,21 +61,44 @@ void bnl_normalize(const uint8_t* src, uint32_t rows, uint32_t cols, const uint8
                    uint32_t target_spread, const uint8_t* local_mean,
                    const uint16_t* block_variance, uint8_t* dst) {
     (void)rows;
+    // Pixel rows are mapped in chunks with one gain per pixel, -1 marking
+    // blocks outside the mask, so that the inner loop runs without branches.
+    constexpr uint32_t kChunk = 240;
+    int32_t gains[kChunk];
     const uint32_t t2 = (target_spread * target_spread) & 0xFFFFu;
+    const uint32_t chunk_blocks = block <= kChunk ? kChunk / block : 0;
     for (uint32_t br = 0; br < block_rows; ++br) {
-        for (uint32_t bc = 0; bc < block_cols; ++bc) {
-            const size_t b = static_cast<size_t>(br) * block_cols + bc;
-            const bool outside = block_mask && block_mask[b] == 0;
-            const uint32_t g = outside ? 0 : gain(t2, block_variance[b]);
-            for (uint32_t y = br * block; y < (br + 1) * block; ++y) {
-                const size_t row = static_cast<size_t>(y) * cols + static_cast<size_t>(bc) * block;
-                if (outside) {
-                    std::memset(dst + row, 255, block);
-                    continue;
+        const size_t first_block = static_cast<size_t>(br) * block_cols;
+        for (uint32_t bc0 = 0; bc0 < block_cols;) {
+            if (chunk_blocks == 0) {  // blocks wider than a chunk: one block at a time
+                const bool outside = block_mask && block_mask[first_block + bc0] == 0;
+                const auto g = static_cast<int32_t>(outside ? 0 : gain(t2, block_variance[first_block + bc0]));
+                for (uint32_t y = br * block; y < (br + 1) * block; ++y) {
+                    const size_t row = static_cast<size_t>(y) * cols + static_cast<size_t>(bc0) * block;
+                    for (size_t i = row; i < row + block; ++i)
+                        dst[i] = outside ? uint8_t{255} : map_pixel(src[i], local_mean[i], target_mean, g);
                 }
-                for (size_t i = row; i < row + block; ++i)
-                    dst[i] = map_pixel(src[i], local_mean[i], target_mean, g);
+                ++bc0;
+                continue;
             }
+            const uint32_t bc1 = std::min(block_cols, bc0 + chunk_blocks);
+            for (uint32_t bc = bc0; bc < bc1; ++bc) {
+                const bool outside = block_mask && block_mask[first_block + bc] == 0;
+                const int32_t g = outside ? -1 : static_cast<int32_t>(gain(t2, block_variance[first_block + bc]));
+                std::fill(gains + (bc - bc0) * block, gains + (bc - bc0 + 1) * block, g);
+            }
+            const uint32_t n = (bc1 - bc0) * block;
+            for (uint32_t y = br * block; y < (br + 1) * block; ++y) {
+                const size_t row = static_cast<size_t>(y) * cols + static_cast<size_t>(bc0) * block;
+                const uint8_t* s = src + row;
+                const uint8_t* m = local_mean + row;
+                uint8_t* d = dst + row;
+                for (uint32_t x = 0; x < n; ++x) {
+                    const uint8_t v = map_pixel(s[x], m[x], target_mean, gains[x]);
+                    d[x] = gains[x] < 0 ? uint8_t{255} : v;
+                }
+            }
+            bc0 = bc1;
         }
     }
 }
@@ -267,7 +291,10 @@ uint32_t bal_normalize_image(const uint8_t* src, uint32_t rows, uint32_t cols,
         t2 = spread_high * spread_high;
     }
     const uint32_t g = gain(t2, v);
-    map_image(src, static_cast<size_t>(rows) * cols, m, (target_mean + m) >> 1, g, dst);
+    // A centre beyond the byte range only saturates; bounding it keeps the
+    // signed mapping arithmetic in range.
+    const uint32_t c = std::min<uint32_t>((target_mean + m) >> 1, 1u << 24);
+    map_image(src, static_cast<size_t>(rows) * cols, m, c, g, dst);
     return g;
 }
 

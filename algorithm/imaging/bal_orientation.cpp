@@ -30,40 +30,62 @@ bool grid_fits(uint32_t rows, uint32_t cols, uint32_t block_rows, uint32_t block
 // Minimum number of gradient pixels a block needs to be measured.
 uint32_t energy_threshold(uint32_t block) { return (block * block * 5) / 100; }
 
-// Sums the gradient products of every block over its (possibly shrunk) window.
+// Products of one pixel row, zero where the squared gradient is at most 255.
+struct RowProducts {
+    int32_t* xy;
+    int32_t* xx;
+    int32_t* yy;
+    int32_t* counted;
+};
+
+void row_products(const int8_t* rx, const int8_t* ry, uint32_t width, const RowProducts& out) {
+    for (uint32_t x = 0; x < width; ++x) {
+        const int32_t dx = rx[x], dy = ry[x];
+        const int32_t xx = dx * dx, yy = dy * dy;
+        const int32_t keep = -static_cast<int32_t>(xx + yy > 255);
+        out.xy[x] = (dx * dy) & keep;
+        out.xx[x] = xx & keep;
+        out.yy[x] = yy & keep;
+        out.counted[x] = -keep;
+    }
+}
+
+// Sums the gradient products of every block over its (possibly shrunk)
+// window, one pixel row at a time; rows holds 4 x block_cols*block values.
 void accumulate_block_gradients(const int8_t* gx, const int8_t* gy, uint32_t cols,
                                 const uint8_t* flags, uint32_t block_rows, uint32_t block_cols,
-                                uint32_t block, int32_t* sum_xy, int32_t* sum_xx,
+                                uint32_t block, int32_t* rows, int32_t* sum_xy, int32_t* sum_xx,
                                 int32_t* sum_yy, int16_t* count) {
+    const uint32_t width = block_cols * block;
+    const RowProducts p{rows, rows + width, rows + 2 * width, rows + 3 * width};
     for (uint32_t br = 0; br < block_rows; ++br) {
-        for (uint32_t bc = 0; bc < block_cols; ++bc) {
-            const uint32_t b = br * block_cols + bc;
-            const uint8_t f = flags ? flags[b] : 0;
-            uint32_t y0 = br * block, y1 = y0 + block;
-            uint32_t x0 = bc * block, x1 = x0 + block;
-            if (f & kDropFirstRow) ++y0;
-            if (f & kDropLastRow) --y1;
-            if (f & kDropFirstCol) ++x0;
-            if (f & kDropLastCol) --x1;
-            int32_t sxy = 0, sxx = 0, syy = 0, n = 0;
-            for (uint32_t y = y0; y < y1; ++y) {
-                const int8_t* rx = gx + static_cast<size_t>(y) * cols;
-                const int8_t* ry = gy + static_cast<size_t>(y) * cols;
-                // Branch-free: pixels with too little gradient add zeros.
+        int32_t* bxy = sum_xy + static_cast<size_t>(br) * block_cols;
+        int32_t* bxx = sum_xx + static_cast<size_t>(br) * block_cols;
+        int32_t* byy = sum_yy + static_cast<size_t>(br) * block_cols;
+        int16_t* bn = count + static_cast<size_t>(br) * block_cols;
+        for (uint32_t bc = 0; bc < block_cols; ++bc) bxy[bc] = bxx[bc] = byy[bc] = bn[bc] = 0;
+        for (uint32_t dy = 0; dy < block; ++dy) {
+            const size_t y = static_cast<size_t>(br) * block + dy;
+            row_products(gx + y * cols, gy + y * cols, width, p);
+            for (uint32_t bc = 0; bc < block_cols; ++bc) {
+                const uint8_t f = flags ? flags[static_cast<size_t>(br) * block_cols + bc] : 0;
+                if ((dy == 0 && (f & kDropFirstRow)) || (dy + 1 == block && (f & kDropLastRow)))
+                    continue;
+                uint32_t x0 = bc * block, x1 = x0 + block;
+                if (f & kDropFirstCol) ++x0;
+                if (f & kDropLastCol) --x1;
+                int32_t sxy = 0, sxx = 0, syy = 0, k = 0;
                 for (uint32_t x = x0; x < x1; ++x) {
-                    const int32_t dx = rx[x], dy = ry[x];
-                    const int32_t xx = dx * dx, yy = dy * dy;
-                    const int32_t keep = -static_cast<int32_t>(xx + yy > 255);
-                    sxy += (dx * dy) & keep;
-                    sxx += xx & keep;
-                    syy += yy & keep;
-                    n -= keep;
+                    sxy += p.xy[x];
+                    sxx += p.xx[x];
+                    syy += p.yy[x];
+                    k += p.counted[x];
                 }
+                bxy[bc] += sxy;
+                bxx[bc] += sxx;
+                byy[bc] += syy;
+                bn[bc] = static_cast<int16_t>(bn[bc] + k);
             }
-            sum_xy[b] = sxy;
-            sum_xx[b] = sxx;
-            sum_yy[b] = syy;
-            count[b] = static_cast<int16_t>(n);
         }
     }
 }
@@ -206,18 +228,14 @@ uint32_t bal_compute_gradients(const uint8_t* src, uint32_t rows, uint32_t cols,
     std::free(copy);
 
     const uint32_t n = block_rows * block_cols;
-    uint8_t* flags = nullptr;
-    if (block_mask) {
-        flags = static_cast<uint8_t*>(std::calloc(n ? n : 1, 1));
-        if (!flags) {
-            std::free(gx);
-            std::free(gy);
-            return BAL_NO_MEMORY;
-        }
-        mark_mask_neighbours(block_mask, block_rows, block_cols, flags);
-    }
-    accumulate_block_gradients(gx, gy, cols, flags, block_rows, block_cols, block, mean_xy,
-                               mean_xx, mean_yy, count);
+    auto* products = static_cast<int32_t*>(std::malloc((4 * size_t{block_cols} * block + 1) * sizeof(int32_t)));
+    auto* flags = block_mask ? static_cast<uint8_t*>(std::calloc(n ? n : 1, 1)) : nullptr;
+    if (lib_memory_check(products, gx, gy, flags, nullptr, nullptr, nullptr, block_mask ? 4 : 3) != 0)
+        return BAL_NO_MEMORY;
+    if (flags) mark_mask_neighbours(block_mask, block_rows, block_cols, flags);
+    accumulate_block_gradients(gx, gy, cols, flags, block_rows, block_cols, block, products,
+                               mean_xy, mean_xx, mean_yy, count);
+    std::free(products);
     std::free(flags);
     std::free(gx);
     std::free(gy);

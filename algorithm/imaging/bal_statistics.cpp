@@ -104,21 +104,22 @@ inline uint16_t window_variance64(uint32_t s, uint32_t q, uint32_t n) {
 }
 constexpr uint32_t kLargestNarrowRadius = 22;
 
-// Exact floor(a / d) for every a < 2^31 by a multiply and a shift
-// (m = ceil(2^(31 + l) / d) with 2^(l-1) < d <= 2^l), for a divisor that
-// stays fixed across a loop.
+// Exact floor(a / d) for every a < 2^31 by a multiply and a shift, for a
+// divisor that stays fixed across a loop: m = ceil(2^(31 + l) / d) with
+// 2^(l-1) < d <= 2^l is below 2^32, and m d - 2^(31 + l) < d <= 2^l keeps
+// the error of a m / 2^(31 + l) below the distance to the next integer.
 class FixedDivisor {
 public:
     explicit FixedDivisor(uint32_t d) {
         uint32_t l = 0;
         while ((uint64_t(1) << l) < d) ++l;
         shift_ = 31 + l;
-        multiplier_ = ((uint64_t(1) << shift_) + d - 1) / d;
+        multiplier_ = uint32_t(((uint64_t(1) << shift_) + d - 1) / d);
     }
-    uint32_t operator()(uint32_t a) const { return uint32_t((a * multiplier_) >> shift_); }
+    uint32_t operator()(uint32_t a) const { return uint32_t((uint64_t(a) * multiplier_) >> shift_); }
 
 private:
-    uint64_t multiplier_;
+    uint32_t multiplier_;
     uint32_t shift_;
 };
 
@@ -299,6 +300,7 @@ void bal_var_local_uint8_border(const uint32_t* sums, const uint32_t* squares, i
 int32_t bal_var_local_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t radius, uint16_t* dst) {
     if (rows == 0 || cols == 0) return BAL_OK;
     const size_t stride = size_t(cols) + 1;
+    if ((size_t(rows) + 1) > SIZE_MAX / sizeof(uint32_t) / stride) return BAL_NO_MEMORY;  // tables beyond memory
     const size_t entries = (size_t(rows) + 1) * stride;
     uint32_t* sums = static_cast<uint32_t*>(std::malloc(entries * sizeof(uint32_t)));
     uint32_t* squares = static_cast<uint32_t*>(std::malloc(entries * sizeof(uint32_t)));
@@ -349,14 +351,29 @@ int32_t bal_var_local_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, ui
             const uint32_t* q_top = squares + size_t(y - radius) * stride;
             const uint32_t* q_bottom = squares + size_t(y + radius + 1) * stride;
             uint16_t* out = dst + size_t(y) * cols;
-            for (uint32_t x = radius; x < cols - radius; ++x) {
-                const size_t x0 = x - radius, x1 = x + radius + 1;
-                const uint32_t s = s_bottom[x1] - s_bottom[x0] - s_top[x1] + s_top[x0];
-                const uint32_t q = q_bottom[x1] - q_bottom[x0] - q_top[x1] + q_top[x0];
-                // Up to radius 22 both numerators stay below 2^31.
-                out[x] = radius <= kLargestNarrowRadius
-                             ? uint16_t(divide_by_n(16 * q - s * divide_by_n(16 * s)) / 16)
-                             : window_variance64(s, q, n);
+            const uint32_t count = cols - 2 * radius;  // inner pixels of the row, from column radius
+            const uint32_t* s_top_left = s_top;
+            const uint32_t* s_bottom_left = s_bottom;
+            const uint32_t* s_top_right = s_top + side;
+            const uint32_t* s_bottom_right = s_bottom + side;
+            const uint32_t* q_top_left = q_top;
+            const uint32_t* q_bottom_left = q_bottom;
+            const uint32_t* q_top_right = q_top + side;
+            const uint32_t* q_bottom_right = q_bottom + side;
+            uint16_t* inner = out + radius;
+            if (radius <= kLargestNarrowRadius) {
+                // Both numerators stay below 2^31 here.
+                for (uint32_t i = 0; i < count; ++i) {
+                    const uint32_t s = s_bottom_right[i] - s_bottom_left[i] - s_top_right[i] + s_top_left[i];
+                    const uint32_t q = q_bottom_right[i] - q_bottom_left[i] - q_top_right[i] + q_top_left[i];
+                    inner[i] = uint16_t(divide_by_n(16 * q - s * divide_by_n(16 * s)) >> 4);
+                }
+            } else {
+                for (uint32_t i = 0; i < count; ++i) {
+                    const uint32_t s = s_bottom_right[i] - s_bottom_left[i] - s_top_right[i] + s_top_left[i];
+                    const uint32_t q = q_bottom_right[i] - q_bottom_left[i] - q_top_right[i] + q_top_left[i];
+                    inner[i] = window_variance64(s, q, n);
+                }
             }
         }
     }

@@ -149,6 +149,11 @@ TEST(CrossSection, ThresholdAlongTheCrossSection) {
             }
             if (std::abs(src[i]) > 8) expect_complementary(first, second, i, src[i] > 0);
         }
+    // A grid reaching past the image only clears what lies inside it.
+    std::vector<uint8_t> big_mask(3 * 4, 0);
+    ASSERT_EQ(bal_binarize_cross_section(src.data(), kRows, kCols, angle.data(), width.data(), big_mask.data(),
+                                         3, 4, 12, first.data(), second.data()), 0u);
+    for (size_t i = 0; i < first.size(); ++i) EXPECT_EQ(first[i] + second[i], 2);
 }
 
 bool bit(const std::vector<uint8_t>& plane, size_t stride, uint32_t y, uint32_t x) {

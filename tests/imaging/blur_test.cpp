@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "filters_test_support.h"
+#include "fp_test_data.h"
 
 namespace {
 
@@ -404,6 +405,35 @@ TEST(BlurFamily, UniformImageUnchanged) {
     EXPECT_EQ(out, img);
     ASSERT_EQ(bal_blur_vertically_uint8(img.data(), rows, cols, 3, out.data()), 0u);
     EXPECT_EQ(out, img);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FingerprintEdgeBlur, ImpossibleCopyReturnsNoMemory) {
+    uint8_t mask = 1;
+    EXPECT_EQ(bal_blur_fingerprint_edge_uint16(nullptr, &mask, UINT32_MAX, UINT32_MAX, nullptr), 9u);
+    FP_REQUIRE_PLAIN_MALLOC();
+    EXPECT_EQ(bal_blur_fingerprint_edge_uint8(nullptr, &mask, 1u << 31, 1u << 30, nullptr), 9u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(BoxBlur, RealCapturesMatchReference) {
+    FP_REQUIRE_CAPTURES();
+    const auto paths = fp_test::capture_paths();
+    for (size_t i = 0; i < paths.size() && i < 5; ++i) {
+        const auto img = fp_test::read_pgm(paths[i]);
+        ASSERT_FALSE(img.pixels.empty()) << paths[i];
+        std::vector<uint8_t> out(img.pixels.size());
+        ASSERT_EQ(bal_blur_uint8(img.pixels.data(), img.rows, img.cols, out.data()), 0u);
+        EXPECT_EQ(out, box_reference(img.pixels, img.rows, img.cols)) << paths[i];
+        ASSERT_EQ(bal_blur_weighted_uint8(img.pixels.data(), img.rows, img.cols, out.data()), 0u);
+        EXPECT_EQ(out, binomial_reference(img.pixels, img.rows, img.cols)) << paths[i];
+    }
 }
 
 }  // namespace

@@ -168,3 +168,13 @@ TEST(SetPixel, IgnoresPositionsOutsideTheImage) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Sharpen, ScratchThatCannotBeAllocatedReturnsNoMemory) {
+    EXPECT_EQ(bal_sharpen_uint8(nullptr, UINT32_MAX, UINT32_MAX, 128, nullptr), 9u);
+    FP_REQUIRE_PLAIN_MALLOC();
+    EXPECT_EQ(bal_sharpen_uint8(nullptr, 1u << 31, 1u << 31, 128, nullptr), 9u);
+}
+
+}  // namespace

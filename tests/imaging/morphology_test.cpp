@@ -197,3 +197,12 @@ TEST(Despeckle, MatchesReferenceAndWorkedValues) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Despeckle, DepthMapThatCannotBeAllocatedReturnsNoMemory) {
+    FP_REQUIRE_PLAIN_MALLOC();
+    EXPECT_EQ(bal_despeckle_dark_uint8(nullptr, 1u << 31, 1u << 31, 10, nullptr), 9u);
+}
+
+}  // namespace

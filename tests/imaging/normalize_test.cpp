@@ -106,6 +106,49 @@ TEST(NormalizeGlobally, UsesTheMaskedBlocksOnly) {
     for (uint8_t v : out) EXPECT_EQ(v, 75);
 }
 
+// The block-wise mapping gives every block the mapping of its own gain:
+// compare it with the given-statistics member block by block, for grids
+// wider than one mapping chunk and for blocks wider than a chunk.
+TEST(BnlNormalize, MapsEachBlockWithItsOwnGain) {
+    std::mt19937 rng(12);
+    for (uint32_t block : {12u, 250u}) {
+        const uint32_t br = 2, bc = block == 12 ? 50 : 2;
+        const uint32_t rows = br * block, cols = bc * block + 3;
+        std::vector<uint8_t> src(rows * cols), local(rows * cols), mask(br * bc), out(rows * cols, 7);
+        std::vector<uint16_t> var(br * bc);
+        std::vector<uint8_t> block_mean(br * bc);
+        for (auto& p : src) p = static_cast<uint8_t>(rng());
+        for (size_t b = 0; b < var.size(); ++b) {
+            var[b] = static_cast<uint16_t>(1 + rng() % 3000);
+            block_mean[b] = static_cast<uint8_t>(rng());
+            mask[b] = rng() % 5 != 0;
+        }
+        for (uint32_t y = 0; y < rows; ++y)
+            for (uint32_t x = 0; x < cols; ++x)
+                local[y * cols + x] = x < bc * block ? block_mean[(y / block) * bc + x / block] : 0;
+        bnl_normalize(src.data(), rows, cols, mask.data(), block, br, bc, 140, 300, local.data(),
+                      var.data(), out.data());
+        for (uint32_t r = 0; r < br; ++r)
+            for (uint32_t c = 0; c < bc; ++c) {
+                const size_t b = r * bc + c;
+                std::vector<uint8_t> tile(block * block), expected(block * block);
+                for (uint32_t y = 0; y < block; ++y)
+                    for (uint32_t x = 0; x < block; ++x)
+                        tile[y * block + x] = src[(r * block + y) * cols + c * block + x];
+                // Spread 300 squared taken modulo 65536, as the block mapping does.
+                bal_normalize_image_HWJ(tile.data(), block, block, block_mean[b], 140, var[b],
+                                        (300 * 300) % 65536, expected.data());
+                for (uint32_t y = 0; y < block; ++y)
+                    for (uint32_t x = 0; x < block; ++x)
+                        ASSERT_EQ(out[(r * block + y) * cols + c * block + x],
+                                  mask[b] ? expected[y * block + x] : 255)
+                            << "block " << block << " at " << r << "," << c;
+            }
+        for (uint32_t y = 0; y < rows; ++y)
+            for (uint32_t x = bc * block; x < cols; ++x) EXPECT_EQ(out[y * cols + x], 7);
+    }
+}
+
 TEST(NormalizeLocally, ReachesTargetMeanAndSpreadOnAGrating) {
     constexpr uint32_t kN = 96;
     // Mean 90, amplitude 40 (standard deviation 28): spread 60 is reachable

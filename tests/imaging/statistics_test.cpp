@@ -370,3 +370,13 @@ TEST(LocalVariance, FormulaTracksTrueVariance) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(LocalVariance, TablesThatCannotBeAllocatedReturnNoMemory) {
+    EXPECT_EQ(bal_var_local_uint8(nullptr, UINT32_MAX, UINT32_MAX, 1, nullptr), 9);
+    FP_REQUIRE_PLAIN_MALLOC();
+    EXPECT_EQ(bal_var_local_uint8(nullptr, 1u << 31, 1u << 29, 1, nullptr), 9);
+}
+
+}  // namespace
