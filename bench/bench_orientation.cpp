@@ -24,7 +24,8 @@ const std::vector<uint8_t>& capture() {
             for (const auto& path : fp_test::capture_paths()) {
                 auto img = fp_test::read_pgm(path);
                 if (img.rows >= kRows && img.cols == kCols)
-                    return std::vector<uint8_t>(img.pixels.begin(), img.pixels.begin() + kRows * kCols);
+                    return std::vector<uint8_t>(img.pixels.begin(),
+                                                img.pixels.begin() + kRows * kCols);
             }
         std::vector<uint8_t> px(kRows * kCols);
         std::mt19937 rng(1);
@@ -47,8 +48,8 @@ void BM_SegmentImage(benchmark::State& state) {
     const auto& src = capture();
     std::vector<uint8_t> mask(kBlockRows * kBlockCols);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(
-            bal_segment_image(src.data(), kRows, kCols, kBlockRows, kBlockCols, kBlock, mask.data()));
+        benchmark::DoNotOptimize(bal_segment_image(src.data(), kRows, kCols, kBlockRows, kBlockCols,
+                                                   kBlock, mask.data()));
         benchmark::ClobberMemory();
     }
 }
@@ -59,8 +60,9 @@ void BM_NormalizeLocally(benchmark::State& state) {
     const auto& mask = block_mask();
     std::vector<uint8_t> dst(src.size());
     for (auto _ : state) {
-        benchmark::DoNotOptimize(bal_normalize_locally(src.data(), kRows, kCols, mask.data(), kBlock,
-                                                       kBlockRows, kBlockCols, 150, 120, dst.data()));
+        benchmark::DoNotOptimize(bal_normalize_locally(src.data(), kRows, kCols, mask.data(),
+                                                       kBlock, kBlockRows, kBlockCols, 150, 120,
+                                                       dst.data()));
         benchmark::ClobberMemory();
     }
 }
@@ -69,13 +71,13 @@ BENCHMARK(BM_NormalizeLocally);
 void BM_RidgeOrientations(benchmark::State& state) {
     const auto& mask = block_mask();
     std::vector<uint8_t> normalised(capture().size());
-    bal_normalize_locally(capture().data(), kRows, kCols, mask.data(), kBlock, kBlockRows, kBlockCols,
-                          150, 120, normalised.data());
+    bal_normalize_locally(capture().data(), kRows, kCols, mask.data(), kBlock, kBlockRows,
+                          kBlockCols, 150, 120, normalised.data());
     std::vector<uint8_t> orientation(kBlockRows * kBlockCols), coherence(kBlockRows * kBlockCols);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(bal_ridge_orientations(normalised.data(), kRows, kCols, mask.data(),
-                                                        orientation.data(), coherence.data(),
-                                                        kBlockRows, kBlockCols, kBlock, nullptr));
+        benchmark::DoNotOptimize(
+            bal_ridge_orientations(normalised.data(), kRows, kCols, mask.data(), orientation.data(),
+                                   coherence.data(), kBlockRows, kBlockCols, kBlock, nullptr));
         benchmark::ClobberMemory();
     }
 }

@@ -41,14 +41,15 @@ int8_t histogram_threshold(const int8_t* src, uint32_t cols, uint32_t y0, uint32
     uint16_t c = 0;
     for (uint32_t k = 0; k < 256; ++k) {
         c = static_cast<uint16_t>(c + hist[k]);
-        if (uint32_t{c} * 100 / area > percent) return static_cast<int8_t>(static_cast<int32_t>(k) - 128);
+        if (uint32_t{c} * 100 / area > percent)
+            return static_cast<int8_t>(static_cast<int32_t>(k) - 128);
     }
     return 127;
 }
 
 // Mean of the non-empty values of the clipped 3x3 neighbourhood, or 0.
-int8_t neighbourhood_fill(const int8_t* grid, uint32_t block_rows, uint32_t block_cols,
-                          uint32_t r, uint32_t c) {
+int8_t neighbourhood_fill(const int8_t* grid, uint32_t block_rows, uint32_t block_cols, uint32_t r,
+                          uint32_t c) {
     int32_t sum = 0, n = 0;
     for (uint32_t i = r > 0 ? r - 1 : 0; i <= std::min(r + 1, block_rows - 1); ++i)
         for (uint32_t j = c > 0 ? c - 1 : 0; j <= std::min(c + 1, block_cols - 1); ++j) {
@@ -67,19 +68,19 @@ inline void set_bit(uint8_t* plane, size_t stride, uint32_t y, uint32_t x) {
 struct Tap {
     int8_t dy, dx;
 };
-constexpr Tap kWideInner[9] = {{0, 0},  {-2, -1}, {-2, 1}, {2, -1}, {2, 1},
-                               {-1, -2}, {-1, 2}, {1, -2}, {1, 2}};
-constexpr Tap kWideOuter[16] = {{0, -5},  {0, 5},   {-2, -5}, {-2, 5}, {2, -5}, {2, 5},
-                                {-5, 0},  {5, 0},   {-5, -2}, {-5, 2}, {5, -2}, {5, 2},
-                                {-4, -4}, {-4, 4},  {4, -4},  {4, 4}};
+constexpr Tap kWideInner[9] = {{0, 0},   {-2, -1}, {-2, 1}, {2, -1}, {2, 1},
+                               {-1, -2}, {-1, 2},  {1, -2}, {1, 2}};
+constexpr Tap kWideOuter[16] = {{0, -5},  {0, 5},  {-2, -5}, {-2, 5}, {2, -5}, {2, 5},
+                                {-5, 0},  {5, 0},  {-5, -2}, {-5, 2}, {5, -2}, {5, 2},
+                                {-4, -4}, {-4, 4}, {4, -4},  {4, 4}};
 
 // 1 when the pixel at (y, x) of first differs from more than two of its four
 // neighbours.
 inline bool is_dot(const uint8_t* first, uint32_t cols, uint32_t y, uint32_t x) {
     const size_t i = static_cast<size_t>(y) * cols + x;
     const uint8_t v = first[i];
-    const int differ = (first[i - 1] != v) + (first[i + 1] != v) + (first[i - cols] != v) +
-                       (first[i + cols] != v);
+    const int differ =
+        (first[i - 1] != v) + (first[i + 1] != v) + (first[i - cols] != v) + (first[i + cols] != v);
     return differ > 2;
 }
 
@@ -88,8 +89,7 @@ inline bool is_dot(const uint8_t* first, uint32_t cols, uint32_t y, uint32_t x) 
 uint32_t bal_binarize_local_histogram_threshold(const int8_t* src, const uint8_t* unused,
                                                 uint32_t rows, uint32_t cols,
                                                 const uint8_t* block_mask, uint32_t block,
-                                                uint8_t percent, uint8_t* first,
-                                                uint8_t* second) {
+                                                uint8_t percent, uint8_t* first, uint8_t* second) {
     (void)unused;
     if (!src || !block_mask || !first || !second || block > 255 ||
         !local_grid_ok(rows, cols, block))
@@ -220,7 +220,8 @@ uint32_t bal_binarize_cross_section(const int8_t* src, int32_t rows, int32_t col
         for (uint32_t bc = 0; bc < block_cols; ++bc) {
             if (block_mask[static_cast<size_t>(br) * block_cols + bc] != 0) continue;
             const uint64_t x0 = uint64_t{bc} * block, x1 = std::min(x0 + block, ucols);
-            for (uint64_t y = uint64_t{br} * block; y < std::min(uint64_t{br + 1} * block, urows); ++y) {
+            for (uint64_t y = uint64_t{br} * block; y < std::min(uint64_t{br + 1} * block, urows);
+                 ++y) {
                 if (x0 >= x1) break;
                 const size_t row = static_cast<size_t>(y * ucols + x0);
                 std::memset(first + row, 1, static_cast<size_t>(x1 - x0));
@@ -254,8 +255,8 @@ void bal_binarize_bandpass(const int16_t* src, uint32_t rows, uint32_t cols,
                 for (int dy = -2; dy <= 2; ++dy)
                     for (int dx = -2; dx <= 2; ++dx) {
                         const bool ring = dy == -2 || dy == 2 || dx == -2 || dx == 2;
-                        (ring ? outer : inner) += at(static_cast<int64_t>(y) + dy,
-                                                     static_cast<int64_t>(x) + dx);
+                        (ring ? outer : inner) +=
+                            at(static_cast<int64_t>(y) + dy, static_cast<int64_t>(x) + dx);
                     }
                 centre_wins = 16 * inner - 9 * outer >= 1;
             }

@@ -17,8 +17,7 @@
 uint32_t bal_binarize_local_histogram_threshold(const int8_t* src, const uint8_t* unused,
                                                 uint32_t rows, uint32_t cols,
                                                 const uint8_t* block_mask, uint32_t block,
-                                                uint8_t percent, uint8_t* first,
-                                                uint8_t* second);
+                                                uint8_t percent, uint8_t* first, uint8_t* second);
 
 // Threshold plane interpolated from the block means of the pixels whose
 // quality exceeds 15. Returns 0, 9, 14 (as above) or the grid blur's status.

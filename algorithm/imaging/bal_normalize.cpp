@@ -72,11 +72,14 @@ void bnl_normalize(const uint8_t* src, uint32_t rows, uint32_t cols, const uint8
         for (uint32_t bc0 = 0; bc0 < block_cols;) {
             if (chunk_blocks == 0) {  // blocks wider than a chunk: one block at a time
                 const bool outside = block_mask && block_mask[first_block + bc0] == 0;
-                const auto g = static_cast<int32_t>(outside ? 0 : gain(t2, block_variance[first_block + bc0]));
+                const auto g =
+                    static_cast<int32_t>(outside ? 0 : gain(t2, block_variance[first_block + bc0]));
                 for (uint32_t y = br * block; y < (br + 1) * block; ++y) {
-                    const size_t row = static_cast<size_t>(y) * cols + static_cast<size_t>(bc0) * block;
+                    const size_t row =
+                        static_cast<size_t>(y) * cols + static_cast<size_t>(bc0) * block;
                     for (size_t i = row; i < row + block; ++i)
-                        dst[i] = outside ? uint8_t{255} : map_pixel(src[i], local_mean[i], target_mean, g);
+                        dst[i] = outside ? uint8_t{255}
+                                         : map_pixel(src[i], local_mean[i], target_mean, g);
                 }
                 ++bc0;
                 continue;
@@ -84,7 +87,8 @@ void bnl_normalize(const uint8_t* src, uint32_t rows, uint32_t cols, const uint8
             const uint32_t bc1 = std::min(block_cols, bc0 + chunk_blocks);
             for (uint32_t bc = bc0; bc < bc1; ++bc) {
                 const bool outside = block_mask && block_mask[first_block + bc] == 0;
-                const int32_t g = outside ? -1 : static_cast<int32_t>(gain(t2, block_variance[first_block + bc]));
+                const int32_t g =
+                    outside ? -1 : static_cast<int32_t>(gain(t2, block_variance[first_block + bc]));
                 std::fill(gains + (bc - bc0) * block, gains + (bc - bc0 + 1) * block, g);
             }
             const uint32_t n = (bc1 - bc0) * block;
@@ -117,7 +121,8 @@ uint32_t bal_normalize_locally(const uint8_t* src, uint32_t rows, uint32_t cols,
         return BAL_NO_MEMORY;
     bal_mean_blockwise_uint8(src, rows, cols, block, block_rows, block_cols, means);
     uint32_t status = BAL_OK;
-    if (block_mask) status = bal_blur_fingerprint_edge_uint8(means, block_mask, block_rows, block_cols, means);
+    if (block_mask)
+        status = bal_blur_fingerprint_edge_uint8(means, block_mask, block_rows, block_cols, means);
     if (status == BAL_OK) {
         bal_scale_up_bilinear_uint8(means, block_rows, block_cols, static_cast<int32_t>(block),
                                     local, static_cast<int32_t>(rows), static_cast<int32_t>(cols));
@@ -140,9 +145,9 @@ uint32_t bal_normalize_locally(const uint8_t* src, uint32_t rows, uint32_t cols,
 uint32_t bal_normalize_locally_minmax(const uint8_t* src, uint32_t rows, uint32_t cols,
                                       const uint8_t* block_mask, uint32_t block,
                                       uint32_t block_rows, uint32_t block_cols,
-                                      uint32_t target_mean, uint32_t target_spread,
-                                      uint8_t* dst) {
-    if (!src || !dst || !block_mask || !local_geometry_ok(rows, cols, block, block_rows, block_cols))
+                                      uint32_t target_mean, uint32_t target_spread, uint8_t* dst) {
+    if (!src || !dst || !block_mask ||
+        !local_geometry_ok(rows, cols, block, block_rows, block_cols))
         return BAL_BAD_ARGUMENT;
     const size_t nb = static_cast<size_t>(block_rows) * block_cols;
     const size_t npix = static_cast<size_t>(rows) * cols;
@@ -154,7 +159,8 @@ uint32_t bal_normalize_locally_minmax(const uint8_t* src, uint32_t rows, uint32_
         return BAL_NO_MEMORY;
     const auto irows = static_cast<int32_t>(rows), icols = static_cast<int32_t>(cols);
     uint32_t status = static_cast<uint32_t>(bal_median_uint8(src, irows, icols, median));
-    if (status == BAL_OK) status = static_cast<uint32_t>(bal_median_uint8(median, irows, icols, median));
+    if (status == BAL_OK)
+        status = static_cast<uint32_t>(bal_median_uint8(median, irows, icols, median));
     if (status == BAL_OK) {
         for (uint32_t br = 0; br < block_rows; ++br) {
             for (uint32_t bc = 0; bc < block_cols; ++bc) {
@@ -170,7 +176,8 @@ uint32_t bal_normalize_locally_minmax(const uint8_t* src, uint32_t rows, uint32_
                     static_cast<uint8_t>((lo + hi) >> 1);
             }
         }
-        status = bal_blur_fingerprint_edge_uint8(centres, block_mask, block_rows, block_cols, centres);
+        status =
+            bal_blur_fingerprint_edge_uint8(centres, block_mask, block_rows, block_cols, centres);
     }
     if (status == BAL_OK) {
         bal_scale_up_bilinear_uint8(centres, block_rows, block_cols, static_cast<int32_t>(block),
@@ -235,9 +242,8 @@ uint32_t bal_normalize_image_simple(const uint8_t* src, uint32_t rows, uint32_t 
     return g;
 }
 
-uint32_t bal_normalize_image(const uint8_t* src, uint32_t rows, uint32_t cols,
-                             uint32_t target_mean, uint32_t spread_low, uint32_t spread_high,
-                             uint8_t* dst) {
+uint32_t bal_normalize_image(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t target_mean,
+                             uint32_t spread_low, uint32_t spread_high, uint8_t* dst) {
     constexpr uint32_t kBlock = 8;
     constexpr uint16_t kTexturedVariance = 256;
     if (!src || !dst) return 0;
@@ -245,8 +251,7 @@ uint32_t bal_normalize_image(const uint8_t* src, uint32_t rows, uint32_t cols,
     const size_t nb = static_cast<size_t>(block_rows) * block_cols;
     auto* means = static_cast<uint8_t*>(std::malloc(nb ? nb : 1));
     auto* var = static_cast<uint16_t*>(std::malloc((nb ? nb : 1) * sizeof(uint16_t)));
-    if (lib_memory_check(means, var, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != 0)
-        return 0;
+    if (lib_memory_check(means, var, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != 0) return 0;
     bal_mean_blockwise_uint8(src, rows, cols, kBlock, block_rows, block_cols, means);
     bal_var_blockwise_uint8(src, rows, cols, means, kBlock, block_rows, block_cols, var);
 
@@ -299,16 +304,16 @@ uint32_t bal_normalize_image(const uint8_t* src, uint32_t rows, uint32_t cols,
 }
 
 uint32_t bal_normalize_image_HWJ(const uint8_t* src, int32_t rows, uint32_t cols, uint8_t mean,
-                                 uint8_t target_mean, uint32_t variance,
-                                 uint32_t target_variance, uint8_t* dst) {
+                                 uint8_t target_mean, uint32_t variance, uint32_t target_variance,
+                                 uint8_t* dst) {
     const uint32_t g = gain(target_variance, variance);
     if (src && dst && rows > 0)
         map_image(src, static_cast<size_t>(rows) * cols, mean, target_mean, g, dst);
     return g;
 }
 
-void bal_normalize_image_mean(const uint8_t* src, uint32_t rows, uint32_t cols,
-                              uint8_t target_mean, uint8_t* dst) {
+void bal_normalize_image_mean(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t target_mean,
+                              uint8_t* dst) {
     constexpr uint32_t kBlock = 8;
     const uint32_t block_rows = rows >> 3, block_cols = cols >> 3;
     if (!src || !dst || block_rows < 2 || block_cols < 2) return;

@@ -21,8 +21,7 @@ uint32_t bal_normalize_locally(const uint8_t* src, uint32_t rows, uint32_t cols,
 uint32_t bal_normalize_locally_minmax(const uint8_t* src, uint32_t rows, uint32_t cols,
                                       const uint8_t* block_mask, uint32_t block,
                                       uint32_t block_rows, uint32_t block_cols,
-                                      uint32_t target_mean, uint32_t target_spread,
-                                      uint8_t* dst);
+                                      uint32_t target_mean, uint32_t target_spread, uint8_t* dst);
 
 // Maps every block of the grid with its own gain around the local-mean image;
 // blocks outside a given mask become 255. rows is not read.
@@ -45,20 +44,19 @@ uint32_t bal_normalize_image_simple(const uint8_t* src, uint32_t rows, uint32_t 
 // Statistics of the textured 8x8 blocks with a target spread that rises with
 // the measured contrast; returns the gain (0 and nothing written when scratch
 // memory is missing).
-uint32_t bal_normalize_image(const uint8_t* src, uint32_t rows, uint32_t cols,
-                             uint32_t target_mean, uint32_t spread_low, uint32_t spread_high,
-                             uint8_t* dst);
+uint32_t bal_normalize_image(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t target_mean,
+                             uint32_t spread_low, uint32_t spread_high, uint8_t* dst);
 
 // Given mean and variance, target variance used as is; returns the gain.
 uint32_t bal_normalize_image_HWJ(const uint8_t* src, int32_t rows, uint32_t cols, uint8_t mean,
-                                 uint8_t target_mean, uint32_t variance,
-                                 uint32_t target_variance, uint8_t* dst);
+                                 uint8_t target_mean, uint32_t variance, uint32_t target_variance,
+                                 uint8_t* dst);
 
 // Subtracts the smoothed local mean of 8x8 blocks and adds target_mean.
 // Writes nothing when scratch memory is missing, a blur fails, or the image
 // has fewer than two blocks in either direction.
-void bal_normalize_image_mean(const uint8_t* src, uint32_t rows, uint32_t cols,
-                              uint8_t target_mean, uint8_t* dst);
+void bal_normalize_image_mean(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t target_mean,
+                              uint8_t* dst);
 
 // bal_normalize_image_simple(127, 80) with 255 turned into 254.
 void bal_normalize_non_burn(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t unused1,

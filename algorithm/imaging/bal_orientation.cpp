@@ -111,8 +111,7 @@ struct BlockMeans {
 
 // Means of the 3x3 block neighbourhood clipped to the grid, every block counted.
 BlockMeans neighbourhood_means(const int32_t* mxy, const int32_t* mxx, const int32_t* myy,
-                               uint32_t block_rows, uint32_t block_cols, uint32_t r,
-                               uint32_t c) {
+                               uint32_t block_rows, uint32_t block_cols, uint32_t r, uint32_t c) {
     const uint32_t r0 = r > 0 ? r - 1 : 0, r1 = r + 1 < block_rows ? r + 1 : r;
     const uint32_t c0 = c > 0 ? c - 1 : 0, c1 = c + 1 < block_cols ? c + 1 : c;
     int32_t sxy = 0, sxx = 0, syy = 0, n = 0;
@@ -201,10 +200,9 @@ uint8_t bal_block_coherence(int32_t mean_xy, int32_t mean_xx, int32_t mean_yy) {
 }
 
 uint32_t bal_compute_gradients(const uint8_t* src, uint32_t rows, uint32_t cols,
-                               const uint8_t* block_mask, uint32_t block_rows,
-                               uint32_t block_cols, uint32_t block, int32_t* mean_xy,
-                               int32_t* mean_xx, int32_t* mean_yy, int16_t* count,
-                               uint32_t blur) {
+                               const uint8_t* block_mask, uint32_t block_rows, uint32_t block_cols,
+                               uint32_t block, int32_t* mean_xy, int32_t* mean_xx, int32_t* mean_yy,
+                               int16_t* count, uint32_t blur) {
     if (!src || !mean_xy || !mean_xx || !mean_yy || !count ||
         !grid_fits(rows, cols, block_rows, block_cols, block))
         return BAL_BAD_ARGUMENT;
@@ -228,9 +226,11 @@ uint32_t bal_compute_gradients(const uint8_t* src, uint32_t rows, uint32_t cols,
     std::free(copy);
 
     const uint32_t n = block_rows * block_cols;
-    auto* products = static_cast<int32_t*>(std::malloc((4 * size_t{block_cols} * block + 1) * sizeof(int32_t)));
+    auto* products =
+        static_cast<int32_t*>(std::malloc((4 * size_t{block_cols} * block + 1) * sizeof(int32_t)));
     auto* flags = block_mask ? static_cast<uint8_t*>(std::calloc(n ? n : 1, 1)) : nullptr;
-    if (lib_memory_check(products, gx, gy, flags, nullptr, nullptr, nullptr, block_mask ? 4 : 3) != 0)
+    if (lib_memory_check(products, gx, gy, flags, nullptr, nullptr, nullptr, block_mask ? 4 : 3) !=
+        0)
         return BAL_NO_MEMORY;
     if (flags) mark_mask_neighbours(block_mask, block_rows, block_cols, flags);
     accumulate_block_gradients(gx, gy, cols, flags, block_rows, block_cols, block, products,
@@ -254,12 +254,10 @@ uint32_t bal_compute_gradients(const uint8_t* src, uint32_t rows, uint32_t cols,
 
 uint32_t bal_ridge_orientations_scale(const uint8_t* src, uint32_t rows, uint32_t cols,
                                       const uint8_t* block_mask, uint8_t* orientation,
-                                      uint8_t* coherence, uint32_t block_rows,
-                                      uint32_t block_cols, uint32_t block,
-                                      int8_t* doubled_angle, uint32_t scale) {
+                                      uint8_t* coherence, uint32_t block_rows, uint32_t block_cols,
+                                      uint32_t block, int8_t* doubled_angle, uint32_t scale) {
     if (!src || !orientation || !coherence ||
-        !grid_fits(rows, cols, block_rows, block_cols, block) || block_rows < 2 ||
-        block_cols < 2)
+        !grid_fits(rows, cols, block_rows, block_cols, block) || block_rows < 2 || block_cols < 2)
         return BAL_BAD_ARGUMENT;
     const uint32_t n = block_rows * block_cols;
     auto* count = static_cast<int16_t*>(std::malloc(n * sizeof(int16_t)));
@@ -268,8 +266,7 @@ uint32_t bal_ridge_orientations_scale(const uint8_t* src, uint32_t rows, uint32_
     auto* mxy = static_cast<int32_t*>(std::malloc(n * sizeof(int32_t)));
     auto* mxx = static_cast<int32_t*>(std::malloc(n * sizeof(int32_t)));
     auto* myy = static_cast<int32_t*>(std::malloc(n * sizeof(int32_t)));
-    if (lib_memory_check(count, cosine, sine, mxy, mxx, myy, nullptr, 6) != 0)
-        return BAL_NO_MEMORY;
+    if (lib_memory_check(count, cosine, sine, mxy, mxx, myy, nullptr, 6) != 0) return BAL_NO_MEMORY;
     uint32_t status = bal_compute_gradients(src, rows, cols, block_mask, block_rows, block_cols,
                                             block, mxy, mxx, myy, count, scale);
     if (status == BAL_OK) {
@@ -320,9 +317,9 @@ uint32_t bal_ridge_orientations_scale(const uint8_t* src, uint32_t rows, uint32_
 }
 
 uint32_t bal_ridge_orientations(const uint8_t* src, uint32_t rows, uint32_t cols,
-                                const uint8_t* block_mask, uint8_t* orientation,
-                                uint8_t* coherence, uint32_t block_rows, uint32_t block_cols,
-                                uint32_t block, int8_t* doubled_angle) {
+                                const uint8_t* block_mask, uint8_t* orientation, uint8_t* coherence,
+                                uint32_t block_rows, uint32_t block_cols, uint32_t block,
+                                int8_t* doubled_angle) {
     return bal_ridge_orientations_scale(src, rows, cols, block_mask, orientation, coherence,
                                         block_rows, block_cols, block, doubled_angle, 1);
 }
@@ -337,24 +334,22 @@ uint32_t bal_ridge_orientation_coherence_scale(const uint8_t* src, uint32_t rows
 
 uint32_t bal_ridge_orientation_coherence(const uint8_t* src, uint32_t rows, uint32_t cols,
                                          uint8_t* coherence, const uint8_t* block_mask,
-                                         uint32_t block_rows, uint32_t block_cols,
-                                         uint32_t block) {
+                                         uint32_t block_rows, uint32_t block_cols, uint32_t block) {
     return coherence_field(src, rows, cols, coherence, block_mask, block_rows, block_cols, block,
                            1);
 }
 
 uint32_t bal_scale_up_orientation(const uint8_t* orientation, uint32_t block_rows,
-                                  uint32_t block_cols, uint32_t block, uint8_t* dst,
-                                  uint32_t rows, uint32_t cols) {
+                                  uint32_t block_cols, uint32_t block, uint8_t* dst, uint32_t rows,
+                                  uint32_t cols) {
     if (!orientation || !dst || block == 0 || block_rows < 2 || block_cols < 2)
         return BAL_BAD_ARGUMENT;
     const uint32_t n = block_rows * block_cols;
     auto* doubled = static_cast<uint8_t*>(std::malloc(n));
     if (!doubled) return BAL_NO_MEMORY;
-    for (uint32_t b = 0; b < n; ++b)
-        doubled[b] = static_cast<uint8_t>(2u * orientation[b] - 128u);
-    bal_scale_up_bilinear_cyclic(doubled, block_rows, block_cols, static_cast<int32_t>(block),
-                                 dst, static_cast<int32_t>(rows), static_cast<int32_t>(cols));
+    for (uint32_t b = 0; b < n; ++b) doubled[b] = static_cast<uint8_t>(2u * orientation[b] - 128u);
+    bal_scale_up_bilinear_cyclic(doubled, block_rows, block_cols, static_cast<int32_t>(block), dst,
+                                 static_cast<int32_t>(rows), static_cast<int32_t>(cols));
     std::free(doubled);
     const size_t pixels = static_cast<size_t>(rows) * cols;
     for (size_t i = 0; i < pixels; ++i) dst[i] = static_cast<uint8_t>((dst[i] >> 1) + 64);

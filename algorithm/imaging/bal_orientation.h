@@ -19,9 +19,9 @@
 // Returns 0, 9 (scratch), 14 (block grid outside the image, block 0) or the
 // blur's status.
 uint32_t bal_compute_gradients(const uint8_t* src, uint32_t rows, uint32_t cols,
-                               const uint8_t* block_mask, uint32_t block_rows,
-                               uint32_t block_cols, uint32_t block, int32_t* mean_xy,
-                               int32_t* mean_xx, int32_t* mean_yy, int16_t* count, uint32_t blur);
+                               const uint8_t* block_mask, uint32_t block_rows, uint32_t block_cols,
+                               uint32_t block, int32_t* mean_xy, int32_t* mean_xx, int32_t* mean_yy,
+                               int16_t* count, uint32_t blur);
 
 // Orientation and (box-blurred) coherence of every block; doubled_angle, when
 // given, receives the raw doubled gradient angle of each block (0 outside the
@@ -30,13 +30,12 @@ uint32_t bal_compute_gradients(const uint8_t* src, uint32_t rows, uint32_t cols,
 // image or smaller than 2 x 2, block 0, null output) or an inner blur status.
 uint32_t bal_ridge_orientations_scale(const uint8_t* src, uint32_t rows, uint32_t cols,
                                       const uint8_t* block_mask, uint8_t* orientation,
-                                      uint8_t* coherence, uint32_t block_rows,
-                                      uint32_t block_cols, uint32_t block,
-                                      int8_t* doubled_angle, uint32_t scale);
+                                      uint8_t* coherence, uint32_t block_rows, uint32_t block_cols,
+                                      uint32_t block, int8_t* doubled_angle, uint32_t scale);
 uint32_t bal_ridge_orientations(const uint8_t* src, uint32_t rows, uint32_t cols,
-                                const uint8_t* block_mask, uint8_t* orientation,
-                                uint8_t* coherence, uint32_t block_rows, uint32_t block_cols,
-                                uint32_t block, int8_t* doubled_angle);
+                                const uint8_t* block_mask, uint8_t* orientation, uint8_t* coherence,
+                                uint32_t block_rows, uint32_t block_cols, uint32_t block,
+                                int8_t* doubled_angle);
 
 // Coherence of every block from its own gradients (no neighbourhood
 // re-estimation), box-blurred. The mask may be null.
@@ -46,8 +45,7 @@ uint32_t bal_ridge_orientation_coherence_scale(const uint8_t* src, uint32_t rows
                                                uint32_t block, uint32_t scale);
 uint32_t bal_ridge_orientation_coherence(const uint8_t* src, uint32_t rows, uint32_t cols,
                                          uint8_t* coherence, const uint8_t* block_mask,
-                                         uint32_t block_rows, uint32_t block_cols,
-                                         uint32_t block);
+                                         uint32_t block_rows, uint32_t block_cols, uint32_t block);
 
 // Coherence of one block from its gradient means: 255 sqrt((2 Sxy)^2 +
 // (Sxx - Syy)^2) / (Sxx + Syy), 0 when Sxx + Syy <= 0, saturating at 255.
@@ -57,5 +55,5 @@ uint8_t bal_block_coherence(int32_t mean_xy, int32_t mean_xx, int32_t mean_yy);
 // shorter way round the doubled-angle circle. Returns 0, 9, or 14 for a field
 // smaller than 2 x 2 or block 0.
 uint32_t bal_scale_up_orientation(const uint8_t* orientation, uint32_t block_rows,
-                                  uint32_t block_cols, uint32_t block, uint8_t* dst,
-                                  uint32_t rows, uint32_t cols);
+                                  uint32_t block_cols, uint32_t block, uint8_t* dst, uint32_t rows,
+                                  uint32_t cols);

@@ -28,14 +28,10 @@ constexpr Offset kMeanWindow[8][9] = {
 
 // Five pixels along the ridge for each orientation class.
 constexpr Offset kMedianWindow[8][5] = {
-    {{-2, 0}, {-1, 0}, {0, 0}, {1, 0}, {2, 0}},
-    {{-2, 1}, {-1, 0}, {0, 0}, {1, 0}, {2, -1}},
-    {{-2, 2}, {-1, 1}, {0, 0}, {1, -1}, {2, -2}},
-    {{-1, 2}, {0, 1}, {0, 0}, {0, -1}, {1, -2}},
-    {{0, -2}, {0, -1}, {0, 0}, {0, 1}, {0, 2}},
-    {{-1, -2}, {0, -1}, {0, 0}, {0, 1}, {1, 2}},
-    {{-2, -2}, {-1, -1}, {0, 0}, {1, 1}, {2, 2}},
-    {{-2, -1}, {-1, 0}, {0, 0}, {1, 0}, {2, 1}},
+    {{-2, 0}, {-1, 0}, {0, 0}, {1, 0}, {2, 0}},   {{-2, 1}, {-1, 0}, {0, 0}, {1, 0}, {2, -1}},
+    {{-2, 2}, {-1, 1}, {0, 0}, {1, -1}, {2, -2}}, {{-1, 2}, {0, 1}, {0, 0}, {0, -1}, {1, -2}},
+    {{0, -2}, {0, -1}, {0, 0}, {0, 1}, {0, 2}},   {{-1, -2}, {0, -1}, {0, 0}, {0, 1}, {1, 2}},
+    {{-2, -2}, {-1, -1}, {0, 0}, {1, 1}, {2, 2}}, {{-2, -1}, {-1, 0}, {0, 0}, {1, 0}, {2, 1}},
 };
 
 // Eight classes of 16 orientation steps; 128 (vertical ridges) is class 0.
@@ -144,8 +140,8 @@ uint32_t bal_oriented_median(const uint8_t* src, uint32_t rows, uint32_t cols,
 }
 
 uint32_t bal_orientation_difference(void* minutiae, uint32_t count,
-                                    const uint8_t* pixel_orientation, uint32_t rows,
-                                    uint32_t cols, uint8_t scale) {
+                                    const uint8_t* pixel_orientation, uint32_t rows, uint32_t cols,
+                                    uint8_t scale) {
     if (!minutiae || !pixel_orientation || scale == 0) return count;
     constexpr size_t kRecord = 8;
     auto* records = static_cast<uint8_t*>(minutiae);
@@ -208,7 +204,8 @@ uint32_t bal_orientation_blur_weighted(uint8_t* orientation, uint8_t* values, ui
             WeightedSums sums;
             for (int dy = -1; dy <= 1; ++dy) {
                 for (int dx = -1; dx <= 1; ++dx) {
-                    const int64_t rr = static_cast<int64_t>(r) + dy, cc = static_cast<int64_t>(c) + dx;
+                    const int64_t rr = static_cast<int64_t>(r) + dy,
+                                  cc = static_cast<int64_t>(c) + dx;
                     if (rr < 0 || cc < 0 || rr >= block_rows || cc >= block_cols) continue;
                     const size_t nb = static_cast<size_t>(rr) * block_cols + cc;
                     sums.add(kernel_weight(dy, dx), weights[nb], values[nb], orientation[nb]);
@@ -255,8 +252,7 @@ uint32_t bal_orientation_replace_null_values(uint8_t* orientation, uint8_t* valu
                         const int64_t cc = static_cast<int64_t>(c) + dx;
                         if (rr < 0 || cc < 0 || rr >= block_rows || cc >= block_cols) continue;
                         const size_t nb = static_cast<size_t>(rr) * block_cols + cc;
-                        sums.add(kernel_weight(dy, dx), weights[nb], values[nb],
-                                 orientation[nb]);
+                        sums.add(kernel_weight(dy, dx), weights[nb], values[nb], orientation[nb]);
                     }
                 }
                 if (sums.w == 0) {
@@ -288,7 +284,9 @@ uint32_t bal_orientation_replace_perpendicular_orientations(uint8_t* field, cons
     auto* out = static_cast<uint8_t*>(std::malloc(n));
     if (!out) return BAL_NO_MEMORY;
     std::memcpy(out, field, n);
-    auto at = [&](uint32_t r, uint32_t c) { return field[static_cast<size_t>(r) * block_cols + c]; };
+    auto at = [&](uint32_t r, uint32_t c) {
+        return field[static_cast<size_t>(r) * block_cols + c];
+    };
     // Writes the pair's average into the copy when the pair agrees and the
     // centre departs from it; later calls for the same block overwrite.
     auto apply_pair = [&](uint32_t r, uint32_t c, uint8_t a, uint8_t b) {
@@ -354,7 +352,9 @@ void bal_irregularity_dx_dy(const int16_t* dx, const int16_t* dy, uint32_t rows,
         const uint32_t q = inner ? (q_len + 144) / 288 : (q_len + 96) / 192;
         return static_cast<uint8_t>(0u - q);
     };
-    auto at = [&](uint32_t y, uint32_t x) -> uint8_t& { return out[static_cast<size_t>(y) * cols + x]; };
+    auto at = [&](uint32_t y, uint32_t x) -> uint8_t& {
+        return out[static_cast<size_t>(y) * cols + x];
+    };
     for (uint32_t y = 0; y < rows; ++y) {
         for (uint32_t x = 0; x < cols; ++x) {
             const bool corner = (y == 0 || y + 1 == rows) && (x == 0 || x + 1 == cols);

@@ -22,8 +22,8 @@ uint32_t bal_oriented_median(const uint8_t* src, uint32_t rows, uint32_t cols,
 // 12 + 3/8 of the bend between them. Returns the new count. Records whose
 // position lies outside the image, and every record when scale is 0, are kept.
 uint32_t bal_orientation_difference(void* minutiae, uint32_t count,
-                                    const uint8_t* pixel_orientation, uint32_t rows,
-                                    uint32_t cols, uint8_t scale);
+                                    const uint8_t* pixel_orientation, uint32_t rows, uint32_t cols,
+                                    uint8_t scale);
 
 // Weighted 3x3 blur (4-2-1 kernel) of a direction field with its values and
 // weights; only blocks inside the mask with a non-zero value change.

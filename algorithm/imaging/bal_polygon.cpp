@@ -454,8 +454,8 @@ bool bal_point_inside_polygon_corners(const bal_point* p, const bal_point* corne
 bool bal_line_on_same_side(const bal_line* line, const bal_point* p1, const bal_point* p2) {
     const bal_point l1{line->x1, line->y1};
     const bal_point l2{line->x2, line->y2};
-    const int32_t t1 = half_area(l1, l2, *p1);
-    const int32_t t2 = half_area(l1, l2, *p2);
+    const int32_t t1 = exact_side(l1, l2, *p1);
+    const int32_t t2 = exact_side(l1, l2, *p2);
     return t1 == 0 || (t1 < 0 && t2 <= 0) || (t1 > 0 && t2 >= 0);
 }
 
@@ -464,9 +464,9 @@ bool bal_lines_intersect(const bal_line* a, const bal_line* b) {
     const bal_point a2{a->x2, a->y2};
     const bal_point b1{b->x1, b->y1};
     const bal_point b2{b->x2, b->y2};
-    const int32_t t1 = half_area(a1, a2, b1);
-    const int32_t t2 = half_area(a1, a2, b2);
-    if (t1 == 0 || !((t1 < 0 && t2 > 0) || (t1 > 0 && t2 < 0))) {
+    const int32_t t1 = exact_side(a1, a2, b1);
+    const int32_t t2 = exact_side(a1, a2, b2);
+    if (t1 == 0 || t1 * t2 >= 0) {
         return false;
     }
     return !bal_line_on_same_side(b, &a1, &a2);

@@ -83,6 +83,7 @@ bool bal_point_inside_circle(const bal_point* p, const bal_circle* circle);
 bool bal_point_inside_polygon(const bal_point* p, const bal_polygon* polygon);
 bool bal_point_inside_polygon_corners(const bal_point* p, const bal_point* corners, int32_t count);
 
+// The point and line tests decide sides exactly (64-bit doubled areas).
 // False only when p1 and p2 lie strictly on opposite sides of the line.
 bool bal_line_on_same_side(const bal_line* line, const bal_point* p1, const bal_point* p2);
 // Proper crossing of two segments; touching and collinear ones do not count.

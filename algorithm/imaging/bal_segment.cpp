@@ -58,8 +58,8 @@ void block_means(const uint8_t* work, const WorkGeometry& g, uint32_t block_rows
 }
 
 // Gradient energy min(255, 8 * mean |grad|) of every block.
-void block_energies(const int8_t* gx, const int8_t* gy, const WorkGeometry& g,
-                    uint32_t block_rows, uint32_t block_cols, uint8_t* energy) {
+void block_energies(const int8_t* gx, const int8_t* gy, const WorkGeometry& g, uint32_t block_rows,
+                    uint32_t block_cols, uint8_t* energy) {
     for (uint32_t i = 0; i < block_rows; ++i) {
         const Extent er = block_extent(i, g.sub, g.extra_rows, block_rows);
         for (uint32_t j = 0; j < block_cols; ++j) {
@@ -74,15 +74,19 @@ void block_energies(const int8_t* gx, const int8_t* gy, const WorkGeometry& g,
             }
             const uint32_t n = er.size * ec.size;
             const uint32_t e = n ? (8 * sum) / n : 0;
-            energy[static_cast<size_t>(i) * block_cols + j] = static_cast<uint8_t>(e > 255 ? 255 : e);
+            energy[static_cast<size_t>(i) * block_cols + j] =
+                static_cast<uint8_t>(e > 255 ? 255 : e);
         }
     }
 }
 
-// Sets a 1 on the grid border to 0 when its in-grid neighbours (listed as
-// offsets) sum to less than 3.
+// Rim pruning, in order and in place: a 1 on the grid border becomes 0 when
+// its in-grid neighbours sum to less than 3 (corners first, then the top and
+// bottom rows, then the left and right columns).
 void prune_rim(uint8_t* m, uint32_t rows, uint32_t cols) {
-    auto at = [&](uint32_t y, uint32_t x) -> uint8_t& { return m[static_cast<size_t>(y) * cols + x]; };
+    auto at = [&](uint32_t y, uint32_t x) -> uint8_t& {
+        return m[static_cast<size_t>(y) * cols + x];
+    };
     auto neighbour_sum = [&](uint32_t y, uint32_t x) {
         uint32_t s = 0;
         for (int dy = -1; dy <= 1; ++dy)
@@ -154,8 +158,9 @@ void keep_largest_region(uint8_t* m, uint32_t rows, uint32_t cols, uint32_t* que
     uint32_t best_size = 0;
     for (uint32_t i = 0; i < n; ++i) {
         if (m[i] != 1 || label[i] != 0) continue;
-        const uint32_t size = flood(i, rows, cols, false, queue, label, ++next_id,
-                                    [&](uint32_t c) { return m[c] == 1; }, [](uint32_t) {});
+        const uint32_t size = flood(
+            i, rows, cols, false, queue, label, ++next_id, [&](uint32_t c) { return m[c] == 1; },
+            [](uint32_t) {});
         if (size > best_size) {
             best_size = size;
             best_id = next_id;
@@ -173,15 +178,15 @@ void fill_inlets(uint8_t* m, uint32_t rows, uint32_t cols, uint32_t* queue, int3
     for (uint32_t i = 0; i < n; ++i) {
         if (m[i] != 0 || label[i] != 0) continue;
         unsigned sides = 0;
-        const uint32_t size = flood(i, rows, cols, true, queue, label, ++next_id,
-                                    [&](uint32_t c) { return m[c] == 0; },
-                                    [&](uint32_t c) {
-                                        const uint32_t y = c / cols, x = c % cols;
-                                        if (y == 0) sides |= 1;
-                                        if (y + 1 == rows) sides |= 2;
-                                        if (x == 0) sides |= 4;
-                                        if (x + 1 == cols) sides |= 8;
-                                    });
+        const uint32_t size = flood(
+            i, rows, cols, true, queue, label, ++next_id, [&](uint32_t c) { return m[c] == 0; },
+            [&](uint32_t c) {
+                const uint32_t y = c / cols, x = c % cols;
+                if (y == 0) sides |= 1;
+                if (y + 1 == rows) sides |= 2;
+                if (x == 0) sides |= 4;
+                if (x + 1 == cols) sides |= 8;
+            });
         if (__builtin_popcount(sides) <= 1)
             for (uint32_t k = 0; k < size; ++k) m[queue[k]] = 1;
     }
@@ -338,7 +343,9 @@ void bal_segmentation_flag_edge(uint8_t* block_mask, uint32_t block_rows, uint32
 uint32_t bal_segmentation_at_edge(const uint8_t* block_mask, uint32_t block_rows,
                                   uint32_t block_cols, uint32_t row, uint32_t col, uint32_t mode) {
     if (row >= block_rows || col >= block_cols) return 0;
-    auto at = [&](uint32_t r, uint32_t c) { return block_mask[static_cast<size_t>(r) * block_cols + c]; };
+    auto at = [&](uint32_t r, uint32_t c) {
+        return block_mask[static_cast<size_t>(r) * block_cols + c];
+    };
     const uint32_t lr = block_rows - 1, lc = block_cols - 1;
     if (at(row, col) != 0) {
         if ((mode & 2) == 0) return 0;

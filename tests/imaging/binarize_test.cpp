@@ -1,5 +1,3 @@
-#include "imaging/bal_binarize.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,6 +5,8 @@
 #include <numeric>
 #include <random>
 #include <vector>
+
+#include "imaging/bal_binarize.h"
 
 namespace {
 
@@ -31,13 +31,16 @@ TEST(LocalHistogramThreshold, BlockThresholdsFromTheCumulativeShare) {
     std::vector<int8_t> flat(kRows * kCols, -20);
     for (uint32_t y = 0; y < kRows; ++y)
         for (uint32_t x = 0; x < kCols; ++x)
-            ramp[y * kCols + x] = static_cast<int8_t>(-72 + int((y % kBlock) * kBlock + (x % kBlock)));
+            ramp[y * kCols + x] =
+                static_cast<int8_t>(-72 + int((y % kBlock) * kBlock + (x % kBlock)));
     const std::vector<uint8_t> mask(4, 1);
     std::vector<uint8_t> first(kRows * kCols), second(kRows * kCols);
 
     // Values -72..71 once each: 70 pixels give the first share above 47 %.
-    ASSERT_EQ(bal_binarize_local_histogram_threshold(ramp.data(), nullptr, kRows, kCols, mask.data(),
-                                                     kBlock, 47, first.data(), second.data()), 0u);
+    ASSERT_EQ(
+        bal_binarize_local_histogram_threshold(ramp.data(), nullptr, kRows, kCols, mask.data(),
+                                               kBlock, 47, first.data(), second.data()),
+        0u);
     for (uint32_t y = 0; y < kRows; ++y)
         for (uint32_t x = 0; x < kCols; ++x) {
             const size_t i = y * kCols + x;
@@ -48,8 +51,10 @@ TEST(LocalHistogramThreshold, BlockThresholdsFromTheCumulativeShare) {
             }
         }
     // A flat block's threshold is its value: every pixel is at or above it.
-    ASSERT_EQ(bal_binarize_local_histogram_threshold(flat.data(), nullptr, kRows, kCols, mask.data(),
-                                                     kBlock, 47, first.data(), second.data()), 0u);
+    ASSERT_EQ(
+        bal_binarize_local_histogram_threshold(flat.data(), nullptr, kRows, kCols, mask.data(),
+                                               kBlock, 47, first.data(), second.data()),
+        0u);
     for (uint32_t y = 0; y < kRows; ++y)
         for (uint32_t x = 0; x < 24; ++x) expect_complementary(first, second, y * kCols + x, true);
 }
@@ -59,8 +64,9 @@ TEST(LocalHistogramThreshold, MaskedOutBlocksAndBadGeometry) {
     const auto src = random_signed(kN * kN, 1);
     std::vector<uint8_t> mask(9, 1), first(kN * kN), second(kN * kN);
     mask[4] = 0;
-    ASSERT_EQ(bal_binarize_local_histogram_threshold(src.data(), nullptr, kN, kN, mask.data(), 12, 47,
-                                                     first.data(), second.data()), 0u);
+    ASSERT_EQ(bal_binarize_local_histogram_threshold(src.data(), nullptr, kN, kN, mask.data(), 12,
+                                                     47, first.data(), second.data()),
+              0u);
     int judged = 0;
     for (uint32_t y = 0; y < kN; ++y)
         for (uint32_t x = 0; x < kN; ++x) {
@@ -73,11 +79,13 @@ TEST(LocalHistogramThreshold, MaskedOutBlocksAndBadGeometry) {
     EXPECT_EQ(judged, 8 * 144);
     // One block row: the grid blur would read outside it.
     std::vector<uint8_t> untouched(kN * 12, 5), f2 = untouched, s2 = untouched;
-    EXPECT_EQ(bal_binarize_local_histogram_threshold(src.data(), nullptr, 12, kN, mask.data(), 12, 47,
-                                                     f2.data(), s2.data()), 14u);
+    EXPECT_EQ(bal_binarize_local_histogram_threshold(src.data(), nullptr, 12, kN, mask.data(), 12,
+                                                     47, f2.data(), s2.data()),
+              14u);
     EXPECT_EQ(f2, untouched);
-    EXPECT_EQ(bal_binarize_local_histogram_threshold(src.data(), nullptr, kN, kN, mask.data(), 0, 47,
-                                                     first.data(), second.data()), 14u);
+    EXPECT_EQ(bal_binarize_local_histogram_threshold(src.data(), nullptr, kN, kN, mask.data(), 0,
+                                                     47, first.data(), second.data()),
+              14u);
 }
 
 TEST(GlobalThreshold, MeanOfTheQualityPixels) {
@@ -114,7 +122,8 @@ TEST(LocalThreshold, SeparatesRidgesUnderAnIlluminationGradient) {
             ridge[y * kCols + x] = wave > 0;
         }
     ASSERT_EQ(bal_binarize_local_threshold(src.data(), quality.data(), kRows, kCols, kBlock,
-                                           first.data(), second.data()), 0u);
+                                           first.data(), second.data()),
+              0u);
     int agree = 0;
     for (size_t i = 0; i < src.size(); ++i) {
         EXPECT_EQ(first[i] + second[i], 1);
@@ -124,7 +133,8 @@ TEST(LocalThreshold, SeparatesRidgesUnderAnIlluminationGradient) {
     // Without quality nothing is judged.
     std::fill(quality.begin(), quality.end(), 0);
     ASSERT_EQ(bal_binarize_local_threshold(src.data(), quality.data(), kRows, kCols, kBlock,
-                                           first.data(), second.data()), 0u);
+                                           first.data(), second.data()),
+              0u);
     for (size_t i = 0; i < src.size(); ++i) EXPECT_EQ(first[i] + second[i], 2);
 }
 
@@ -135,11 +145,14 @@ TEST(CrossSection, ThresholdAlongTheCrossSection) {
     std::vector<int8_t> src(kRows * kCols);
     for (int y = 0; y < kRows; ++y)
         for (int x = 0; x < kCols; ++x)
-            src[y * kCols + x] = static_cast<int8_t>(std::lround(50 * std::cos(2 * 3.14159265 * x / 9.0)));
-    std::vector<uint8_t> angle(kRows * kCols, 0), width(kRows * kCols, 9), mask = {1, 1, 1, 0, 1, 1};
+            src[y * kCols + x] =
+                static_cast<int8_t>(std::lround(50 * std::cos(2 * 3.14159265 * x / 9.0)));
+    std::vector<uint8_t> angle(kRows * kCols, 0), width(kRows * kCols, 9),
+        mask = {1, 1, 1, 0, 1, 1};
     std::vector<uint8_t> first(kRows * kCols), second(kRows * kCols);
-    ASSERT_EQ(bal_binarize_cross_section(src.data(), kRows, kCols, angle.data(), width.data(), mask.data(),
-                                         2, 3, 12, first.data(), second.data()), 0u);
+    ASSERT_EQ(bal_binarize_cross_section(src.data(), kRows, kCols, angle.data(), width.data(),
+                                         mask.data(), 2, 3, 12, first.data(), second.data()),
+              0u);
     for (int y = 0; y < kRows; ++y)
         for (int x = 4; x < kCols - 4; ++x) {
             const size_t i = y * kCols + x;
@@ -151,8 +164,9 @@ TEST(CrossSection, ThresholdAlongTheCrossSection) {
         }
     // A grid reaching past the image only clears what lies inside it.
     std::vector<uint8_t> big_mask(3 * 4, 0);
-    ASSERT_EQ(bal_binarize_cross_section(src.data(), kRows, kCols, angle.data(), width.data(), big_mask.data(),
-                                         3, 4, 12, first.data(), second.data()), 0u);
+    ASSERT_EQ(bal_binarize_cross_section(src.data(), kRows, kCols, angle.data(), width.data(),
+                                         big_mask.data(), 3, 4, 12, first.data(), second.data()),
+              0u);
     for (size_t i = 0; i < first.size(); ++i) EXPECT_EQ(first[i] + second[i], 2);
 }
 
@@ -168,7 +182,8 @@ TEST(Bandpass, ExactlyOneBitPerPixelAndRadiusFromTheWavelength) {
     for (uint16_t wl : {uint16_t{2303}, uint16_t{2304}}) {
         std::vector<uint16_t> wavelength(kRows * kCols, wl);
         std::vector<uint8_t> first(kRows * kStride, 0xFF), second(kRows * kStride, 0xFF);
-        bal_binarize_bandpass(src.data(), kRows, kCols, wavelength.data(), first.data(), second.data());
+        bal_binarize_bandpass(src.data(), kRows, kCols, wavelength.data(), first.data(),
+                              second.data());
         const uint32_t margin = wl >= 2304 ? 5 : 2;
         for (uint32_t y = 0; y < kRows; ++y) {
             for (uint32_t x = 0; x < kCols; ++x) {
@@ -252,7 +267,8 @@ std::vector<uint8_t> majority(const std::vector<uint8_t>& m, int rows, int cols)
         for (int x = 0; x < cols; ++x) {
             int ones = 0, n = 0;
             for (int i = std::max(y - 1, 0); i <= std::min(y + 1, rows - 1); ++i)
-                for (int j = std::max(x - 1, 0); j <= std::min(x + 1, cols - 1); ++j) ones += m[i * cols + j], ++n;
+                for (int j = std::max(x - 1, 0); j <= std::min(x + 1, cols - 1); ++j)
+                    ones += m[i * cols + j], ++n;
             out[y * cols + x] = n == 4 ? ones == 4 : ones >= 5;
         }
     return out;
@@ -260,7 +276,8 @@ std::vector<uint8_t> majority(const std::vector<uint8_t>& m, int rows, int cols)
 
 TEST(BinarizeBlur, MajorityVoteWithStrictCorners) {
     std::mt19937 rng(9);
-    for (auto [rows, cols] : {std::pair{2, 2}, std::pair{2, 7}, std::pair{9, 2}, std::pair{11, 13}}) {
+    for (auto [rows, cols] :
+         {std::pair{2, 2}, std::pair{2, 7}, std::pair{9, 2}, std::pair{11, 13}}) {
         std::vector<uint8_t> m(rows * cols);
         for (auto& v : m) v = rng() % 3 != 0;
         std::vector<uint8_t> out(m.size()), inplace = m;

@@ -1,5 +1,3 @@
-#include "imaging/bal_normalize.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,6 +6,8 @@
 #include <random>
 #include <vector>
 
+#include "filters_test_support.h"
+#include "imaging/bal_normalize.h"
 #include "imaging/bal_normalize_local.h"
 #include "orient_fixtures.h"
 
@@ -96,13 +96,15 @@ TEST(NormalizeGlobally, UsesTheMaskedBlocksOnly) {
     for (uint32_t y = 0; y < kN; ++y)
         for (uint32_t x = 0; x < kN / 2; ++x) img[y * kN + x] = 60;
     std::vector<uint8_t> mask = {0, 0, 1, 1, 0, 0, 1, 1, 0, 0, 1, 1, 0, 0, 1, 1}, out(kN * kN);
-    ASSERT_EQ(bal_normalize_globally(img.data(), kN, kN, mask.data(), 12, 4, 4, 150, 60, out.data()), 0u);
+    ASSERT_EQ(
+        bal_normalize_globally(img.data(), kN, kN, mask.data(), 12, 4, 4, 150, 60, out.data()), 0u);
     const Stats right = stats(out, kN, 0, kN, kN / 2, kN);
     EXPECT_NEAR(right.mean, (150 + 120) / 2, 4);
     EXPECT_NEAR(right.sd, 60, 8);
 
     std::vector<uint8_t> none(16, 0);
-    ASSERT_EQ(bal_normalize_globally(img.data(), kN, kN, none.data(), 12, 4, 4, 150, 60, out.data()), 0u);
+    ASSERT_EQ(
+        bal_normalize_globally(img.data(), kN, kN, none.data(), 12, 4, 4, 150, 60, out.data()), 0u);
     for (uint8_t v : out) EXPECT_EQ(v, 75);
 }
 
@@ -114,7 +116,8 @@ TEST(BnlNormalize, MapsEachBlockWithItsOwnGain) {
     for (uint32_t block : {12u, 250u}) {
         const uint32_t br = 2, bc = block == 12 ? 50 : 2;
         const uint32_t rows = br * block, cols = bc * block + 3;
-        std::vector<uint8_t> src(rows * cols), local(rows * cols), mask(br * bc), out(rows * cols, 7);
+        std::vector<uint8_t> src(rows * cols), local(rows * cols), mask(br * bc),
+            out(rows * cols, 7);
         std::vector<uint16_t> var(br * bc);
         std::vector<uint8_t> block_mean(br * bc);
         for (auto& p : src) p = static_cast<uint8_t>(rng());
@@ -155,7 +158,8 @@ TEST(NormalizeLocally, ReachesTargetMeanAndSpreadOnAGrating) {
     // without clamping.
     const auto img = grating(kN, kN, 0.7, 9.0, 90, 40);
     std::vector<uint8_t> out(kN * kN);
-    ASSERT_EQ(bal_normalize_locally(img.data(), kN, kN, nullptr, 12, 8, 8, 150, 60, out.data()), 0u);
+    ASSERT_EQ(bal_normalize_locally(img.data(), kN, kN, nullptr, 12, 8, 8, 150, 60, out.data()),
+              0u);
     const Stats st = stats(out, kN, 12, 84, 12, 84);
     EXPECT_NEAR(st.mean, 150, 5);
     EXPECT_NEAR(st.sd, 60, 9);
@@ -168,7 +172,8 @@ TEST(NormalizeLocally, LowContrastGainIsBoundedAtTwelve) {
     const auto img = grating(kN, kN, 0.0, 10.0, 100, 5);
     const Stats in = stats(img, kN, 12, 84, 12, 84);
     std::vector<uint8_t> out(kN * kN);
-    ASSERT_EQ(bal_normalize_locally(img.data(), kN, kN, nullptr, 12, 8, 8, 150, 120, out.data()), 0u);
+    ASSERT_EQ(bal_normalize_locally(img.data(), kN, kN, nullptr, 12, 8, 8, 150, 120, out.data()),
+              0u);
     const Stats st = stats(out, kN, 12, 84, 12, 84);
     EXPECT_NEAR(st.sd, 12 * in.sd, 0.15 * 12 * in.sd);
     EXPECT_NEAR(st.mean, 150, 10);  // the truncated block means, amplified 12x
@@ -179,7 +184,9 @@ TEST(NormalizeLocally, FlatImageMapsToTheTargetAndMaskedBlocksToWhite) {
     std::vector<uint8_t> img(kRows * kCols, 100), out(kRows * kCols, 7);
     std::vector<uint8_t> mask(4 * 3, 1);
     mask[1 * 3 + 2] = 0;
-    ASSERT_EQ(bal_normalize_locally(img.data(), kRows, kCols, mask.data(), 12, 4, 3, 150, 120, out.data()), 0u);
+    ASSERT_EQ(bal_normalize_locally(img.data(), kRows, kCols, mask.data(), 12, 4, 3, 150, 120,
+                                    out.data()),
+              0u);
     for (uint32_t y = 0; y < kRows; ++y)
         for (uint32_t x = 0; x < kCols; ++x) {
             const uint8_t v = out[y * kCols + x];
@@ -188,17 +195,31 @@ TEST(NormalizeLocally, FlatImageMapsToTheTargetAndMaskedBlocksToWhite) {
         }
     // In place gives the same.
     auto inplace = img;
-    ASSERT_EQ(bal_normalize_locally(inplace.data(), kRows, kCols, mask.data(), 12, 4, 3, 150, 120, inplace.data()), 0u);
+    ASSERT_EQ(bal_normalize_locally(inplace.data(), kRows, kCols, mask.data(), 12, 4, 3, 150, 120,
+                                    inplace.data()),
+              0u);
     for (uint32_t y = 0; y < kRows; ++y)
         for (uint32_t x = 0; x < 36; ++x) EXPECT_EQ(inplace[y * kCols + x], out[y * kCols + x]);
 }
 
 TEST(NormalizeLocally, RejectsBadGeometry) {
     std::vector<uint8_t> img(48 * 48, 100), out(48 * 48, 7);
-    EXPECT_EQ(bal_normalize_locally(img.data(), 48, 48, nullptr, 12, 5, 4, 150, 120, out.data()), 14u);
-    EXPECT_EQ(bal_normalize_locally(img.data(), 48, 48, nullptr, 12, 1, 4, 150, 120, out.data()), 14u);
-    EXPECT_EQ(bal_normalize_locally(img.data(), 48, 48, nullptr, 0, 4, 4, 150, 120, out.data()), 14u);
+    EXPECT_EQ(bal_normalize_locally(img.data(), 48, 48, nullptr, 12, 5, 4, 150, 120, out.data()),
+              14u);
+    EXPECT_EQ(bal_normalize_locally(img.data(), 48, 48, nullptr, 12, 1, 4, 150, 120, out.data()),
+              14u);
+    EXPECT_EQ(bal_normalize_locally(img.data(), 48, 48, nullptr, 0, 4, 4, 150, 120, out.data()),
+              14u);
     for (uint8_t v : out) EXPECT_EQ(v, 7);
+}
+
+TEST(NormalizeLocally, ScratchThatCannotBeAllocatedReturnsNoMemory) {
+    FP_REQUIRE_PLAIN_MALLOC();
+    uint8_t px = 0;
+    const std::vector<uint8_t> mask(4, 1);
+    EXPECT_EQ(bal_normalize_locally(&px, 1u << 30, 1u << 30, mask.data(), 12, 2, 2, 150, 120, &px),
+              9u);
+    EXPECT_EQ(px, 0);
 }
 
 TEST(NormalizeLocallyMinmax, FlatAndMaskedBlocks) {
@@ -206,13 +227,18 @@ TEST(NormalizeLocallyMinmax, FlatAndMaskedBlocks) {
     std::vector<uint8_t> img(kN * kN, 90), out(kN * kN);
     std::vector<uint8_t> mask(9, 1);
     mask[0] = 0;
-    ASSERT_EQ(bal_normalize_locally_minmax(img.data(), kN, kN, mask.data(), 12, 3, 3, 0x196, 120, out.data()), 0u);
+    ASSERT_EQ(bal_normalize_locally_minmax(img.data(), kN, kN, mask.data(), 12, 3, 3, 0x196, 120,
+                                           out.data()),
+              0u);
     for (uint32_t y = 0; y < kN; ++y)
-        for (uint32_t x = 0; x < kN; ++x) EXPECT_EQ(out[y * kN + x], (y < 12 && x < 12) ? 255 : 150);
+        for (uint32_t x = 0; x < kN; ++x)
+            EXPECT_EQ(out[y * kN + x], (y < 12 && x < 12) ? 255 : 150);
     // A grating centred between its extremes maps to the target mean.
     const auto g = grating(kN, kN, 0.0, 9.0, 100, 60);
     std::vector<uint8_t> all(9, 1);
-    ASSERT_EQ(bal_normalize_locally_minmax(g.data(), kN, kN, all.data(), 12, 3, 3, 150, 60, out.data()), 0u);
+    ASSERT_EQ(
+        bal_normalize_locally_minmax(g.data(), kN, kN, all.data(), 12, 3, 3, 150, 60, out.data()),
+        0u);
     EXPECT_NEAR(stats(out, kN, 0, kN, 0, kN).mean, 150, 8);
 }
 
@@ -239,7 +265,8 @@ TEST(NormalizeImageMean, SubtractsTheSmoothLocalMean) {
     bal_normalize_image_mean(ramp.data(), kN, kN, 128, out.data());
     // Two blocks in from the sides, where the blurred block means stay linear.
     for (uint32_t y = 0; y < kN; ++y)
-        for (uint32_t x = 16; x < kN - 20; ++x) EXPECT_NEAR(out[y * kN + x], 128, 2) << y << "," << x;
+        for (uint32_t x = 16; x < kN - 20; ++x)
+            EXPECT_NEAR(out[y * kN + x], 128, 2) << y << "," << x;
     std::vector<uint8_t> tiny(8 * 40, 3), tiny_out(8 * 40, 7);
     bal_normalize_image_mean(tiny.data(), 8, 40, 128, tiny_out.data());
     for (uint8_t v : tiny_out) EXPECT_EQ(v, 7);
@@ -252,7 +279,8 @@ TEST(NormalizeSmqt, QuantisesByMeansIntoMultiplesOfFour) {
 
     std::vector<uint8_t> two = {50, 200, 50, 200};
     ASSERT_EQ(bal_normalize_image_smqt(two.data(), 2, 2, out.data()), 0u);
-    EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 4), (std::vector<uint8_t>{0, 128, 0, 128}));
+    EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 4),
+              (std::vector<uint8_t>{0, 128, 0, 128}));
 
     std::mt19937 rng(8);
     std::vector<uint8_t> img(64 * 64), res(img.size());
@@ -284,7 +312,9 @@ TEST(NormalizeLocallyEdgefix, FlagsTheRimAndWhitensTheBackground) {
         for (uint32_t x = 0; x < kN; ++x)
             if (!mask[(y / 12) * kB + x / 12]) img[y * kN + x] = 230;
     std::vector<uint8_t> out(kN * kN);
-    ASSERT_EQ(bal_normalize_locally_edgefix(img.data(), kN, kN, mask.data(), 12, kB, kB, 150, 60, out.data()), 0u);
+    ASSERT_EQ(bal_normalize_locally_edgefix(img.data(), kN, kN, mask.data(), 12, kB, kB, 150, 60,
+                                            out.data()),
+              0u);
     for (uint32_t r = 0; r < kB; ++r)
         for (uint32_t c = 0; c < kB; ++c) {
             const bool inside = r >= 1 && r < 5 && c >= 1 && c < 5;
@@ -301,10 +331,14 @@ TEST(NormalizeLocallyEdgefix, FlagsTheRimAndWhitensTheBackground) {
     EXPECT_NEAR(inner.sd, 60, 12);
 
     std::vector<uint8_t> none(kB * kB, 0);
-    ASSERT_EQ(bal_normalize_locally_edgefix(img.data(), kN, kN, none.data(), 12, kB, kB, 150, 60, out.data()), 0u);
+    ASSERT_EQ(bal_normalize_locally_edgefix(img.data(), kN, kN, none.data(), 12, kB, kB, 150, 60,
+                                            out.data()),
+              0u);
     for (uint8_t v : none) EXPECT_EQ(v, 0);
     for (uint8_t v : out) EXPECT_EQ(v, 255);
-    EXPECT_EQ(bal_normalize_locally_edgefix(img.data(), kN, kN, nullptr, 12, kB, kB, 150, 60, out.data()), 14u);
+    EXPECT_EQ(
+        bal_normalize_locally_edgefix(img.data(), kN, kN, nullptr, 12, kB, kB, 150, 60, out.data()),
+        14u);
 }
 
 }  // namespace

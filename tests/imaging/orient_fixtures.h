@@ -90,13 +90,15 @@ inline Topology mask_topology(const std::vector<uint8_t>& m, uint32_t rows, uint
             const size_t i = stack.back();
             stack.pop_back();
             const int y = static_cast<int>(i / cols), x = static_cast<int>(i % cols);
-            if (y == 0 || x == 0 || y + 1 == static_cast<int>(rows) || x + 1 == static_cast<int>(cols))
+            if (y == 0 || x == 0 || y + 1 == static_cast<int>(rows) ||
+                x + 1 == static_cast<int>(cols))
                 border = true;
             for (int dy = -1; dy <= 1; ++dy)
                 for (int dx = -1; dx <= 1; ++dx) {
                     if ((!dy && !dx) || (!eight && dy && dx)) continue;
                     const int yy = y + dy, xx = x + dx;
-                    if (yy < 0 || xx < 0 || yy >= static_cast<int>(rows) || xx >= static_cast<int>(cols))
+                    if (yy < 0 || xx < 0 || yy >= static_cast<int>(rows) ||
+                        xx >= static_cast<int>(cols))
                         continue;
                     const size_t j = static_cast<size_t>(yy) * cols + xx;
                     if (seen[j] || (m[j] != 0) != foreground) continue;

@@ -1,5 +1,3 @@
-#include "imaging/bal_orientation_ops.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "imaging/bal_orientation_ops.h"
 #include "orient_fixtures.h"
 
 namespace {
@@ -40,7 +39,8 @@ TEST(OrientedSmoothing, InPlaceEqualsSeparateOutputAndKeepsTheFrame) {
         for (uint32_t y = 0; y < kRows; ++y)
             for (uint32_t x = 0; x < kCols; ++x) {
                 const size_t i = y * kCols + x;
-                const bool frame = y < f.frame || x < f.frame || y >= kRows - f.frame || x >= kCols - f.frame;
+                const bool frame =
+                    y < f.frame || x < f.frame || y >= kRows - f.frame || x >= kCols - f.frame;
                 if (frame) {
                     EXPECT_EQ(out[i], 7);
                     EXPECT_EQ(inplace[i], img[i]);
@@ -61,11 +61,13 @@ TEST(OrientedSmoothing, SmallImagesAreLeftUntouched) {
             const bool mean_writes = rows >= 7 && cols >= 7;
             const bool median_writes = rows >= 5 && cols >= 5;
             ASSERT_EQ(bal_oriented_mean(img.data(), rows, cols, orient.data(), out.data()), 0u);
-            EXPECT_EQ(std::count(out.begin(), out.end(), 9) == static_cast<long>(out.size()), !mean_writes)
+            EXPECT_EQ(std::count(out.begin(), out.end(), 9) == static_cast<long>(out.size()),
+                      !mean_writes)
                 << rows << "x" << cols;
             std::fill(out.begin(), out.end(), 9);
             ASSERT_EQ(bal_oriented_median(img.data(), rows, cols, orient.data(), out.data()), 0u);
-            EXPECT_EQ(std::count(out.begin(), out.end(), 9) == static_cast<long>(out.size()), !median_writes)
+            EXPECT_EQ(std::count(out.begin(), out.end(), 9) == static_cast<long>(out.size()),
+                      !median_writes)
                 << rows << "x" << cols;
         }
 }
@@ -129,7 +131,8 @@ TEST(OrientationDifference, RemovesMinutiaeAcrossTheRidgesAndKeepsOrder) {
         {-5, 3, 0, 6, 6, 0},     // outside the image: kept, not examined
         {30, 20, 76, 7, 7, 0},   // 12 off: kept (not more than 12)
     };
-    const uint32_t n = bal_orientation_difference(m.data(), m.size(), orient.data(), kRows, kCols, 1);
+    const uint32_t n =
+        bal_orientation_difference(m.data(), m.size(), orient.data(), kRows, kCols, 1);
     ASSERT_EQ(n, 5u);
     const uint8_t kept[] = {1, 3, 5, 6, 7};
     for (uint32_t i = 0; i < n; ++i) EXPECT_EQ(m[i].type, kept[i]);
@@ -167,7 +170,8 @@ TEST(OrientationBlurWeighted, UniformFieldIsUnchangedAndMaskedBlocksStay) {
     EXPECT_EQ(v[2 * kC + 2], (10 * 4 + 90 * 12) / 16);
     EXPECT_NEAR(o[2 * kC + 2], 40, 1);  // doubled 208 (weight 4) opposes doubled 80 (weight 12)
     mask[2 * kC + 2] = 0;
-    ASSERT_EQ(bal_orientation_blur_weighted(o2.data(), v2.data(), w2.data(), mask.data(), kR, kC), 0u);
+    ASSERT_EQ(bal_orientation_blur_weighted(o2.data(), v2.data(), w2.data(), mask.data(), kR, kC),
+              0u);
     EXPECT_EQ(o2[2 * kC + 2], 104);
     EXPECT_EQ(v2[2 * kC + 2], 10);
 }
@@ -208,11 +212,11 @@ TEST(OrientationReplaceNullValues, EndsWhenPassesMakeNoProgress) {
 TEST(OrientationReplacePerpendicular, ReplacesOutliersButNeverCorners) {
     constexpr uint32_t kR = 4, kC = 5;
     std::vector<uint8_t> f(kR * kC, 10);
-    f[0] = 74;             // corner: never changes
-    f[1 * kC + 2] = 74;    // inner outlier
-    f[0 * kC + 3] = 60;    // top row outlier (left/right pair agrees)
-    f[2 * kC + 0] = 50;    // left column outlier
-    f[2 * kC + 3] = 22;    // within 20 of its neighbours: stays
+    f[0] = 74;           // corner: never changes
+    f[1 * kC + 2] = 74;  // inner outlier
+    f[0 * kC + 3] = 60;  // top row outlier (left/right pair agrees)
+    f[2 * kC + 0] = 50;  // left column outlier
+    f[2 * kC + 3] = 22;  // within 20 of its neighbours: stays
     const auto before = f;
     ASSERT_EQ(bal_orientation_replace_perpendicular_orientations(f.data(), nullptr, kR, kC), 0u);
     EXPECT_EQ(f[0], 74);

@@ -1,13 +1,13 @@
-#include "imaging/bal_orientation.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
 #include <vector>
 
+#include "filters_test_support.h"
 #include "fp_test_data.h"
 #include "imaging/bal_normalize.h"
+#include "imaging/bal_orientation.h"
 #include "imaging/bal_segment.h"
 #include "orient_fixtures.h"
 
@@ -30,8 +30,8 @@ Fields orientations(const std::vector<uint8_t>& img, uint32_t rows, uint32_t col
     f.doubled.assign(br * bc, 0);
     std::vector<uint8_t> all(br * bc, 1);
     f.status = bal_ridge_orientations_scale(img.data(), rows, cols, mask ? mask : all.data(),
-                                            f.orientation.data(), f.coherence.data(), br, bc,
-                                            block, f.doubled.data(), scale);
+                                            f.orientation.data(), f.coherence.data(), br, bc, block,
+                                            f.doubled.data(), scale);
     return f;
 }
 
@@ -84,7 +84,8 @@ TEST(RidgeOrientation, ConcentricRingsGiveTangentRidges) {
     std::vector<uint8_t> img(kRows * kCols);
     for (uint32_t y = 0; y < kRows; ++y)
         for (uint32_t x = 0; x < kCols; ++x)
-            img[y * kCols + x] = clamp_byte(128 + 100 * std::cos(2 * kPi * std::hypot(y - cy, x - cx) / 9.0));
+            img[y * kCols + x] =
+                clamp_byte(128 + 100 * std::cos(2 * kPi * std::hypot(y - cy, x - cx) / 9.0));
     const Fields f = orientations(img, kRows, kCols, kBlock);
     ASSERT_EQ(f.status, 0u);
     double worst = 0;
@@ -120,22 +121,49 @@ TEST(RidgeOrientation, MaskedOutBlocksGetZeroCoherenceAndDoubledAngle) {
     }
 }
 
+// A noisy block (own coherence below 128) takes its angle from the 3x3 block
+// neighbourhood; a flat block (no counted gradient pixels, so the middle of a
+// flat 3 x 3 block area) keeps its own zero means: its doubled angle is 0.
+TEST(RidgeOrientation, WeakBlocksBorrowFromTheirNeighbourhood) {
+    const double phi = 0.9;
+    auto img = grating(96, 96, phi, 9.0);
+    std::mt19937 rng(21);
+    for (uint32_t y = 36; y < 48; ++y)
+        for (uint32_t x = 24; x < 36; ++x) img[y * 96 + x] = static_cast<uint8_t>(rng());
+    for (uint32_t y = 36; y < 72; ++y)
+        for (uint32_t x = 48; x < 84; ++x) img[y * 96 + x] = 128;
+    const Fields f = orientations(img, 96, 96, 12, nullptr, 2);
+    ASSERT_EQ(f.status, 0u);
+    const double expected_doubled = std::fmod(phi / (2 * kPi) * 512, 256.0);
+    const size_t noisy = 3 * 8 + 2, flat = 4 * 8 + 5;
+    EXPECT_NEAR(static_cast<uint8_t>(f.doubled[noisy]), expected_doubled, 6.0);
+    EXPECT_EQ(f.doubled[flat], 0);
+    EXPECT_LE(orientation_distance(f.orientation[noisy], orientation_byte(phi)), 3.0);
+}
+
 TEST(RidgeOrientation, DoubledAngleIsTwiceTheGradientDirection) {
     const double phi = 0.6;
     const auto img = grating(96, 96, phi, 10.0);
     const Fields f = orientations(img, 96, 96, 12);
     const double expected = phi / (2 * kPi) * 256 * 2;
     for (uint32_t r = 1; r < 7; ++r)
-        for (uint32_t c = 1; c < 7; ++c)
-            EXPECT_NEAR(f.doubled[r * 8 + c], expected, 3.0);
+        for (uint32_t c = 1; c < 7; ++c) EXPECT_NEAR(f.doubled[r * 8 + c], expected, 3.0);
 }
 
 TEST(RidgeOrientation, RejectsGridsOutsideTheImageOrTooSmall) {
     std::vector<uint8_t> img(48 * 48, 100), o(16), c(16), m(16, 1);
-    EXPECT_EQ(bal_ridge_orientations(img.data(), 48, 48, m.data(), o.data(), c.data(), 5, 4, 12, nullptr), 14u);
-    EXPECT_EQ(bal_ridge_orientations(img.data(), 48, 48, m.data(), o.data(), c.data(), 1, 4, 12, nullptr), 14u);
-    EXPECT_EQ(bal_ridge_orientations(img.data(), 48, 48, m.data(), o.data(), c.data(), 4, 4, 0, nullptr), 14u);
-    EXPECT_EQ(bal_ridge_orientations(img.data(), 48, 48, m.data(), nullptr, c.data(), 4, 4, 12, nullptr), 14u);
+    EXPECT_EQ(
+        bal_ridge_orientations(img.data(), 48, 48, m.data(), o.data(), c.data(), 5, 4, 12, nullptr),
+        14u);
+    EXPECT_EQ(
+        bal_ridge_orientations(img.data(), 48, 48, m.data(), o.data(), c.data(), 1, 4, 12, nullptr),
+        14u);
+    EXPECT_EQ(
+        bal_ridge_orientations(img.data(), 48, 48, m.data(), o.data(), c.data(), 4, 4, 0, nullptr),
+        14u);
+    EXPECT_EQ(
+        bal_ridge_orientations(img.data(), 48, 48, m.data(), nullptr, c.data(), 4, 4, 12, nullptr),
+        14u);
 }
 
 // Truncated means can put sqrt((2 Sxy)^2 + (Sxx - Syy)^2) just above the
@@ -146,10 +174,10 @@ TEST(BlockCoherence, SaturatesAt255) {
         const int32_t sxx = 4 * q + 2, syy = q, sxy = 2 * q + 1;
         EXPECT_EQ(bal_block_coherence(sxy, sxx, syy), 255) << q;
     }
-    EXPECT_EQ(bal_block_coherence(0, 100, 100), 0);   // no preferred direction
-    EXPECT_EQ(bal_block_coherence(0, 100, 0), 255);   // one direction
-    EXPECT_EQ(bal_block_coherence(5, 0, 0), 0);       // no energy
-    EXPECT_EQ(bal_block_coherence(0, 3, 1), 127);     // 2/4 of full coherence
+    EXPECT_EQ(bal_block_coherence(0, 100, 100), 0);  // no preferred direction
+    EXPECT_EQ(bal_block_coherence(0, 100, 0), 255);  // one direction
+    EXPECT_EQ(bal_block_coherence(5, 0, 0), 0);      // no energy
+    EXPECT_EQ(bal_block_coherence(0, 3, 1), 127);    // 2/4 of full coherence
 }
 
 TEST(ComputeGradients, MaskedNeighbourDropsTheAdjacentPixelRow) {
@@ -163,14 +191,26 @@ TEST(ComputeGradients, MaskedNeighbourDropsTheAdjacentPixelRow) {
     std::vector<int16_t> count(6);
     std::vector<uint8_t> mask = {1, 1, 1, 1, 1, 1};
     ASSERT_EQ(bal_compute_gradients(img.data(), kRows, kCols, mask.data(), 3, 2, 12, xy.data(),
-                                    xx.data(), yy.data(), count.data(), 0), 0u);
+                                    xx.data(), yy.data(), count.data(), 0),
+              0u);
     const int16_t full = count[1 * 2 + 0];
     EXPECT_GT(full, 0);
     mask[0] = 0;  // block (0, 0) out: block (1, 0) drops its first pixel row
     ASSERT_EQ(bal_compute_gradients(img.data(), kRows, kCols, mask.data(), 3, 2, 12, xy.data(),
-                                    xx.data(), yy.data(), count.data(), 0), 0u);
+                                    xx.data(), yy.data(), count.data(), 0),
+              0u);
     EXPECT_EQ(count[1 * 2 + 0], full - 1);  // one edge pixel per row in column 11
     EXPECT_EQ(xx[1 * 2 + 0] > 0, true);
+}
+
+TEST(ComputeGradients, ScratchThatCannotBeAllocatedReturnsNoMemory) {
+    FP_REQUIRE_PLAIN_MALLOC();
+    uint8_t px = 0;
+    std::vector<int32_t> xy(4), xx(4), yy(4);
+    std::vector<int16_t> count(4);
+    EXPECT_EQ(bal_compute_gradients(&px, 1u << 30, 1u << 30, nullptr, 2, 2, 12, xy.data(),
+                                    xx.data(), yy.data(), count.data(), 1),
+              9u);
 }
 
 TEST(ComputeGradients, FlatImageHasNoCountedPixels) {
@@ -178,21 +218,25 @@ TEST(ComputeGradients, FlatImageHasNoCountedPixels) {
     std::vector<int32_t> xy(16, 7), xx(16, 7), yy(16, 7);
     std::vector<int16_t> count(16, 7);
     ASSERT_EQ(bal_compute_gradients(img.data(), 48, 48, nullptr, 4, 4, 12, xy.data(), xx.data(),
-                                    yy.data(), count.data(), 1), 0u);
+                                    yy.data(), count.data(), 1),
+              0u);
     for (int b = 0; b < 16; ++b) EXPECT_EQ(count[b] + xy[b] + xx[b] + yy[b], 0);
 }
 
 TEST(RidgeCoherence, HighOnGratingLowOnNoise) {
     const auto img = grating(96, 96, 1.0, 9.0);
     std::vector<uint8_t> coh(64);
-    ASSERT_EQ(bal_ridge_orientation_coherence(img.data(), 96, 96, coh.data(), nullptr, 8, 8, 12), 0u);
+    ASSERT_EQ(bal_ridge_orientation_coherence(img.data(), 96, 96, coh.data(), nullptr, 8, 8, 12),
+              0u);
     for (uint32_t r = 1; r < 7; ++r)
         for (uint32_t c = 1; c < 7; ++c) EXPECT_GE(coh[r * 8 + c], 200);
 
     std::mt19937 rng(3);
     std::vector<uint8_t> noise(96 * 96);
     for (auto& p : noise) p = static_cast<uint8_t>(rng() & 0xFF);
-    ASSERT_EQ(bal_ridge_orientation_coherence_scale(noise.data(), 96, 96, coh.data(), nullptr, 8, 8, 12, 2), 0u);
+    ASSERT_EQ(bal_ridge_orientation_coherence_scale(noise.data(), 96, 96, coh.data(), nullptr, 8, 8,
+                                                    12, 2),
+              0u);
     for (uint32_t r = 1; r < 7; ++r)
         for (uint32_t c = 1; c < 7; ++c) EXPECT_LE(coh[r * 8 + c], 80);
 }
@@ -211,7 +255,8 @@ TEST(ScaleUpOrientation, BlockCentresKeepTheirValueAndWrapTheShortWay) {
 // Structure-tensor orientation in floating point: Gaussian-smoothed central
 // differences, tensor summed per block and averaged over the 3x3 blocks.
 std::vector<double> reference_orientation(const std::vector<uint8_t>& img, uint32_t rows,
-                                          uint32_t cols, uint32_t block, std::vector<double>& coherence) {
+                                          uint32_t cols, uint32_t block,
+                                          std::vector<double>& coherence) {
     std::vector<double> s(img.size());
     const double w[5] = {0.0545, 0.2442, 0.4026, 0.2442, 0.0545};
     std::vector<double> tmp(img.size());
@@ -225,7 +270,8 @@ std::vector<double> reference_orientation(const std::vector<uint8_t>& img, uint3
     for (uint32_t y = 0; y < rows; ++y)
         for (uint32_t x = 0; x < cols; ++x) {
             double a = 0;
-            for (int k = -2; k <= 2; ++k) a += w[k + 2] * tmp[std::clamp<int>(y + k, 0, rows - 1) * cols + x];
+            for (int k = -2; k <= 2; ++k)
+                a += w[k + 2] * tmp[std::clamp<int>(y + k, 0, rows - 1) * cols + x];
             s[y * cols + x] = a;
         }
     const uint32_t br = rows / block, bc = cols / block;
@@ -275,8 +321,9 @@ TEST(RidgeOrientation, AgreesWithStructureTensorOnRealCaptures) {
         ASSERT_EQ(bal_segment_image(img.data(), kRows, kCols, kBr, kBc, kBlock, mask.data()), 0u);
         // As on the extraction road: normalise locally, then the orientation.
         std::vector<uint8_t> normalised(img.size());
-        ASSERT_EQ(bal_normalize_locally(img.data(), kRows, kCols, mask.data(), kBlock, kBr, kBc, 150,
-                                        120, normalised.data()), 0u);
+        ASSERT_EQ(bal_normalize_locally(img.data(), kRows, kCols, mask.data(), kBlock, kBr, kBc,
+                                        150, 120, normalised.data()),
+                  0u);
         const Fields f = orientations(normalised, kRows, kCols, kBlock, mask.data());
         ASSERT_EQ(f.status, 0u);
         std::vector<double> ref_coherence;
@@ -296,8 +343,9 @@ TEST(RidgeOrientation, AgreesWithStructureTensorOnRealCaptures) {
     }
     const double mean_error = total_error / total_blocks;
     RecordProperty("mean_error", std::to_string(mean_error));
-    std::printf("orientation vs structure tensor: %d captures, %d blocks, mean %.2f, worst capture %.2f\n",
-                captures, total_blocks, mean_error, worst_capture);
+    std::printf(
+        "orientation vs structure tensor: %d captures, %d blocks, mean %.2f, worst capture %.2f\n",
+        captures, total_blocks, mean_error, worst_capture);
     EXPECT_LE(mean_error, 2.5);
     EXPECT_LE(worst_capture, 7.0);
 }

@@ -440,6 +440,10 @@ TEST(Lines, SameSideAndProperIntersection) {
     EXPECT_TRUE(bal_line_on_same_side(&diagonal, &above, &also_above));
     EXPECT_TRUE(bal_line_on_same_side(&diagonal, &above, &on));
     EXPECT_TRUE(bal_line_on_same_side(&diagonal, &on, &below));
+    const bal_line row{3, 5, 21, 5};
+    const bal_point on_row{6, 5}, under{0, 3}, over{0, 8};
+    EXPECT_TRUE(bal_line_on_same_side(&row, &on_row, &under));
+    EXPECT_FALSE(bal_line_on_same_side(&row, &over, &under));
 
     const struct {
         bal_line a, b;
@@ -451,6 +455,11 @@ TEST(Lines, SameSideAndProperIntersection) {
         {{0, 0, 4, 4}, {0, 4, 1, 3}, false},   // stops short
         {{0, 0, 4, 0}, {2, -2, 2, 0}, false},  // touching
         {{0, 0, 10, 0}, {3, -5, 4, 5}, true},
+        // Touching at an inner point where the halved, truncated areas of the
+        // collinear triple do not sum to 0.
+        {{3, 5, 21, 5}, {6, 5, -10, 8}, false},
+        {{5, -1, 3, 3}, {4, 1, 14, 8}, false},
+        {{-1, 17, -1, 21}, {-1, 18, -9, -16}, false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(bal_lines_intersect(&c.a, &c.b), c.crossing);

@@ -1,12 +1,12 @@
-#include "imaging/bal_segment.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
 
+#include "filters_test_support.h"
 #include "fp_test_data.h"
 #include "imaging/bal_scale.h"
+#include "imaging/bal_segment.h"
 #include "orient_fixtures.h"
 
 namespace {
@@ -22,7 +22,7 @@ std::vector<uint8_t> parse(const char* rows) {
 
 TEST(FindOptThreshold, IteratesTowardsTheLowerClass) {
     std::vector<uint8_t> fifty(12, 50);
-    EXPECT_EQ(bal_find_opt_threshold(fifty.data(), 3, 4, 128), 50u);  // 65, 53, 50, 50
+    EXPECT_EQ(bal_find_opt_threshold(fifty.data(), 3, 4, 128), 50u);    // 65, 53, 50, 50
     EXPECT_EQ(bal_find_opt_threshold(fifty.data(), 3, 4, 0x180), 50u);  // only the low byte
     std::vector<uint8_t> two = {40, 40, 200, 200};
     EXPECT_EQ(bal_find_opt_threshold(two.data(), 2, 2, 128), 72u);  // (200 + 4 * 40) / 5
@@ -104,7 +104,8 @@ TEST(SegmentImage, FindsATexturedEllipseOnABrightNoisyBackground) {
         for (const Ellipse& e : shapes) {
             const auto img = finger_on_background(sc.rows, sc.cols, e);
             std::vector<uint8_t> mask(br * bc, 9);
-            ASSERT_EQ(bal_segment_image(img.data(), sc.rows, sc.cols, br, bc, sc.block, mask.data()), 0u);
+            ASSERT_EQ(
+                bal_segment_image(img.data(), sc.rows, sc.cols, br, bc, sc.block, mask.data()), 0u);
             const auto truth = covered_blocks(e, br, bc, sc.block);
             int inter = 0, uni = 0;
             for (size_t b = 0; b < mask.size(); ++b) {
@@ -112,11 +113,34 @@ TEST(SegmentImage, FindsATexturedEllipseOnABrightNoisyBackground) {
                 inter += mask[b] && truth[b];
                 uni += mask[b] || truth[b];
             }
-            EXPECT_GE(static_cast<double>(inter) / uni, 0.85) << sc.rows << "x" << sc.cols << "/" << sc.block;
+            EXPECT_GE(static_cast<double>(inter) / uni, 0.85)
+                << sc.rows << "x" << sc.cols << "/" << sc.block;
             const Topology t = mask_topology(mask, br, bc);
             EXPECT_EQ(t.regions, 1);
             EXPECT_FALSE(t.holes);
         }
+    }
+}
+
+// Odd blocks at 500 dpi leave a remainder in the half-size working image,
+// which the block extents spread over the grid.
+TEST(SegmentImage, OddBlocksAtFullResolution) {
+    for (const SegmentCase sc :
+         {SegmentCase{140, 84, 7}, SegmentCase{150, 90, 5}, SegmentCase{171, 99, 9}}) {
+        const uint32_t br = sc.rows / sc.block, bc = sc.cols / sc.block;
+        const Ellipse e{sc.rows * 0.5, sc.cols * 0.5, sc.rows * 0.36, sc.cols * 0.34};
+        const auto img = finger_on_background(sc.rows, sc.cols, e, 5);
+        std::vector<uint8_t> mask(br * bc, 9);
+        ASSERT_EQ(bal_segment_image(img.data(), sc.rows, sc.cols, br, bc, sc.block, mask.data()),
+                  0u);
+        const auto truth = covered_blocks(e, br, bc, sc.block);
+        int inter = 0, uni = 0;
+        for (size_t b = 0; b < mask.size(); ++b) {
+            inter += mask[b] && truth[b];
+            uni += mask[b] || truth[b];
+        }
+        EXPECT_GE(static_cast<double>(inter) / uni, 0.8) << "block " << sc.block;
+        EXPECT_EQ(mask_topology(mask, br, bc).regions, 1) << "block " << sc.block;
     }
 }
 
@@ -137,6 +161,14 @@ TEST(SegmentImage, HalfResolutionInputAnalysesTheSameWorkingImage) {
     ASSERT_EQ(bal_segment_image_scale(img.data(), 168, 96, 14, 8, 12, full_mask.data(), 1), 0u);
     ASSERT_EQ(bal_segment_image_scale(half.data(), 84, 48, 14, 8, 6, half_mask.data(), 2), 0u);
     EXPECT_EQ(full_mask, half_mask);
+}
+
+TEST(SegmentImage, WorkingImageThatCannotBeAllocatedReturnsNoMemory) {
+    FP_REQUIRE_PLAIN_MALLOC();
+    uint8_t px = 0;
+    std::vector<uint8_t> mask(4, 9);
+    EXPECT_EQ(bal_segment_image_scale(&px, 1u << 30, 1u << 30, 2, 2, 1u << 29, mask.data(), 2), 9u);
+    EXPECT_EQ(mask, std::vector<uint8_t>(4, 9));
 }
 
 TEST(SegmentImage, RejectsSizesThatAreNotTheBlockGeometry) {
@@ -162,7 +194,9 @@ TEST(SegmentImage, OneRegionOnEveryRealCapture) {
         for (const SegmentCase sc : {SegmentCase{168, 96, 12}, SegmentCase{176, 96, 8}}) {
             const uint32_t br = sc.rows / sc.block, bc = sc.cols / sc.block;
             std::vector<uint8_t> mask(br * bc);
-            ASSERT_EQ(bal_segment_image(g.pixels.data(), sc.rows, sc.cols, br, bc, sc.block, mask.data()), 0u);
+            ASSERT_EQ(
+                bal_segment_image(g.pixels.data(), sc.rows, sc.cols, br, bc, sc.block, mask.data()),
+                0u);
             const Topology t = mask_topology(mask, br, bc);
             EXPECT_EQ(t.regions, 1) << path << " block " << sc.block;
             EXPECT_FALSE(t.holes) << path;
@@ -217,7 +251,9 @@ TEST(SegmentApply, CopiesForegroundAndWhitensBackground) {
     for (uint32_t y = 0; y < kRows; ++y)
         for (uint32_t x = 0; x < kCols; ++x) {
             const size_t i = y * kCols + x;
-            const uint8_t expected = (y >= 6 || x >= 6) ? 9 : mask[(y / 3) * 2 + x / 3] ? src[i] : 255;
+            const uint8_t expected = (y >= 6 || x >= 6)          ? 9
+                                     : mask[(y / 3) * 2 + x / 3] ? src[i]
+                                                                 : 255;
             EXPECT_EQ(dst[i], expected) << y << "," << x;
         }
 }
