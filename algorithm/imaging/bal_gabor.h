@@ -9,6 +9,8 @@
 // 16-point form. Tiles of 8*step pixels are filtered through a 16 x 16
 // window sampled every step-th pixel (step 1 or 2; with 2 the source is
 // smoothed first and the skipped pixels are filled by an upsampling blur).
+// The kernels are laid out for samples two pixels apart: with step 1 a
+// wavelength byte of lambda passes ridges lambda / 2 pixels apart.
 // A tile is filtered only when one of its corner or centre pixels lies in a
 // block inside the grid and the mask; other pixels of dst are 0. quality is
 // not read. The output saturates to -128..127. Returns 0, 9 (no scratch),
