@@ -36,11 +36,12 @@ literal run (one byte instead of two headers).
 from decimal import Decimal, getcontext
 import pathlib
 
+import decimal_math
+
 getcontext().prec = 50
-EPS = Decimal(10) ** -45
 TIE_GUARD = Decimal(10) ** -30
 
-PI = Decimal("3.14159265358979323846264338327950288419716939937510")
+PI = decimal_math.pi()
 
 FORMS = {
     16: dict(gain=Decimal("198.75"), across=lambda lam: Decimal("1.385"), along=Decimal("1.44")),
@@ -50,39 +51,18 @@ WAVELENGTH_CLASSES = 11
 ORIENTATION_CLASSES = 9
 
 
-def series(x, first_term, next_term):
-    total = term = first_term
-    n = 0
-    while True:
-        n += 1
-        term = next_term(term, n, x)
-        if abs(term) < EPS:
-            return total
-        total += term
-
-
 def exp(x):
     if x < -40:
         return Decimal(0)  # below 1e-17; far under half a gain step
-    # exp(x) = exp(x / 16) ^ 16 keeps the series short for large |x|.
-    y = series(x / 16, Decimal(1), lambda t, n, x: t * x / n)
-    for _ in range(4):
-        y *= y
-    return y
+    return decimal_math.exp(x)
 
 
-def cos(x):
-    return series(x, Decimal(1), lambda t, n, x: -t * x * x / ((2 * n) * (2 * n - 1)))
-
-
-def sin(x):
-    return series(x, x, lambda t, n, x: -t * x * x / ((2 * n) * (2 * n + 1)))
+cos = decimal_math.cos
+sin = decimal_math.sin
 
 
 def round_half_up(v):
-    frac = v - v.to_integral_value(rounding="ROUND_FLOOR")
-    assert abs(frac - Decimal("0.5")) > TIE_GUARD, f"rounding tie at {v}"
-    return int((v + Decimal("0.5")).to_integral_value(rounding="ROUND_FLOOR"))
+    return decimal_math.round_half_up(v, TIE_GUARD)
 
 
 def kernel(n, wc, f):
