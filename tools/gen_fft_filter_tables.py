@@ -6,7 +6,7 @@ Computed with 60-digit decimal arithmetic; round(v) is floor(v + 1/2). The
 only values that are mathematically integers (j = 0 and j = 32) are taken
 exactly, so no rounding of an approximation can push them off by one.
 """
-from decimal import Decimal, getcontext
+from decimal import getcontext
 import pathlib
 
 from decimal_math import cos, pi, round_half_up
