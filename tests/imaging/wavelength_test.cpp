@@ -187,6 +187,28 @@ TEST(RidgeWavelengths, TexturedBlocksWithoutARidgeFrequencyAreNeverValid) {
     }
 }
 
+TEST(RidgeWavelengths, PeakTooNearTheCentreIsPassedOverForTheNextOne) {
+    // A strong 40-pixel shading (inside 1.684 bins) over weaker 8-pixel ridges:
+    // the shading's peak heads the list and is skipped, the ridges' is taken.
+    Image img(size_t(kRows) * kCols);
+    for (int32_t y = 0; y < kRows; ++y)
+        for (int32_t x = 0; x < kCols; ++x)
+            img[size_t(y) * kCols + x] = static_cast<uint8_t>(std::lround(
+                128 + 60 * std::cos(2 * M_PI * (0.8 * x + 0.6 * y) / 40) +
+                35 * std::cos(2 * M_PI * (0.3 * x - 0.95 * y) / 8)));
+    const int32_t n = kBlockRows * kBlockCols;
+    std::vector<uint8_t> wavelength(n), frequency(n);
+    ASSERT_EQ(bal_ridge_wavelengths_fft(img.data(), nullptr, kRows, kCols, kBlock, 18, 5, nullptr,
+                                        kBlockRows, kBlockCols, nullptr, wavelength.data(),
+                                        frequency.data(), nullptr),
+              0u);
+    for (int32_t r = 1; r + 1 < kBlockRows; ++r)
+        for (int32_t c = 1; c + 1 < kBlockCols; ++c) {
+            EXPECT_NEAR(frequency[r * kBlockCols + c], 128, 8) << r << "," << c;
+            EXPECT_NEAR(wavelength[r * kBlockCols + c], 8, 1) << r << "," << c;
+        }
+}
+
 TEST(RidgeWavelengths, OutOfRangeWavelengths) {
     const Image img = grating(kRows, kCols, 8, 0.3);
     const int32_t n = kBlockRows * kBlockCols;
