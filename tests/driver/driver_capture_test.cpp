@@ -236,6 +236,22 @@ TEST_F(DriverTest, SensorFaultModes)
     expect_image_reply(good->output(), sensor_.last_frame(), WINBIO_PURPOSE_VERIFY);
 }
 
+TEST_F(DriverTest, ReadThatCannotBeQueuedFailsTheCaptureAfterTheStartCommand)
+{
+    fp_sim::SimUsbConfig usb;
+    usb.read_send_result = fp_sim::kSensorIoError;
+    ASSERT_EQ(start(usb), S_OK);
+    auto call = capture();
+    ASSERT_TRUE(call->wait(kCompletionWaitMs));
+    EXPECT_EQ(call->status(), fp_sim::kSensorIoError);
+    EXPECT_EQ(call->information(), 17000u);
+    join_capture_thread();
+    // The start command follows the read's submission whatever its outcome;
+    // the failure path then stops the sensor.
+    EXPECT_EQ(sensor_.packets(), (std::vector<fp_sim::Packet>{start_packet(), stop_packet()}));
+    EXPECT_EQ(sensor_.reads_submitted(), 0u);
+}
+
 TEST_F(DriverTest, DelayedFrameAndFailedAllocation)
 {
     ASSERT_EQ(start(), S_OK);
