@@ -281,6 +281,12 @@ TEST_F(DriverTest, ResetCompletesThePendingCaptureAndStopsItsThread)
     auto pending = capture();
     wait_capture_running();
 
+    // A reset whose output only holds the size answers the size and leaves the capture alone.
+    auto sizing = ioctl(IOCTL_BIOMETRIC_RESET, {}, 4);
+    ASSERT_TRUE(sizing->wait(kCompletionWaitMs));
+    EXPECT_EQ(sizing->information(), 4u);
+    EXPECT_FALSE(pending->wait(kStillPendingMs));
+
     auto reset = ioctl(IOCTL_BIOMETRIC_RESET, {}, 8);
     ASSERT_TRUE(reset->wait(kCompletionWaitMs));
     EXPECT_EQ(reset->status(), S_OK);
