@@ -70,6 +70,7 @@ void fail_next_read_buffer_allocations(int count) { g_failing_read_buffer_alloca
 
 DWORD CBiometricDevice::CaptureDataThread(void* parameter)
 {
+    FP_TRACE_METHOD();  // its closing line is the thread's last trace
     auto* device = static_cast<CBiometricDevice*>(parameter);
     const HRESULT rc = device->WaitFingerPrintDataAndCaptureData();
     if (device->m_PausedFlag.load() == 0) {
@@ -85,7 +86,6 @@ DWORD CBiometricDevice::CaptureDataThread(void* parameter)
         }
     }
     Sleep(kThreadEndDelayMs);
-    FP_TRACE(u"HELLO:%S: end", "CaptureDataThread");
     device->Release();
     return 0;
 }
@@ -341,12 +341,14 @@ void CBiometricDevice::EpilogueReadRequest(IWDFIoRequest* request, ReadContext* 
 
 void CBiometricDevice::ReleaseCompletionContext(ReadContext* context)
 {
+    FP_TRACE_METHOD();
     delete[] context->buffer;
     delete context;
 }
 
 void CBiometricDevice::CopyImageData(BYTE* destination, const BYTE* source)
 {
+    FP_TRACE_METHOD();
     for (ULONG row = 0; row < kImageRows; ++row) {
         std::memcpy(destination + row * kImageColumns, source + row * kImageColumns, kImageColumns);
     }
