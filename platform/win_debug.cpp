@@ -202,7 +202,9 @@ size_t format_wide_v(char16_t* buffer, size_t count, PCWSTR format, va_list args
         case u's':
         case u'S': {
             std::u16string text;
-            if (conversion == u's') {
+            // %s and %ls are wide, %S and %hs narrow; an explicit h or l wins.
+            const bool wide = short_modifier ? false : longs > 0 ? true : conversion == u's';
+            if (wide) {
                 const char16_t* wide = va_arg(args, const char16_t*);
                 text = wide != nullptr ? std::u16string(wide) : u"(null)";
             } else {
