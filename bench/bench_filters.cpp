@@ -2,7 +2,6 @@
 // is present, otherwise a fixed pseudo-random image.
 #include <benchmark/benchmark.h>
 
-#include <random>
 #include <vector>
 
 #include "fp_test_data.h"
@@ -14,23 +13,8 @@ namespace {
 
 constexpr uint32_t kRows = 176, kCols = 96;
 
-const std::vector<uint8_t>& sensor_image() {
-    static const std::vector<uint8_t> image = [] {
-        if (fp_test::have_captures())
-            for (const auto& path : fp_test::capture_paths()) {
-                auto img = fp_test::read_pgm(path);
-                if (img.rows == kRows && img.cols == kCols) return img.pixels;
-            }
-        std::vector<uint8_t> px(kRows * kCols);
-        std::mt19937 rng(1);
-        for (auto& p : px) p = uint8_t(rng());
-        return px;
-    }();
-    return image;
-}
-
 void BM_BlurUint8(benchmark::State& state) {
-    const auto& src = sensor_image();
+    const auto& src = fp_test::sensor_image();
     std::vector<uint8_t> dst(src.size());
     for (auto _ : state) {
         benchmark::DoNotOptimize(bal_blur_uint8(src.data(), kRows, kCols, dst.data()));
@@ -40,7 +24,7 @@ void BM_BlurUint8(benchmark::State& state) {
 BENCHMARK(BM_BlurUint8);
 
 void BM_MedianUint8(benchmark::State& state) {
-    const auto& src = sensor_image();
+    const auto& src = fp_test::sensor_image();
     std::vector<uint8_t> dst(src.size());
     for (auto _ : state) {
         benchmark::DoNotOptimize(bal_median_uint8(src.data(), int32_t(kRows), int32_t(kCols), dst.data()));
@@ -50,7 +34,7 @@ void BM_MedianUint8(benchmark::State& state) {
 BENCHMARK(BM_MedianUint8);
 
 void BM_VarLocalUint8(benchmark::State& state) {
-    const auto& src = sensor_image();
+    const auto& src = fp_test::sensor_image();
     std::vector<uint16_t> dst(src.size());
     const uint32_t radius = uint32_t(state.range(0));
     for (auto _ : state) {

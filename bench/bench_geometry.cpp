@@ -3,7 +3,6 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
-#include <random>
 #include <vector>
 
 #include "fp_test_data.h"
@@ -14,25 +13,9 @@ namespace {
 
 constexpr uint32_t kRows = 176, kCols = 96;
 
-const std::vector<uint8_t>& geometry_image() {
-    static const std::vector<uint8_t> image = [] {
-        if (fp_test::have_captures()) {
-            for (const auto& path : fp_test::capture_paths()) {
-                auto img = fp_test::read_pgm(path);
-                if (img.rows == kRows && img.cols == kCols) return img.pixels;
-            }
-        }
-        std::vector<uint8_t> px(kRows * kCols);
-        std::mt19937 rng(1);
-        for (auto& p : px) p = uint8_t(rng());
-        return px;
-    }();
-    return image;
-}
-
 // Arguments: output rows and columns.
 void BM_ScaleBilinear(benchmark::State& state) {
-    const auto& src = geometry_image();
+    const auto& src = fp_test::sensor_image();
     const auto dst_rows = static_cast<uint32_t>(state.range(0));
     const auto dst_cols = static_cast<uint32_t>(state.range(1));
     std::vector<uint8_t> dst(static_cast<size_t>(dst_rows) * dst_cols);
@@ -45,7 +28,7 @@ BENCHMARK(BM_ScaleBilinear)->Args({88, 48})->Args({200, 110});
 
 // 20 degrees is 14 steps of 1/256 turn (19.7 degrees).
 void BM_ImageRotate20Degrees(benchmark::State& state) {
-    const auto& src = geometry_image();
+    const auto& src = fp_test::sensor_image();
     for (auto _ : state) {
         uint8_t* out = nullptr;
         uint32_t rows = 0, cols = 0;

@@ -4,7 +4,6 @@
 // filter behind the signal-to-noise measure.
 #include <benchmark/benchmark.h>
 
-#include <random>
 #include <vector>
 
 #include "fp_test_data.h"
@@ -17,25 +16,11 @@ namespace {
 constexpr uint32_t kRows = 176, kCols = 96, kBlock = 12;
 constexpr int32_t kBlockRows = kRows / kBlock, kBlockCols = kCols / kBlock;
 
-const std::vector<uint8_t>& capture() {
-    static const std::vector<uint8_t> image = [] {
-        if (fp_test::have_captures()) {
-            auto img = fp_test::read_pgm(fp_test::capture_paths().front());
-            if (img.rows == kRows && img.cols == kCols) return img.pixels;
-        }
-        std::vector<uint8_t> px(kRows * kCols);
-        std::mt19937 rng(1);
-        for (auto& p : px) p = static_cast<uint8_t>(rng());
-        return px;
-    }();
-    return image;
-}
-
 void BM_ImageQuality(benchmark::State& state) {
     uint8_t quality = 0, condition = 0;
     uint32_t area = 0;
     for (auto _ : state) {
-        bal_image_quality(capture().data(), kRows, kCols, &quality, &area, &condition);
+        bal_image_quality(fp_test::sensor_image().data(), kRows, kCols, &quality, &area, &condition);
         benchmark::DoNotOptimize(quality);
     }
 }
@@ -46,7 +31,7 @@ void BM_RidgeWavelengthsFft(benchmark::State& state) {
         quality(wavelength.size(), 128);
     std::vector<int8_t> angle(wavelength.size());
     for (auto _ : state) {
-        bal_ridge_wavelengths_fft(capture().data(), nullptr, kRows, kCols, kBlock, 18, 5, nullptr,
+        bal_ridge_wavelengths_fft(fp_test::sensor_image().data(), nullptr, kRows, kCols, kBlock, 18, 5, nullptr,
                                   kBlockRows, kBlockCols, quality.data(), wavelength.data(),
                                   frequency.data(), angle.data());
         benchmark::DoNotOptimize(wavelength.data());
@@ -57,7 +42,7 @@ BENCHMARK(BM_RidgeWavelengthsFft);
 void BM_BandpassFilter(benchmark::State& state) {
     std::vector<uint8_t> out(kRows * kCols);
     for (auto _ : state) {
-        bal_bandpass_filter(capture().data(), kRows, kCols, 500, out.data());
+        bal_bandpass_filter(fp_test::sensor_image().data(), kRows, kCols, 500, out.data());
         benchmark::DoNotOptimize(out.data());
     }
 }

@@ -145,7 +145,7 @@ private:
     uint64_t m_ReadSequence = 0;            // under lock B: last read queued
     uint64_t m_PendingReadSequence = 0;     // under lock B
     uint64_t m_FinishedReadSequence = 0;    // under lock B: last read whose epilogue ran
-    std::atomic<uint64_t> m_CurrentRead{0}; // read whose data belongs to the running capture
+    std::atomic<uint64_t> m_CurrentRead{0}; // changed under lock B: read whose data belongs to the running capture
     std::atomic<uint32_t> m_ReadOutcome{ReadNone};
     HRESULT m_ReadFailure = S_OK;           // published by m_ReadOutcome
     bool m_BadCapture = false;              // capture thread only

@@ -70,6 +70,7 @@ void fail_next_read_buffer_allocations(int count) { g_failing_read_buffer_alloca
 
 DWORD CBiometricDevice::CaptureDataThread(void* parameter)
 {
+    FP_TRACE_METHOD();  // its closing line is the thread's last trace
     auto* device = static_cast<CBiometricDevice*>(parameter);
     const HRESULT rc = device->WaitFingerPrintDataAndCaptureData();
     if (device->m_PausedFlag.load() == 0) {
@@ -85,7 +86,6 @@ DWORD CBiometricDevice::CaptureDataThread(void* parameter)
         }
     }
     Sleep(kThreadEndDelayMs);
-    FP_TRACE(u"HELLO:%S: end", "CaptureDataThread");
     device->Release();
     return 0;
 }
@@ -100,21 +100,27 @@ HRESULT CBiometricDevice::WaitFingerPrintDataAndCaptureData()
     }
     HRESULT hr = S_OK;
     if (m_RunFlag.load() != 0) {
-        // Nothing of an earlier capture may be taken for this one.
-        std::memset(m_ImageBuffer, 0, kImageBytes);
+        // Nothing of an earlier capture may be taken for this one: a late
+        // completion of an earlier read no longer counts as current once
+        // this has run, and it checks that under the same lock.
+        {
+            fp_platform::CriticalSectionLock lock(&m_ReadLock);
+            m_CurrentRead.store(0);
+            std::memset(m_ImageBuffer, 0, kImageBytes);
+            m_ReadOutcome.store(ReadNone, std::memory_order_relaxed);
+        }
         m_BadCapture = false;
-        m_ReadOutcome.store(ReadNone, std::memory_order_relaxed);
 
         BYTE* buffer = allocate_read_buffer();
         if (buffer == nullptr) {
             return E_OUTOFMEMORY;
         }
-        hr = ReadAsynchronouslyBegin(buffer, kImageBytes);
-        if (FAILED(hr)) {
-            delete[] buffer;
-            return hr;
-        }
+        const HRESULT read = ReadAsynchronouslyBegin(buffer, kImageBytes);
         hr = USBbulkwrite(kCommandStartCapture);
+        if (FAILED(read)) {
+            delete[] buffer;
+            return read;
+        }
         if (FAILED(hr)) {
             return hr;  // the read owns the buffer and frees it in its epilogue
         }
@@ -281,32 +287,36 @@ void CBiometricDevice::OnCompletion(IWDFIoRequest* request, IWDFIoTarget*, IWDFR
     FP_TRACE(u"HELLO:%S: CompletionStatus = 0x%08x\n", __func__, status);
     ComPtr<IWDFUsbRequestCompletionParams> usb_params;
     const bool usb = SUCCEEDED(params->QueryInterface(IWDFUsbRequestCompletionParams::iid, usb_params.put_void()));
-    // Only the read of the running capture may touch the image buffer.
-    const bool current = read->sequence == m_CurrentRead.load();
-    if (SUCCEEDED(status) && usb) {
+    const bool delivered = SUCCEEDED(status) && usb;
+    if (delivered) {
         SIZE_T bytes = 0;
         usb_params->GetPipeReadParameters(nullptr, &bytes);
         read->received += static_cast<ULONG>(bytes);
         FP_TRACE(u"HELLO:%S: total byte = 0x%08x, read byte = 0x%08x", __func__, read->received,
                  static_cast<ULONG>(bytes));
-        if (read->received < read->expected) {
-            {
-                fp_platform::CriticalSectionLock lock(&m_ReadLock);
-                if (m_PendingReadRequest == request) {
-                    m_PendingReadRequest = nullptr;
-                }
+    }
+    {
+        // Only the read of the running capture may touch the image buffer;
+        // a capture that starts takes that right away under this lock.
+        fp_platform::CriticalSectionLock lock(&m_ReadLock);
+        const bool current = read->sequence == m_CurrentRead.load();
+        if (delivered && read->received < read->expected) {
+            if (m_PendingReadRequest == request) {
+                m_PendingReadRequest = nullptr;
             }
             if (current) {
                 m_ReadOutcome.store(ReadShort, std::memory_order_release);
             }
+        } else if (delivered) {
+            if (current) {
+                std::memset(m_ImageBuffer, 0, kImageBytes);
+                CopyImageData(m_ImageBuffer, read->buffer);
+                m_ReadOutcome.store(ReadFrame, std::memory_order_release);  // after the copy
+            }
         } else if (current) {
-            std::memset(m_ImageBuffer, 0, kImageBytes);
-            CopyImageData(m_ImageBuffer, read->buffer);
-            m_ReadOutcome.store(ReadFrame, std::memory_order_release);  // after the copy
+            m_ReadFailure = FAILED(status) ? status : E_UNEXPECTED;
+            m_ReadOutcome.store(ReadFailed, std::memory_order_release);
         }
-    } else if (current) {
-        m_ReadFailure = FAILED(status) ? status : E_UNEXPECTED;
-        m_ReadOutcome.store(ReadFailed, std::memory_order_release);
     }
     EpilogueReadRequest(request, read);
     request->DeleteWdfObject();
@@ -331,12 +341,14 @@ void CBiometricDevice::EpilogueReadRequest(IWDFIoRequest* request, ReadContext* 
 
 void CBiometricDevice::ReleaseCompletionContext(ReadContext* context)
 {
+    FP_TRACE_METHOD();
     delete[] context->buffer;
     delete context;
 }
 
 void CBiometricDevice::CopyImageData(BYTE* destination, const BYTE* source)
 {
+    FP_TRACE_METHOD();
     for (ULONG row = 0; row < kImageRows; ++row) {
         std::memcpy(destination + row * kImageColumns, source + row * kImageColumns, kImageColumns);
     }

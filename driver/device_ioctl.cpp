@@ -306,6 +306,7 @@ void CBiometricDevice::FillCaptureData(IWDFIoRequest* request)
 
 void CBiometricDevice::CompletePendingRequest(HRESULT hr, SIZE_T information)
 {
+    FP_TRACE_METHOD();
     fp_platform::CriticalSectionLock lock(&m_CaptureLock);
     IWDFIoRequest* request = m_PendingCaptureRequest;
     if (request == nullptr || request->UnmarkCancelable() == kCaptureAborted) {
@@ -318,6 +319,7 @@ void CBiometricDevice::CompletePendingRequest(HRESULT hr, SIZE_T information)
 
 void CBiometricDevice::CompletePendingRequestWithData(HRESULT hr, SIZE_T information)
 {
+    FP_TRACE_METHOD();
     fp_platform::CriticalSectionLock lock(&m_CaptureLock);
     IWDFIoRequest* request = m_PendingCaptureRequest;
     if (request == nullptr || request->UnmarkCancelable() == kCaptureAborted) {

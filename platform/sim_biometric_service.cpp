@@ -172,6 +172,10 @@ SimEnrollOutcome SimBiometricService::enroll(const WINBIO_IDENTITY& identity, WI
         break;
     }
     if (hr == S_OK) {
+        WINBIO_REJECT_DETAIL reject = 0;
+        hr = engine_->GetEnrollmentStatus(&pipeline_, &reject);
+    }
+    if (hr == S_OK) {
         WINBIO_BIOMETRIC_SUBTYPE duplicate_sub_factor = 0;
         hr = engine_->CheckForDuplicate(&pipeline_, &out.duplicate_identity, &duplicate_sub_factor,
                                         &out.duplicate);

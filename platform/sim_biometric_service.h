@@ -66,9 +66,9 @@ public:
     // CreateEnrollment and SetEnrollmentParameters; then AcceptSampleData and
     // UpdateEnrollment per sample until the engine reports the enrolment
     // complete (a bad capture moves on to the next sample, any other failure
-    // ends it); CheckForDuplicate; CommitEnrollment unless a duplicate was
-    // found; DiscardEnrollment when the enrolment did not commit;
-    // ClearContext.
+    // ends it); GetEnrollmentStatus; CheckForDuplicate; CommitEnrollment
+    // unless a duplicate was found; DiscardEnrollment when the enrolment did
+    // not commit; ClearContext.
     SimEnrollOutcome enroll(const WINBIO_IDENTITY& identity, WINBIO_BIOMETRIC_SUBTYPE sub_factor,
                             const std::vector<std::vector<uint8_t>>& samples,
                             const std::vector<uint8_t>& payload);

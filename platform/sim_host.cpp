@@ -422,6 +422,9 @@ public:
         if (synchronous) {
             return E_NOTIMPL;  // synchronous reads are not used
         }
+        if (FAILED(host_->usb_.read_send_result)) {
+            return host_->usb_.read_send_result;
+        }
         add_reference();  // held until the completion has been delivered
         outstanding_ = true;
         read_id_ = host_->sensor_.submit_read(buffer, size,

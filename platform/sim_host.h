@@ -35,6 +35,7 @@ struct SimUsbConfig {
     std::vector<EndpointSpec> endpoints = sensor_endpoints();
     std::map<ULONG, HRESULT> power_policy_results;  // by policy type; S_OK when absent
     UCHAR device_speed = 2;
+    HRESULT read_send_result = S_OK;  // a failure refuses every bulk-in read at submission
 };
 
 // Host-side faults: driver actions the framework would not accept.

@@ -202,7 +202,9 @@ size_t format_wide_v(char16_t* buffer, size_t count, PCWSTR format, va_list args
         case u's':
         case u'S': {
             std::u16string text;
-            if (conversion == u's') {
+            // %s and %ls are wide, %S and %hs narrow; an explicit h or l wins.
+            const bool wide = short_modifier ? false : longs > 0 ? true : conversion == u's';
+            if (wide) {
                 const char16_t* wide = va_arg(args, const char16_t*);
                 text = wide != nullptr ? std::u16string(wide) : u"(null)";
             } else {
@@ -210,12 +212,21 @@ size_t format_wide_v(char16_t* buffer, size_t count, PCWSTR format, va_list args
                 text = wide_text(narrow != nullptr ? narrow : "(null)");
             }
             const bool left = spec.find('-') != std::string::npos;
+            // Width before the '.', at most `precision` characters after it.
+            const size_t dot = spec.find('.');
             int width = 0;
-            for (char c : spec) {
+            for (size_t i = 0; i < spec.size() && i < dot; ++i) {
+                const char c = spec[i];
                 if (c >= '1' && c <= '9' && width == 0) {
                     width = c - '0';
                 } else if (c >= '0' && c <= '9' && width > 0) {
                     width = width * 10 + (c - '0');
+                }
+            }
+            if (dot != std::string::npos) {
+                const size_t precision = static_cast<size_t>(std::atoi(spec.c_str() + dot + 1));
+                if (text.size() > precision) {
+                    text.resize(precision);
                 }
             }
             put_padded(out, text, width, left);

@@ -2,9 +2,9 @@
 // default sink drops them unless stderr output was asked for (by the call
 // below or the environment variable FP_DEBUG_STDERR=1).
 //
-// Formatting follows the wide printf of Windows: %s is a wide string, %S a
-// narrow one; %d %i %u %x %X %c %p %% with flags, width, precision and the
-// l, ll, z, h length modifiers. Output is cut to fit the buffer.
+// Formatting follows the wide printf of Windows: %s and %ls are wide strings,
+// %S and %hs narrow ones; %d %i %u %x %X %c %p %% with flags, width,
+// precision and the l, ll, z, h length modifiers. Output is cut to fit the buffer.
 #pragma once
 
 #include <cstdarg>

@@ -25,6 +25,8 @@ import math
 import random
 import sys
 
+import decimal_math
+
 OUT = Path(__file__).resolve().parent.parent / "algorithm" / "math" / "zr_fft_kernels.cpp"
 
 # Rounding of the real and imaginary part of each twiddle site, keyed by
@@ -91,38 +93,11 @@ def bit_reverse(value, bits):
 getcontext().prec = 50
 
 
-def _dec_pi():
-    getcontext().prec += 2
-    lasts, t, s, n, na, d, da = 0, Decimal(3), 3, 1, 0, 0, 24
-    while s != lasts:
-        lasts = s
-        n, na = n + na, na + 8
-        d, da = d + da, da + 32
-        t = (t * n) / d
-        s += t
-    getcontext().prec -= 2
-    return +s
-
-
-_PI = _dec_pi()
-
-
-def _dec_sin_cos(x):
-    s, c, term_s, term_c, k = Decimal(0), Decimal(0), x, Decimal(1), 0
-    while True:
-        s_new, c_new = s + term_s, c + term_c
-        if s_new == s and c_new == c:
-            return s, c
-        s, c = s_new, c_new
-        term_c = term_c * (-x * x) / ((2 * k + 1) * (2 * k + 2))
-        term_s = term_s * (-x * x) / ((2 * k + 2) * (2 * k + 3))
-        k += 1
+_PI = decimal_math.pi()
 
 
 def _round(v):
-    f = int((v + Decimal("0.5")).to_integral_value(rounding="ROUND_FLOOR"))
-    assert abs(v + Decimal("0.5") - f) > Decimal(10) ** -30, "too close to a rounding boundary"
-    return f
+    return decimal_math.round_half_up(v, Decimal(10) ** -30)
 
 
 def twiddle_constants(e, m):
@@ -130,7 +105,8 @@ def twiddle_constants(e, m):
     # Fold into the first octant so the series runs on a small argument.
     e %= m
     octant_angle = 2 * _PI * Decimal(e) / Decimal(m)
-    s, c = _dec_sin_cos(octant_angle if octant_angle <= _PI else octant_angle - 2 * _PI)
+    angle = octant_angle if octant_angle <= _PI else octant_angle - 2 * _PI
+    s, c = decimal_math.sin(angle), decimal_math.cos(angle)
     return _round(1024 * c), _round(1024 * s)
 
 

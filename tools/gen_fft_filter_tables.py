@@ -6,37 +6,12 @@ Computed with 60-digit decimal arithmetic; round(v) is floor(v + 1/2). The
 only values that are mathematically integers (j = 0 and j = 32) are taken
 exactly, so no rounding of an approximation can push them off by one.
 """
-from decimal import Decimal, getcontext
+from decimal import getcontext
 import pathlib
 
+from decimal_math import cos, pi, round_half_up
+
 getcontext().prec = 60
-
-
-def pi():
-    # Machin's formula: pi = 16 atan(1/5) - 4 atan(1/239).
-    def atan_inv(x):
-        x = Decimal(x)
-        term = 1 / x
-        total, n, sign = term, 1, 1
-        while True:
-            term /= x * x
-            n += 2
-            sign = -sign
-            step = term / n
-            if step < Decimal(10) ** -58:
-                return total
-            total += sign * step
-    return 16 * atan_inv(5) - 4 * atan_inv(239)
-
-
-def cos(x):
-    total, term, n = Decimal(1), Decimal(1), 0
-    while True:
-        n += 2
-        term *= -x * x / (n * (n - 1))
-        if abs(term) < Decimal(10) ** -58:
-            return total
-        total += term
 
 
 def ramp(j):
@@ -44,8 +19,7 @@ def ramp(j):
         return 0
     if j == 32:
         return 128
-    v = 128 * (1 - cos(pi() * j / 64))
-    return int((v + Decimal("0.5")).to_integral_value(rounding="ROUND_FLOOR"))
+    return round_half_up(128 * (1 - cos(pi() * j / 64)))
 
 
 def main():

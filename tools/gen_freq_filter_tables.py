@@ -18,34 +18,12 @@ W[0] = 255 is taken exactly.
 from decimal import Decimal, getcontext
 import pathlib
 
+from decimal_math import cos, exp, pi, round_half_up
+
 getcontext().prec = 50
-EPS = Decimal(10) ** -45
 
 
-def series(x, first_term, next_term):
-    total = term = first_term
-    n = 0
-    while True:
-        n += 1
-        term = next_term(term, n, x)
-        if abs(term) < EPS:
-            return total
-        total += term
-
-
-def exp(x):
-    return series(x, Decimal(1), lambda t, n, x: t * x / n)
-
-
-def cos(x):
-    return series(x, Decimal(1), lambda t, n, x: -t * x * x / ((2 * n) * (2 * n - 1)))
-
-
-def sqrt(x):
-    return x.sqrt()
-
-
-PI = Decimal("3.14159265358979323846264338327950288419716939937510")
+PI = pi()
 SIGMA = Decimal(201) / 256
 CLASSES = [250, 339, 374, 397, 508, 547, 594, 667, 1000]
 
@@ -63,7 +41,7 @@ def kernel(centre):
     high_from, high_to = (Decimal(2), Decimal(14) / 3) if centre == 250 else (Decimal(3), Decimal(7))
 
     def raw(ky, kx):
-        f = sqrt(Decimal(kx * kx + ky * ky)) / 64 * centre / Decimal("25.4")
+        f = Decimal(kx * kx + ky * ky).sqrt() / 64 * centre / Decimal("25.4")
         return response(f, high_from, high_to)
 
     scale = Decimal(1)
@@ -78,10 +56,6 @@ def kernel(centre):
                 k[64 - ky][kx] = k[ky][kx]
     k[0][0] = 0
     return k
-
-
-def round_half_up(v):
-    return int((v + Decimal("0.5")).to_integral_value(rounding="ROUND_FLOOR"))
 
 
 def bilateral_weights():

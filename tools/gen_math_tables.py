@@ -21,70 +21,25 @@ from fractions import Fraction
 from pathlib import Path
 import math
 
+import decimal_math
+
 getcontext().prec = 90
 MARGIN = Decimal(10) ** -60  # minimum distance to a rounding boundary
 
 OUT = Path(__file__).resolve().parent.parent / "algorithm" / "math"
 
 
-def dec_pi():
-    """pi to the context precision (series of the decimal module recipe)."""
-    getcontext().prec += 2
-    three = Decimal(3)
-    lasts, t, s, n, na, d, da = 0, three, 3, 1, 0, 0, 24
-    while s != lasts:
-        lasts = s
-        n, na = n + na, na + 8
-        d, da = d + da, da + 32
-        t = (t * n) / d
-        s += t
-    getcontext().prec -= 2
-    return +s
-
-
-PI = dec_pi()
-
-
-def dec_sin(x):
-    getcontext().prec += 2
-    i, lasts, s, fact, num, sign = 1, 0, x, 1, x, 1
-    while s != lasts:
-        lasts = s
-        i += 2
-        fact *= i * (i - 1)
-        num *= x * x
-        sign *= -1
-        s += num / fact * sign
-    getcontext().prec -= 2
-    return +s
-
-
-def dec_atan(x):
-    # Two halvings bring |x| below 0.42, then the Taylor series.
-    getcontext().prec += 4
-    for _ in range(2):
-        x = x / (1 + (1 + x * x).sqrt())
-    s, term, k, lasts = x, x, 1, None
-    while s != lasts:
-        lasts = s
-        term *= -x * x
-        k += 2
-        s += term / k
-    getcontext().prec -= 4
-    return +(4 * s)
+PI = decimal_math.pi()
 
 
 def dec_exp2(x):
-    return (Decimal(2).ln() * x).exp()
+    return decimal_math.exp(Decimal(2).ln() * x)
 
 
 def floor_checked(v):
     if isinstance(v, Fraction):
         return math.floor(v)
-    f = int(v.to_integral_value(rounding="ROUND_FLOOR"))
-    if v - f < MARGIN or (f + 1) - v < MARGIN:
-        raise ValueError(f"value {v} is too close to an integer to floor safely")
-    return f
+    return decimal_math.floor_checked(v, MARGIN)
 
 
 def round_checked(v):
@@ -99,7 +54,7 @@ def sin_of_fraction_of_half_turn(frac):
     exact = {Fraction(0): Fraction(0), Fraction(1, 6): Fraction(1, 2), Fraction(1, 2): Fraction(1)}
     if frac in exact:
         return exact[frac]
-    return dec_sin(PI * Decimal(frac.numerator) / Decimal(frac.denominator))
+    return decimal_math.sin(PI * Decimal(frac.numerator) / Decimal(frac.denominator))
 
 
 def atan_turn_fraction(ratio):
@@ -107,7 +62,7 @@ def atan_turn_fraction(ratio):
     exact = {Fraction(0): Fraction(0), Fraction(1): Fraction(1, 8)}
     if ratio in exact:
         return exact[ratio]
-    return dec_atan(Decimal(ratio.numerator) / Decimal(ratio.denominator)) / (2 * PI)
+    return decimal_math.atan(Decimal(ratio.numerator) / Decimal(ratio.denominator)) / (2 * PI)
 
 
 def exp2_fraction(frac):

@@ -46,6 +46,10 @@ HRESULT EngineAdapterCreateEnrollment(WINBIO_PIPELINE* Pipeline) {
     if (hr < 0) {
         std::memset(context->TemplateBuffer, 0, sizeof context->TemplateBuffer);
         g_pfnAlgExit();
+        // An enrolment that was running is gone with the library's reset: its
+        // count must not let a commit store the template it had finished.
+        context->State = WINBIO_ENGINE_STATE_IDLE;
+        context->SampleCount = 0;
     } else {
         context->SampleCount = 0;
         context->State = WINBIO_ENGINE_STATE_ENROLLING;

@@ -94,14 +94,17 @@ struct hull_candidate {
     uint32_t distance;  // squared
 };
 
-// By angle, then by squared distance, both ascending.
+// By angle, then by squared distance, both ascending. Equal angles return
+// the wrapped 32-bit difference of the distances, so two distances more than
+// 2^31 apart compare the wrong way round (the far point first); the hull
+// depends on that order.
 int32_t compare_points(const void* left, const void* right) {
     const auto* a = static_cast<const hull_candidate*>(left);
     const auto* b = static_cast<const hull_candidate*>(right);
     if (a->angle != b->angle) {
         return a->angle < b->angle ? -1 : 1;
     }
-    return a->distance < b->distance ? -1 : (a->distance > b->distance ? 1 : 0);
+    return static_cast<int32_t>(a->distance - b->distance);
 }
 
 uint32_t find_pivot(const bal_point* points, uint32_t n) {

@@ -417,8 +417,12 @@ uint32_t bal_quality_image_to_field(const uint8_t* src, uint16_t full_rows, uint
     field->field_cols = static_cast<uint8_t>(field_cols);
     field->cell_rows = cell_rows;
     field->cell_cols = cell_cols;
+    // With the even cell sizes of the contract the first sample lies at or
+    // after the source origin; an odd size could put it one step before.
     for (int32_t i = 0; y0 + i * h < int32_t{src_rows} && r0 + i < int32_t(field_rows); ++i) {
+        if (y0 + i * h < 0 || r0 + i < 0) continue;
         for (int32_t j = 0; x0 + j * w < int64_t{src_cols} && c0 + j < int32_t(field_cols); ++j) {
+            if (x0 + j * w < 0 || c0 + j < 0) continue;
             field->cells[size_t(r0 + i) * field_cols + size_t(c0 + j)] =
                 src[size_t(y0 + i * h) * src_cols + size_t(x0 + j * w)];
         }

@@ -211,7 +211,8 @@ void quarter_counter_clockwise(const uint8_t* src, int32_t rows, int32_t cols, u
 }  // namespace
 
 void bal_image_flip(const uint8_t* src, int32_t rows, int32_t cols, uint32_t mode, uint8_t* dst) {
-    if (rows < 1) {
+    // The half turn reverses rows * cols pixels and tests only that count.
+    if (mode != BAL_FLIP_HALF_TURN && rows < 1) {
         return;
     }
     switch (mode) {

@@ -236,6 +236,22 @@ TEST_F(DriverTest, SensorFaultModes)
     expect_image_reply(good->output(), sensor_.last_frame(), WINBIO_PURPOSE_VERIFY);
 }
 
+TEST_F(DriverTest, ReadThatCannotBeQueuedFailsTheCaptureAfterTheStartCommand)
+{
+    fp_sim::SimUsbConfig usb;
+    usb.read_send_result = fp_sim::kSensorIoError;
+    ASSERT_EQ(start(usb), S_OK);
+    auto call = capture();
+    ASSERT_TRUE(call->wait(kCompletionWaitMs));
+    EXPECT_EQ(call->status(), fp_sim::kSensorIoError);
+    EXPECT_EQ(call->information(), 17000u);
+    join_capture_thread();
+    // The start command follows the read's submission whatever its outcome;
+    // the failure path then stops the sensor.
+    EXPECT_EQ(sensor_.packets(), (std::vector<fp_sim::Packet>{start_packet(), stop_packet()}));
+    EXPECT_EQ(sensor_.reads_submitted(), 0u);
+}
+
 TEST_F(DriverTest, DelayedFrameAndFailedAllocation)
 {
     ASSERT_EQ(start(), S_OK);
@@ -264,6 +280,12 @@ TEST_F(DriverTest, ResetCompletesThePendingCaptureAndStopsItsThread)
     ASSERT_EQ(start(), S_OK);
     auto pending = capture();
     wait_capture_running();
+
+    // A reset whose output only holds the size answers the size and leaves the capture alone.
+    auto sizing = ioctl(IOCTL_BIOMETRIC_RESET, {}, 4);
+    ASSERT_TRUE(sizing->wait(kCompletionWaitMs));
+    EXPECT_EQ(sizing->information(), 4u);
+    EXPECT_FALSE(pending->wait(kStillPendingMs));
 
     auto reset = ioctl(IOCTL_BIOMETRIC_RESET, {}, 8);
     ASSERT_TRUE(reset->wait(kCompletionWaitMs));

@@ -213,7 +213,9 @@ TEST_F(DriverTest, HandlersTraceTheirEntryAndExit)
         lines.push_back(fp_platform::narrow_text(line));
     });
     ASSERT_EQ(start(), S_OK);
-    auto call = ioctl(IOCTL_BIOMETRIC_RESET, {}, 8);
+    auto capture_call = capture();
+    ASSERT_TRUE(capture_call->wait(kCompletionWaitMs));
+    auto call = ioctl(IOCTL_BIOMETRIC_RESET, {}, 8);  // joins the capture thread
     ASSERT_TRUE(call->wait(kCompletionWaitMs));
     host_->unload();  // the handler's exit line follows the completion; wait for its thread
     started_ = false;
@@ -225,6 +227,13 @@ TEST_F(DriverTest, HandlersTraceTheirEntryAndExit)
     EXPECT_TRUE(has(" ioque - ccode = " + std::to_string(IOCTL_BIOMETRIC_RESET)));
     EXPECT_TRUE(has("HELLO:OnReset: <<"));
     EXPECT_TRUE(has("HELLO:OnReset: >>"));
+    // The capture's members open and close their lines too, the thread included.
+    for (const char* name : {"CaptureDataThread", "WaitFingerPrintDataAndCaptureData", "USBbulkwrite",
+                             "OnCompletion", "CopyImageData", "EpilogueReadRequest", "ReleaseCompletionContext",
+                             "CompletePendingRequestWithData"}) {
+        EXPECT_TRUE(has(std::string("HELLO:") + name + ": <<")) << name;
+        EXPECT_TRUE(has(std::string("HELLO:") + name + ": >>")) << name;
+    }
 }
 
 TEST(DriverModule, ClassObjectAndExports)

@@ -24,6 +24,8 @@ TEST(PlatformDebug, FormatsLikeTheWidePrintf)
               "wide|-5|7|ab|00004250|BEEF");
     EXPECT_EQ(format(u"%zu %lld %c %%", size_t{17000}, -3ll, 'Z'), "17000 -3 Z %");
     EXPECT_EQ(format(u"[%5S][%-3S]", "ab", "c"), "[   ab][c  ]");
+    EXPECT_EQ(format(u"[%.3S][%5.2s][%.0S]", "abcdef", u"wide", "x"), "[abc][   wi][]");
+    EXPECT_EQ(format(u"%hs|%ls|%lS", "narrow", u"wide", u"WIDE"), "narrow|wide|WIDE");
 }
 
 TEST(PlatformDebug, OutputIsCutTo256Characters)

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -25,6 +26,10 @@ TEST_F(SectionTest, CreatedSectionIsZeroSharedAndRemovedWithItsCreator)
     auto* view = static_cast<uint32_t*>(MapViewOfFile(created, FILE_MAP_ALL_ACCESS, 0, 0, 0));
     ASSERT_NE(view, nullptr);
     EXPECT_EQ(*view, 0u);
+    // Only its owner may open it.
+    struct stat info {};
+    ASSERT_EQ(::stat(("/dev/shm" + fp_platform::section_shm_name(u"mmf_server")).c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
 
     // A second opener writes; the creator's view sees it.
     HANDLE opened = OpenFileMappingW(FILE_MAP_WRITE, FALSE, u"mmf_server");

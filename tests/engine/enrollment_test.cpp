@@ -221,6 +221,19 @@ TEST_F(Enrollment, FailedInitGivesItsResultAndStaysIdle) {
     EXPECT_EQ(context()->State, 0);
 }
 
+TEST_F(Enrollment, FailedRestartLeavesNothingToCommit) {
+    run_to_completion();
+    const uint8_t stale[4] = {1, 2, 3, 4};
+    script_.set_saved_template(stale, 4, 4);
+    script_.set_init_result(-1);
+    EXPECT_EQ(EngineAdapterCreateEnrollment(&pipeline_), -1);
+    EXPECT_EQ(context()->State, 0);
+    EXPECT_EQ(context()->SampleCount, 0u);
+    EXPECT_EQ(commit(), WINBIO_E_INVALID_DEVICE_STATE);
+    EXPECT_EQ(script_.calls("RADU_alg_save_template"), 0);
+    EXPECT_TRUE(storage_.records().empty());
+}
+
 TEST_F(Enrollment, ExtendedStatusAndEngineInformation) {
     WINBIO_EXTENDED_ENROLLMENT_STATUS s{};
     EXPECT_EQ(EngineAdapterQueryExtendedEnrollmentStatus(&pipeline_, &s, 375), E_INVALIDARG);

@@ -1,5 +1,7 @@
 // The simulated biometric service driving the engine in the framework's
 // order, and the storage adapter's own guarantees.
+#include <algorithm>
+
 #include "engine_test_support.h"
 
 namespace engine_test {
@@ -36,12 +38,18 @@ protected:
 TEST_F(Service, EnrolThreeFingersThenIdentifyAndVerify) {
     for (uint32_t n = 1; n <= 3; ++n) {
         SCOPED_TRACE(n);
+        TraceCapture trace;
         std::vector<uint8_t> blob(500 + n, static_cast<uint8_t>(n));
         script_.set_saved_template(blob.data(), static_cast<uint32_t>(blob.size()), static_cast<int32_t>(blob.size()));
         const SimEnrollOutcome outcome = service_->enroll(guid_identity(n), static_cast<uint8_t>(n), samples(8, 10),
                                                           {static_cast<uint8_t>(n)});
         EXPECT_EQ(outcome.result, S_OK);
         EXPECT_EQ(outcome.samples_used, 6u);
+        // Each update reports the status; the service asks once more before
+        // the duplicate check, as the framework does.
+        const auto status_calls = std::count(trace.lines().begin(), trace.lines().end(),
+                                             " engine engineEngineAdapterGetEnrollmentStatus called\n");
+        EXPECT_EQ(status_calls, 7);
         EXPECT_EQ(outcome.last_status.PercentComplete, 100u);
         EXPECT_EQ(outcome.last_status.SubFactor, n);
         EXPECT_FALSE(outcome.duplicate);

@@ -157,6 +157,35 @@ TEST(AdaptiveBandpass, KeepsTheDominantOrientation) {
     EXPECT_LT(correlation(mixed, ridges, rows, cols, 8), 0.9);
 }
 
+TEST(AdaptiveBandpass, CallbackKeepsTheRingAndTheSectorsGrownFromThePeak) {
+    // Half spectrum of a 64-point block: a flat floor (rendered magnitude 8)
+    // and one strong entry at (ky 0, kx 8) (rendered 200), which with its
+    // mirror lies in sector 0. With {10, 10, 40} per cent the ring runs from
+    // radius 5 to 15, and the sectors grow from 0 towards increasing
+    // index (ties go right) until they hold 40 per cent of the mean energy.
+    const int32_t n = 64, stride = 33;
+    std::vector<int32_t> re(n * stride, 8 * 256), im(n * stride, 0);
+    re[0] = 256 * 100;                 // DC
+    re[0 * stride + 8] = 256 * 200;    // (0, 8)
+    const uint32_t percentages[3] = {10, 10, 40};
+    const std::vector<int32_t> before = re;
+    ASSERT_EQ(adaptive_bandpass_filter(re.data(), im.data(), 64, nullptr, 0,
+                                       const_cast<uint32_t*>(percentages)),
+              0);
+    auto kept = [&](int ky, int kx) {
+        const int r = (ky + n) % n;
+        return re[r * stride + kx] == before[r * stride + kx];
+    };
+    EXPECT_TRUE(kept(0, 0));     // DC always passes
+    EXPECT_TRUE(kept(0, 8));     // the peak
+    EXPECT_TRUE(kept(3, 8));     // 20 degrees towards increasing rows: sector 1
+    EXPECT_FALSE(kept(-3, 8));   // 20 degrees the other way: sector 14
+    EXPECT_FALSE(kept(8, 0));    // across the peak's direction: sector 8
+    EXPECT_FALSE(kept(0, 2));    // inside the ring
+    EXPECT_FALSE(kept(0, 24));   // outside the ring
+    EXPECT_FALSE(kept(20, 20));
+}
+
 TEST(SFT8, DominantPeriod) {
     std::vector<uint8_t> cosine(64);
     for (int k = 0; k < 64; ++k) cosine[k] = static_cast<uint8_t>(std::lround(128 + 100 * std::cos(2 * M_PI * 8 * k / 64)));

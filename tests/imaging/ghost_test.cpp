@@ -33,6 +33,99 @@ std::vector<uint8_t> reference_filter(const std::vector<uint8_t>& in, uint32_t r
     return out;
 }
 
+// The ghost decision written out plainly, step by step: dark-block
+// histogram, smoothing, slope states, merging of flat extrema, peak list,
+// reduction to three peaks and the test. Returns the threshold for the
+// filter, or -1 when no ghost is found.
+int32_t reference_ghost_threshold(const std::vector<uint8_t>& src, uint32_t rows, uint32_t cols, uint32_t block) {
+    const uint32_t nr = rows / block, nc = cols / block;
+    const uint32_t top = *std::max_element(src.begin(), src.end());
+    const uint32_t limit = top >= 8 ? top - 8 : 0;
+    uint32_t h[64] = {}, n = 0;
+    for (uint32_t br = 0; br < nr; ++br)
+        for (uint32_t bc = 0; bc < nc; ++bc) {
+            uint32_t sum = 0;
+            for (uint32_t y = br * block; y < br * block + block; ++y)
+                for (uint32_t x = bc * block; x < bc * block + block; ++x) sum += src[size_t{y} * cols + x];
+            if (sum / (block * block) >= limit) continue;
+            for (uint32_t y = br * block; y < br * block + block; ++y)
+                for (uint32_t x = bc * block; x < bc * block + block; ++x) ++h[src[size_t{y} * cols + x] >> 2];
+            n += block * block;
+        }
+    if (n)
+        for (uint32_t& v : h) v = (v << 10) / n;
+    uint32_t s[64];
+    s[0] = (h[0] + h[1]) >> 1;
+    for (int i = 1; i < 63; ++i) s[i] = (h[i - 1] + h[i] + h[i + 1]) / 3;
+    s[63] = (h[62] + h[63]) >> 1;
+
+    enum { none, peak, valley };
+    int e[64] = {};
+    int state = 0;  // 0 undecided, 1 rising, 2 falling
+    for (int i = 0; i < 63; ++i) {
+        const int16_t d = int16_t(s[i + 1] - s[i]);
+        if (d >= 1 && state != 1) e[i] = valley, state = 1;
+        if (d < 0 && state != 2) e[i] = peak, state = 2;
+    }
+    int a = -1, b = -1;
+    auto level = [&](int i) { return int32_t(int16_t(s[i])); };
+    for (int c = 0; c < 64; ++c) {
+        if (e[c] == none) continue;
+        if (a < 0 || b < 0 || std::abs(level(a) - level(b)) > 7 || std::abs(level(b) - level(c)) > 7) {
+            a = b, b = c;
+            continue;
+        }
+        const bool b_peak = e[b] == peak;
+        e[b] = none;
+        int survivor;
+        if (b_peak)
+            survivor = s[c] <= s[a] ? (e[a] = none, c) : (e[c] = none, a);
+        else
+            survivor = s[a] <= s[c] ? (e[a] = none, c) : (e[c] = none, a);
+        b = survivor, a = -1;
+    }
+    std::vector<uint32_t> P, V(8, 0);
+    uint32_t v = 0;
+    for (uint32_t i = 0; i < 64; ++i) {
+        if (e[i] == valley) v = i;
+        if (e[i] != peak) continue;
+        if (P.size() == 8) break;
+        P.push_back(i);
+        if (P.size() > 1) V[P.size() - 2] = v;
+        v = i;
+    }
+    if (P.size() <= 2) return -1;
+    while (P.size() > 3) {
+        uint32_t A[8] = {};
+        for (size_t k = 0; k + 1 < P.size(); ++k) {
+            const uint32_t left = k == 0 ? 0 : V[k - 1], right = V[k];
+            const uint32_t lvl = P[k] == 0 ? s[right] : std::max(s[left], s[right]);
+            for (uint32_t j = left; j <= right; ++j) A[k] += s[j] > lvl ? s[j] - lvl : 0;
+        }
+        size_t m;
+        if (A[0] <= A[1] && A[0] < A[2]) m = 0;
+        else if (A[0] <= A[1] && A[2] <= A[0]) m = 2;
+        else if (A[0] > A[1] && A[1] < A[2]) m = 1;
+        else m = 2;
+        if (m == 1) V[0] = s[V[0]] < s[V[1]] ? V[0] : V[1];
+        if (m == 2) V[1] = s[V[1]] < s[V[2]] ? V[1] : V[2];
+        P.erase(P.begin() + long(m));
+        V.erase(V.begin() + long(m));
+        V.push_back(0);
+    }
+    uint32_t s1 = 0, s2 = 0;
+    for (uint32_t j = 0; j <= V[0]; ++j) s1 += s[j];
+    if (V[0] != 63)
+        for (uint32_t j = V[0] + 1; j <= V[1]; ++j) s2 += s[j];
+    const uint32_t share = s1 * 100 / (s1 + s2);
+    const uint32_t spread = P[0] * s[V[0]] == 0 ? 1 : P[0] * s[V[0]];
+    if (!((P[1] - P[0]) * share / spread > 5 && P[1] > 22 && share > 20)) return -1;
+    if (V[0] == 0) return 0;
+    uint32_t vv = V[0], acc = s[vv];
+    while (acc <= s1 / 20 && vv > 1) acc += s[--vv];
+    return int32_t((vv * 255) >> 6);
+}
+
 TEST(GhostFilter, StatedCases) {
     struct Case {
         uint8_t centre;
@@ -87,6 +180,65 @@ TEST(GhostRemove, ImagesWithoutThreeModesAreCopiedUnchanged) {
             EXPECT_EQ(bal_ghost_remove_bs(in_place.data(), rows, cols, in_place.data(), block), 0u);
             EXPECT_EQ(in_place, src);
         }
+    }
+}
+
+// Mixtures of up to six grey modes of random widths and weights, at several
+// block sizes: the result and the image equal the plain decision followed by
+// the filter.
+TEST(GhostRemove, MatchesThePlainDecisionOnMixturesOfModes) {
+    std::mt19937 rng(19);
+    int applied = 0;
+    for (int trial = 0; trial < 400; ++trial) {
+        const uint32_t rows = 12 + rng() % 70, cols = 12 + rng() % 70;
+        const int modes = 1 + int(rng() % 6);
+        std::vector<std::normal_distribution<double>> mode;
+        std::vector<double> weight;
+        for (int m = 0; m < modes; ++m) {
+            mode.emplace_back(double(rng() % 256), 2.0 + double(rng() % 28));
+            weight.push_back(0.05 + double(rng() % 100) / 100.0);
+        }
+        std::discrete_distribution<int> pick(weight.begin(), weight.end());
+        std::vector<uint8_t> src(size_t{rows} * cols);
+        for (auto& v : src) v = uint8_t(std::clamp(mode[size_t(pick(rng))](rng), 0.0, 255.0));
+        const uint32_t block = std::vector<uint32_t>{1, 2, 5, 6, 12}[rng() % 5];
+
+        const int32_t threshold = reference_ghost_threshold(src, rows, cols, block);
+        const std::vector<uint8_t> want =
+            threshold < 0 ? src : reference_filter(src, rows, cols, uint8_t(threshold));
+        std::vector<uint8_t> dst(src.size());
+        ASSERT_EQ(bal_ghost_remove_bs(src.data(), rows, cols, dst.data(), block), threshold < 0 ? 0u : 1u)
+            << "trial " << trial;
+        ASSERT_EQ(dst, want) << "trial " << trial;
+        applied += threshold >= 0;
+    }
+    EXPECT_GT(applied, 20);  // the mixtures reach the filter often enough
+}
+
+// 16 x 16 images (one block of 256 pixels, so each histogram bin is four
+// times its pixel count) built from (bin, pixels) lists whose peak
+// reduction meets equal areas: A[0] = A[1] < A[2] (peak 0 goes) and
+// A[0] = A[2] <= A[1] (peak 2 goes).
+TEST(GhostRemove, EqualPeakAreasFollowTheTieRules) {
+    const std::vector<std::vector<std::pair<uint32_t, uint32_t>>> histograms = {
+        {{1, 64}, {2, 19}, {3, 13}, {13, 8}, {14, 19}, {15, 13}, {29, 8}, {30, 19},
+         {31, 13}, {33, 8}, {34, 19}, {35, 13}, {53, 8}, {54, 19}, {55, 13}},
+        {{1, 23}, {2, 15}, {3, 13}, {9, 13}, {10, 15}, {11, 13}, {13, 13}, {14, 15}, {15, 13},
+         {17, 13}, {18, 15}, {19, 13}, {25, 13}, {26, 15}, {27, 13}, {29, 13}, {30, 15}, {31, 13}},
+        // Here removing peak 0 instead of peak 2 would find a ghost.
+        {{11, 36}, {12, 17}, {13, 18}, {16, 2}, {17, 17}, {18, 18}, {21, 2}, {22, 17}, {23, 18},
+         {31, 2}, {32, 17}, {33, 18}, {36, 2}, {37, 17}, {38, 18}, {41, 2}, {42, 17}, {43, 18}},
+    };
+    for (const auto& bins : histograms) {
+        std::vector<uint8_t> src;
+        for (auto [bin, pixels] : bins) src.insert(src.end(), pixels, uint8_t(4 * bin + 1));
+        ASSERT_EQ(src.size(), 256u);
+        std::shuffle(src.begin(), src.end(), std::mt19937(8));
+        const int32_t threshold = reference_ghost_threshold(src, 16, 16, 16);
+        const std::vector<uint8_t> want = threshold < 0 ? src : reference_filter(src, 16, 16, uint8_t(threshold));
+        std::vector<uint8_t> dst(src.size());
+        EXPECT_EQ(bal_ghost_remove_bs(src.data(), 16, 16, dst.data(), 16), threshold < 0 ? 0u : 1u);
+        EXPECT_EQ(dst, want);
     }
 }
 

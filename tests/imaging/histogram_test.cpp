@@ -162,6 +162,9 @@ TEST(StretchIgnoreWhite, LimitsComeFromTheDarkerPixelsOnly) {
             std::vector<uint8_t> out(img.size());
             bal_stretch_ignore_white(img.data(), 13, 11, percent, white, out.data());
             for (size_t i = 0; i < img.size(); ++i) ASSERT_EQ(out[i], mapped(img[i], lo, hi)) << int(white);
+            auto in_place = img;
+            bal_stretch_ignore_white(in_place.data(), 13, 11, percent, white, in_place.data());
+            EXPECT_EQ(in_place, out) << int(white) << " in place";
             if (white == 0 && percent <= 99) {
                 for (size_t i = 0; i < img.size(); ++i) EXPECT_EQ(out[i], img[i] ? 255 : 0);
             }
@@ -188,6 +191,10 @@ TEST(StretchSegmented, LimitsComeFromMaskedBlocks) {
         bal_stretch_segmented(img.data(), rows, cols, percent, mask.data(), block_rows, block_cols, uint16_t(block),
                               out.data());
         for (size_t i = 0; i < img.size(); ++i) ASSERT_EQ(out[i], mapped(img[i], lo, hi));
+        auto in_place = img;
+        bal_stretch_segmented(in_place.data(), rows, cols, percent, mask.data(), block_rows, block_cols,
+                              uint16_t(block), in_place.data());
+        EXPECT_EQ(in_place, out) << percent << " in place";
     }
 }
 
@@ -232,6 +239,12 @@ TEST(StretchTyped, FullRangeFromOwnExtremes) {
         ASSERT_EQ(s16[i], int16_t(int64_t(r16[i] - *mn) * 65535 / (*mx - *mn) - 32768));
     EXPECT_EQ(*std::min_element(s16.begin(), s16.end()), -32768);
     EXPECT_EQ(*std::max_element(s16.begin(), s16.end()), 32767);
+    auto s16_in_place = r16;
+    bal_stretch_int16(s16_in_place.data(), 5, 10, s16_in_place.data());
+    EXPECT_EQ(s16_in_place, s16);
+    auto s8_in_place = s8;
+    bal_stretch_int8(s8_in_place.data(), 2, 2, s8_in_place.data());
+    EXPECT_EQ(s8_in_place, (std::vector<int8_t>{-128, 127, int8_t(10 * 255 / 20 - 128), int8_t(15 * 255 / 20 - 128)}));
     const auto ru16 = random_image<uint16_t>(50, 4, 100, 60000);
     std::vector<uint16_t> t16 = ru16;
     bal_stretch_uint16(t16.data(), 10, 5, t16.data());

@@ -9,7 +9,10 @@
 #include <vector>
 
 #include "fp_test_data.h"
+#include "imaging/bal_blur.h"
+#include "imaging/bal_denoise.h"
 #include "imaging/bal_pixel_mask.h"
+#include "imaging/bal_scale.h"
 
 namespace {
 
@@ -141,6 +144,73 @@ TEST(MaskImage, BackgroundContinuesTheRimOfARealCapture) {
     }
 }
 
+// The fill composed plainly from its steps: rim maxima per 8 x 8 cell,
+// growth sweeps, blur of the cells, bilinear up-scaling, the fill and the
+// seam blur; on random blobs in images whose sides are not multiples of 8.
+TEST(MaskImage, MatchesThePlainComposition) {
+    std::mt19937 rng(6);
+    for (int trial = 0; trial < 40; ++trial) {
+        const uint32_t rows = 16 + rng() % 60, cols = 16 + rng() % 60;
+        const auto src = random_image(rows, cols, uint32_t(trial));
+        std::vector<uint8_t> mask(src.size(), 0);
+        for (int blob = 0; blob < 1 + int(rng() % 3); ++blob) {
+            const int32_t cy = int32_t(rng() % rows), cx = int32_t(rng() % cols), rad = 3 + int32_t(rng() % 15);
+            for (int32_t y = 0; y < int32_t(rows); ++y)
+                for (int32_t x = 0; x < int32_t(cols); ++x)
+                    if ((y - cy) * (y - cy) + (x - cx) * (x - cx) <= rad * rad)
+                        mask[size_t(y) * cols + x] = uint8_t(1 + rng() % 9);
+        }
+        const uint32_t gr = (rows + 7) / 8, gc = (cols + 7) / 8;
+        auto m = [&](uint32_t y, uint32_t x) { return mask[size_t{y} * cols + x] != 0; };
+        std::vector<uint8_t> grid(size_t{gr} * gc, 0);
+        for (uint32_t y = 1; y + 1 < rows; ++y)
+            for (uint32_t x = 1; x + 1 < cols; ++x) {
+                bool rim = false;
+                for (int dy = -1; dy <= 1; ++dy)
+                    for (int dx = -1; dx <= 1; ++dx) rim |= (dy || dx) && !m(y + dy, x + dx);
+                uint8_t& cell = grid[size_t{y / 8} * gc + x / 8];
+                if (m(y, x) && rim) cell = std::max(cell, src[size_t{y} * cols + x]);
+            }
+        for (bool changed = true; changed;) {
+            changed = false;
+            std::vector<uint8_t> next = grid;
+            for (int32_t r = 0; r < int32_t(gr); ++r)
+                for (int32_t c = 0; c < int32_t(gc); ++c) {
+                    if (grid[size_t(r) * gc + c]) continue;
+                    uint8_t best = 0;
+                    for (int32_t rr = r - 1; rr <= r + 1; ++rr)
+                        for (int32_t cc = c - 1; cc <= c + 1; ++cc)
+                            if (rr >= 0 && cc >= 0 && rr < int32_t(gr) && cc < int32_t(gc))
+                                best = std::max(best, grid[size_t(rr) * gc + cc]);
+                    if (best) next[size_t(r) * gc + c] = best, changed = true;
+                }
+            grid = next;
+        }
+        ASSERT_EQ(bal_blur_uint8(grid.data(), gr, gc, grid.data()), 0u);
+        std::vector<uint8_t> up(size_t{gr} * 8 * gc * 8);
+        bal_scale_up_bilinear_uint8(grid.data(), gr, gc, 8, up.data(), int32_t(gr * 8), int32_t(gc * 8));
+        std::vector<uint8_t> want = src;
+        for (uint32_t y = 0; y < rows; ++y)
+            for (uint32_t x = 0; x < cols; ++x)
+                if (!m(y, x)) want[size_t{y} * cols + x] = up[size_t{y} * gc * 8 + x];
+        std::vector<uint8_t> blurred(src.size());
+        ASSERT_EQ(bal_blur_uint8(want.data(), rows, cols, blurred.data()), 0u);
+        for (uint32_t y = 1; y + 1 < rows; ++y)
+            for (uint32_t x = 1; x + 1 < cols; ++x) {
+                bool seam = false;
+                for (int dy = -1; dy <= 1; ++dy)
+                    for (int dx = -1; dx <= 1; ++dx) seam |= m(y + dy, x + dx);
+                if (!m(y, x) && seam) want[size_t{y} * cols + x] = blurred[size_t{y} * cols + x];
+            }
+        std::vector<uint8_t> dst(src.size());
+        ASSERT_EQ(bal_mask_image(src.data(), rows, cols, mask.data(), dst.data()), 0u);
+        ASSERT_EQ(dst, want) << "trial " << trial << ", " << rows << " x " << cols;
+        std::vector<uint8_t> in_place = src;
+        ASSERT_EQ(bal_mask_image(in_place.data(), rows, cols, mask.data(), in_place.data()), 0u);
+        ASSERT_EQ(in_place, want) << "in place, trial " << trial;
+    }
+}
+
 TEST(MaskImage, GridsOfOneCellRowOrColumn) {
     // 6 x 20: one cell row; the fill repeats the cells instead of interpolating.
     std::vector<uint8_t> img(6 * 20, 200), mask(6 * 20, 1);
@@ -179,6 +249,26 @@ TEST(GetMask, MarksPixelsThatDifferFromTheLowByte) {
     uint8_t dst[6];
     bal_get_mask(src, 2, 3, 0x307, dst);
     EXPECT_EQ(std::vector<uint8_t>(dst, dst + 6), (std::vector<uint8_t>{1, 0, 1, 0, 1, 1}));
+}
+
+// The mask composed from its steps: morphological smoothing, local range of
+// radius 5, ten weighted blurs, range above 48.
+TEST(SegmentImageMorphological, MatchesThePlainComposition) {
+    for (auto [rows, cols] : {std::pair{40u, 30u}, std::pair{176u, 96u}, std::pair{9u, 13u}}) {
+        auto src = random_image(rows, cols, rows + cols);
+        for (size_t i = 0; i < src.size(); ++i) src[i] = uint8_t(i % cols < cols / 2 ? src[i] : 120 + src[i] % 8);
+        std::vector<uint8_t> smooth(src.size()), range(src.size());
+        ASSERT_EQ(bal_image_morphological_denoise(src.data(), int32_t(rows), int32_t(cols), smooth.data()), 0u);
+        bal_local_intensity_difference(smooth.data(), int32_t(rows), cols, 5, range.data());
+        for (int pass = 0; pass < 10; ++pass)
+            ASSERT_EQ(bal_blur_weighted_uint8(range.data(), rows, cols, range.data()), 0u);
+        std::vector<uint8_t> want(src.size()), dst(src.size(), 7);
+        for (size_t i = 0; i < src.size(); ++i) want[i] = range[i] > 48 ? 1 : 0;
+        ASSERT_EQ(bal_segment_image_morphological(src.data(), rows, cols, dst.data()), 0u);
+        EXPECT_EQ(dst, want) << rows << " x " << cols;
+        EXPECT_GT(std::count(want.begin(), want.end(), 1), 0);
+        EXPECT_GT(std::count(want.begin(), want.end(), 0), 0);
+    }
 }
 
 // Captures stretched to the full grey range, their right part replaced by a

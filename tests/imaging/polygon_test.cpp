@@ -191,6 +191,18 @@ TEST(ConvexHull, EightBitAngleSortOrdersByDistanceWithinOneAngleStep) {
     std::free(hull.points);
 }
 
+TEST(ConvexHull, EqualAnglesCompareByTheWrappedDifferenceOfDistances) {
+    // From the pivot (-32768, 0), (-32767, 0) and (32767, 0) share angle 0 at
+    // squared distances 1 and 65535^2; their 32-bit difference wraps to a
+    // positive value, so the far point sorts first. The near point then lies
+    // behind it on the stack and is popped by (-32768, 10).
+    const std::vector<bal_point> points = {{-32767, 0}, {-32768, 10}, {32767, 0}, {-32768, 0}};
+    bal_polygon hull = bal_convex_hull_from_points(points.data(), 4);
+    EXPECT_EQ(corners_of(hull),
+              (std::vector<bal_point>{{-32768, 0}, {32767, 0}, {-32768, 10}}));
+    std::free(hull.points);
+}
+
 TEST(ConvexHull, EmptyForTooFewOrTooManyPoints) {
     const bal_point one{3, 3};
     bal_polygon hull = bal_convex_hull_from_points(&one, 1);

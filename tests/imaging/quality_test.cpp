@@ -203,6 +203,30 @@ TEST(SignalToNoise, FlatAndTinyImages) {
     EXPECT_EQ(ratio, 0);
 }
 
+TEST(SignalToNoise, LargeImageRatioAgreesWithItsSignalAndNoiseLevels) {
+    // 1024 x 1024: 4096 blocks, whose ratio product (blocks x 8 x signal sum)
+    // is far beyond 32 bits. The ratio must still be 8 x signal / noise within
+    // the truncation of the two reported levels.
+    const uint32_t rows = 1024, cols = 1024;
+    std::mt19937 rng(21);
+    std::normal_distribution<double> noise(0, 12);
+    Image img(size_t{rows} * cols);
+    for (uint32_t y = 0; y < rows; ++y)
+        for (uint32_t x = 0; x < cols; ++x)
+            img[size_t{y} * cols + x] = static_cast<uint8_t>(std::clamp(
+                std::lround(128 + 60 * std::cos(2 * M_PI * (0.8 * x + 0.6 * y) / 9) + noise(rng)), 0l,
+                255l));
+    uint8_t ratio = 0, signal = 0, level = 0;
+    ASSERT_EQ(bal_image_quality_signal_to_noise_ratio(img.data(), rows, cols, 500, &ratio, &signal,
+                                                      &level),
+              0u);
+    ASSERT_GT(signal, 0);
+    ASSERT_GT(level, 0);
+    const double low = 8.0 * signal / (level + 1), high = 8.0 * (signal + 1) / level;
+    EXPECT_GE(ratio, std::min(255.0, std::floor(low))) << int{signal} << " / " << int{level};
+    EXPECT_LE(ratio, std::min(255.0, high)) << int{signal} << " / " << int{level};
+}
+
 TEST(SignalToNoise, CleanRidgesBeatNoisyRidges) {
     FP_REQUIRE_CAPTURES();
     const fp_test::GreyImage img = fp_test::read_pgm(fp_test::capture_paths().front());
@@ -299,6 +323,40 @@ TEST(QualityImageToField, SamplesCellCentres) {
     EXPECT_EQ(framed.cells[2 * framed.field_cols + 1], quality[10 * cols + 8]);
     EXPECT_EQ(framed.cells[3 * framed.field_cols + 2], quality[22 * cols + 20]);
     std::free(framed.cells);
+}
+
+TEST(QualityImageToField, SourcesBeyond65536PixelsAreSampledWhole) {
+    // 300 x 250 = 75000 pixels: indices past 65535 must not wrap.
+    const uint16_t rows = 300, cols = 250;
+    Image quality(size_t{rows} * cols);
+    for (size_t i = 0; i < quality.size(); ++i) quality[i] = static_cast<uint8_t>(i % 251);
+    zr_zonal_quality_field field{};
+    ASSERT_EQ(bal_quality_image_to_field(quality.data(), rows, cols, rows, cols, 0, 0, 12, 12, &field), 0u);
+    for (int r = 0; r < field.field_rows; ++r)
+        for (int c = 0; c < field.field_cols; ++c) {
+            const int y = r * 12 + 6, x = c * 12 + 6;
+            const uint8_t expected = y < rows && x < cols ? quality[size_t(y) * cols + x] : 0;
+            ASSERT_EQ(field.cells[r * field.field_cols + c], expected) << r << "," << c;
+        }
+    std::free(field.cells);
+}
+
+TEST(QualityImageToField, OddCellsNeverSampleBeforeTheSource) {
+    // Outside the contract (cells are even), but an odd cell with an offset
+    // puts the first centre one pixel before the source: it must stay 0.
+    const uint16_t rows = 20, cols = 16;
+    Image quality(size_t{rows} * cols);
+    for (size_t i = 0; i < quality.size(); ++i) quality[i] = static_cast<uint8_t>(i % 97 + 1);
+    zr_zonal_quality_field field{};
+    ASSERT_EQ(bal_quality_image_to_field(quality.data(), 30, 24, rows, cols, 2, 2, 3, 3, &field), 0u);
+    for (int r = 0; r < field.field_rows; ++r)
+        for (int c = 0; c < field.field_cols; ++c) {
+            const int y = r * 3 + 1 - 2, x = c * 3 + 1 - 2;
+            const bool inside = y >= 0 && y < rows && x >= 0 && x < cols;
+            EXPECT_EQ(field.cells[r * field.field_cols + c], inside ? quality[size_t(y) * cols + x] : 0)
+                << r << "," << c;
+        }
+    std::free(field.cells);
 }
 
 TEST(SetPartToWhite, CentredWindowWithFadedRings) {

@@ -83,6 +83,11 @@ TEST(ImageFlip, EmptySizesWriteNothing) {
         bal_image_flip(src.data(), 2, -2, mode, dst.data());
         EXPECT_EQ(dst, std::vector<uint8_t>(4, 0xA5)) << mode;
     }
+    // The half turn tests only the pixel count rows * cols.
+    const std::vector<uint8_t> ordered = {1, 2, 3, 4};
+    std::vector<uint8_t> dst(4, 0xA5);
+    bal_image_flip(ordered.data(), -2, -2, 3, dst.data());
+    EXPECT_EQ(dst, (std::vector<uint8_t>{4, 3, 2, 1}));
 }
 
 struct rotated {

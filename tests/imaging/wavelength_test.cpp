@@ -157,6 +157,58 @@ TEST(RidgeWavelengths, FlatImageGivesTenPixelsAndLeavesAngleAndQuality) {
     }
 }
 
+TEST(RidgeWavelengths, TexturedBlocksWithoutARidgeFrequencyAreNeverValid) {
+    // A period of 40 pixels puts every spectral peak within 1.684 bins of the
+    // centre: the blocks have plenty of variance but no ridge frequency. With a
+    // minimum wavelength of 0, "no frequency" must still be rejected (and not
+    // divided by).
+    const Image img = grating(kRows, kCols, 40, 0.6);
+    const int32_t n = kBlockRows * kBlockCols;
+    std::vector<uint8_t> wavelength(n), frequency(n, 99), quality(n, 77);
+    std::vector<int8_t> doubled(n, 33);
+    ASSERT_EQ(bal_ridge_wavelengths_fft(img.data(), nullptr, kRows, kCols, kBlock, 255, 0, nullptr,
+                                        kBlockRows, kBlockCols, quality.data(), wavelength.data(),
+                                        frequency.data(), doubled.data()),
+              0u);
+    for (int32_t i = 0; i < n; ++i) {
+        EXPECT_EQ(frequency[i], 0) << i;
+        EXPECT_EQ(quality[i], 0) << i;
+        EXPECT_EQ(doubled[i], 0) << i;
+        EXPECT_EQ(wavelength[i], 10) << i;
+    }
+    const Image half = grating(kRows / 2, kCols / 2, 20, 0.6);
+    ASSERT_EQ(bal_ridge_wavelengths_fft16(half.data(), kRows / 2, kCols / 2, kBlock / 2, 255, 0,
+                                          nullptr, kBlockRows, kBlockCols, nullptr,
+                                          wavelength.data(), frequency.data(), doubled.data()),
+              0u);
+    for (int32_t i = 0; i < n; ++i) {
+        EXPECT_EQ(frequency[i], 0) << i;
+        EXPECT_EQ(wavelength[i], 10) << i;
+    }
+}
+
+TEST(RidgeWavelengths, PeakTooNearTheCentreIsPassedOverForTheNextOne) {
+    // A strong 40-pixel shading (inside 1.684 bins) over weaker 8-pixel ridges:
+    // the shading's peak heads the list and is skipped, the ridges' is taken.
+    Image img(size_t(kRows) * kCols);
+    for (int32_t y = 0; y < kRows; ++y)
+        for (int32_t x = 0; x < kCols; ++x)
+            img[size_t(y) * kCols + x] = static_cast<uint8_t>(std::lround(
+                128 + 60 * std::cos(2 * M_PI * (0.8 * x + 0.6 * y) / 40) +
+                35 * std::cos(2 * M_PI * (0.3 * x - 0.95 * y) / 8)));
+    const int32_t n = kBlockRows * kBlockCols;
+    std::vector<uint8_t> wavelength(n), frequency(n);
+    ASSERT_EQ(bal_ridge_wavelengths_fft(img.data(), nullptr, kRows, kCols, kBlock, 18, 5, nullptr,
+                                        kBlockRows, kBlockCols, nullptr, wavelength.data(),
+                                        frequency.data(), nullptr),
+              0u);
+    for (int32_t r = 1; r + 1 < kBlockRows; ++r)
+        for (int32_t c = 1; c + 1 < kBlockCols; ++c) {
+            EXPECT_NEAR(frequency[r * kBlockCols + c], 128, 8) << r << "," << c;
+            EXPECT_NEAR(wavelength[r * kBlockCols + c], 8, 1) << r << "," << c;
+        }
+}
+
 TEST(RidgeWavelengths, OutOfRangeWavelengths) {
     const Image img = grating(kRows, kCols, 8, 0.3);
     const int32_t n = kBlockRows * kBlockCols;
