@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "objects/ber_oracle.h"
 #include "objects/tlv_tree.h"
 #include "objects/zr_template_convert.h"
 #include "objects/zr_template_generic.h"
@@ -13,30 +14,9 @@ namespace {
 
 using bytes = std::vector<uint8_t>;
 
-void put_header(bytes* out, uint16_t tag, size_t length) {
-    if (tag > 0xFF) out->push_back(uint8_t(tag >> 8));
-    out->push_back(uint8_t(tag));
-    if (length < 0x80) {
-        out->push_back(uint8_t(length));
-    } else if (length < 0x100) {
-        out->insert(out->end(), {0x81, uint8_t(length)});
-    } else {
-        out->insert(out->end(), {0x82, uint8_t(length >> 8), uint8_t(length)});
-    }
-}
-
-bytes element(uint16_t tag, const bytes& value) {
-    bytes out;
-    put_header(&out, tag, value.size());
-    out.insert(out.end(), value.begin(), value.end());
-    return out;
-}
-
-bytes join(std::initializer_list<bytes> parts) {
-    bytes out;
-    for (const bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
+// Test inputs are built with the BER encoder of the object tests.
+using ber_oracle::concat;
+using ber_oracle::encode;
 
 // A fusion-sized template: a card of 40 minutiae, 15 x 8 block fields and
 // a few small parts.
@@ -44,10 +24,10 @@ bytes fusion_template() {
     bytes minutiae(120), fields(2 * 15 * 8 + 5);
     for (size_t i = 0; i < minutiae.size(); ++i) minutiae[i] = uint8_t(i * 7);
     for (size_t i = 0; i < fields.size(); ++i) fields[i] = uint8_t(i * 13);
-    const bytes card = join({element(0x81, {0, 0, 0, 0, 0, 0}), element(0x90, minutiae)});
-    const bytes parts = join({element(0xC1, fields), element(0xC3, {1, 176, 0, 96, 0, 60}),
-                              element(0xC5, bytes(64, 5)), element(0xCA, {1, 2, 3, 4})});
-    return element(0x7F2E, join({element(0xA1, card), element(0xA2, parts)}));
+    const bytes card = concat({encode(0x81, {0, 0, 0, 0, 0, 0}), encode(0x90, minutiae)});
+    const bytes parts = concat({encode(0xC1, fields), encode(0xC3, {1, 176, 0, 96, 0, 60}),
+                                encode(0xC5, bytes(64, 5)), encode(0xCA, {1, 2, 3, 4})});
+    return encode(0x7F2E, concat({encode(0xA1, card), encode(0xA2, parts)}));
 }
 
 void BM_TlvParseAndDeleteFusion(benchmark::State& state) {
