@@ -572,6 +572,16 @@ TEST(GaborEnhanceQuality, UniformCentreShowsNoFingerAndFillsWhite) {
     EXPECT_FALSE(std::all_of(dst.begin(), dst.end(), [](uint8_t v) { return v == 255; }));
 }
 
+// A block-cropped side below 16 pixels leaves no room for a presence block:
+// no finger, however strong the texture (12 x 40 stays 12 x 36 after the crop).
+TEST(GaborEnhanceQuality, CentreBelowOnePresenceBlockShowsNoFinger) {
+    std::mt19937 rng(4);
+    std::vector<uint8_t> src(12 * 40), dst(30 * 20, 7);
+    for (auto& p : src) p = uint8_t(rng());
+    EXPECT_EQ(bal_enhance_quality(src.data(), 12, 40, 30, 20, dst.data()), BAL_OK);
+    EXPECT_TRUE(std::all_of(dst.begin(), dst.end(), [](uint8_t v) { return v == 255; }));
+}
+
 TEST(GaborEnhanceQuality, ImageSmallerThanOneBlockIsRefused) {
     std::vector<uint8_t> src(11 * 40, 100), dst(11 * 40, 7);
     EXPECT_EQ(bal_enhance_quality(src.data(), 11, 40, 11, 40, dst.data()), BAL_BAD_ARGUMENT);
