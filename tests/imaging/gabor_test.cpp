@@ -19,6 +19,7 @@
 #include "imaging/bal_segment.h"
 #include "imaging/bal_wavelength.h"
 #include "math/fp_types.h"
+#include "math/zr_fft.h"
 
 namespace {
 
@@ -342,6 +343,101 @@ TEST(GaborFilter, MirroredClassesMatchTheFlippedImage) {
     }
 }
 
+// Brute-force reference: every output sample is filtered on its own, with
+// the kernel decoded in full, the row mirror of classes 9..15 applied by
+// index, and the quotient truncated toward zero by magnitude.
+std::vector<int8_t> reference_filter(const FilterCase& c, Form form) {
+    const int n = form == Form::k32 ? 32 : 16, step = form == Form::k16Step2 ? 2 : 1;
+    const int samples = n / 2, margin = n / 4, tile = samples * step, cols_h = n / 2 + 1;
+    const int divisor = form == Form::k32 ? 8 : 32;
+    const KernelTable& table = form == Form::k32 ? kTable32 : kTable16;
+    const int rows = int(c.rows), cols = int(c.cols);
+    std::vector<uint8_t> image = c.image;
+    if (step == 2) {
+        EXPECT_EQ(bal_blur_weighted_uint8(c.image.data(), c.rows, c.cols, image.data()), BAL_OK);
+    }
+    const auto in_mask = [&](int y, int x) {
+        const uint32_t by = uint32_t(y) / c.block, bx = uint32_t(x) / c.block;
+        return by < c.block_rows && bx < c.block_cols && c.mask[by * c.block_cols + bx] != 0;
+    };
+    std::vector<int8_t> dst(size_t(rows) * cols, 0);
+    std::vector<int32_t> window(n * n), re(n * cols_h), im(n * cols_h), fre(n * cols_h), fim(n * cols_h),
+        out(n * n), work(n * cols_h);
+    for (int top = 0; top < rows; top += tile)
+        for (int left = 0; left < cols; left += tile) {
+            const int last = tile - 1, mid = tile / 2;
+            if (!in_mask(top, left) && !in_mask(top, left + last) && !in_mask(top + last, left) &&
+                !in_mask(top + last, left + last) && !in_mask(top + mid, left + mid))
+                continue;
+            for (int i = 0; i < n; ++i)
+                for (int j = 0; j < n; ++j) {
+                    const int y = top + (i - margin) * step, x = left + (j - margin) * step;
+                    const bool inside = y >= 0 && y < rows && x >= 0 && x < cols;
+                    window[i * n + j] = inside ? (int32_t(image[y * cols + x]) - 128) * 8192 : 0;
+                }
+            (n == 32 ? zr_fftn2d32 : zr_fftn2d16)(window.data(), re.data(), im.data());
+            for (int i = 0; i < samples; ++i)
+                for (int j = 0; j < samples; ++j) {
+                    const int y = top + i * step, x = left + j * step;
+                    if (y >= rows || x >= cols) continue;
+                    const int o = c.orientation[y * cols + x];
+                    const int oc = (((o <= 128 ? o : o - 128) + 4) / 8) % 16;
+                    const int wc = std::clamp(int(c.wavelength[y * cols + x]) - 5, 0, 10);
+                    const int q = c.quality[y * cols + x];
+                    const int passes = form != Form::k32 ? 1 : (q >= 76 ? 1 : (q >= 31 ? 2 : 3));
+                    const auto gains = kernel(table, uint32_t(wc), uint32_t(oc <= 8 ? oc : 16 - oc));
+                    for (int u = 0; u < n; ++u)
+                        for (int v = 0; v < cols_h; ++v) {
+                            const int t = oc <= 8 ? u : (n - u) % n;  // spectrum row u = (n - t) mod n
+                            const int32_t g = gains[t * cols_h + v];
+                            int32_t r = re[u * cols_h + v], m = im[u * cols_h + v];
+                            for (int p = 0; p < passes; ++p) r = (g * r) >> 8, m = (g * m) >> 8;
+                            fre[u * cols_h + v] = r, fim[u * cols_h + v] = m;
+                        }
+                    (n == 32 ? zr_fftni2d32 : zr_fftni2d16)(fre.data(), fim.data(), out.data(), work.data());
+                    const int32_t value = out[(i + margin) * n + j + margin];
+                    const int32_t magnitude = (value < 0 ? -value : value) / divisor;
+                    dst[y * cols + x] = int8_t(std::clamp(value < 0 ? -magnitude : magnitude, -128, 127));
+                }
+        }
+    if (step == 2) {
+        EXPECT_EQ(bal_blur_weighted_int8_upsample(dst.data(), c.rows, c.cols, dst.data()), BAL_OK);
+    }
+    return dst;
+}
+
+// Per-pixel classes scattered at random over a full-contrast grating whose
+// size is no multiple of the tile, with a partial mask: every output pixel
+// equals the reference exactly (tile test pixels, window placement, class
+// keys, mirrored rows, quality passes, truncating divisors 8 and 32).
+TEST(GaborFilter, MatchesThePerPixelReferenceExactly) {
+    std::mt19937 rng(21);
+    for (Form form : {Form::k32, Form::k16Step1, Form::k16Step2}) {
+        FilterCase c(9, 128);
+        c.rows = 61, c.cols = 53, c.block_rows = 5, c.block_cols = 4;
+        const size_t pixels = size_t(c.rows) * c.cols;
+        c.image.resize(pixels), c.wavelength.resize(pixels), c.orientation.resize(pixels), c.quality.resize(pixels);
+        for (size_t i = 0; i < pixels; ++i) {
+            c.image[i] = (i % c.cols) % 10 < 5 ? 255 : 0;
+            // Half of the pixels take the grating's own class, the rest any.
+            const bool tuned = rng() % 2 == 0;
+            c.orientation[i] = tuned ? 128 : uint8_t(rng());
+            c.wavelength[i] = tuned ? (form == Form::k16Step1 ? 20 : 10) : uint8_t(rng() % 20);
+            c.quality[i] = tuned ? 100 : uint8_t(rng() % 110);
+        }
+        c.mask.assign(20, 1);
+        c.mask[0] = c.mask[7] = c.mask[13] = 0;
+        const auto got = c.run(form), want = reference_filter(c, form);
+        int mismatches = 0, negatives = 0;
+        for (size_t i = 0; i < pixels; ++i) {
+            mismatches += got[i] != want[i];
+            negatives += want[i] < 0;
+        }
+        EXPECT_EQ(mismatches, 0) << form_name(form);
+        EXPECT_GT(negatives, 100) << form_name(form);
+    }
+}
+
 // A tile is filtered only when one of its corners or its centre lies in a
 // mask block inside the grid; everything else stays 0.
 TEST(GaborFilter, TilesOutsideTheMaskStayZero) {
@@ -474,6 +570,16 @@ TEST(GaborEnhanceQuality, UniformCentreShowsNoFingerAndFillsWhite) {
         for (uint32_t x = 60; x < 180; ++x) src[y * cols + x] = uint8_t(rng());
     EXPECT_EQ(bal_enhance_quality(src.data(), rows, cols, 100, 50, dst.data()), BAL_OK);
     EXPECT_FALSE(std::all_of(dst.begin(), dst.end(), [](uint8_t v) { return v == 255; }));
+}
+
+// A block-cropped side below 16 pixels leaves no room for a presence block:
+// no finger, however strong the texture (12 x 40 stays 12 x 36 after the crop).
+TEST(GaborEnhanceQuality, CentreBelowOnePresenceBlockShowsNoFinger) {
+    std::mt19937 rng(4);
+    std::vector<uint8_t> src(12 * 40), dst(30 * 20, 7);
+    for (auto& p : src) p = uint8_t(rng());
+    EXPECT_EQ(bal_enhance_quality(src.data(), 12, 40, 30, 20, dst.data()), BAL_OK);
+    EXPECT_TRUE(std::all_of(dst.begin(), dst.end(), [](uint8_t v) { return v == 255; }));
 }
 
 TEST(GaborEnhanceQuality, ImageSmallerThanOneBlockIsRefused) {
