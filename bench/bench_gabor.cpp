@@ -8,7 +8,6 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
-#include <random>
 #include <vector>
 
 #include "fp_test_data.h"
@@ -30,18 +29,6 @@ struct GaborInputs {
     uint32_t rows = 0, cols = 0, block_rows = 0, block_cols = 0;
     std::vector<uint8_t> smoothed, wavelength, orientation, quality, mask;
 };
-
-std::vector<uint8_t> capture() {
-    if (fp_test::have_captures())
-        for (const auto& path : fp_test::capture_paths()) {
-            auto img = fp_test::read_pgm(path);
-            if (img.rows == 176 && img.cols == 96) return img.pixels;
-        }
-    std::vector<uint8_t> px(176 * 96);
-    std::mt19937 rng(1);
-    for (auto& p : px) p = static_cast<uint8_t>(rng());
-    return px;
-}
 
 GaborInputs prepare(const std::vector<uint8_t>& raw) {
     GaborInputs in;
@@ -85,7 +72,7 @@ GaborInputs prepare(const std::vector<uint8_t>& raw) {
 }
 
 const GaborInputs& inputs() {
-    static const GaborInputs in = prepare(capture());
+    static const GaborInputs in = prepare(fp_test::sensor_image());
     return in;
 }
 
@@ -115,7 +102,7 @@ void BM_GaborFilter16Step2(benchmark::State& state) {
 BENCHMARK(BM_GaborFilter16Step2);
 
 void BM_EnhanceQuality(benchmark::State& state) {
-    const auto raw = capture();
+    const auto& raw = fp_test::sensor_image();
     std::vector<uint8_t> dst(raw.size());
     for (auto _ : state) {
         benchmark::DoNotOptimize(bal_enhance_quality(raw.data(), 176, 96, 176, 96, dst.data()));

@@ -5,7 +5,6 @@
 // shared data a fixed pseudo-random image stands in.
 #include <benchmark/benchmark.h>
 
-#include <random>
 #include <vector>
 
 #include "fp_test_data.h"
@@ -18,20 +17,10 @@ namespace {
 constexpr uint32_t kRows = 168, kCols = 96, kBlock = 12;
 constexpr uint32_t kBlockRows = kRows / kBlock, kBlockCols = kCols / kBlock;
 
+// The sensor image cut to whole 12-pixel blocks (its top 168 rows).
 const std::vector<uint8_t>& capture() {
-    static const std::vector<uint8_t> image = [] {
-        if (fp_test::have_captures())
-            for (const auto& path : fp_test::capture_paths()) {
-                auto img = fp_test::read_pgm(path);
-                if (img.rows >= kRows && img.cols == kCols)
-                    return std::vector<uint8_t>(img.pixels.begin(),
-                                                img.pixels.begin() + kRows * kCols);
-            }
-        std::vector<uint8_t> px(kRows * kCols);
-        std::mt19937 rng(1);
-        for (auto& p : px) p = static_cast<uint8_t>(rng());
-        return px;
-    }();
+    static const std::vector<uint8_t> image(fp_test::sensor_image().begin(),
+                                            fp_test::sensor_image().begin() + kRows * kCols);
     return image;
 }
 
