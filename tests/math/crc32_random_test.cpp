@@ -87,6 +87,22 @@ TEST(Random, XorshiftOutputsShareOneStep) {
     EXPECT_EQ(zero, 0u);
 }
 
+TEST(Random, BoundedValuesScaleTheLowHalfOfTheOutput) {
+    // lo + ((r * w) >> 32) with r the low 32 bits of the 64-bit output: the
+    // bounded value follows r's rank, not its remainder modulo the width.
+    struct Range {
+        uint32_t lo, hi;
+    };
+    uint64_t a = 0x9E3779B97F4A7C15ull, b = a;
+    for (Range rg : {Range{0, 9}, Range{100, 355}, Range{5, 0x80000004u}, Range{0xFFFFFF00u, 0xFFFFFFFEu}}) {
+        for (int i = 0; i < 500; ++i) {
+            const uint64_t r = static_cast<uint32_t>(zr_rand_xorshift64star(&a));
+            const uint64_t width = uint64_t{rg.hi} - rg.lo + 1;
+            ASSERT_EQ(zr_randint_uint32(&b, rg.lo, rg.hi), rg.lo + ((r * width) >> 32)) << rg.lo << ".." << rg.hi;
+        }
+    }
+}
+
 TEST(Random, BoundedValuesStayInRangeAndCoverIt) {
     uint64_t state = 99;
     const uint64_t before = state;

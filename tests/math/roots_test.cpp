@@ -8,6 +8,8 @@
 #include <random>
 #include <vector>
 
+#include "math/zr_exp_table.h"
+
 namespace {
 
 // Exact floor(sqrt(v)) for any 64-bit v, independent of the digit method.
@@ -111,6 +113,16 @@ TEST(Roots, LogarithmAndLeadingZerosMatchBitWidth) {
         ASSERT_EQ(zr_log2_32(x), x == 0 ? 0u : static_cast<uint32_t>(std::bit_width(x) - 1)) << x;
         ASSERT_EQ(zr_clz32(x), static_cast<uint32_t>(std::countl_zero(x))) << x;
     }
+}
+
+TEST(Roots, ExponentialTableHoldsRoundedPowersOfTwo) {
+    const std::vector<int32_t> head(zr_exp2_table_q8, zr_exp2_table_q8 + 6);
+    EXPECT_EQ(head, (std::vector<int32_t>{256, 259, 262, 264, 267, 270}));
+    EXPECT_EQ(zr_exp2_table_q8[62], 501);
+    EXPECT_EQ(zr_exp2_table_q8[63], 506);
+    // No entry lies within 0.003 of a rounding boundary, so libm decides them all.
+    for (int i = 0; i < 64; ++i)
+        EXPECT_EQ(zr_exp2_table_q8[i], static_cast<int32_t>(std::floor(256 * std::exp2(i / 64.0) + 0.5))) << i;
 }
 
 TEST(Roots, ExponentialFollowsLibmWithinItsQuantisation) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -87,6 +88,29 @@ TEST(Sort, ScoresAscendingAndDescending) {
     EXPECT_EQ(sort_score_descending(&a, &b), 1);
     EXPECT_EQ(sort_score_descending(&b, &a), -1);
     EXPECT_EQ(sort_score_descending(&b, &b), 0);
+}
+
+TEST(Sort, EqualElementsMoveWithTheGapPasses) {
+    // Eight records, seven with key 1 and the last with key 0. The gap-7 pass
+    // exchanges the first and the last record; the later passes find nothing
+    // out of order, so the first key-1 record ends last (a stable sort would
+    // keep a before b).
+    struct Tagged {
+        int32_t key;
+        char tag;
+    };
+    Tagged v[8] = {{1, 'a'}, {1, 'b'}, {1, 'c'}, {1, 'd'}, {1, 'e'}, {1, 'f'}, {1, 'g'}, {0, 'h'}};
+    zr_sort(v, 8, sizeof(Tagged), sort_score_ascending);
+    std::string order;
+    for (const Tagged& t : v) order += t.tag;
+    EXPECT_EQ(order, "hbcdefga");
+
+    // With four records the gap-3 pass does the same.
+    Tagged w[4] = {{1, 'a'}, {1, 'b'}, {1, 'c'}, {0, 'd'}};
+    zr_sort(w, 4, sizeof(Tagged), sort_score_ascending);
+    order.clear();
+    for (const Tagged& t : w) order += t.tag;
+    EXPECT_EQ(order, "dbca");
 }
 
 TEST(Sort, ArraysOfZeroOrOneElementAreNeverCompared) {

@@ -124,12 +124,18 @@ TEST(Trig, ListedValues) {
         {"angle_average(0, 200)", zr_angle_average(0, 200), 228},
         {"angle_average(0, 128)", zr_angle_average(0, 128), 192},
         {"angle_average(250, 10)", zr_angle_average(250, 10), 2},
+        {"angle_average(1, 2)", zr_angle_average(1, 2), 1},
+        {"angle_average(0, 255)", zr_angle_average(0, 255), 255},
+        {"angle_average(3, 200)", zr_angle_average(3, 200), 229},
         {"angle_difference(10, 250)", zr_angle_difference(10, 250), 16},
         {"angle_difference(0, 128)", zr_angle_difference(0, 128), 128},
         {"angle_difference_signed(10, 250)", zr_angle_difference_signed(10, 250), -16},
         {"angle_difference_signed(250, 10)", zr_angle_difference_signed(250, 10), 16},
         {"direction_average(10, 120)", zr_direction_average(10, 120), 1},
         {"direction_average(10, 20)", zr_direction_average(10, 20), 15},
+        {"direction_average(1, 2)", zr_direction_average(1, 2), 1},
+        {"direction_average(0, 127)", zr_direction_average(0, 127), 127},
+        {"direction_average(10, 121)", zr_direction_average(10, 121), 1},
         {"direction_difference(10, 120)", zr_direction_difference(10, 120), 18},
         {"direction_difference(0, 64)", zr_direction_difference(0, 64), 64},
         {"direction_difference_signed(100, 10)", zr_direction_difference_signed(100, 10), 38},
@@ -196,6 +202,30 @@ TEST(Trig, SixteenBitSineAndCosineAgreeWithLibm) {
     EXPECT_GT(worst, 16384 * kPi / 1024) << "the tolerance should be close to what the table allows";
 }
 
+TEST(Trig, SixteenBitAndRadianSinesReadTheFineTableAtItsOwnSteps) {
+    // Entry i of the fine table (255 steps to the quarter turn) stands for the
+    // 16-bit angle 64 i; angles round to the nearest 64 units. A table of 256
+    // steps a quarter turn would give the true sine at 45 degrees (11585).
+    for (uint32_t i = 0; i < 256; ++i) {
+        ASSERT_EQ(zr_sin14_(64 * i), zr_sin_table_fine[i]) << i;
+        ASSERT_EQ(zr_sin14_(64 * i + 31), zr_sin_table_fine[i]) << i;
+        if (i > 0) {
+            ASSERT_EQ(zr_sin14_(64 * i - 32), zr_sin_table_fine[i]) << i;
+            ASSERT_EQ(zr_sin14_(64 * i - 33), zr_sin_table_fine[i - 1]) << i;
+        }
+    }
+    EXPECT_EQ(zr_sin14_(8192), 11620);
+    EXPECT_EQ(zr_cos14_(8192), 11620);
+    EXPECT_EQ(zr_sin14_(32768 + 8192), -11620);
+    // Radians: the index (255 d + 128) / 102943 truncates, so 45 degrees reads
+    // entry 127, and the +128 moves the step to entry 2 at d = 807 rather than 808.
+    EXPECT_EQ(zr_sin_14(51471), 11549);
+    EXPECT_EQ(zr_sin_14(806), 100);
+    EXPECT_EQ(zr_sin_14(807), 201);
+    EXPECT_EQ(zr_sin_14(-807), -201);
+    EXPECT_EQ(zr_cos_14(102943 - 807), 201);
+}
+
 TEST(Trig, RadianSineAndCosineAgreeWithLibm) {
     // The index (255 d + 128) / 102943 is truncated to one of 255 steps a quarter
     // turn, so up to a whole step is lost, plus the floor, plus
@@ -229,6 +259,19 @@ TEST(Trig, TwentyFourBitSineAndCosineAgreeWithLibm) {
     EXPECT_EQ(zr_sin_32(0x800000), 0);
     EXPECT_EQ(zr_cos_32(0x800000), -2147483647);
     EXPECT_EQ(zr_sin_32(0x7FFFFFFF), zr_sin_32(0xFFFFFF));
+}
+
+TEST(Trig, TwentyFourBitSineInterpolatesOnto16383Steps) {
+    // The fraction f (low 14 bits) is divided by 16383, so its last value
+    // lands exactly on the next table point; division by 16384 would fall short.
+    for (int32_t i = 0; i < 256; ++i) {
+        const int32_t last = (i << 14) | 0x3FFF;
+        ASSERT_EQ(zr_sin_32(last), static_cast<int32_t>(zr_sin_table_q31[i + 1])) << i;
+        ASSERT_EQ(zr_sin_32(0x800000 + last), -static_cast<int32_t>(zr_sin_table_q31[i + 1])) << i;
+        ASSERT_EQ(zr_sin_32(i << 14), static_cast<int32_t>(zr_sin_table_q31[i])) << i;
+    }
+    EXPECT_EQ(zr_sin_32(0x3FFFFF), 2147483647);
+    EXPECT_EQ(zr_cos_32(-1), 2147483647);
 }
 
 TEST(Trig, ArctangentOfRatioAgreesWithLibm) {
