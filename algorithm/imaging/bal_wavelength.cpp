@@ -128,27 +128,42 @@ struct WindowStats {
     uint32_t mean = 0, variance = 0;
 };
 
+// The part of a size x size window at (top, left) that lies inside the image.
+struct ClippedWindow {
+    int32_t y0, y1, x0, x1;  // image rows y0..y1-1, columns x0..x1-1
+    bool empty() const { return y0 >= y1 || x0 >= x1; }
+};
+
+ClippedWindow clip_window(int32_t rows, int32_t cols, int32_t top, int32_t left, int32_t size) {
+    return {std::max(top, 0), std::min(top + size, rows), std::max(left, 0),
+            std::min(left + size, cols)};
+}
+
 WindowStats window_stats(const uint8_t* src, const uint8_t* mask, int32_t rows, int32_t cols,
                          int32_t top, int32_t left, int32_t size) {
     WindowStats st;
-    for (int32_t i = 0; i < size; ++i) {
-        const int32_t y = top + i;
-        if (y < 0 || y >= rows) continue;
-        for (int32_t j = 0; j < size; ++j) {
-            const int32_t x = left + j;
-            if (x < 0 || x >= cols) continue;
-            ++st.inside;
-            const size_t at = size_t(y) * size_t(cols) + size_t(x);
-            if (mask && mask[at] < 128) continue;
-            ++st.foreground;
-            st.sum += src[at];
-            st.sum_sq += uint32_t{src[at]} * src[at];
+    const ClippedWindow w = clip_window(rows, cols, top, left, size);
+    if (w.empty()) return st;
+    uint32_t foreground = 0, sum = 0, sum_sq = 0;
+    for (int32_t y = w.y0; y < w.y1; ++y) {
+        const uint8_t* row = src + size_t(y) * size_t(cols);
+        const uint8_t* mask_row = mask ? mask + size_t(y) * size_t(cols) : nullptr;
+        for (int32_t x = w.x0; x < w.x1; ++x) {
+            if (mask_row && mask_row[x] < 128) continue;
+            const uint32_t v = row[x];
+            ++foreground;
+            sum += v;
+            sum_sq += v * v;
         }
     }
-    if (st.foreground != 0) {
-        const uint32_t n = st.foreground;
-        st.mean = (n / 2 + st.sum) / n;
-        st.variance = ((16 * st.sum_sq - st.sum * (16 * st.sum / n)) / n) >> 4;
+    st.inside = uint32_t(w.y1 - w.y0) * uint32_t(w.x1 - w.x0);
+    st.foreground = foreground;
+    st.sum = sum;
+    st.sum_sq = sum_sq;
+    if (foreground != 0) {
+        const uint32_t n = foreground;
+        st.mean = (n / 2 + sum) / n;
+        st.variance = ((16 * sum_sq - sum * (16 * sum / n)) / n) >> 4;
     }
     return st;
 }
@@ -179,16 +194,15 @@ struct Scratch32 {
 
 void spectrum32(Scratch32& s, const uint8_t* src, int32_t rows, int32_t cols, int32_t top,
                 int32_t left, int32_t mean) {
-    for (int32_t i = 0; i < 32; ++i) {
-        const int32_t y = top + i;
-        for (int32_t j = 0; j < 32; ++j) {
-            const int32_t x = left + j;
-            int32_t value = 0;
-            if (y >= 0 && y < rows && x >= 0 && x < cols)
-                value = (kWindow32[i] * kWindow32[j] *
-                         (int32_t{src[size_t(y) * size_t(cols) + size_t(x)]} - mean)) / 16;
-            s.block[i * 32 + j] = value;
-        }
+    // Window pixels outside the image are 0; the others are weighted.
+    std::fill(std::begin(s.block), std::end(s.block), 0);
+    const ClippedWindow w = clip_window(rows, cols, top, left, 32);
+    for (int32_t y = w.y0; y < w.y1; ++y) {
+        const int32_t i = y - top;
+        const uint8_t* row = src + size_t(y) * size_t(cols);
+        int32_t* out = s.block + i * 32 - left;
+        for (int32_t x = w.x0; x < w.x1; ++x)
+            out[x] = (kWindow32[i] * kWindow32[x - left] * (int32_t{row[x]} - mean)) / 16;
     }
     zr_fftn2d32(s.block, s.re, s.im);
     for (int u = -8; u <= 9; ++u)
