@@ -858,6 +858,12 @@ HRESULT SimHost::add_device()
     return driver_entry_->OnDeviceAdd(driver_.get(), init.get());
 }
 
+ComPtr<SimDevice> SimHost::current_device()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return device_;
+}
+
 namespace {
 template <typename Interface>
 ComPtr<Interface> device_callback(const ComPtr<SimDevice>& device)
@@ -875,55 +881,35 @@ ComPtr<Interface> device_callback(const ComPtr<SimDevice>& device)
 
 HRESULT SimHost::prepare_hardware()
 {
-    ComPtr<SimDevice> device;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        device = device_;
-    }
+    const ComPtr<SimDevice> device = current_device();
     auto callback = device_callback<IPnpCallbackHardware>(device);
     return callback ? callback->OnPrepareHardware(device.get()) : E_UNEXPECTED;
 }
 
 HRESULT SimHost::release_hardware()
 {
-    ComPtr<SimDevice> device;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        device = device_;
-    }
+    const ComPtr<SimDevice> device = current_device();
     auto callback = device_callback<IPnpCallbackHardware>(device);
     return callback ? callback->OnReleaseHardware(device.get()) : E_UNEXPECTED;
 }
 
 HRESULT SimHost::d0_entry(WDF_POWER_DEVICE_STATE previous_state)
 {
-    ComPtr<SimDevice> device;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        device = device_;
-    }
+    const ComPtr<SimDevice> device = current_device();
     auto callback = device_callback<IPnpCallback>(device);
     return callback ? callback->OnD0Entry(device.get(), previous_state) : E_UNEXPECTED;
 }
 
 HRESULT SimHost::d0_exit(WDF_POWER_DEVICE_STATE target_state)
 {
-    ComPtr<SimDevice> device;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        device = device_;
-    }
+    const ComPtr<SimDevice> device = current_device();
     auto callback = device_callback<IPnpCallback>(device);
     return callback ? callback->OnD0Exit(device.get(), target_state) : E_UNEXPECTED;
 }
 
 void SimHost::surprise_removal()
 {
-    ComPtr<SimDevice> device;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        device = device_;
-    }
+    const ComPtr<SimDevice> device = current_device();
     if (auto callback = device_callback<IPnpCallback>(device)) {
         callback->OnSurpriseRemoval(device.get());
     }
@@ -931,22 +917,14 @@ void SimHost::surprise_removal()
 
 HRESULT SimHost::query_remove()
 {
-    ComPtr<SimDevice> device;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        device = device_;
-    }
+    const ComPtr<SimDevice> device = current_device();
     auto callback = device_callback<IPnpCallback>(device);
     return callback ? callback->OnQueryRemove(device.get()) : E_UNEXPECTED;
 }
 
 HRESULT SimHost::query_stop()
 {
-    ComPtr<SimDevice> device;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        device = device_;
-    }
+    const ComPtr<SimDevice> device = current_device();
     auto callback = device_callback<IPnpCallback>(device);
     return callback ? callback->OnQueryStop(device.get()) : E_UNEXPECTED;
 }

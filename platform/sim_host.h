@@ -107,6 +107,8 @@ public:
     SimSensor& sensor() { return sensor_; }
 
 private:
+    // The device as it stands, taken under the host lock.
+    ComPtr<SimDevice> current_device();
     friend class SimDevice;
     friend class SimDriver;
     friend class SimIoRequest;

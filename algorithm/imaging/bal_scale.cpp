@@ -214,47 +214,61 @@ void replicate_margins(T* dst, int32_t dst_rows, int32_t dst_cols, int32_t h, in
     }
 }
 
-// Bilinear up-scaling of a field of a linear element type. Each square is
-// filled column by column, the numerator growing by (bottom - top) per row.
-template <typename T>
-void scale_up_linear(const T* field, uint32_t rows, uint32_t cols, int32_t s, T* dst,
-                     int32_t dst_rows, int32_t dst_cols) {
+// Visits the squares between four neighbouring field values: square (r, c)
+// starts at pixel (h + r s, h + c s) and is cut to dst. fill(r, c, y0, x0,
+// t_end, u_end) writes t_end columns by u_end rows; the margins outside every
+// square then repeat the nearest filled row or column.
+template <typename T, typename Fill>
+void scale_up_squares(uint32_t rows, uint32_t cols, int32_t s, T* dst, int32_t dst_rows,
+                      int32_t dst_cols, Fill fill) {
     if (rows < 2 || cols < 2 || s <= 0 || dst_rows <= 0 || dst_cols <= 0) {
         return;
     }
     const int32_t h = s >> 1;
-    const int32_t s2 = s * s;
     for (uint32_t r = 0; r + 1 < rows; ++r) {
         const int32_t y0 = h + static_cast<int32_t>(r) * s;
         const int32_t u_end = y0 + s <= dst_rows ? s : dst_rows - y0;
         if (u_end <= 0) {
             break;
         }
-        const T* frow0 = field + static_cast<size_t>(r) * cols;
-        const T* frow1 = frow0 + cols;
         for (uint32_t c = 0; c + 1 < cols; ++c) {
             const int32_t x0 = h + static_cast<int32_t>(c) * s;
             const int32_t t_end = x0 + s <= dst_cols ? s : dst_cols - x0;
             if (t_end <= 0) {
                 break;
             }
-            const int32_t a = frow0[c], b = frow0[c + 1];
-            const int32_t cc = frow1[c], d = frow1[c + 1];
-            for (int32_t t = 0; t < t_end; ++t) {
-                const int32_t top = (s - t) * a + t * b;
-                const int32_t bottom = (s - t) * cc + t * d;
-                const int32_t delta = bottom - top;
-                int32_t numerator = s * top;
-                T* out = dst + static_cast<size_t>(y0) * dst_cols + x0 + t;
-                for (int32_t u = 0; u < u_end; ++u, numerator += delta) {
-                    *out = static_cast<T>(numerator / s2);
-                    out += dst_cols;
-                }
-            }
+            fill(r, c, y0, x0, t_end, u_end);
         }
     }
     replicate_margins(dst, dst_rows, dst_cols, h, h + static_cast<int32_t>(rows - 1) * s,
                       h + static_cast<int32_t>(cols - 1) * s);
+}
+
+// Bilinear up-scaling of a field of a linear element type. Each square is
+// filled column by column, the numerator growing by (bottom - top) per row.
+template <typename T>
+void scale_up_linear(const T* field, uint32_t rows, uint32_t cols, int32_t s, T* dst,
+                     int32_t dst_rows, int32_t dst_cols) {
+    const int32_t s2 = s * s;
+    scale_up_squares(rows, cols, s, dst, dst_rows, dst_cols,
+                     [&](uint32_t r, uint32_t c, int32_t y0, int32_t x0, int32_t t_end,
+                         int32_t u_end) {
+                         const T* frow0 = field + static_cast<size_t>(r) * cols;
+                         const T* frow1 = frow0 + cols;
+                         const int32_t a = frow0[c], b = frow0[c + 1];
+                         const int32_t cc = frow1[c], d = frow1[c + 1];
+                         for (int32_t t = 0; t < t_end; ++t) {
+                             const int32_t top = (s - t) * a + t * b;
+                             const int32_t bottom = (s - t) * cc + t * d;
+                             const int32_t delta = bottom - top;
+                             int32_t numerator = s * top;
+                             T* out = dst + static_cast<size_t>(y0) * dst_cols + x0 + t;
+                             for (int32_t u = 0; u < u_end; ++u, numerator += delta) {
+                                 *out = static_cast<T>(numerator / s2);
+                                 out += dst_cols;
+                             }
+                         }
+                     });
 }
 
 // Step k of s from angle v towards angle w the shorter way around the circle
@@ -365,38 +379,22 @@ void bal_scale_up_bilinear_int16(const int16_t* field, uint32_t rows, uint32_t c
 void bal_scale_up_bilinear_cyclic(const uint8_t* field, uint32_t rows, uint32_t cols,
                                   int32_t block, uint8_t* dst, int32_t dst_rows,
                                   int32_t dst_cols) {
-    if (rows < 2 || cols < 2 || block <= 0 || dst_rows <= 0 || dst_cols <= 0) {
-        return;
-    }
     const int32_t s = block;
-    const int32_t h = s >> 1;
-    for (uint32_t r = 0; r + 1 < rows; ++r) {
-        const int32_t y0 = h + static_cast<int32_t>(r) * s;
-        const int32_t u_end = y0 + s <= dst_rows ? s : dst_rows - y0;
-        if (u_end <= 0) {
-            break;
-        }
-        const uint8_t* frow0 = field + static_cast<size_t>(r) * cols;
-        const uint8_t* frow1 = frow0 + cols;
-        for (uint32_t c = 0; c + 1 < cols; ++c) {
-            const int32_t x0 = h + static_cast<int32_t>(c) * s;
-            const int32_t t_end = x0 + s <= dst_cols ? s : dst_cols - x0;
-            if (t_end <= 0) {
-                break;
-            }
-            for (int32_t t = 0; t < t_end; ++t) {
-                const uint8_t top = cyclic_step(frow0[c], frow0[c + 1], t, s);
-                const uint8_t bottom = cyclic_step(frow1[c], frow1[c + 1], t, s);
-                uint8_t* out = dst + static_cast<size_t>(y0) * dst_cols + x0 + t;
-                for (int32_t u = 0; u < u_end; ++u) {
-                    *out = cyclic_step(top, bottom, u, s);
-                    out += dst_cols;
-                }
-            }
-        }
-    }
-    replicate_margins(dst, dst_rows, dst_cols, h, h + static_cast<int32_t>(rows - 1) * s,
-                      h + static_cast<int32_t>(cols - 1) * s);
+    scale_up_squares(rows, cols, s, dst, dst_rows, dst_cols,
+                     [&](uint32_t r, uint32_t c, int32_t y0, int32_t x0, int32_t t_end,
+                         int32_t u_end) {
+                         const uint8_t* frow0 = field + static_cast<size_t>(r) * cols;
+                         const uint8_t* frow1 = frow0 + cols;
+                         for (int32_t t = 0; t < t_end; ++t) {
+                             const uint8_t top = cyclic_step(frow0[c], frow0[c + 1], t, s);
+                             const uint8_t bottom = cyclic_step(frow1[c], frow1[c + 1], t, s);
+                             uint8_t* out = dst + static_cast<size_t>(y0) * dst_cols + x0 + t;
+                             for (int32_t u = 0; u < u_end; ++u) {
+                                 *out = cyclic_step(top, bottom, u, s);
+                                 out += dst_cols;
+                             }
+                         }
+                     });
 }
 
 uint32_t bal_scale_up_bilinear_pad_uint8(const uint8_t* field, uint32_t rows, uint32_t cols,
