@@ -1,5 +1,5 @@
 #include "imaging/bal_binary_pack.h"
-#include "imaging/zr_storage_writer.h"
+#include "objects/zr_storage_writer.h"
 
 #include <gtest/gtest.h>
 

@@ -120,7 +120,8 @@ TEST(Filter3x3, MatchesClippedNormalisedKernel) {
                                  {-128, 127, -3, 9, 1, -7, 100, 0, -50}};
     uint32_t seed = 300;
     for (const auto& k : kernels)
-        for (auto [rows, cols] : std::vector<filters_test::Size>{{1, 1}, {2, 2}, {3, 5}, {9, 8}}) {
+        for (const filters_test::Size size : std::vector<filters_test::Size>{{1, 1}, {2, 2}, {3, 5}, {9, 8}}) {
+            const uint32_t rows = size.rows, cols = size.cols;  // named variables: the lambda captures them
             const auto src = random_image<uint8_t>(rows * cols, seed++);
             std::vector<uint8_t> out(src.size(), 77);
             bal_filter_3x3(src.data(), int32_t(rows), int32_t(cols), k, out.data());

@@ -14,7 +14,8 @@ using filters_test::test_sizes;
 
 TEST(ImageMean, TypedMembersMatchDirectMeanAndTruncateTowardZero) {
     uint32_t seed = 1;
-    for (auto [rows, cols] : test_sizes()) {
+    for (const filters_test::Size size : test_sizes()) {
+        const uint32_t rows = size.rows, cols = size.cols;  // named variables: the lambda captures them
         const size_t n = size_t(rows) * cols;
         auto check = [&](auto mean_fn, auto tag, int64_t lo, int64_t hi) {
             using T = decltype(tag);
