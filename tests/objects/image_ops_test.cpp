@@ -479,7 +479,9 @@ TEST(ImageOps, CropCenteredOnFingerFollowsThePixelSegmentation) {
 }
 
 TEST(ImageOps, EnhancementOfARealCapture) {
+    FP_REQUIRE_CAPTURES();
     const bytes& px = fp_test::sensor_image();
+    ASSERT_EQ(px.size(), 176u * 96);
     zr_image_mask* mask = zr_image_mask_create(176, 96);
     zr_image* image = zr_image_create_mask(176, 96, 500, 500, px.data(), 0, mask);
     zr_image_mask_delete(mask);

@@ -293,7 +293,9 @@ TEST(ImageQuality, RealCapturesMeasureAsTheImageLibraryDoes) {
 }
 
 TEST(ImageQuality, ResolutionsChooseTheMeasuringScale) {
+    FP_REQUIRE_CAPTURES();
     const bytes& px = fp_test::sensor_image();
+    ASSERT_EQ(px.size(), 176u * 96);
     zr_quality* quality = nullptr;
     zr_image* uneven = zr_image_create(176, 96, 500, 508, px.data(), 0);
     EXPECT_EQ(ZR_UNHANDLED_INPUT, zr_compute_quality_500(nullptr, uneven, &quality));
