@@ -209,26 +209,44 @@ HRESULT CBiometricDevice::USBbulkwrite(ULONG command)
     return hr;
 }
 
-HRESULT CBiometricDevice::WriteSynchronously(BYTE* packet, ULONG length, ULONG* bytesWritten)
+// Creates a framework request that transfers `length` bytes of `buffer` on
+// `pipe` (a read for the bulk-in pipe, a write for the bulk-out pipe). On
+// failure nothing is left behind and *request stays empty.
+HRESULT CBiometricDevice::CreatePipeRequest(IWDFUsbTargetPipe* pipe, bool read, BYTE* buffer, ULONG length,
+                                            ComPtr<IWDFIoRequest>* request)
 {
-    FP_TRACE_METHOD();
-    *bytesWritten = 0;
-    if (!m_BulkOutPipe) {
+    if (pipe == nullptr) {
         return HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE);
     }
-    ComPtr<IWDFIoRequest> request;
-    HRESULT hr = m_FxDevice->CreateRequest(nullptr, nullptr, request.put());
+    ComPtr<IWDFIoRequest> created;
+    HRESULT hr = m_FxDevice->CreateRequest(nullptr, nullptr, created.put());
     if (FAILED(hr)) {
         return hr;
     }
     ComPtr<IWDFMemory> memory;
-    hr = m_FxDevice->CreatePreallocatedWdfMemory(packet, length, nullptr, request.get(), memory.put());
+    hr = m_FxDevice->CreatePreallocatedWdfMemory(buffer, length, nullptr, created.get(), memory.put());
     if (SUCCEEDED(hr)) {
-        hr = m_BulkOutPipe->FormatRequestForWrite(request.get(), memory.get());
+        hr = read ? pipe->FormatRequestForRead(created.get(), memory.get())
+                  : pipe->FormatRequestForWrite(created.get(), memory.get());
     }
-    if (SUCCEEDED(hr)) {
-        hr = request->Send(m_BulkOutPipe.get(), WDF_REQUEST_SEND_OPTION_SYNCHRONOUS, 0);
+    if (FAILED(hr)) {
+        created->DeleteWdfObject();
+        return hr;
     }
+    *request = std::move(created);
+    return S_OK;
+}
+
+HRESULT CBiometricDevice::WriteSynchronously(BYTE* packet, ULONG length, ULONG* bytesWritten)
+{
+    FP_TRACE_METHOD();
+    *bytesWritten = 0;
+    ComPtr<IWDFIoRequest> request;
+    HRESULT hr = CreatePipeRequest(m_BulkOutPipe.get(), false, packet, length, &request);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    hr = request->Send(m_BulkOutPipe.get(), WDF_REQUEST_SEND_OPTION_SYNCHRONOUS, 0);
     if (SUCCEEDED(hr)) {
         ComPtr<IWDFRequestCompletionParams> params;
         request->GetCompletionParams(params.put());
@@ -267,27 +285,17 @@ HRESULT CBiometricDevice::ReadAsynchronouslyBegin(BYTE* buffer, ULONG length)
 HRESULT CBiometricDevice::ReadAsynchronously(BYTE* buffer, ULONG length, ReadContext* context)
 {
     FP_TRACE_METHOD();
-    if (!m_BulkInPipe) {
-        return HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE);
-    }
     ComPtr<IWDFIoRequest> request;
-    HRESULT hr = m_FxDevice->CreateRequest(nullptr, nullptr, request.put());
+    HRESULT hr = CreatePipeRequest(m_BulkInPipe.get(), true, buffer, length, &request);
     if (FAILED(hr)) {
         return hr;
     }
-    ComPtr<IWDFMemory> memory;
-    hr = m_FxDevice->CreatePreallocatedWdfMemory(buffer, length, nullptr, request.get(), memory.put());
-    if (SUCCEEDED(hr)) {
-        hr = m_BulkInPipe->FormatRequestForRead(request.get(), memory.get());
-    }
-    if (SUCCEEDED(hr)) {
-        request->SetCompletionCallback(this, context);
-        context->sequence = ++m_ReadSequence;
-        m_CurrentRead.store(context->sequence);
-        m_PendingReadRequest = request.get();
-        m_PendingReadSequence = context->sequence;
-        hr = request->Send(m_BulkInPipe.get(), 0, 0);
-    }
+    request->SetCompletionCallback(this, context);
+    context->sequence = ++m_ReadSequence;
+    m_CurrentRead.store(context->sequence);
+    m_PendingReadRequest = request.get();
+    m_PendingReadSequence = context->sequence;
+    hr = request->Send(m_BulkInPipe.get(), 0, 0);
     if (FAILED(hr)) {
         request->DeleteWdfObject();
         m_PendingReadRequest = nullptr;

@@ -4,6 +4,7 @@
 
 #include "engine_match.h"
 #include "engine_test_support.h"
+#include "match_section_name.h"
 #include "win_section.h"
 
 namespace engine_test {
@@ -14,7 +15,8 @@ class MatchSection {
 public:
     MatchSection() : previous_prefix_(fp_platform::section_name_prefix()) {
         fp_platform::set_section_name_prefix("engine_test_match_" + std::to_string(getpid()) + "_");
-        handle_ = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4, u"mmf_server");
+        handle_ = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                     fp_platform::kMatchSectionBytes, fp_platform::kMatchSectionName);
         if (handle_ != nullptr) view_ = static_cast<uint32_t*>(MapViewOfFile(handle_, FILE_MAP_ALL_ACCESS, 0, 0, 0));
     }
     ~MatchSection() {
