@@ -293,6 +293,35 @@ void SimHost::join_host_threads()
     }
 }
 
+void SimHost::hold_cancels()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    cancels_held_ = true;
+}
+
+bool SimHost::wait_for_held_cancel(DWORD milliseconds)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    return cancel_hold_changed_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                                         [this] { return cancels_at_hold_ > 0; });
+}
+
+void SimHost::release_cancels()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    cancels_held_ = false;
+    cancel_hold_changed_.notify_all();
+}
+
+void SimHost::pass_cancel_hold()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    cancels_at_hold_ += 1;
+    cancel_hold_changed_.notify_all();
+    cancel_hold_changed_.wait(lock, [this] { return !cancels_held_; });
+    cancels_at_hold_ -= 1;
+}
+
 bool SimHost::queue_started() const
 {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -1,6 +1,7 @@
 #include "sim_host_request.h"
 
 #include <cstring>
+#include <thread>
 
 namespace fp_sim {
 
@@ -46,6 +47,11 @@ void SimIoRequest::CompleteWithInformation(HRESULT status, SIZE_T information)
         if (cancel_state_ == CancelState::Cancelable) {
             std::lock_guard<std::mutex> host_lock(host_->mutex_);
             host_->faults_.completed_while_cancelable += 1;
+        }
+        if (cancel_state_ == CancelState::Cancelling && std::this_thread::get_id() != cancel_thread_) {
+            // Only the cancel callback may complete a request being cancelled.
+            std::lock_guard<std::mutex> host_lock(host_->mutex_);
+            host_->faults_.completed_while_cancelling += 1;
         }
         completed_ = true;
         cancel_state_ = CancelState::None;
@@ -102,6 +108,7 @@ void SimIoRequest::MarkCancelable(IRequestCallbackCancel* callback)
         }
         if (cancel_requested_) {
             cancel_state_ = CancelState::Cancelling;
+            cancel_thread_ = std::this_thread::get_id();
             cancel_now = true;
         } else {
             cancel_state_ = CancelState::Cancelable;
@@ -137,8 +144,10 @@ bool SimIoRequest::cancel()
             return false;
         }
         cancel_state_ = CancelState::Cancelling;
+        cancel_thread_ = std::this_thread::get_id();
         callback = std::move(cancel_callback_);
     }
+    host_->pass_cancel_hold();
     callback->OnCancel(this);
     return true;
 }

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "sim_host_usb.h"
@@ -29,7 +30,9 @@ public:
     FP_SIM_COM_REFCOUNT
     HRESULT DeleteWdfObject() override { return S_OK; }
 
-    // Completion; a completion the framework would refuse is counted as a host fault.
+    // Completion; a completion the framework would refuse (a second one, one
+    // of a request still cancelable, or one of a request being cancelled by
+    // anyone but its cancel callback) is counted as a host fault.
     void Complete(HRESULT status) override;
     void CompleteWithInformation(HRESULT status, SIZE_T information) override;
     void SetInformation(ULONG_PTR information) override;
@@ -42,6 +45,8 @@ public:
     void MarkCancelable(IRequestCallbackCancel* callback) override;
     HRESULT UnmarkCancelable() override;
     // Host side of a cancellation: false when the request was not cancelable.
+    // The request counts as being cancelled from here; the driver's cancel
+    // callback runs after the host's cancel hold (see SimHost::hold_cancels).
     bool cancel();
 
     // The driver's own transfers.
@@ -72,6 +77,7 @@ private:
     bool completed_ = false;
     bool cancel_requested_ = false;
     CancelState cancel_state_ = CancelState::None;
+    std::thread::id cancel_thread_;  // the thread that runs the cancel callback
     ComPtr<IRequestCallbackCancel> cancel_callback_;
     ULONG_PTR information_ = 0;
 
