@@ -398,7 +398,7 @@ HRESULT CBiometricDevice::CancelReadRequest()
         m_PendingReadRequest = nullptr;
     }
     using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(fp_platform::scaled_milliseconds(kCancelWaitMs));
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kCancelWaitMs);
     for (;;) {
         {
             fp_platform::CriticalSectionLock lock(&m_ReadLock);
@@ -408,7 +408,7 @@ HRESULT CBiometricDevice::CancelReadRequest()
         }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0 ||
-            WaitForSingleObject(m_CancelEvent, static_cast<DWORD>(left) * fp_platform::time_divisor()) ==
+            WaitForSingleObject(m_CancelEvent, static_cast<DWORD>(left)) ==
                 WAIT_TIMEOUT) {
             fp_platform::CriticalSectionLock lock(&m_ReadLock);
             if (m_FinishedReadSequence >= sequence) {

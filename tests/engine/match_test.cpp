@@ -216,13 +216,6 @@ TEST_F(Matching, VerifyChecksAndExitsOnEveryReturn) {
     EXPECT_EQ(identify(), WINBIO_E_ENROLLMENT_IN_PROGRESS);
 }
 
-TEST_F(Matching, IdentifyQualityFloor) {
-    script_.set_quality(19);
-    EXPECT_EQ(identify(), WINBIO_E_BAD_CAPTURE);
-    EXPECT_EQ(reject_, 7u);
-    EXPECT_EQ(storage_.calls(StorageOp::QueryByContent), 0u);
-}
-
 struct WalkFault {
     const char* name;
     std::function<void(SimStorageAdapter&)> fault;
