@@ -334,9 +334,13 @@ void process_block32(Scratch32& s, uint32_t max_wl, uint32_t min_wl, uint16_t* r
     uint32_t lambda = 0;
     int8_t theta = 0;
     const TakenPeak taken = take_peak(peaks, p, 12, 47586034);
-    if (taken.place >= 0 && (energy >> 3) <= taken.peak.neighbourhood) {
-        lambda = (1u << 25) / zr_sqrt_32(static_cast<uint32_t>(taken.r2));
-        theta = doubled_angle(taken.peak.fu, taken.peak.fv, taken.r2);
+    if (taken.place >= 0) {
+        // A neighbourhood with less than an eighth of the energy gives no
+        // ridge frequency, but the taken peak still rates the block.
+        if ((energy >> 3) <= taken.peak.neighbourhood) {
+            lambda = (1u << 25) / zr_sqrt_32(static_cast<uint32_t>(taken.r2));
+            theta = doubled_angle(taken.peak.fu, taken.peak.fv, taken.r2);
+        }
         if (out.quality) write_peak_dominance(peaks, taken.place, out.quality[index]);
     }
 

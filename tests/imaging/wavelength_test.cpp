@@ -1,4 +1,5 @@
 #include "imaging/bal_wavelength.h"
+#include "math/fp_types.h"
 
 #include <gtest/gtest.h>
 
@@ -185,6 +186,25 @@ TEST(RidgeWavelengths, TexturedBlocksWithoutARidgeFrequencyAreNeverValid) {
         EXPECT_EQ(frequency[i], 0) << i;
         EXPECT_EQ(wavelength[i], 10) << i;
     }
+}
+
+TEST(RidgeWavelengths, QualityOfTheTakenPeakStandsWithoutARidgeFrequency) {
+    // One dark pixel in a flat 12 x 12 image: the listed peak lies far enough
+    // out to be taken, but its neighbourhood holds less than an eighth of the
+    // energy, so there is no ridge frequency. The taken peak's dominance is
+    // still the block's quality; only with the frequency output is it cleared.
+    Image img(12 * 12, 128);
+    img[3] = 0;
+    uint8_t quality = 1;
+    ASSERT_EQ(BAL_OK, bal_ridge_wavelengths_fft(img.data(), nullptr, 12, 12, 12, 18, 5, nullptr, 1,
+                                                1, &quality, nullptr, nullptr, nullptr));
+    EXPECT_EQ(quality, 170);
+    uint8_t frequency = 99;
+    quality = 1;
+    ASSERT_EQ(BAL_OK, bal_ridge_wavelengths_fft(img.data(), nullptr, 12, 12, 12, 18, 5, nullptr, 1,
+                                                1, &quality, nullptr, &frequency, nullptr));
+    EXPECT_EQ(quality, 0);
+    EXPECT_EQ(frequency, 0);
 }
 
 TEST(RidgeWavelengths, PeakTooNearTheCentreIsPassedOverForTheNextOne) {
