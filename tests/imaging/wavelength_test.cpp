@@ -242,10 +242,17 @@ TEST(RidgeWavelengths, OutOfRangeWavelengths) {
               0u);
     EXPECT_EQ(frequency[centre], 0);
     EXPECT_EQ(quality[centre], 0);
+    std::fill(frequency.begin(), frequency.end(), 99);
     ASSERT_EQ(bal_ridge_wavelengths_fft(img.data(), nullptr, kRows, kCols, kBlock, 18, 9, nullptr,
                                         kBlockRows, kBlockCols, nullptr, nullptr, frequency.data(),
                                         nullptr),
               0u);
+    EXPECT_EQ(frequency[centre], 0);
+    // Within the limits the same call measures the period.
+    ASSERT_EQ(BAL_OK, bal_ridge_wavelengths_fft(img.data(), nullptr, kRows, kCols, kBlock, 18, 5,
+                                                nullptr, kBlockRows, kBlockCols, nullptr, nullptr,
+                                                frequency.data(), nullptr));
+    EXPECT_NEAR(frequency[centre], 128, 8);
     // The 16-point path keeps its frequency byte.
     const Image half = grating(kRows / 2, kCols / 2, 4, 0.3);
     std::vector<uint8_t> wavelength(n), frequency16(n);
