@@ -4,6 +4,7 @@
 #include "imaging/bal_normalize.h"
 #include "imaging/bal_segment.h"
 #include "imaging/bal_statistics.h"
+#include "imaging/bal_status.h"
 
 namespace {
 
@@ -62,10 +63,10 @@ void repair_rim(const uint8_t* mask, uint32_t block_rows, uint32_t block_cols, u
 
 }  // namespace
 
-uint32_t bal_normalize_locally_edgefix(const uint8_t* src, uint32_t rows, uint32_t cols,
-                                       uint8_t* block_mask, uint32_t block, uint32_t block_rows,
-                                       uint32_t block_cols, uint8_t target_mean,
-                                       uint32_t target_spread, uint8_t* dst) {
+bal_status bal_normalize_locally_edgefix(const uint8_t* src, uint32_t rows, uint32_t cols,
+                                         uint8_t* block_mask, uint32_t block, uint32_t block_rows,
+                                         uint32_t block_cols, uint8_t target_mean,
+                                         uint32_t target_spread, uint8_t* dst) {
     if (!src || !dst || !block_mask || block == 0 || block_rows < 2 || block_cols < 2 ||
         uint64_t{block_rows} * block > rows || uint64_t{block_cols} * block > cols ||
         rows > INT32_MAX || cols > INT32_MAX)
@@ -79,7 +80,7 @@ uint32_t bal_normalize_locally_edgefix(const uint8_t* src, uint32_t rows, uint32
         bal_segmentation_flag_edge(block_mask, block_rows, block_cols);
         repair_rim(block_mask, block_rows, block_cols, s.centres, s.variances);
     }
-    uint32_t status = bal_blur_weighted_uint16(s.variances, block_rows, block_cols, s.variances);
+    bal_status status = bal_blur_weighted_uint16(s.variances, block_rows, block_cols, s.variances);
     if (status == BAL_OK)
         status = bal_blur_weighted_uint8(s.centres, block_rows, block_cols, s.centres);
     if (status == BAL_OK)

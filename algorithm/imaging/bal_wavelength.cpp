@@ -6,7 +6,7 @@
 #include <iterator>
 
 #include "imaging/bal_blur.h"
-#include "math/fp_types.h"
+#include "imaging/bal_status.h"
 #include "math/zr_fft.h"
 #include "math/zr_roots.h"
 #include "math/zr_trig.h"
@@ -224,8 +224,8 @@ struct BlockWindow {
 // or rejects it. Returns 9 (everything released) when scratch is missing,
 // otherwise the status of postprocess_frequency_field.
 template <typename Scratch, typename MeasureBlock>
-uint32_t measure_wavelength_field(const BlockGrid& grid, int32_t window_size, uint8_t* wavelength,
-                                  MeasureBlock&& measure) {
+[[nodiscard]] bal_status measure_wavelength_field(const BlockGrid& grid, int32_t window_size,
+                                                  uint8_t* wavelength, MeasureBlock&& measure) {
     const auto block_rows = static_cast<uint32_t>(std::max(grid.block_rows, 0));
     const size_t blocks = size_t{block_rows} * grid.block_cols;
     auto* scratch = static_cast<Scratch*>(std::malloc(sizeof(Scratch)));
@@ -250,7 +250,7 @@ uint32_t measure_wavelength_field(const BlockGrid& grid, int32_t window_size, ui
             measure(*scratch, w, st, raw);
         }
     }
-    const uint32_t status =
+    const bal_status status =
         postprocess_frequency_field(raw, block_rows, grid.block_cols, wavelength);
     std::free(scratch);
     std::free(raw);
@@ -483,11 +483,11 @@ void fftn2d8rw_spectrum16(const uint8_t* src, uint16_t rows, uint16_t cols, uint
     }
 }
 
-uint32_t bal_ridge_wavelengths_fft(const uint8_t* src, const uint8_t* pixel_mask, int32_t rows,
-                                   int32_t cols, uint32_t block, uint32_t max_wavelength,
-                                   uint32_t min_wavelength, const uint8_t*, int32_t block_rows,
-                                   uint32_t block_cols, uint8_t* quality, uint8_t* wavelength,
-                                   uint8_t* frequency, int8_t* angle) {
+bal_status bal_ridge_wavelengths_fft(const uint8_t* src, const uint8_t* pixel_mask, int32_t rows,
+                                     int32_t cols, uint32_t block, uint32_t max_wavelength,
+                                     uint32_t min_wavelength, const uint8_t*, int32_t block_rows,
+                                     uint32_t block_cols, uint8_t* quality, uint8_t* wavelength,
+                                     uint8_t* frequency, int8_t* angle) {
     const BlockGrid grid{src, pixel_mask, rows, cols, block, block_rows, block_cols};
     const BlockOutputs out{quality, frequency, angle};
     return measure_wavelength_field<Scratch32>(
@@ -503,11 +503,11 @@ uint32_t bal_ridge_wavelengths_fft(const uint8_t* src, const uint8_t* pixel_mask
         });
 }
 
-uint32_t bal_ridge_wavelengths_fft16(const uint8_t* src, int32_t rows, int32_t cols, uint32_t block,
-                                     uint32_t max_wavelength, uint32_t min_wavelength,
-                                     const uint8_t*, int32_t block_rows, uint32_t block_cols,
-                                     const uint8_t*, uint8_t* wavelength, uint8_t* frequency,
-                                     int8_t* angle) {
+bal_status bal_ridge_wavelengths_fft16(const uint8_t* src, int32_t rows, int32_t cols,
+                                       uint32_t block, uint32_t max_wavelength,
+                                       uint32_t min_wavelength, const uint8_t*, int32_t block_rows,
+                                       uint32_t block_cols, const uint8_t*, uint8_t* wavelength,
+                                       uint8_t* frequency, int8_t* angle) {
     const BlockGrid grid{src, nullptr, rows, cols, block, block_rows, block_cols};
     return measure_wavelength_field<Scratch16>(
         grid, 16, wavelength,
@@ -522,7 +522,7 @@ uint32_t bal_ridge_wavelengths_fft16(const uint8_t* src, int32_t rows, int32_t c
         });
 }
 
-uint32_t filter_wavelengths(uint16_t* raw, uint32_t block_rows, uint32_t block_cols) {
+bal_status filter_wavelengths(uint16_t* raw, uint32_t block_rows, uint32_t block_cols) {
     const size_t n = size_t{block_rows} * block_cols;
     auto* copy = static_cast<uint16_t*>(std::malloc(std::max<size_t>(n, 1) * sizeof(uint16_t)));
     if (!copy) return BAL_NO_MEMORY;
@@ -557,9 +557,9 @@ uint32_t filter_wavelengths(uint16_t* raw, uint32_t block_rows, uint32_t block_c
     return BAL_OK;
 }
 
-uint32_t postprocess_frequency_field(uint16_t* raw, uint32_t block_rows, uint32_t block_cols,
-                                     uint8_t* wavelength) {
-    uint32_t status = filter_wavelengths(raw, block_rows, block_cols);
+bal_status postprocess_frequency_field(uint16_t* raw, uint32_t block_rows, uint32_t block_cols,
+                                       uint8_t* wavelength) {
+    bal_status status = filter_wavelengths(raw, block_rows, block_cols);
     if (status != BAL_OK || !wavelength) return status;
     status = filter_wavelengths(raw, block_rows, block_cols);
     if (status != BAL_OK) return status;

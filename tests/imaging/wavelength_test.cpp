@@ -1,5 +1,4 @@
 #include "imaging/bal_wavelength.h"
-#include "math/fp_types.h"
 
 #include <gtest/gtest.h>
 
