@@ -17,7 +17,7 @@ bytes encode_record(const bytes& pixels, uint16_t rows, uint16_t cols, uint16_t 
     uint32_t size = 0;
     EXPECT_EQ(zr_fusion_zrimage_encode(pixels.data(), rows, cols, hdpi, vdpi, impression, &buffer,
                                        &size),
-              0u);
+              ZR_OK);
     bytes out(buffer, buffer + size);
     std::free(buffer);
     return out;
@@ -49,7 +49,7 @@ TEST(ZrImageRecord, RandomImagesReadBackIdentically) {
         uint8_t imp = 0;
         ASSERT_EQ(zr_fusion_zrimage_to_parts(record.data(), uint32_t(record.size()), &out_pixels,
                                              &r, &c, &h, &v, &imp),
-                  0u);
+                  ZR_OK);
         EXPECT_EQ(r, rows);
         EXPECT_EQ(c, cols);
         EXPECT_EQ(h, hdpi);
@@ -86,7 +86,7 @@ TEST(ZrImageRecord, MalformedRecordsAreRefused) {
     uint16_t hdpi = 1;
     EXPECT_EQ(zr_fusion_zrimage_to_parts(longer.data(), uint32_t(longer.size()), &out_pixels,
                                          &rows, &cols, &hdpi, nullptr, nullptr),
-              5u);
+              ZR_BAD_DATA);
     EXPECT_EQ(rows, 2);  // geometry stays set, pixels none
     EXPECT_EQ(cols, 3);
     EXPECT_EQ(hdpi, 500);
@@ -100,14 +100,14 @@ TEST(ZrImageRecord, MalformedRecordsAreRefused) {
         EXPECT_EQ(zr_fusion_zrimage_to_parts(flipped.data(), uint32_t(flipped.size()),
                                              &out_pixels, &rows, &cols, nullptr, nullptr,
                                              &impression),
-                  5u)
+                  ZR_BAD_DATA)
             << "bit " << bit;
         EXPECT_EQ(out_pixels, nullptr);
         EXPECT_EQ(impression, bit < 6 * 8 ? 9 : 0) << "bit " << bit;
     }
     EXPECT_EQ(zr_fusion_zrimage_to_parts(nullptr, 21, &out_pixels, &rows, &cols, nullptr,
                                          nullptr, nullptr),
-              2u);
+              ZR_BAD_ARGUMENT);
 }
 
 TEST(ZrImageRecord, OptionalOutputsAreLeftAlone) {
@@ -116,7 +116,7 @@ TEST(ZrImageRecord, OptionalOutputsAreLeftAlone) {
     uint16_t rows = 0, cols = 0;
     ASSERT_EQ(zr_fusion_zrimage_to_parts(record.data(), uint32_t(record.size()), &out_pixels,
                                          &rows, &cols, nullptr, nullptr, nullptr),
-              0u);
+              ZR_OK);
     EXPECT_EQ(rows, 1);
     EXPECT_EQ(cols, 1);
     EXPECT_EQ(*out_pixels, 7);
@@ -140,10 +140,10 @@ TEST(ZrImageRecord, OptionalOutputsAreLeftAlone) {
 TEST(ZrImageRecord, EncodeArguments) {
     uint8_t* buffer = reinterpret_cast<uint8_t*>(1);
     uint32_t size = 9;
-    EXPECT_EQ(zr_fusion_zrimage_encode(nullptr, 2, 2, 500, 500, 0, &buffer, &size), 2u);
+    EXPECT_EQ(zr_fusion_zrimage_encode(nullptr, 2, 2, 500, 500, 0, &buffer, &size), ZR_BAD_ARGUMENT);
     EXPECT_EQ(buffer, nullptr);
     EXPECT_EQ(size, 0u);
-    ASSERT_EQ(zr_fusion_zrimage_encode(nullptr, 0, 5, 500, 500, 0, &buffer, &size), 0u);
+    ASSERT_EQ(zr_fusion_zrimage_encode(nullptr, 0, 5, 500, 500, 0, &buffer, &size), ZR_OK);
     EXPECT_EQ(size, 15u);
     std::free(buffer);
 }
