@@ -16,8 +16,7 @@ CBiometricDevice::CBiometricDevice() = default;
 CBiometricDevice::~CBiometricDevice()
 {
     if (m_CaptureThread != INVALID_HANDLE_VALUE) {
-        m_RunFlag.store(0);
-        CloseHandle(m_CaptureThread);
+        CloseHandle(m_CaptureThread);  // the thread held a reference: it has ended
     }
     delete[] m_ImageBuffer;
     delete[] m_CommandBuffer;
@@ -232,7 +231,7 @@ HRESULT CBiometricDevice::OnReleaseHardware(IWDFDevice*)
         // A capture paused by a power-down is over; a later one must not be taken for it.
         fp_platform::CriticalSectionLock lock(&m_CaptureLock);
         m_SavedRequest = nullptr;
-        m_PausedFlag.store(0);
+        TransitionLocked(CaptureState::Idle);  // only from Paused
     }
     m_IoQueue->StopSynchronously();
     // The capture thread may still send its stop command: join it before the target goes.
@@ -254,7 +253,7 @@ HRESULT CBiometricDevice::OnD0Exit(IWDFDevice*, WDF_POWER_DEVICE_STATE newState)
         fp_platform::CriticalSectionLock lock(&m_CaptureLock);
         if (m_PendingCaptureRequest != nullptr) {
             SaveCurrentRequestForLowPowerState();
-            m_PausedFlag.store(1);
+            RequestStopLocked(CaptureState::Pausing);
             JoinCaptureThreadLocked();
         }
     }
@@ -268,20 +267,18 @@ HRESULT CBiometricDevice::OnD0Entry(IWDFDevice*, WDF_POWER_DEVICE_STATE previous
     if (previousState < WdfPowerDeviceD1 || previousState > WdfPowerDeviceD3) {
         return S_OK;
     }
-    EnterCriticalSection(&m_CaptureLock);
-    FP_TRACE(u"HELLO:%S: GetPauseState : %d", __func__, static_cast<int>(m_PausedFlag.load()));
-    if (m_PausedFlag.load() != 0) {
-        m_PausedFlag.store(0);
+    fp_platform::CriticalSectionLock lock(&m_CaptureLock);
+    const bool paused = CurrentCaptureState() == CaptureState::Paused;
+    FP_TRACE(u"HELLO:%S: GetPauseState : %d", __func__, paused ? 1 : 0);
+    if (paused) {
+        // Paused means the thread was joined: the same request restarts on a new one.
         if (CheckCurrentRequestNotChanged()) {
-            WaitForCaptureThreadIdleLocked();
-            if (CheckCurrentRequestNotChanged()) {
-                m_RunFlag.store(1);
-                StartCaptureThreadLocked();
-            }
+            StartCaptureThreadLocked();
+        } else {
+            TransitionLocked(CaptureState::Idle);
         }
         m_SavedRequest = nullptr;
     }
-    LeaveCriticalSection(&m_CaptureLock);
     return S_OK;
 }
 
@@ -309,26 +306,109 @@ HRESULT CBiometricDevice::OnQueryStop(IWDFDevice*)
 }
 
 // ---------------------------------------------------------------------------
+// Capture state
+
+namespace {
+
+using State = CBiometricDevice::CaptureState;
+
+struct CaptureTransition {
+    State from;
+    State to;
+};
+
+// Every move a capture may make; TransitionLocked refuses any other.
+constexpr CaptureTransition kCaptureTransitions[] = {
+    {State::Idle, State::Starting},              // a capture request starts its thread
+    {State::Paused, State::Starting},            // power-up restarts the paused request, or a new request
+                                                 // follows one cancelled while paused
+    {State::Paused, State::Idle},                // the paused request is gone (power-up, hardware release)
+    {State::Starting, State::Idle},              // the thread could not be created
+    {State::Starting, State::WaitingForFrame},   // read queued, start command sent
+    {State::Starting, State::Completing},        // the read or the start command failed
+    {State::Starting, State::Abandoning},        // stop asked, or the section reports a match
+    {State::Starting, State::Pausing},           // power-down
+    {State::WaitingForFrame, State::Completing}, // frame, short frame or failed read
+    {State::WaitingForFrame, State::Abandoning}, // stop asked
+    {State::WaitingForFrame, State::Pausing},    // power-down
+    {State::Completing, State::Stopped},         // request completed (if still pending)
+    {State::Abandoning, State::Stopped},         // sensor stopped, request completed with E_ABORT if pending
+    {State::Stopped, State::Idle},               // thread joined
+    {State::Pausing, State::Paused},             // thread joined after a power-down
+};
+
+constexpr bool capture_transition_allowed(State from, State to)
+{
+    for (const CaptureTransition& transition : kCaptureTransitions) {
+        if (transition.from == from && transition.to == to) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// States in which a capture thread exists (running, ending or being joined).
+constexpr bool capture_thread_exists(State state) { return state != State::Idle && state != State::Paused; }
+
+}  // namespace
+
+CBiometricDevice::CaptureState CBiometricDevice::CurrentCaptureState() const
+{
+    return m_CaptureState.load(std::memory_order_acquire);
+}
+
+// Called holding lock A: the one place the capture state changes. Moves to
+// `next` when the table allows it from the current state; otherwise leaves
+// the state as it is and returns false.
+bool CBiometricDevice::TransitionLocked(CaptureState next)
+{
+    const CaptureState current = CurrentCaptureState();
+    if (!capture_transition_allowed(current, next)) {
+        return false;
+    }
+    FP_TRACE(u"HELLO:%S: capture state %d -> %d", __func__, static_cast<int>(current), static_cast<int>(next));
+    m_CaptureState.store(next, std::memory_order_release);
+    return true;
+}
+
+// Called holding lock A: asks a capture that is still starting or waiting
+// for its frame to stop (`stop` is Abandoning or Pausing). A capture already
+// completing, stopping or stopped is left alone.
+bool CBiometricDevice::RequestStopLocked(CaptureState stop) { return TransitionLocked(stop); }
+
+// The capture thread, once its wait has ended: true when it is to complete
+// the request (its result, or E_ABORT when abandoned), false when a
+// power-down paused the capture. Decided under lock A so that a power-down
+// either pauses the capture or finds it completing.
+bool CBiometricDevice::ClaimCompletion()
+{
+    fp_platform::CriticalSectionLock lock(&m_CaptureLock);
+    if (CurrentCaptureState() == CaptureState::Pausing) {
+        return false;
+    }
+    TransitionLocked(CaptureState::Completing);  // an abandoned capture stays Abandoning
+    return true;
+}
+
+bool CBiometricDevice::StillStarting() const { return CurrentCaptureState() == CaptureState::Starting; }
+
+// ---------------------------------------------------------------------------
 // Capture thread ownership
 
-bool CBiometricDevice::CaptureThreadIdleLocked() const
+bool CBiometricDevice::CaptureThreadIdleLocked() const { return !capture_thread_exists(CurrentCaptureState()); }
+
+// A thread exists but its handle has been taken out by a joiner.
+bool CBiometricDevice::JoinInProgressLocked() const
 {
-    return m_CaptureThread == INVALID_HANDLE_VALUE && !m_JoinInProgress;
+    return capture_thread_exists(CurrentCaptureState()) && m_CaptureThread == INVALID_HANDLE_VALUE;
 }
 
-// Called holding lock A once; returns holding it, with no capture thread left.
-void CBiometricDevice::WaitForCaptureThreadIdleLocked()
-{
-    while (!CaptureThreadIdleLocked()) {
-        JoinCaptureThreadLocked();
-    }
-}
-
-// Called holding lock A once; returns holding it. Joins the thread found
-// under this hold of the lock (leaving the lock during the join), or waits
-// for a join that another caller is running.
+// Called holding lock A once; returns holding it. Asks the capture to stop
+// and joins the thread found under this hold of the lock (leaving the lock
+// during the join), or waits for a join that another caller is running.
 void CBiometricDevice::JoinCaptureThreadLocked()
 {
+    RequestStopLocked(CaptureState::Abandoning);
     HANDLE thread = TakeCaptureThreadLocked();
     if (thread == INVALID_HANDLE_VALUE) {
         WaitForOtherJoinLocked();
@@ -341,26 +421,27 @@ void CBiometricDevice::JoinCaptureThreadLocked()
 
 // Called holding lock A once: takes the capture thread out for joining, or
 // gives INVALID_HANDLE_VALUE when there is none. Until the join has finished
-// no new capture thread starts.
+// the capture is not idle and no new capture thread starts.
 HANDLE CBiometricDevice::TakeCaptureThreadLocked()
 {
     HANDLE thread = m_CaptureThread;
     if (thread != INVALID_HANDLE_VALUE) {
         m_CaptureThread = INVALID_HANDLE_VALUE;
-        m_JoinInProgress = true;
         ResetEvent(m_JoinDoneEvent);
     }
     return thread;
 }
 
-// Called without lock A: stops and joins a thread taken out under it.
+// Called without lock A: waits for a thread taken out under it. The thread
+// has moved its capture to Stopped, or left it Pausing.
 void CBiometricDevice::JoinCaptureThread(HANDLE thread)
 {
-    m_RunFlag.store(0);
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
     fp_platform::CriticalSectionLock lock(&m_CaptureLock);
-    m_JoinInProgress = false;
+    if (!TransitionLocked(CaptureState::Idle)) {
+        TransitionLocked(CaptureState::Paused);
+    }
     SetEvent(m_JoinDoneEvent);
 }
 
@@ -368,7 +449,7 @@ void CBiometricDevice::JoinCaptureThread(HANDLE thread)
 // another caller is running.
 void CBiometricDevice::WaitForOtherJoinLocked()
 {
-    while (m_JoinInProgress) {
+    while (JoinInProgressLocked()) {
         LeaveCriticalSection(&m_CaptureLock);
         WaitForSingleObject(m_JoinDoneEvent, INFINITE);
         EnterCriticalSection(&m_CaptureLock);
@@ -388,12 +469,13 @@ void CBiometricDevice::StopCaptureThread()
 // Called holding lock A with no capture thread; starts one for the pending capture.
 void CBiometricDevice::StartCaptureThreadLocked()
 {
+    TransitionLocked(CaptureState::Starting);
     AddRef();  // released by the thread
     HANDLE thread = CreateThread(nullptr, 0, &CBiometricDevice::CaptureDataThread, this, 0, nullptr);
     if (thread == nullptr) {
         const DWORD error = GetLastError();
         Release();
-        m_RunFlag.store(0);
+        TransitionLocked(CaptureState::Idle);
         CompletePendingRequest(HRESULT_FROM_WIN32(error == ERROR_SUCCESS ? ERROR_NOT_ENOUGH_MEMORY : error), 0);
         return;
     }

@@ -64,6 +64,21 @@ public:
     void OnGetIndicator(IWDFIoRequest* request);
     void OnUnsupportedControl(IWDFIoRequest* request);
 
+    // The life of one capture. Every change goes through TransitionLocked,
+    // which allows only the moves of the table in biometric_device.cpp.
+    enum class CaptureState : uint32_t {
+        Idle,             // no capture thread
+        Starting,         // thread started: reads the section, queues the read, sends the start command
+        WaitingForFrame,  // read queued and start sent: the thread polls the image buffer
+        Completing,       // the wait ended: the thread completes the request with the frame or its failure
+        Abandoning,       // stop asked (cancel, reset, hardware release, a later capture, the section's
+                          // match flag): the thread stops the sensor and completes a request still pending
+                          // with E_ABORT (or the failure that ended its wait)
+        Pausing,          // stop asked by a power-down: the thread stops the sensor and completes nothing
+        Stopped,          // the thread completed or abandoned its capture and ends; its handle awaits a join
+        Paused,           // joined after pausing: no thread, the request is kept for the power-up
+    };
+
 private:
     CBiometricDevice();
     ~CBiometricDevice() override;
@@ -88,10 +103,18 @@ private:
     void SaveCurrentRequestForLowPowerState();
     bool CheckCurrentRequestNotChanged();
 
+    // Capture state.
+    bool TransitionLocked(CaptureState next);
+    CaptureState CurrentCaptureState() const;
+    bool RequestStopLocked(CaptureState stop);
+    bool ClaimCompletion();
+    bool StillStarting() const;
+
     // Capture thread.
     static DWORD CaptureDataThread(void* parameter);
+    void FinishCapture(HRESULT rc);
     bool CaptureThreadIdleLocked() const;
-    void WaitForCaptureThreadIdleLocked();
+    bool JoinInProgressLocked() const;
     void StartCaptureThreadLocked();
     void StopCaptureThread();
     HANDLE TakeCaptureThreadLocked();
@@ -100,11 +123,14 @@ private:
     void JoinCaptureThreadLocked();
     void CancelCaptureAndStopThread();
     HRESULT WaitFingerPrintDataAndCaptureData();
+    HRESULT StartReadAndSensor();
     HRESULT PollForFrame();
 
     // USB protocol.
     HRESULT USBbulkwrite(ULONG command);
     HRESULT WriteSynchronously(BYTE* packet, ULONG length, ULONG* bytesWritten);
+    HRESULT CreatePipeRequest(IWDFUsbTargetPipe* pipe, bool read, BYTE* buffer, ULONG length,
+                              ComPtr<IWDFIoRequest>* request);
     HRESULT ReadAsynchronouslyBegin(BYTE* buffer, ULONG length);
     HRESULT ReadAsynchronously(BYTE* buffer, ULONG length, ReadContext* context);
     void EpilogueReadRequest(IWDFIoRequest* request, ReadContext* context);
@@ -130,25 +156,25 @@ private:
     IWDFIoRequest* m_PendingCaptureRequest = nullptr;
     IWDFIoRequest* m_PendingReadRequest = nullptr;
     IWDFIoRequest* m_SavedRequest = nullptr;
-    CRITICAL_SECTION m_CaptureLock{};  // lock A: pending capture, saved request, paused flag, thread handle
+    CRITICAL_SECTION m_CaptureLock{};  // lock A: pending capture, saved request, capture state, thread handle
     CRITICAL_SECTION m_ReadLock{};     // lock B: pending read
     HANDLE m_CaptureThread = INVALID_HANDLE_VALUE;
     HRESULT m_CaptureHresult = S_OK;
     ULONG m_PayloadSize = 0;
-    std::atomic<uint32_t> m_RunFlag{0};
-    std::atomic<uint32_t> m_PausedFlag{0};
 
-    // Added state: the join of the capture thread, the bulk-in read in
-    // flight and the outcome of the current capture's read.
-    bool m_JoinInProgress = false;          // under lock A
+    // Where the capture stands: written under lock A by TransitionLocked
+    // only, read without it by the capture thread's polling loop. A paused
+    // capture keeps its request in m_SavedRequest.
+    std::atomic<CaptureState> m_CaptureState{CaptureState::Idle};
     HANDLE m_JoinDoneEvent = nullptr;       // manual reset, signalled when no join runs
+
+    // The bulk-in read in flight and what it delivered to the running capture.
     uint64_t m_ReadSequence = 0;            // under lock B: last read queued
     uint64_t m_PendingReadSequence = 0;     // under lock B
     uint64_t m_FinishedReadSequence = 0;    // under lock B: last read whose epilogue ran
     std::atomic<uint64_t> m_CurrentRead{0}; // changed under lock B: read whose data belongs to the running capture
     std::atomic<uint32_t> m_ReadOutcome{ReadNone};
     HRESULT m_ReadFailure = S_OK;           // published by m_ReadOutcome
-    bool m_BadCapture = false;              // capture thread only
     bool m_LocksReady = false;
 };
 

@@ -36,11 +36,31 @@ constexpr ULONG kBlankPayloadSize = sizeof(WINBIO_BLANK_PAYLOAD);
 static_assert(kAttributesPayloadSize == 1580 && kCalibrationPayloadSize == 16);
 static_assert(kDiagnosticsPayloadSize == 20 && kBlankPayloadSize == 8);
 
-// USB command packets.
+// USB command packets: the signature, command words A and B, then zeros.
 constexpr ULONG kCommandPacketBytes = 64;
 constexpr ULONG kCommandSignature = 0x01020304;
+
+// Command numbers (the low byte of USBbulkwrite's argument). The sensor also
+// knows commands 3 to 5, which no path sends; any unknown number is sent as
+// the stop command.
 constexpr ULONG kCommandStartCapture = 1;
 constexpr ULONG kCommandStop = 2;
+constexpr ULONG kCommandNumberMask = 0xFF;
+constexpr ULONG kCommandReserved3 = 3;
+constexpr ULONG kCommandReserved4 = 4;
+constexpr ULONG kCommandReserved5 = 5;
+
+// The two command words of each command; their meaning is the sensor's.
+struct CommandWords {
+    ULONG a;
+    ULONG b;
+};
+constexpr ULONG kControlWordA = 0x00000091;  // word A of every command but the start
+constexpr CommandWords kStartCaptureWords{0x003900D3, 0x64000000};
+constexpr CommandWords kStopWords{kControlWordA, 0xFF000000};
+constexpr CommandWords kReserved3Words{kControlWordA, 0xFE000000};
+constexpr CommandWords kReserved4Words{kControlWordA, 0xFD000000};
+constexpr CommandWords kReserved5Words{kControlWordA, 0xFC000000};
 
 // Capture-specific results.
 constexpr HRESULT kCaptureCancelled = HRESULT_FROM_WIN32(ERROR_CANCELLED);          // reset, hardware release

@@ -39,25 +39,20 @@ void store_u32(BYTE* destination, ULONG value)
     }
 }
 
-struct CommandWords {
-    ULONG a;
-    ULONG b;
-};
-
 // Command words by command number; any unknown number is sent as the stop command.
 CommandWords command_words(ULONG command)
 {
     switch (command) {
-    case 1:
-        return {0x003900D3, 0x64000000};
-    case 3:
-        return {0x00000091, 0xFE000000};
-    case 4:
-        return {0x00000091, 0xFD000000};
-    case 5:
-        return {0x00000091, 0xFC000000};
+    case kCommandStartCapture:
+        return kStartCaptureWords;
+    case kCommandReserved3:
+        return kReserved3Words;
+    case kCommandReserved4:
+        return kReserved4Words;
+    case kCommandReserved5:
+        return kReserved5Words;
     default:
-        return {0x00000091, 0xFF000000};
+        return kStopWords;
     }
 }
 
@@ -72,77 +67,102 @@ DWORD CBiometricDevice::CaptureDataThread(void* parameter)
 {
     FP_TRACE_METHOD();  // its closing line is the thread's last trace
     auto* device = static_cast<CBiometricDevice*>(parameter);
-    const HRESULT rc = device->WaitFingerPrintDataAndCaptureData();
-    if (device->m_PausedFlag.load() == 0) {
-        if (FAILED(rc)) {
-            FP_TRACE(u"HELLO:%S: capture fail ", "CaptureDataThread");
-            device->CompletePendingRequest(rc, kCapturePayloadSize);
-            clrmem();
-            device->CancelReadRequest();
-            device->USBbulkwrite(kCommandStop);
-        } else {
-            FP_TRACE(u"HELLO:%S: capture success ", "CaptureDataThread");
-            device->CompletePendingRequestWithData(device->m_CaptureHresult, device->m_PayloadSize);
-        }
-    }
+    device->FinishCapture(device->WaitFingerPrintDataAndCaptureData());
     Sleep(kThreadEndDelayMs);
     device->Release();
     return 0;
 }
 
+// Completes the request with the wait's result unless a power-down paused
+// the capture, then marks the capture stopped.
+void CBiometricDevice::FinishCapture(HRESULT rc)
+{
+    if (ClaimCompletion()) {
+        if (FAILED(rc)) {
+            FP_TRACE(u"HELLO:%S: capture fail ", "CaptureDataThread");
+            CompletePendingRequest(rc, kCapturePayloadSize);
+            clrmem();
+            CancelReadRequest();
+            USBbulkwrite(kCommandStop);
+        } else {
+            FP_TRACE(u"HELLO:%S: capture success ", "CaptureDataThread");
+            CompletePendingRequestWithData(m_CaptureHresult, m_PayloadSize);
+        }
+    }
+    fp_platform::CriticalSectionLock lock(&m_CaptureLock);
+    TransitionLocked(CaptureState::Stopped);  // a paused capture stays Pausing until joined
+}
+
 HRESULT CBiometricDevice::WaitFingerPrintDataAndCaptureData()
 {
     FP_TRACE_METHOD();
-    if (m_RunFlag.load() != 0 && getmem() == 1) {
+    if (StillStarting() && getmem() == 1) {
         // The last identification matched: this capture is abandoned.
         clrmem();
-        m_RunFlag.store(0);
+        fp_platform::CriticalSectionLock lock(&m_CaptureLock);
+        RequestStopLocked(CaptureState::Abandoning);
     }
-    HRESULT hr = S_OK;
-    if (m_RunFlag.load() != 0) {
-        // Nothing of an earlier capture may be taken for this one: a late
-        // completion of an earlier read no longer counts as current once
-        // this has run, and it checks that under the same lock.
+    if (StillStarting()) {
+        const HRESULT started = StartReadAndSensor();
+        if (FAILED(started)) {
+            return started;
+        }
+        bool waiting = false;
         {
-            fp_platform::CriticalSectionLock lock(&m_ReadLock);
-            m_CurrentRead.store(0);
-            std::memset(m_ImageBuffer, 0, kImageBytes);
-            m_ReadOutcome.store(ReadNone, std::memory_order_relaxed);
+            fp_platform::CriticalSectionLock lock(&m_CaptureLock);
+            waiting = TransitionLocked(CaptureState::WaitingForFrame);
         }
-        m_BadCapture = false;
-
-        BYTE* buffer = allocate_read_buffer();
-        if (buffer == nullptr) {
-            return E_OUTOFMEMORY;
-        }
-        const HRESULT read = ReadAsynchronouslyBegin(buffer, kImageBytes);
-        hr = USBbulkwrite(kCommandStartCapture);
-        if (FAILED(read)) {
-            delete[] buffer;
-            return read;
-        }
-        if (FAILED(hr)) {
-            return hr;  // the read owns the buffer and frees it in its epilogue
-        }
-        const HRESULT poll = PollForFrame();
-        if (FAILED(poll)) {
-            return poll;
+        if (waiting) {
+            const HRESULT poll = PollForFrame();
+            if (FAILED(poll)) {
+                return poll;
+            }
         }
     }
-    if (m_RunFlag.load() == 0) {
+    bool completing = false;
+    {
+        fp_platform::CriticalSectionLock lock(&m_CaptureLock);
+        completing = TransitionLocked(CaptureState::Completing);
+    }
+    if (!completing) {
         USBbulkwrite(kCommandStop);
         // The outstanding read must not complete into a later capture.
         CancelReadRequest();
         return E_ABORT;
     }
-    return hr;
+    return S_OK;
+}
+
+// Queues the frame's read and sends the start command.
+HRESULT CBiometricDevice::StartReadAndSensor()
+{
+    // Nothing of an earlier capture may be taken for this one: a late
+    // completion of an earlier read no longer counts as current once this
+    // has run, and it checks that under the same lock.
+    {
+        fp_platform::CriticalSectionLock lock(&m_ReadLock);
+        m_CurrentRead.store(0);
+        std::memset(m_ImageBuffer, 0, kImageBytes);
+        m_ReadOutcome.store(ReadNone, std::memory_order_relaxed);
+    }
+    BYTE* buffer = allocate_read_buffer();
+    if (buffer == nullptr) {
+        return E_OUTOFMEMORY;
+    }
+    const HRESULT read = ReadAsynchronouslyBegin(buffer, kImageBytes);
+    const HRESULT hr = USBbulkwrite(kCommandStartCapture);
+    if (FAILED(read)) {
+        delete[] buffer;
+        return read;
+    }
+    return hr;  // on failure the read owns the buffer and frees it in its epilogue
 }
 
 // Polls every 100 ms until the read has delivered a complete frame (trailer
-// in place), a short one, or failed, or until the run flag drops.
+// in place), a short one, or failed, or until the capture is asked to stop.
 HRESULT CBiometricDevice::PollForFrame()
 {
-    while (m_RunFlag.load() != 0) {
+    while (CurrentCaptureState() == CaptureState::WaitingForFrame) {
         const uint32_t outcome = m_ReadOutcome.load(std::memory_order_acquire);
         if (outcome == ReadFrame && std::memcmp(m_ImageBuffer + kFrameTrailerOffset, kFrameTrailer, 4) == 0) {
             const BYTE* end = m_ImageBuffer + kFrameTrailerOffset;
@@ -151,8 +171,7 @@ HRESULT CBiometricDevice::PollForFrame()
             return S_OK;
         }
         if (outcome == ReadShort) {
-            m_BadCapture = true;
-            return S_OK;
+            return S_OK;  // the reply says bad capture
         }
         if (outcome == ReadFailed) {
             return m_ReadFailure;
@@ -174,7 +193,7 @@ HRESULT CBiometricDevice::USBbulkwrite(ULONG command)
         return E_OUTOFMEMORY;
     }
     std::memset(packet, 0, kCommandPacketBytes);
-    const ULONG number = command & 0xFF;
+    const ULONG number = command & kCommandNumberMask;
     FP_TRACE(u"HELLO:%S: input 0x%x", __func__, number);
     const CommandWords words = command_words(number);
     store_u32(packet, kCommandSignature);
@@ -190,26 +209,44 @@ HRESULT CBiometricDevice::USBbulkwrite(ULONG command)
     return hr;
 }
 
-HRESULT CBiometricDevice::WriteSynchronously(BYTE* packet, ULONG length, ULONG* bytesWritten)
+// Creates a framework request that transfers `length` bytes of `buffer` on
+// `pipe` (a read for the bulk-in pipe, a write for the bulk-out pipe). On
+// failure nothing is left behind and *request stays empty.
+HRESULT CBiometricDevice::CreatePipeRequest(IWDFUsbTargetPipe* pipe, bool read, BYTE* buffer, ULONG length,
+                                            ComPtr<IWDFIoRequest>* request)
 {
-    FP_TRACE_METHOD();
-    *bytesWritten = 0;
-    if (!m_BulkOutPipe) {
+    if (pipe == nullptr) {
         return HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE);
     }
-    ComPtr<IWDFIoRequest> request;
-    HRESULT hr = m_FxDevice->CreateRequest(nullptr, nullptr, request.put());
+    ComPtr<IWDFIoRequest> created;
+    HRESULT hr = m_FxDevice->CreateRequest(nullptr, nullptr, created.put());
     if (FAILED(hr)) {
         return hr;
     }
     ComPtr<IWDFMemory> memory;
-    hr = m_FxDevice->CreatePreallocatedWdfMemory(packet, length, nullptr, request.get(), memory.put());
+    hr = m_FxDevice->CreatePreallocatedWdfMemory(buffer, length, nullptr, created.get(), memory.put());
     if (SUCCEEDED(hr)) {
-        hr = m_BulkOutPipe->FormatRequestForWrite(request.get(), memory.get());
+        hr = read ? pipe->FormatRequestForRead(created.get(), memory.get())
+                  : pipe->FormatRequestForWrite(created.get(), memory.get());
     }
-    if (SUCCEEDED(hr)) {
-        hr = request->Send(m_BulkOutPipe.get(), WDF_REQUEST_SEND_OPTION_SYNCHRONOUS, 0);
+    if (FAILED(hr)) {
+        created->DeleteWdfObject();
+        return hr;
     }
+    *request = std::move(created);
+    return S_OK;
+}
+
+HRESULT CBiometricDevice::WriteSynchronously(BYTE* packet, ULONG length, ULONG* bytesWritten)
+{
+    FP_TRACE_METHOD();
+    *bytesWritten = 0;
+    ComPtr<IWDFIoRequest> request;
+    HRESULT hr = CreatePipeRequest(m_BulkOutPipe.get(), false, packet, length, &request);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    hr = request->Send(m_BulkOutPipe.get(), WDF_REQUEST_SEND_OPTION_SYNCHRONOUS, 0);
     if (SUCCEEDED(hr)) {
         ComPtr<IWDFRequestCompletionParams> params;
         request->GetCompletionParams(params.put());
@@ -248,27 +285,17 @@ HRESULT CBiometricDevice::ReadAsynchronouslyBegin(BYTE* buffer, ULONG length)
 HRESULT CBiometricDevice::ReadAsynchronously(BYTE* buffer, ULONG length, ReadContext* context)
 {
     FP_TRACE_METHOD();
-    if (!m_BulkInPipe) {
-        return HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE);
-    }
     ComPtr<IWDFIoRequest> request;
-    HRESULT hr = m_FxDevice->CreateRequest(nullptr, nullptr, request.put());
+    HRESULT hr = CreatePipeRequest(m_BulkInPipe.get(), true, buffer, length, &request);
     if (FAILED(hr)) {
         return hr;
     }
-    ComPtr<IWDFMemory> memory;
-    hr = m_FxDevice->CreatePreallocatedWdfMemory(buffer, length, nullptr, request.get(), memory.put());
-    if (SUCCEEDED(hr)) {
-        hr = m_BulkInPipe->FormatRequestForRead(request.get(), memory.get());
-    }
-    if (SUCCEEDED(hr)) {
-        request->SetCompletionCallback(this, context);
-        context->sequence = ++m_ReadSequence;
-        m_CurrentRead.store(context->sequence);
-        m_PendingReadRequest = request.get();
-        m_PendingReadSequence = context->sequence;
-        hr = request->Send(m_BulkInPipe.get(), 0, 0);
-    }
+    request->SetCompletionCallback(this, context);
+    context->sequence = ++m_ReadSequence;
+    m_CurrentRead.store(context->sequence);
+    m_PendingReadRequest = request.get();
+    m_PendingReadSequence = context->sequence;
+    hr = request->Send(m_BulkInPipe.get(), 0, 0);
     if (FAILED(hr)) {
         request->DeleteWdfObject();
         m_PendingReadRequest = nullptr;
@@ -371,7 +398,7 @@ HRESULT CBiometricDevice::CancelReadRequest()
         m_PendingReadRequest = nullptr;
     }
     using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(fp_platform::scaled_milliseconds(kCancelWaitMs));
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kCancelWaitMs);
     for (;;) {
         {
             fp_platform::CriticalSectionLock lock(&m_ReadLock);
@@ -381,7 +408,7 @@ HRESULT CBiometricDevice::CancelReadRequest()
         }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0 ||
-            WaitForSingleObject(m_CancelEvent, static_cast<DWORD>(left) * fp_platform::time_divisor()) ==
+            WaitForSingleObject(m_CancelEvent, static_cast<DWORD>(left)) ==
                 WAIT_TIMEOUT) {
             fp_platform::CriticalSectionLock lock(&m_ReadLock);
             if (m_FinishedReadSequence >= sequence) {

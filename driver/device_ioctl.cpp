@@ -269,9 +269,7 @@ void CBiometricDevice::PrepareCaptureLocked(IWDFIoRequest* request)
 
     // A capture paused by a power-down was cancelled, or this one would have
     // been refused as busy: this capture's thread completes it.
-    m_PausedFlag.store(0);
     m_SavedRequest = nullptr;
-    m_RunFlag.store(1);
     m_CaptureHresult = S_OK;
     m_PayloadSize = kCapturePayloadSize;
     initmem();
@@ -290,7 +288,7 @@ void CBiometricDevice::FillCaptureData(IWDFIoRequest* request)
         return;
     }
     auto* reply = reinterpret_cast<WINBIO_CAPTURE_DATA*>(output);
-    if (m_BadCapture) {
+    if (m_ReadOutcome.load(std::memory_order_acquire) == ReadShort) {
         // The sensor sent less than a frame: no image, the framework is told so.
         reply->WinBioHresult = WINBIO_E_BAD_CAPTURE;
         reply->SensorStatus = WINBIO_SENSOR_READY;
@@ -337,7 +335,7 @@ void CBiometricDevice::OnCancel(IWDFIoRequest* request)
     fp_platform::CriticalSectionLock lock(&m_CaptureLock);
     if (m_PendingCaptureRequest != nullptr && m_PendingCaptureRequest == request) {
         request->CompleteWithInformation(kCaptureAborted, 0);
-        m_RunFlag.store(0);
+        RequestStopLocked(CaptureState::Abandoning);
         m_PendingCaptureRequest = nullptr;
     }
 }

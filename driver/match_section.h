@@ -1,13 +1,14 @@
-// The driver's side of the shared section "mmf_server": one 32-bit match
-// flag that the engine adapter sets to 1 after an identification matched.
+// The driver's side of the match section: one 32-bit flag that the engine
+// adapter sets to 1 after an identification matched.
 #pragma once
 
+#include "match_section_name.h"
 #include "win_types.h"
 
 namespace fpusbdrv {
 
-constexpr const char16_t* kMatchSectionName = u"mmf_server";
-constexpr DWORD kMatchSectionBytes = 4;
+using fp_platform::kMatchSectionBytes;
+using fp_platform::kMatchSectionName;
 
 // Creates and maps the section unless this process already holds it.
 void initmem();

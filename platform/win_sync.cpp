@@ -16,7 +16,8 @@ namespace {
 
 std::atomic<DWORD> g_time_divisor{1};
 
-// Waits on a condition with a Windows-style timeout in (unscaled) milliseconds.
+// Waits on a condition with a Windows-style timeout in milliseconds. The
+// timeout is a limit, not a delay: it is not shortened by the time divisor.
 template <typename Predicate>
 bool wait_until(std::condition_variable& condition, std::unique_lock<std::mutex>& lock, DWORD milliseconds,
                 Predicate ready)
@@ -25,8 +26,7 @@ bool wait_until(std::condition_variable& condition, std::unique_lock<std::mutex>
         condition.wait(lock, ready);
         return true;
     }
-    const auto timeout = std::chrono::milliseconds(scaled_milliseconds(milliseconds));
-    return condition.wait_for(lock, timeout, ready);
+    return condition.wait_for(lock, std::chrono::milliseconds(milliseconds), ready);
 }
 
 struct ThreadState {

@@ -1,7 +1,9 @@
 // Threads, events, critical sections and sleeps.
 //
-// Every sleep and every finite wait is divided by a process-wide time
-// divisor (1 by default) so that tests can run timed code paths quickly.
+// Every sleep is divided by a process-wide time divisor (1 by default) so
+// that tests can run polling code quickly. Finite waits are limits, not
+// delays: they run in real time, so that a slow machine cannot end one
+// early under a test's divisor.
 #pragma once
 
 #include "win_handle.h"
@@ -20,7 +22,7 @@ HANDLE CreateEventW(void* security, BOOL manualReset, BOOL initialState, PCWSTR 
 BOOL SetEvent(HANDLE event);
 BOOL ResetEvent(HANDLE event);
 
-// Waits on a thread or an event handle.
+// Waits on a thread or an event handle, at most `milliseconds` of real time.
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 
 void Sleep(DWORD milliseconds);
@@ -38,7 +40,7 @@ void DeleteCriticalSection(CRITICAL_SECTION* section);
 
 namespace fp_platform {
 
-// All sleeps and finite waits are divided by this (at least 1).
+// Sleeps (and the simulators' delays) are divided by this (at least 1).
 void set_time_divisor(DWORD divisor);
 DWORD time_divisor();
 DWORD scaled_milliseconds(DWORD milliseconds);

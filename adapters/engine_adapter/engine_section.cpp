@@ -3,11 +3,10 @@
 #include <atomic>
 
 #include "engine_trace.h"
+#include "match_section_name.h"
 #include "win_section.h"
 
-namespace {
-constexpr const char16_t* kMatchSectionName = u"mmf_server";
-}
+using fp_platform::kMatchSectionName;
 
 void setmem(uint32_t value) {
     engine_trace("HELLO : start setmem");

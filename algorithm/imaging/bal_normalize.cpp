@@ -55,6 +55,15 @@ void floor_variances(uint16_t* var, size_t n) {
         if (var[i] <= kVarianceFloor) var[i] = kVarianceFloor + 1;
 }
 
+// Smooths the block variances and raises those at the floor; the blur's
+// status.
+[[nodiscard]] bal_status smooth_and_floor_variances(uint16_t* var, uint32_t block_rows,
+                                                    uint32_t block_cols) {
+    const bal_status status = bal_blur_uint16(var, block_rows, block_cols, var);
+    if (status == BAL_OK) floor_variances(var, size_t{block_rows} * block_cols);
+    return status;
+}
+
 }  // namespace
 
 void bnl_normalize(const uint8_t* src, uint32_t rows, uint32_t cols, const uint8_t* block_mask,
@@ -108,38 +117,62 @@ void bnl_normalize(const uint8_t* src, uint32_t rows, uint32_t cols, const uint8
     }
 }
 
+bool bnl_take_scratch(uint32_t rows, uint32_t cols, uint32_t block_rows, uint32_t block_cols,
+                      BnlScratch& scratch) {
+    const size_t nb = static_cast<size_t>(block_rows) * block_cols;
+    scratch.centres = static_cast<uint8_t*>(std::malloc(nb));
+    scratch.local_mean = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(rows) * cols));
+    scratch.variances = static_cast<uint16_t*>(std::malloc(nb * sizeof(uint16_t)));
+    if (lib_memory_check(scratch.centres, scratch.local_mean, scratch.variances, nullptr, nullptr,
+                         nullptr, nullptr, 3) == lib_memory_result::all_present)
+        return true;
+    scratch = BnlScratch{};
+    return false;
+}
+
+void bnl_release_scratch(BnlScratch& scratch) {
+    std::free(scratch.centres);
+    std::free(scratch.local_mean);
+    std::free(scratch.variances);
+    scratch = BnlScratch{};
+}
+
+void bnl_normalize_around_centres(const uint8_t* src, uint32_t rows, uint32_t cols,
+                                  const uint8_t* block_mask, uint32_t block, uint32_t block_rows,
+                                  uint32_t block_cols, uint8_t target_mean,
+                                  uint32_t target_spread, BnlScratch& scratch, uint8_t* dst) {
+    bal_scale_up_bilinear_uint8(scratch.centres, block_rows, block_cols,
+                                static_cast<int32_t>(block), scratch.local_mean,
+                                static_cast<int32_t>(rows), static_cast<int32_t>(cols));
+    bnl_normalize(src, rows, cols, block_mask, block, block_rows, block_cols, target_mean,
+                  target_spread, scratch.local_mean, scratch.variances, dst);
+}
+
 bal_status bal_normalize_locally(const uint8_t* src, uint32_t rows, uint32_t cols,
                                  const uint8_t* block_mask, uint32_t block, uint32_t block_rows,
                                  uint32_t block_cols, uint8_t target_mean, uint32_t target_spread,
                                  uint8_t* dst) {
     if (!src || !dst || !local_geometry_ok(rows, cols, block, block_rows, block_cols))
         return BAL_BAD_ARGUMENT;
-    const size_t nb = static_cast<size_t>(block_rows) * block_cols;
-    auto* means = static_cast<uint8_t*>(std::malloc(nb));
-    auto* local = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(rows) * cols));
-    auto* var = static_cast<uint16_t*>(std::malloc(nb * sizeof(uint16_t)));
-    if (lib_memory_check(means, local, var, nullptr, nullptr, nullptr, nullptr, 3) != lib_memory_result::all_present)
-        return BAL_NO_MEMORY;
-    bal_mean_blockwise_uint8(src, rows, cols, block, block_rows, block_cols, means);
+    BnlScratch s;
+    if (!bnl_take_scratch(rows, cols, block_rows, block_cols, s)) return BAL_NO_MEMORY;
+    bal_mean_blockwise_uint8(src, rows, cols, block, block_rows, block_cols, s.centres);
     bal_status status = BAL_OK;
     if (block_mask)
-        status = bal_blur_fingerprint_edge_uint8(means, block_mask, block_rows, block_cols, means);
+        status = bal_blur_fingerprint_edge_uint8(s.centres, block_mask, block_rows, block_cols,
+                                                 s.centres);
     if (status == BAL_OK) {
-        bal_scale_up_bilinear_uint8(means, block_rows, block_cols, static_cast<int32_t>(block),
-                                    local, static_cast<int32_t>(rows), static_cast<int32_t>(cols));
-        bal_var_blockwise_uint8(src, rows, cols, means, block, block_rows, block_cols, var);
+        bal_var_blockwise_uint8(src, rows, cols, s.centres, block, block_rows, block_cols,
+                                s.variances);
         if (block_mask)
-            status = bal_blur_fingerprint_edge_uint16(var, block_mask, block_rows, block_cols, var);
+            status = bal_blur_fingerprint_edge_uint16(s.variances, block_mask, block_rows,
+                                                      block_cols, s.variances);
     }
-    if (status == BAL_OK) status = bal_blur_uint16(var, block_rows, block_cols, var);
-    if (status == BAL_OK) {
-        floor_variances(var, nb);
-        bnl_normalize(src, rows, cols, block_mask, block, block_rows, block_cols, target_mean,
-                      target_spread, local, var, dst);
-    }
-    std::free(means);
-    std::free(local);
-    std::free(var);
+    if (status == BAL_OK) status = smooth_and_floor_variances(s.variances, block_rows, block_cols);
+    if (status == BAL_OK)
+        bnl_normalize_around_centres(src, rows, cols, block_mask, block, block_rows, block_cols,
+                                     target_mean, target_spread, s, dst);
+    bnl_release_scratch(s);
     return status;
 }
 
@@ -150,14 +183,13 @@ bal_status bal_normalize_locally_minmax(const uint8_t* src, uint32_t rows, uint3
     if (!src || !dst || !block_mask ||
         !local_geometry_ok(rows, cols, block, block_rows, block_cols))
         return BAL_BAD_ARGUMENT;
-    const size_t nb = static_cast<size_t>(block_rows) * block_cols;
-    const size_t npix = static_cast<size_t>(rows) * cols;
-    auto* centres = static_cast<uint8_t*>(std::malloc(nb));
-    auto* local = static_cast<uint8_t*>(std::malloc(npix));
-    auto* var = static_cast<uint16_t*>(std::malloc(nb * sizeof(uint16_t)));
-    auto* median = static_cast<uint8_t*>(std::malloc(npix));
-    if (lib_memory_check(centres, local, var, median, nullptr, nullptr, nullptr, 4) != lib_memory_result::all_present)
+    BnlScratch s;
+    if (!bnl_take_scratch(rows, cols, block_rows, block_cols, s)) return BAL_NO_MEMORY;
+    auto* median = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(rows) * cols));
+    if (!median) {
+        bnl_release_scratch(s);
         return BAL_NO_MEMORY;
+    }
     const auto irows = static_cast<int32_t>(rows), icols = static_cast<int32_t>(cols);
     bal_status status = bal_median_uint8(src, irows, icols, median);
     if (status == BAL_OK)
@@ -173,28 +205,24 @@ bal_status bal_normalize_locally_minmax(const uint8_t* src, uint32_t rows, uint3
                         if (row[x] > hi) hi = row[x];
                     }
                 }
-                centres[static_cast<size_t>(br) * block_cols + bc] =
+                s.centres[static_cast<size_t>(br) * block_cols + bc] =
                     static_cast<uint8_t>((lo + hi) >> 1);
             }
         }
-        status =
-            bal_blur_fingerprint_edge_uint8(centres, block_mask, block_rows, block_cols, centres);
+        status = bal_blur_fingerprint_edge_uint8(s.centres, block_mask, block_rows, block_cols,
+                                                 s.centres);
     }
     if (status == BAL_OK) {
-        bal_scale_up_bilinear_uint8(centres, block_rows, block_cols, static_cast<int32_t>(block),
-                                    local, irows, icols);
-        bal_var_blockwise_uint8(median, rows, cols, centres, block, block_rows, block_cols, var);
-        status = bal_blur_fingerprint_edge_uint16(var, block_mask, block_rows, block_cols, var);
+        bal_var_blockwise_uint8(median, rows, cols, s.centres, block, block_rows, block_cols,
+                                s.variances);
+        status = bal_blur_fingerprint_edge_uint16(s.variances, block_mask, block_rows, block_cols,
+                                                  s.variances);
     }
-    if (status == BAL_OK) status = bal_blur_uint16(var, block_rows, block_cols, var);
-    if (status == BAL_OK) {
-        floor_variances(var, nb);
-        bnl_normalize(src, rows, cols, block_mask, block, block_rows, block_cols,
-                      static_cast<uint8_t>(target_mean), target_spread, local, var, dst);
-    }
-    std::free(centres);
-    std::free(local);
-    std::free(var);
+    if (status == BAL_OK) status = smooth_and_floor_variances(s.variances, block_rows, block_cols);
+    if (status == BAL_OK)
+        bnl_normalize_around_centres(src, rows, cols, block_mask, block, block_rows, block_cols,
+                                     static_cast<uint8_t>(target_mean), target_spread, s, dst);
+    bnl_release_scratch(s);
     std::free(median);
     return status;
 }

@@ -31,6 +31,30 @@ void bnl_normalize(const uint8_t* src, uint32_t rows, uint32_t cols, const uint8
                    uint32_t target_spread, const uint8_t* local_mean,
                    const uint16_t* block_variance, uint8_t* dst);
 
+// Scratch of the block-local normalisations: a centre (the reference mean)
+// and a variance per block, and the local-mean image up-scaled from the
+// centres.
+struct BnlScratch {
+    uint8_t* centres = nullptr;     // block_rows x block_cols
+    uint16_t* variances = nullptr;  // block_rows x block_cols
+    uint8_t* local_mean = nullptr;  // rows x cols
+};
+
+// Takes the scratch for a block_rows x block_cols grid over a rows x cols
+// image; false, with nothing held, when memory is missing.
+[[nodiscard]] bool bnl_take_scratch(uint32_t rows, uint32_t cols, uint32_t block_rows,
+                                    uint32_t block_cols, BnlScratch& scratch);
+
+// Releases what bnl_take_scratch took.
+void bnl_release_scratch(BnlScratch& scratch);
+
+// Up-scales the block centres into the local-mean image and maps src with
+// bnl_normalize around it with the block variances. dst may equal src.
+void bnl_normalize_around_centres(const uint8_t* src, uint32_t rows, uint32_t cols,
+                                  const uint8_t* block_mask, uint32_t block, uint32_t block_rows,
+                                  uint32_t block_cols, uint8_t target_mean,
+                                  uint32_t target_spread, BnlScratch& scratch, uint8_t* dst);
+
 // One mean and variance from the blocks inside the mask (a null mask counts
 // every block). Returns BAL_OK, BAL_NO_MEMORY or BAL_BAD_ARGUMENT.
 [[nodiscard]] bal_status bal_normalize_globally(const uint8_t* src, uint32_t rows, uint32_t cols,

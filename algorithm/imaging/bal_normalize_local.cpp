@@ -1,14 +1,10 @@
 #include "imaging/bal_normalize_local.h"
 
-#include <cstdlib>
-
 #include "imaging/bal_blur.h"
 #include "imaging/bal_normalize.h"
-#include "imaging/bal_scale.h"
 #include "imaging/bal_segment.h"
 #include "imaging/bal_statistics.h"
 #include "imaging/bal_status.h"
-#include "math/lib_memory.h"
 
 namespace {
 
@@ -75,28 +71,21 @@ bal_status bal_normalize_locally_edgefix(const uint8_t* src, uint32_t rows, uint
         uint64_t{block_rows} * block > rows || uint64_t{block_cols} * block > cols ||
         rows > INT32_MAX || cols > INT32_MAX)
         return BAL_BAD_ARGUMENT;
-    const size_t nb = static_cast<size_t>(block_rows) * block_cols;
-    auto* means = static_cast<uint8_t*>(std::malloc(nb));
-    auto* local = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(rows) * cols));
-    auto* var = static_cast<uint16_t*>(std::malloc(nb * sizeof(uint16_t)));
-    if (lib_memory_check(means, local, var, nullptr, nullptr, nullptr, nullptr, 3) != lib_memory_result::all_present)
-        return BAL_NO_MEMORY;
-    bal_mean_blockwise_uint8(src, rows, cols, block, block_rows, block_cols, means);
-    bal_var_blockwise_uint8(src, rows, cols, means, block, block_rows, block_cols, var);
-    if (fill_background(block_mask, nb, means, var)) {
+    BnlScratch s;
+    if (!bnl_take_scratch(rows, cols, block_rows, block_cols, s)) return BAL_NO_MEMORY;
+    bal_mean_blockwise_uint8(src, rows, cols, block, block_rows, block_cols, s.centres);
+    bal_var_blockwise_uint8(src, rows, cols, s.centres, block, block_rows, block_cols,
+                            s.variances);
+    if (fill_background(block_mask, size_t{block_rows} * block_cols, s.centres, s.variances)) {
         bal_segmentation_flag_edge(block_mask, block_rows, block_cols);
-        repair_rim(block_mask, block_rows, block_cols, means, var);
+        repair_rim(block_mask, block_rows, block_cols, s.centres, s.variances);
     }
-    bal_status status = bal_blur_weighted_uint16(var, block_rows, block_cols, var);
-    if (status == BAL_OK) status = bal_blur_weighted_uint8(means, block_rows, block_cols, means);
-    if (status == BAL_OK) {
-        bal_scale_up_bilinear_uint8(means, block_rows, block_cols, static_cast<int32_t>(block),
-                                    local, static_cast<int32_t>(rows), static_cast<int32_t>(cols));
-        bnl_normalize(src, rows, cols, block_mask, block, block_rows, block_cols, target_mean,
-                      target_spread, local, var, dst);
-    }
-    std::free(means);
-    std::free(local);
-    std::free(var);
+    bal_status status = bal_blur_weighted_uint16(s.variances, block_rows, block_cols, s.variances);
+    if (status == BAL_OK)
+        status = bal_blur_weighted_uint8(s.centres, block_rows, block_cols, s.centres);
+    if (status == BAL_OK)
+        bnl_normalize_around_centres(src, rows, cols, block_mask, block, block_rows, block_cols,
+                                     target_mean, target_spread, s, dst);
+    bnl_release_scratch(s);
     return status;
 }

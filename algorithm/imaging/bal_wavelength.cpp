@@ -21,26 +21,16 @@ constexpr int32_t kWindow32[32] = {0,   17,  33,  50,  66,  83,  99,  116, 132, 
 constexpr int32_t kWindow16[16] = {0, 34, 68, 102, 137, 171, 205, 239,
                                    239, 205, 171, 137, 102, 68, 34, 0};
 
-// Power spectrum accessor over a rectangular range of frequencies
-// u in [u_lo, u_hi], v in [v_lo, v_hi]; values outside read 0.
-template <int U_LO, int U_HI, int V_LO, int V_HI>
+// Values over a rectangular range of frequencies u in [u_lo, u_hi],
+// v in [v_lo, v_hi] (a power spectrum or a peak response); reads outside the
+// range give 0.
+template <typename T, int U_LO, int U_HI, int V_LO, int V_HI>
 struct FrequencyGrid {
     static constexpr int kCols = V_HI - V_LO + 1;
-    uint32_t value[(U_HI - U_LO + 1) * kCols];
-    uint32_t& at(int u, int v) { return value[(u - U_LO) * kCols + (v - V_LO)]; }
-    uint32_t get(int u, int v) const {
-        if (u < U_LO || u > U_HI || v < V_LO || v > V_HI) return 0;
-        return value[(u - U_LO) * kCols + (v - V_LO)];
-    }
-};
-
-template <int U_LO, int U_HI, int V_LO, int V_HI>
-struct ResponseGrid {
-    static constexpr int kCols = V_HI - V_LO + 1;
-    int32_t value[(U_HI - U_LO + 1) * kCols];
-    void clear() { std::fill(std::begin(value), std::end(value), 0); }
-    int32_t& at(int u, int v) { return value[(u - U_LO) * kCols + (v - V_LO)]; }
-    int32_t get(int u, int v) const {
+    T value[(U_HI - U_LO + 1) * kCols];
+    void clear() { std::fill(std::begin(value), std::end(value), T{0}); }
+    T& at(int u, int v) { return value[(u - U_LO) * kCols + (v - V_LO)]; }
+    T get(int u, int v) const {
         if (u < U_LO || u > U_HI || v < V_LO || v > V_HI) return 0;
         return value[(u - U_LO) * kCols + (v - V_LO)];
     }
@@ -106,6 +96,35 @@ RefinedPeak refine_peak(const Power& p, int u, int v, int shift) {
     peak.fv = (v << shift) + mv / divisor;
     peak.neighbourhood = s;
     return peak;
+}
+
+// The entry of the peak list a measurement takes: the first, from the
+// largest, whose refined position lies beyond min_r2 (squared, in Q(shift)
+// bins) from the centre; place -1 when no entry lies that far out.
+struct TakenPeak {
+    int place = -1;
+    RefinedPeak peak{};
+    int32_t r2 = 0;
+};
+
+template <typename Power>
+TakenPeak take_peak(const PeakList& peaks, const Power& p, int shift, int32_t min_r2) {
+    for (int i = 0; i < peaks.used; ++i) {
+        const RefinedPeak peak = refine_peak(p, peaks.u[i], peaks.v[i], shift);
+        const int32_t r2 = peak.fu * peak.fu + peak.fv * peak.fv;
+        if (r2 > min_r2) return {i, peak, r2};
+    }
+    return {};
+}
+
+// Peak dominance of the listed entry at place: ((A - B) * 255) / A with A its
+// response >> 8 and B that of the next entry (0 when there is none); A = 0
+// leaves the byte as it is.
+void write_peak_dominance(const PeakList& peaks, int place, uint8_t& quality) {
+    const uint32_t a = static_cast<uint32_t>(peaks.value[place]) >> 8;
+    const uint32_t b =
+        place + 1 < peaks.used ? static_cast<uint32_t>(peaks.value[place + 1]) >> 8 : 0;
+    if (a != 0) quality = static_cast<uint8_t>(((a - b) * 255) / a);
 }
 
 // Doubled angle of the frequency vector (fu vertical, fv horizontal).
@@ -179,10 +198,69 @@ void reject_block(uint16_t* raw, uint8_t* frequency, size_t index) {
     if (frequency) frequency[index] = 0;
 }
 
+// The block grid over the image; a given pixel mask marks foreground with
+// values >= 128.
+struct BlockGrid {
+    const uint8_t* src;
+    const uint8_t* mask;
+    int32_t rows, cols;
+    uint32_t block;
+    int32_t block_rows;
+    uint32_t block_cols;
+};
+
+// One block: its place in the block fields, its top-left pixel (row, col)
+// and the top-left pixel of its window (top, left).
+struct BlockWindow {
+    size_t index;
+    int32_t row, col;
+    int32_t top, left;
+};
+
+// The frame both paths share: takes the path's scratch and the raw field,
+// visits the blocks in raster order with the statistics of their
+// window_size x window_size windows, then completes the raw field into the
+// wavelength output. measure(scratch, window, stats, raw) measures one block
+// or rejects it. Returns 9 (everything released) when scratch is missing,
+// otherwise the status of postprocess_frequency_field.
+template <typename Scratch, typename MeasureBlock>
+[[nodiscard]] bal_status measure_wavelength_field(const BlockGrid& grid, int32_t window_size,
+                                                  uint8_t* wavelength, MeasureBlock&& measure) {
+    const auto block_rows = static_cast<uint32_t>(std::max(grid.block_rows, 0));
+    const size_t blocks = size_t{block_rows} * grid.block_cols;
+    auto* scratch = static_cast<Scratch*>(std::malloc(sizeof(Scratch)));
+    auto* raw = static_cast<uint16_t*>(std::malloc(std::max<size_t>(blocks, 1) * sizeof(uint16_t)));
+    if (!scratch || !raw) {
+        std::free(scratch);
+        std::free(raw);
+        return BAL_NO_MEMORY;
+    }
+    const auto block = static_cast<int32_t>(grid.block);
+    const int32_t h = (window_size - block) / 2;
+    for (int32_t r = 0; r < grid.block_rows; ++r) {
+        for (uint32_t c = 0; c < grid.block_cols; ++c) {
+            BlockWindow w{};
+            w.index = size_t(r) * grid.block_cols + c;
+            w.row = r * block;
+            w.col = static_cast<int32_t>(c * grid.block);
+            w.top = w.row - h;
+            w.left = w.col - h;
+            const WindowStats st = window_stats(grid.src, grid.mask, grid.rows, grid.cols, w.top,
+                                                w.left, window_size);
+            measure(*scratch, w, st, raw);
+        }
+    }
+    const bal_status status =
+        postprocess_frequency_field(raw, block_rows, grid.block_cols, wavelength);
+    std::free(scratch);
+    std::free(raw);
+    return status;
+}
+
 // ---- 32-point path ----
 
-using Spectrum32 = FrequencyGrid<-8, 9, -8, 3>;
-using Response32 = ResponseGrid<-7, 7, -7, 2>;
+using Spectrum32 = FrequencyGrid<uint32_t, -8, 9, -8, 3>;
+using Response32 = FrequencyGrid<int32_t, -7, 7, -7, 2>;
 
 struct Scratch32 {
     int32_t block[32 * 32];
@@ -255,19 +333,15 @@ void process_block32(Scratch32& s, uint32_t max_wl, uint32_t min_wl, uint16_t* r
 
     uint32_t lambda = 0;
     int8_t theta = 0;
-    for (int i = 0; i < peaks.used; ++i) {
-        const RefinedPeak peak = refine_peak(p, peaks.u[i], peaks.v[i], 12);
-        const int32_t r2 = peak.fu * peak.fu + peak.fv * peak.fv;
-        if (r2 <= 47586034) continue;
-        if ((energy >> 3) > peak.neighbourhood) break;
-        lambda = (1u << 25) / zr_sqrt_32(static_cast<uint32_t>(r2));
-        theta = doubled_angle(peak.fu, peak.fv, r2);
-        if (out.quality) {
-            const uint32_t a = static_cast<uint32_t>(peaks.value[i]) >> 8;
-            const uint32_t b = i + 1 < peaks.used ? static_cast<uint32_t>(peaks.value[i + 1]) >> 8 : 0;
-            if (a != 0) out.quality[index] = static_cast<uint8_t>(((a - b) * 255) / a);
+    const TakenPeak taken = take_peak(peaks, p, 12, 47586034);
+    if (taken.place >= 0) {
+        // A neighbourhood with less than an eighth of the energy gives no
+        // ridge frequency, but the taken peak still rates the block.
+        if ((energy >> 3) <= taken.peak.neighbourhood) {
+            lambda = (1u << 25) / zr_sqrt_32(static_cast<uint32_t>(taken.r2));
+            theta = doubled_angle(taken.peak.fu, taken.peak.fv, taken.r2);
         }
-        break;
+        if (out.quality) write_peak_dominance(peaks, taken.place, out.quality[index]);
     }
 
     // A wavelength of 0 (no ridge frequency) is never valid.
@@ -288,9 +362,31 @@ void process_block32(Scratch32& s, uint32_t max_wl, uint32_t min_wl, uint16_t* r
 // ---- 16-point path ----
 
 constexpr int kSpectrumStride16 = 22;
+constexpr size_t kSpectrumValues16 = 17 * kSpectrumStride16;
 
-using Spectrum16 = FrequencyGrid<-8, 8, -2, 8>;
-using Response16 = ResponseGrid<-7, 7, -1, 7>;
+using Spectrum16 = FrequencyGrid<uint32_t, -8, 8, -2, 8>;
+using Response16 = FrequencyGrid<int32_t, -7, 7, -1, 7>;
+
+struct Scratch16 {
+    uint32_t transform[2 * kSpectrumValues16];  // fftn2d8rw_spectrum16's re and im
+    Spectrum16 power;
+    Response16 response;
+};
+
+void spectrum16(Scratch16& s, const uint8_t* src, int32_t rows, int32_t cols, uint32_t block,
+                const BlockWindow& w, uint32_t mean) {
+    fftn2d8rw_spectrum16(src, static_cast<uint16_t>(rows), static_cast<uint16_t>(cols),
+                         static_cast<uint8_t>(block), static_cast<int16_t>(w.row),
+                         static_cast<int16_t>(w.col), static_cast<uint8_t>(mean), s.transform,
+                         s.transform + kSpectrumValues16);
+    for (int u = -8; u <= 8; ++u) {
+        const int row = u == 8 ? -8 : u;  // row +8 repeats row -8
+        for (int v = 0; v <= 8; ++v)
+            s.power.at(u, v) = s.transform[(row + 8) * kSpectrumStride16 + v];
+    }
+    for (int u = -8; u <= 8; ++u)
+        for (int v = -2; v <= -1; ++v) s.power.at(u, v) = s.power.get(-u, -v);
+}
 
 void process_block16(const Spectrum16& spectrum, Response16& response, uint32_t max_wl,
                      uint32_t min_wl, uint16_t* raw, size_t index, uint8_t* frequency,
@@ -322,14 +418,10 @@ void process_block16(const Spectrum16& spectrum, Response16& response, uint32_t 
 
     uint32_t f = 0;
     int8_t theta = 0;
-    for (int i = 0; i < peaks.used; ++i) {
-        const RefinedPeak peak = refine_peak(p, peaks.u[i], peaks.v[i], 11);
-        const int32_t r2 = peak.fu * peak.fu + peak.fv * peak.fv;
-        if (r2 <= 11896508) continue;
-        if ((energy >> 3) > peak.neighbourhood) break;
-        f = std::min(((zr_sqrt_32(static_cast<uint32_t>(r2)) * 250) / 500 + 16) >> 5, 255u);
-        if (f != 0) theta = doubled_angle(peak.fu, peak.fv, r2);
-        break;
+    const TakenPeak taken = take_peak(peaks, p, 11, 11896508);
+    if (taken.place >= 0 && (energy >> 3) <= taken.peak.neighbourhood) {
+        f = std::min(((zr_sqrt_32(static_cast<uint32_t>(taken.r2)) * 250) / 500 + 16) >> 5, 255u);
+        if (f != 0) theta = doubled_angle(taken.peak.fu, taken.peak.fv, taken.r2);
     }
 
     const uint32_t lambda = f != 0 ? ((f >> 1) + 262144) / f : 0;
@@ -396,87 +488,38 @@ bal_status bal_ridge_wavelengths_fft(const uint8_t* src, const uint8_t* pixel_ma
                                      uint32_t min_wavelength, const uint8_t*, int32_t block_rows,
                                      uint32_t block_cols, uint8_t* quality, uint8_t* wavelength,
                                      uint8_t* frequency, int8_t* angle) {
-    const size_t blocks = size_t(std::max(block_rows, 0)) * block_cols;
-    auto* scratch = static_cast<Scratch32*>(std::malloc(sizeof(Scratch32)));
-    auto* raw = static_cast<uint16_t*>(std::malloc(std::max<size_t>(blocks, 1) * sizeof(uint16_t)));
-    if (!scratch || !raw) {
-        std::free(scratch);
-        std::free(raw);
-        return BAL_NO_MEMORY;
-    }
-    const int32_t h = (32 - static_cast<int32_t>(block)) / 2;
+    const BlockGrid grid{src, pixel_mask, rows, cols, block, block_rows, block_cols};
     const BlockOutputs out{quality, frequency, angle};
-    for (int32_t r = 0; r < block_rows; ++r) {
-        for (uint32_t c = 0; c < block_cols; ++c) {
-            const size_t index = size_t(r) * block_cols + c;
-            const int32_t top = r * static_cast<int32_t>(block) - h;
-            const int32_t left = static_cast<int32_t>(c * block) - h;
-            const WindowStats st = window_stats(src, pixel_mask, rows, cols, top, left, 32);
+    return measure_wavelength_field<Scratch32>(
+        grid, 32, wavelength,
+        [&](Scratch32& s, const BlockWindow& w, const WindowStats& st, uint16_t* raw) {
             if (st.foreground == 0 || st.inside == 0 || (st.foreground * 256) / st.inside < 128 ||
                 st.variance < 16) {
-                reject_block(raw, frequency, index);
-                continue;
+                reject_block(raw, frequency, w.index);
+                return;
             }
-            spectrum32(*scratch, src, rows, cols, top, left, static_cast<int32_t>(st.mean));
-            process_block32(*scratch, max_wavelength, min_wavelength, raw, index, out);
-        }
-    }
-    const bal_status status =
-        postprocess_frequency_field(raw, static_cast<uint32_t>(std::max(block_rows, 0)), block_cols,
-                                    wavelength);
-    std::free(scratch);
-    std::free(raw);
-    return status;
+            spectrum32(s, src, rows, cols, w.top, w.left, static_cast<int32_t>(st.mean));
+            process_block32(s, max_wavelength, min_wavelength, raw, w.index, out);
+        });
 }
 
-bal_status bal_ridge_wavelengths_fft16(const uint8_t* src, int32_t rows, int32_t cols, uint32_t block,
-                                       uint32_t max_wavelength, uint32_t min_wavelength,
-                                       const uint8_t*, int32_t block_rows, uint32_t block_cols,
-                                       const uint8_t*, uint8_t* wavelength, uint8_t* frequency,
-                                       int8_t* angle) {
-    const size_t blocks = size_t(std::max(block_rows, 0)) * block_cols;
-    constexpr size_t kSpectrumValues = 17 * kSpectrumStride16;
-    auto* spectrum_buffer = static_cast<uint32_t*>(std::malloc(2 * kSpectrumValues * sizeof(uint32_t)));
-    auto* raw = static_cast<uint16_t*>(std::malloc(std::max<size_t>(blocks, 1) * sizeof(uint16_t)));
-    if (!spectrum_buffer || !raw) {
-        std::free(spectrum_buffer);
-        std::free(raw);
-        return BAL_NO_MEMORY;
-    }
-    Spectrum16 spectrum;
-    Response16 response;
-    const int32_t h = (16 - static_cast<int32_t>(block)) / 2;
-    for (int32_t r = 0; r < block_rows; ++r) {
-        for (uint32_t c = 0; c < block_cols; ++c) {
-            const size_t index = size_t(r) * block_cols + c;
-            const int32_t top = r * static_cast<int32_t>(block) - h;
-            const int32_t left = static_cast<int32_t>(c * block) - h;
-            const WindowStats st = window_stats(src, nullptr, rows, cols, top, left, 16);
+bal_status bal_ridge_wavelengths_fft16(const uint8_t* src, int32_t rows, int32_t cols,
+                                       uint32_t block, uint32_t max_wavelength,
+                                       uint32_t min_wavelength, const uint8_t*, int32_t block_rows,
+                                       uint32_t block_cols, const uint8_t*, uint8_t* wavelength,
+                                       uint8_t* frequency, int8_t* angle) {
+    const BlockGrid grid{src, nullptr, rows, cols, block, block_rows, block_cols};
+    return measure_wavelength_field<Scratch16>(
+        grid, 16, wavelength,
+        [&](Scratch16& s, const BlockWindow& w, const WindowStats& st, uint16_t* raw) {
             if (st.inside == 0 || static_cast<uint16_t>(st.variance) <= 15) {
-                reject_block(raw, frequency, index);
-                continue;
+                reject_block(raw, frequency, w.index);
+                return;
             }
-            fftn2d8rw_spectrum16(src, static_cast<uint16_t>(rows), static_cast<uint16_t>(cols),
-                                 static_cast<uint8_t>(block), static_cast<int16_t>(r * int32_t(block)),
-                                 static_cast<int16_t>(c * block), static_cast<uint8_t>(st.mean),
-                                 spectrum_buffer, spectrum_buffer + kSpectrumValues);
-            for (int u = -8; u <= 8; ++u) {
-                const int row = u == 8 ? -8 : u;  // row +8 repeats row -8
-                for (int v = 0; v <= 8; ++v)
-                    spectrum.at(u, v) = spectrum_buffer[(row + 8) * kSpectrumStride16 + v];
-            }
-            for (int u = -8; u <= 8; ++u)
-                for (int v = -2; v <= -1; ++v) spectrum.at(u, v) = spectrum.get(-u, -v);
-            process_block16(spectrum, response, max_wavelength, min_wavelength, raw, index,
+            spectrum16(s, src, rows, cols, block, w, st.mean);
+            process_block16(s.power, s.response, max_wavelength, min_wavelength, raw, w.index,
                             frequency, angle);
-        }
-    }
-    const bal_status status =
-        postprocess_frequency_field(raw, static_cast<uint32_t>(std::max(block_rows, 0)), block_cols,
-                                    wavelength);
-    std::free(spectrum_buffer);
-    std::free(raw);
-    return status;
+        });
 }
 
 bal_status filter_wavelengths(uint16_t* raw, uint32_t block_rows, uint32_t block_cols) {

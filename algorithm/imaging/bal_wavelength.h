@@ -9,7 +9,9 @@
 
 // 32-point path. pixel_mask (optional) marks foreground with values >= 128;
 // quality (optional, in/out) is replaced by a peak-dominance measure for the
-// blocks that reach the spectral analysis. Outputs may be null.
+// blocks that reach the spectral analysis (0 when no peak is taken; also 0
+// when the frequency output is given and the block has no valid wavelength).
+// Outputs may be null.
 [[nodiscard]] bal_status bal_ridge_wavelengths_fft(const uint8_t* src, const uint8_t* pixel_mask, int32_t rows,
                                                    int32_t cols, uint32_t block, uint32_t max_wavelength,
                                                    uint32_t min_wavelength, const uint8_t* orientation,

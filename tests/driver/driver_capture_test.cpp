@@ -2,11 +2,16 @@
 // the sensor's fault modes, reset, power transitions and hardware release.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <map>
+#include <mutex>
+#include <string>
 #include <thread>
 
 #include "driver_fixture.h"
 #include "driver_test_hooks.h"
+#include "win_debug.h"
 
 namespace driver_test {
 namespace {
@@ -115,6 +120,101 @@ TEST_F(DriverTest, SecondCaptureWhilePendingIsBusyAndCancelAbandonsTheFirst)
     expect_image_reply(third->output(), sensor_.last_frame(), WINBIO_PURPOSE_VERIFY);
 }
 
+// Waits for a line on the debug output.
+class TraceWatch {
+public:
+    TraceWatch()
+    {
+        fp_platform::set_debug_sink([this](std::u16string_view line) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            lines_.push_back(fp_platform::narrow_text(line));
+            changed_.notify_all();
+        });
+    }
+    ~TraceWatch() { fp_platform::set_debug_sink({}); }
+
+    bool wait_for(const std::string& line, DWORD milliseconds)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] {
+            return std::find(lines_.begin(), lines_.end(), line) != lines_.end();
+        });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::string> lines_;
+};
+
+// A cancel that the host holds between marking the request as being
+// cancelled and calling the driver back; released (and its thread joined)
+// at the end of the scope whatever happens.
+class HeldCancel {
+public:
+    HeldCancel(fp_sim::SimHost& host, std::shared_ptr<fp_sim::IoctlCall> call) : host_(host)
+    {
+        host_.hold_cancels();
+        thread_ = std::thread([this, call] { cancelled_ = host_.cancel(call); });
+    }
+    ~HeldCancel() { release(); }
+
+    bool release()
+    {
+        host_.release_cancels();
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        return cancelled_;
+    }
+
+private:
+    fp_sim::SimHost& host_;
+    std::thread thread_;
+    bool cancelled_ = false;
+};
+
+// While the framework cancels the capture request, every path that would
+// complete it (the frame's completion, a reset and the stop it causes) must
+// see UnmarkCancelable refuse and leave the request to the cancel callback.
+TEST_F(DriverTest, RequestBeingCancelledIsCompletedOnlyByTheCancelCallback)
+{
+    struct Case {
+        const char* name;
+        bool frame;  // the frame arrives; otherwise a reset stops the capture
+    };
+    const Case cases[] = {{"frame arrives", true}, {"reset", false}};
+    ASSERT_EQ(start(), S_OK);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sensor_.set_finger_present(false);
+        const size_t starts = count_packets(sensor_.packets(), start_packet());
+        TraceWatch trace;
+        auto pending = capture();
+        wait_capture_running(starts + 1);
+
+        HeldCancel cancel(*host_, pending);
+        ASSERT_TRUE(host_->wait_for_held_cancel(kCompletionWaitMs));
+        if (c.frame) {
+            sensor_.set_finger_present(true);
+            ASSERT_TRUE(trace.wait_for("HELLO:CompletePendingRequestWithData: >>", kCompletionWaitMs));
+        } else {
+            auto reset = ioctl(IOCTL_BIOMETRIC_RESET, {}, 8);
+            ASSERT_TRUE(reset->wait(kCompletionWaitMs));
+            EXPECT_EQ(reset->status(), S_OK);
+            ASSERT_TRUE(trace.wait_for("HELLO:CompletePendingRequest: >>", kCompletionWaitMs));
+        }
+        EXPECT_FALSE(pending->completed());
+        EXPECT_EQ(host_->faults().completed_while_cancelling, 0);
+
+        EXPECT_TRUE(cancel.release());
+        ASSERT_TRUE(pending->completed());
+        EXPECT_EQ(pending->status(), kCancelledByFramework);
+        EXPECT_EQ(pending->information(), 0u);
+        join_capture_thread();
+    }
+}
+
 TEST_F(DriverTest, CancelWaitIsNotEndedByAnEarlierReadsSignal)
 {
     ASSERT_EQ(start(), S_OK);
@@ -123,8 +223,9 @@ TEST_F(DriverTest, CancelWaitIsNotEndedByAnEarlierReadsSignal)
     ASSERT_TRUE(first->wait(kCompletionWaitMs));
     ASSERT_EQ(first->status(), S_OK);
 
-    // The sensor is slow to give up a cancelled read (200 ms); the thread would
-    // end about 60 ms after the cancel, the cancel wait allows 600 ms.
+    // The sensor is slow to give up a cancelled read (200 ms); had the wait
+    // ended at the earlier signal, the thread would end about 60 ms after the
+    // cancel with the read still queued. The cancel wait allows 3000 ms.
     fp_platform::set_time_divisor(5);
     sensor_.set_finger_present(false);
     sensor_.set_cancel_delay_ms(1000);
@@ -254,10 +355,15 @@ TEST_F(DriverTest, ReadThatCannotBeQueuedFailsTheCaptureAfterTheStartCommand)
 
 TEST_F(DriverTest, DelayedFrameAndFailedAllocation)
 {
+    // No finger: the sensor sends nothing, the capture keeps waiting; then the
+    // frame follows the finger after a delay of several polls.
+    sensor_.set_finger_present(false);
     ASSERT_EQ(start(), S_OK);
     sensor_.set_frame_delay_ms(1200);  // 60 ms with the test time divisor
     auto delayed = capture();
-    EXPECT_FALSE(delayed->wait(10));
+    wait_capture_running();
+    EXPECT_FALSE(delayed->wait(kStillPendingMs));
+    sensor_.set_finger_present(true);
     ASSERT_TRUE(delayed->wait(kCompletionWaitMs));
     EXPECT_EQ(delayed->status(), S_OK);
     expect_image_reply(delayed->output(), sensor_.last_frame(), WINBIO_PURPOSE_VERIFY);

@@ -88,6 +88,7 @@ protected:
             const fp_sim::HostFaults faults = host_->faults();
             EXPECT_EQ(faults.completed_twice, 0);
             EXPECT_EQ(faults.completed_while_cancelable, 0);
+            EXPECT_EQ(faults.completed_while_cancelling, 0);
             EXPECT_EQ(faults.sent_after_target_deleted, 0);
             EXPECT_EQ(faults.queue_stop_timeouts, 0);
             host_->unload();

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "win_sync.h"
 
@@ -56,24 +58,66 @@ TEST(PlatformSync, AutoResetEventReleasesOneWaitAndResets)
     EXPECT_EQ(WaitForSingleObject(nullptr, 0), WAIT_FAILED);
 }
 
+struct SectionContender {
+    CRITICAL_SECTION* section;
+    const std::atomic<int>* leaves;  // how often the owner has left so far
+    HANDLE trying;                   // set just before the contender enters
+    int leaves_seen = -1;            // the owner's leaves when the contender got in
+};
+
+DWORD enter_and_note(void* parameter)
+{
+    auto* contender = static_cast<SectionContender*>(parameter);
+    SetEvent(contender->trying);
+    EnterCriticalSection(contender->section);
+    contender->leaves_seen = contender->leaves->load();
+    LeaveCriticalSection(contender->section);
+    return 0;
+}
+
 TEST(PlatformSync, CriticalSectionIsReentrant)
 {
     CRITICAL_SECTION section;
     ASSERT_EQ(InitializeCriticalSectionAndSpinCount(&section, 2000), TRUE);
+    std::atomic<int> leaves{0};
     EnterCriticalSection(&section);
-    EnterCriticalSection(&section);
+    EnterCriticalSection(&section);  // the owner enters again without blocking
+
+    SectionContender contender{&section, &leaves, CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    ASSERT_NE(contender.trying, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, enter_and_note, &contender, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    ASSERT_EQ(WaitForSingleObject(contender.trying, INFINITE), WAIT_OBJECT_0);
+    // Give the contender time to block; a slow machine only makes this check weaker.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    leaves.store(1);
     LeaveCriticalSection(&section);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_TIMEOUT) << "entered while the owner still held it once";
+    leaves.store(2);
     LeaveCriticalSection(&section);
+
+    ASSERT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+    EXPECT_EQ(contender.leaves_seen, 2);
+    CloseHandle(thread);
+    CloseHandle(contender.trying);
     DeleteCriticalSection(&section);
 }
 
-TEST(PlatformSync, TimeDivisorShortensSleepsAndWaits)
+TEST(PlatformSync, TimeDivisorShortensSleepsButNotWaitLimits)
 {
     fp_platform::set_time_divisor(100);
     EXPECT_EQ(fp_platform::scaled_milliseconds(3000), 30u);
     EXPECT_EQ(fp_platform::scaled_milliseconds(50), 1u);
     EXPECT_EQ(fp_platform::scaled_milliseconds(0), 0u);
     EXPECT_EQ(fp_platform::scaled_milliseconds(INFINITE), INFINITE);
+    // A wait that times out has waited its full limit (1 ms would be the scaled one).
+    HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    ASSERT_NE(event, nullptr);
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(WaitForSingleObject(event, 100), WAIT_TIMEOUT);
+    EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(100));
+    CloseHandle(event);
     fp_platform::set_time_divisor(0);
     EXPECT_EQ(fp_platform::time_divisor(), 1u);
 }

@@ -5,8 +5,9 @@
 #include <unistd.h>
 
 #include "biometric_driver.h"
-#include "match_section.h"
 #include "engine_test_support.h"
+#include "match_section.h"
+#include "match_section_name.h"
 #include "sim_host.h"
 #include "win_section.h"
 #include "win_sync.h"
@@ -14,7 +15,7 @@
 namespace engine_test {
 namespace {
 
-constexpr const char16_t* kSection = u"mmf_server";
+constexpr const char16_t* kSection = fp_platform::kMatchSectionName;
 
 // The section's value as another process would read it; -1 when it is absent.
 int64_t read_section() {

@@ -168,23 +168,6 @@ TEST_F(Enrollment, RecordCountIsPassedOnOrZeroWhenUnreadable) {
     EXPECT_EQ(script_.last_arg("RADU_alg_save_template"), 0);
 }
 
-TEST_F(Enrollment, QualityFloorRejectsWithDetailNine) {
-    struct {
-        int32_t quality;
-        bool passes;
-    } cases[] = {{19, false}, {20, true}, {-1, true}, {0, false}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.quality);
-        script_.set_quality(c.quality);
-        const int before = script_.calls("RADU_alg_request_enroll");
-        WINBIO_REJECT_DETAIL reject = 0xFF;
-        EXPECT_EQ(EngineAdapterUpdateEnrollment(&pipeline_, &reject),
-                  c.passes ? WINBIO_I_MORE_DATA : WINBIO_E_BAD_CAPTURE);
-        EXPECT_EQ(reject, c.passes ? 0u : 9u);
-        EXPECT_EQ(script_.calls("RADU_alg_request_enroll") - before, c.passes ? 1 : 0);
-    }
-}
-
 TEST_F(Enrollment, StateAndArgumentChecks) {
     WINBIO_REJECT_DETAIL reject = 0;
     EXPECT_EQ(EngineAdapterUpdateEnrollment(nullptr, &reject), E_POINTER);

@@ -4,6 +4,7 @@
 
 #include "engine_match.h"
 #include "engine_test_support.h"
+#include "match_section_name.h"
 #include "win_section.h"
 
 namespace engine_test {
@@ -14,7 +15,8 @@ class MatchSection {
 public:
     MatchSection() : previous_prefix_(fp_platform::section_name_prefix()) {
         fp_platform::set_section_name_prefix("engine_test_match_" + std::to_string(getpid()) + "_");
-        handle_ = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4, u"mmf_server");
+        handle_ = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                     fp_platform::kMatchSectionBytes, fp_platform::kMatchSectionName);
         if (handle_ != nullptr) view_ = static_cast<uint32_t*>(MapViewOfFile(handle_, FILE_MAP_ALL_ACCESS, 0, 0, 0));
     }
     ~MatchSection() {
@@ -212,13 +214,6 @@ TEST_F(Matching, VerifyChecksAndExitsOnEveryReturn) {
     EXPECT_EQ(verify(1), WINBIO_E_ENROLLMENT_IN_PROGRESS);
     EXPECT_TRUE(exited_once());
     EXPECT_EQ(identify(), WINBIO_E_ENROLLMENT_IN_PROGRESS);
-}
-
-TEST_F(Matching, IdentifyQualityFloor) {
-    script_.set_quality(19);
-    EXPECT_EQ(identify(), WINBIO_E_BAD_CAPTURE);
-    EXPECT_EQ(reject_, 7u);
-    EXPECT_EQ(storage_.calls(StorageOp::QueryByContent), 0u);
 }
 
 struct WalkFault {

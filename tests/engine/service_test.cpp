@@ -1,6 +1,7 @@
 // The simulated biometric service driving the engine in the framework's
 // order, and the storage adapter's own guarantees.
 #include <algorithm>
+#include <memory>
 
 #include "engine_test_support.h"
 
@@ -109,6 +110,28 @@ TEST_F(Service, SampleFromACaptureReply) {
     const uint32_t zero = 0;
     std::memcpy(reply.data() + 16, &zero, 4);
     EXPECT_TRUE(sim_sample_from_capture_reply(reply.data(), reply.size()).empty());
+}
+
+// Replies shorter than the capture-data record (24 bytes) are refused
+// whatever their Size field says; each reply sits in a heap buffer of exactly
+// its size, so that reading past it is an error under AddressSanitizer.
+TEST(SimService, CaptureReplyShorterThanTheRecordIsRefused) {
+    for (size_t reply_size = 19; reply_size <= 24; ++reply_size) {
+        SCOPED_TRACE(reply_size);
+        // The Size field claims the bytes after the head that the reply holds.
+        uint8_t whole[24] = {};
+        const uint32_t claimed = reply_size > 20 ? static_cast<uint32_t>(reply_size - 20) : 1;
+        std::memcpy(whole + 16, &claimed, sizeof claimed);
+        for (size_t i = 20; i < sizeof whole; ++i) whole[i] = static_cast<uint8_t>(0xA0 + i);
+        std::unique_ptr<uint8_t[]> reply(new uint8_t[reply_size]);
+        std::memcpy(reply.get(), whole, reply_size);
+        const std::vector<uint8_t> sample = sim_sample_from_capture_reply(reply.get(), reply_size);
+        if (reply_size < sizeof(WINBIO_CAPTURE_DATA)) {
+            EXPECT_TRUE(sample.empty());
+        } else {
+            EXPECT_EQ(sample, std::vector<uint8_t>(whole + 20, whole + 24));
+        }
+    }
 }
 
 TEST(SimStorage, RecordsAreDeepCopiedBothWays) {

@@ -154,10 +154,20 @@ TEST(DrawShapes, CirclesOfStatedDiameters) {
     expect_clipped([](uint8_t* img, int32_t rows, int32_t cols, int32_t dx,
                       int32_t dy) { bal_image_draw_circle(img, rows, cols, 17, 1 + dx, 9 + dy, 1); },
                    "circle");
-    // Huge diameters stay cheap and clip.
-    Canvas big(10, 10);
-    bal_image_draw_circle(big.px.data(), 10, 10, 0xFFFFFFFFu, 5, 5, 1);
-    bal_image_draw_circle(big.px.data(), 10, 10, 3000000001u, 5, 5, 1);
+    // Huge diameters stay cheap and clip: around the middle of the image the
+    // whole outline lies outside it; moved right by half the diameter, its
+    // left side crosses the image as one full column.
+    for (uint32_t d : {0xFFFFFFFFu, 3000000001u}) {
+        Canvas big(10, 10);
+        bal_image_draw_circle(big.px.data(), 10, 10, d, 5, 5, 1);
+        EXPECT_TRUE(big.with(1).empty()) << d;
+    }
+    Canvas edge(10, 10);
+    bal_image_draw_circle(edge.px.data(), 10, 10, 0xFFFFFFFFu, INT32_MAX, 5, 1);  // left = 0
+    EXPECT_EQ(edge.with(1), rect_pixels(0, 0, 0, 9));
+    Canvas edge2(10, 10);
+    bal_image_draw_circle(edge2.px.data(), 10, 10, 3000000001u, 1500000002, 5, 1);  // left = 2
+    EXPECT_EQ(edge2.with(1), rect_pixels(2, 0, 2, 9));
 }
 
 // Glyph pixels of a digit whose top-left pixel is (x, y).

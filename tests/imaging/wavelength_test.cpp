@@ -187,6 +187,25 @@ TEST(RidgeWavelengths, TexturedBlocksWithoutARidgeFrequencyAreNeverValid) {
     }
 }
 
+TEST(RidgeWavelengths, QualityOfTheTakenPeakStandsWithoutARidgeFrequency) {
+    // One dark pixel in a flat 12 x 12 image: the listed peak lies far enough
+    // out to be taken, but its neighbourhood holds less than an eighth of the
+    // energy, so there is no ridge frequency. The taken peak's dominance is
+    // still the block's quality; only with the frequency output is it cleared.
+    Image img(12 * 12, 128);
+    img[3] = 0;
+    uint8_t quality = 1;
+    ASSERT_EQ(BAL_OK, bal_ridge_wavelengths_fft(img.data(), nullptr, 12, 12, 12, 18, 5, nullptr, 1,
+                                                1, &quality, nullptr, nullptr, nullptr));
+    EXPECT_EQ(quality, 170);
+    uint8_t frequency = 99;
+    quality = 1;
+    ASSERT_EQ(BAL_OK, bal_ridge_wavelengths_fft(img.data(), nullptr, 12, 12, 12, 18, 5, nullptr, 1,
+                                                1, &quality, nullptr, &frequency, nullptr));
+    EXPECT_EQ(quality, 0);
+    EXPECT_EQ(frequency, 0);
+}
+
 TEST(RidgeWavelengths, PeakTooNearTheCentreIsPassedOverForTheNextOne) {
     // A strong 40-pixel shading (inside 1.684 bins) over weaker 8-pixel ridges:
     // the shading's peak heads the list and is skipped, the ridges' is taken.
@@ -222,10 +241,17 @@ TEST(RidgeWavelengths, OutOfRangeWavelengths) {
               BAL_OK);
     EXPECT_EQ(frequency[centre], 0);
     EXPECT_EQ(quality[centre], 0);
+    std::fill(frequency.begin(), frequency.end(), 99);
     ASSERT_EQ(bal_ridge_wavelengths_fft(img.data(), nullptr, kRows, kCols, kBlock, 18, 9, nullptr,
                                         kBlockRows, kBlockCols, nullptr, nullptr, frequency.data(),
                                         nullptr),
               BAL_OK);
+    EXPECT_EQ(frequency[centre], 0);
+    // Within the limits the same call measures the period.
+    ASSERT_EQ(BAL_OK, bal_ridge_wavelengths_fft(img.data(), nullptr, kRows, kCols, kBlock, 18, 5,
+                                                nullptr, kBlockRows, kBlockCols, nullptr, nullptr,
+                                                frequency.data(), nullptr));
+    EXPECT_NEAR(frequency[centre], 128, 8);
     // The 16-point path keeps its frequency byte.
     const Image half = grating(kRows / 2, kCols / 2, 4, 0.3);
     std::vector<uint8_t> wavelength(n), frequency16(n);

@@ -136,6 +136,10 @@ TEST(Trig, ListedValues) {
         {"direction_average(1, 2)", zr_direction_average(1, 2), 1},
         {"direction_average(0, 127)", zr_direction_average(0, 127), 127},
         {"direction_average(10, 121)", zr_direction_average(10, 121), 1},
+        // A difference of exactly 64 already takes the way across 0.
+        {"direction_average(0, 64)", zr_direction_average(0, 64), 96},
+        {"direction_average(127, 63)", zr_direction_average(127, 63), 31},
+        {"direction_average(1, 64)", zr_direction_average(1, 64), 32},
         {"direction_difference(10, 120)", zr_direction_difference(10, 120), 18},
         {"direction_difference(0, 64)", zr_direction_difference(0, 64), 64},
         {"direction_difference_signed(100, 10)", zr_direction_difference_signed(100, 10), 38},
@@ -306,6 +310,15 @@ TEST(Trig, EightBitArctangentAgreesWithLibm) {
     // Large magnitudes take the second form of the ratio.
     for (int32_t v : {0x1000000, 0x7FFFFFFF, 0x40000000, 123456789})
         for (int32_t w : {1, 1000, 0x1000000, 0x7FFFFFFF, 987654321}) {
+            check(v, w);
+            check(-v, w);
+            check(w, -v);
+            check(-w, -v);
+        }
+    // Both magnitudes between 2^24 and 2^26, where the Q7 ratio of the smaller
+    // over the larger first needs more than 32 bits.
+    for (int32_t v : {0x1000001, 0x1FFFFFF, 0x2000000, 0x2ABCDEF, 0x3FFFFFF})
+        for (int32_t w : {0x1000001, 0x2000000, 0x3000000, 0x3FFFFFF, 0x4000000}) {
             check(v, w);
             check(-v, w);
             check(w, -v);

@@ -4,6 +4,7 @@
 #include <random>
 #include <vector>
 
+#include "objects/zr_result.h"
 #include "objects/zr_zrimage.h"
 
 namespace {
@@ -64,32 +65,45 @@ TEST(ZrImageRecord, MalformedRecordsAreRefused) {
     const bytes record = encode_record(pixels, 2, 3, 500, 500, 0);
     const uint8_t* out_pixels = nullptr;
     uint16_t rows = 0, cols = 0;
-    // Every truncation and one extra byte.
+    // Every truncation and one extra byte. A short header stores no field; a
+    // whole header with the wrong size stores the geometry and the requested
+    // optional fields, but no pixels.
     for (size_t size = 0; size < record.size(); ++size) {
-        EXPECT_EQ(zr_fusion_zrimage_to_parts(record.data(), uint32_t(size), &out_pixels, &rows,
-                                             &cols, nullptr, nullptr, nullptr),
-                  ZR_BAD_DATA)
+        uint16_t hdpi = 1, vdpi = 1;
+        uint8_t impression = 9;
+        EXPECT_EQ(ZR_BAD_DATA, zr_fusion_zrimage_to_parts(record.data(), uint32_t(size),
+                                                          &out_pixels, &rows, &cols, &hdpi,
+                                                          &vdpi, &impression))
             << size;
         EXPECT_EQ(out_pixels, nullptr);
+        const bool header = size >= ZR_ZRIMAGE_HEADER_SIZE;
+        EXPECT_EQ(hdpi, header ? 500 : 1) << size;
+        EXPECT_EQ(vdpi, header ? 500 : 1) << size;
+        EXPECT_EQ(impression, header ? 0 : 9) << size;
     }
     bytes longer = record;
     longer.push_back(0);
+    uint16_t hdpi = 1;
     EXPECT_EQ(zr_fusion_zrimage_to_parts(longer.data(), uint32_t(longer.size()), &out_pixels,
-                                         &rows, &cols, nullptr, nullptr, nullptr),
+                                         &rows, &cols, &hdpi, nullptr, nullptr),
               ZR_BAD_DATA);
     EXPECT_EQ(rows, 2);  // geometry stays set, pixels none
     EXPECT_EQ(cols, 3);
+    EXPECT_EQ(hdpi, 500);
     EXPECT_EQ(out_pixels, nullptr);
-    // Every bit flip in the magic, version and geometry fields is refused.
+    // Every bit flip in the magic, version and geometry fields is refused; a
+    // wrong magic or version stores no optional field.
     for (size_t bit = 0; bit < 10 * 8; ++bit) {
         bytes flipped = record;
         flipped[bit / 8] ^= uint8_t(1u << (bit % 8));
+        uint8_t impression = 9;
         EXPECT_EQ(zr_fusion_zrimage_to_parts(flipped.data(), uint32_t(flipped.size()),
                                              &out_pixels, &rows, &cols, nullptr, nullptr,
-                                             nullptr),
+                                             &impression),
                   ZR_BAD_DATA)
             << "bit " << bit;
         EXPECT_EQ(out_pixels, nullptr);
+        EXPECT_EQ(impression, bit < 6 * 8 ? 9 : 0) << "bit " << bit;
     }
     EXPECT_EQ(zr_fusion_zrimage_to_parts(nullptr, 21, &out_pixels, &rows, &cols, nullptr,
                                          nullptr, nullptr),
@@ -103,7 +117,24 @@ TEST(ZrImageRecord, OptionalOutputsAreLeftAlone) {
     ASSERT_EQ(zr_fusion_zrimage_to_parts(record.data(), uint32_t(record.size()), &out_pixels,
                                          &rows, &cols, nullptr, nullptr, nullptr),
               ZR_OK);
+    EXPECT_EQ(rows, 1);
+    EXPECT_EQ(cols, 1);
     EXPECT_EQ(*out_pixels, 7);
+    // Each optional output requested alone receives its own field.
+    uint16_t hdpi = 0, vdpi = 0;
+    uint8_t impression = 0;
+    ASSERT_EQ(ZR_OK, zr_fusion_zrimage_to_parts(record.data(), uint32_t(record.size()),
+                                                &out_pixels, &rows, &cols, &hdpi, nullptr,
+                                                nullptr));
+    EXPECT_EQ(hdpi, 250);
+    ASSERT_EQ(ZR_OK, zr_fusion_zrimage_to_parts(record.data(), uint32_t(record.size()),
+                                                &out_pixels, &rows, &cols, nullptr, &vdpi,
+                                                nullptr));
+    EXPECT_EQ(vdpi, 500);
+    ASSERT_EQ(ZR_OK, zr_fusion_zrimage_to_parts(record.data(), uint32_t(record.size()),
+                                                &out_pixels, &rows, &cols, nullptr, nullptr,
+                                                &impression));
+    EXPECT_EQ(impression, 3);
 }
 
 TEST(ZrImageRecord, EncodeArguments) {

@@ -41,7 +41,8 @@ struct SimUsbConfig {
 // Host-side faults: driver actions the framework would not accept.
 struct HostFaults {
     int completed_twice = 0;
-    int completed_while_cancelable = 0;
+    int completed_while_cancelable = 0;   // completed without UnmarkCancelable
+    int completed_while_cancelling = 0;   // completed during a cancel, not by its callback
     int sent_after_target_deleted = 0;
     int queue_stop_timeouts = 0;
 };
@@ -97,6 +98,14 @@ public:
     // Cancels the request as the framework would; false when it was not cancelable.
     bool cancel(const std::shared_ptr<IoctlCall>& call);
 
+    // Test seam: while held, a cancel marks its request as being cancelled
+    // and then stops before the driver's cancel callback runs, until
+    // release_cancels(). A held cancel blocks the thread that called cancel().
+    void hold_cancels();
+    // True once a cancel waits at the hold (real milliseconds).
+    bool wait_for_held_cancel(DWORD milliseconds);
+    void release_cancels();
+
     bool queue_started() const;
     bool power_policy_owner() const;
     bool device_interface_enabled() const;
@@ -118,6 +127,8 @@ private:
     friend class SimDeviceInit;
 
     void dispatch(ComPtr<SimIoRequest> request);
+    // Called by a cancel between marking its request and the callback.
+    void pass_cancel_hold();
     void run_on_host_thread(std::function<void()> work);
     void join_host_threads();
 
@@ -139,6 +150,9 @@ private:
     std::vector<std::thread> threads_;
     size_t in_flight_ = 0;  // requests delivered to the driver and not completed
     std::condition_variable in_flight_changed_;
+    bool cancels_held_ = false;
+    size_t cancels_at_hold_ = 0;
+    std::condition_variable cancel_hold_changed_;
 };
 
 }  // namespace fp_sim

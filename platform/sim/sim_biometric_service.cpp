@@ -57,7 +57,8 @@ std::vector<uint8_t> sim_make_sample_record(const uint8_t* image, WINBIO_BIR_PUR
 
 std::vector<uint8_t> sim_sample_from_capture_reply(const uint8_t* reply, size_t reply_size) {
     constexpr size_t kRecordOffset = offsetof(WINBIO_CAPTURE_DATA, CaptureData) + offsetof(WINBIO_DATA, Data);
-    if (reply == nullptr || reply_size < kRecordOffset) return {};
+    // The head is read as the whole capture-data record: the reply must hold all of it.
+    if (reply == nullptr || reply_size < sizeof(WINBIO_CAPTURE_DATA)) return {};
     WINBIO_CAPTURE_DATA head;
     std::memcpy(&head, reply, sizeof head);
     const uint64_t size = head.CaptureData.Size;

@@ -17,7 +17,8 @@
 std::vector<uint8_t> sim_make_sample_record(const uint8_t* image, WINBIO_BIR_PURPOSE purpose);
 
 // The record carried by a capture-data reply of the sensor driver; empty when
-// the reply is too short or its sizes do not fit.
+// the reply is shorter than the capture-data record (24 bytes) or its record
+// size is 0 or runs past the reply.
 std::vector<uint8_t> sim_sample_from_capture_reply(const uint8_t* reply, size_t reply_size);
 
 // Checks a published engine table: version 3, engine type, its size and every
