@@ -627,12 +627,25 @@ struct Scan {
     bal_curvature_vectors* curvature;
     bal_alignment_list* list;           // null for the curvature extractor
     bal_traced_ridge* junctions;        // null for the curvature extractor
+
+    // Block row of every pixel row and block column of every pixel column,
+    // -1 beyond the whole blocks (the scan's hot test, without divisions).
+    const int32_t* row_block;
+    const int32_t* col_block;
     bal_traced_ridge trace{nullptr, 0, 0};
+
+    bool block_on_finger(int64_t r, int64_t c) const {
+        const int32_t br = row_block[r];
+        const int32_t bc = col_block[c];
+        return br >= 0 && bc >= 0 &&
+               geometry.block_mask[static_cast<size_t>(br) * geometry.block_cols + static_cast<size_t>(bc)] != 0;
+    }
 
     bool erased(int64_t r, int64_t c) const {
         const int64_t d = erase_margin;
-        return r <= d || r >= skeleton.rows - 1 - d || c <= d || c >= skeleton.cols - 1 - d ||
-               !geometry.cross_on_finger(r, c, d);
+        if (r <= d || r >= skeleton.rows - 1 - d || c <= d || c >= skeleton.cols - 1 - d) return true;
+        return !(block_on_finger(r, c - d) && block_on_finger(r, c + d) && block_on_finger(r - d, c) &&
+                 block_on_finger(r + d, c));
     }
 
     bal_status visit(int64_t r, int64_t c) {
@@ -728,19 +741,31 @@ bal_status run_extractor(const bal_extraction_image* image, uint8_t* skeleton, c
         container->alignment = kEmptySummary;
         return BAL_OK;
     }
+    const Geometry geometry = make_geometry(block_mask, block_size, margin, setting.unit, rows, cols, setting.scale);
+    auto* block_index = static_cast<int32_t*>(std::malloc((size_t{rows} + cols) * sizeof(int32_t)));
+    if (!block_index) return BAL_NO_MEMORY;
+    for (uint32_t r = 0; r < rows; ++r)
+        block_index[r] = r / geometry.block_size < geometry.block_rows ? static_cast<int32_t>(r / geometry.block_size) : -1;
+    for (uint32_t c = 0; c < cols; ++c)
+        block_index[rows + c] =
+            c / geometry.block_size < geometry.block_cols ? static_cast<int32_t>(c / geometry.block_size) : -1;
+
     bal_curvature_vectors curvature{nullptr, 0, 0};
     bal_alignment_list list{nullptr, nullptr, 0};
     bal_traced_ridge junctions{nullptr, 0, 0};
     Scan scan{Skeleton{skeleton, rows, cols},
-              make_geometry(block_mask, block_size, margin, setting.unit, rows, cols, setting.scale),
+              geometry,
               frames,
               setting.factor,
               margin / setting.scale,
               &curvature,
               with_vectors ? &list : nullptr,
-              with_vectors ? &junctions : nullptr};
+              with_vectors ? &junctions : nullptr,
+              block_index,
+              block_index + rows};
     bal_status status = scan.run(frames);
     bal_traced_ridge_release(&scan.trace);
+    std::free(block_index);
     for (uint32_t i = 0; i < junctions.count && status == BAL_OK; ++i)
         status = junction_pass(scan.skeleton, junctions.points[i], scan.geometry, &list);
     if (status == BAL_OK) {
