@@ -10,7 +10,9 @@
 #include <set>
 #include <vector>
 
+#include "extract/bal_extract.h"
 #include "extract/bal_ridge_features.h"
+#include "fp_test_data.h"
 #include "imaging/bal_thin.h"
 
 namespace {
@@ -475,3 +477,77 @@ TEST(AlignmentList, AddCloneAndRemove) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Real captures through the extraction
+
+namespace real {
+
+struct Features {
+    bal_status status = BAL_OK;
+    zr_alignment_summary summary{};
+    std::vector<std::vector<uint8_t>> blocks;  // one per slot
+};
+
+Features extract_features(std::vector<uint8_t> pixels, uint32_t rows, uint32_t cols) {
+    Features out;
+    zr_template_container* c = zr_template_container_alloc();
+    c->flags = BAL_EXTRACT_FEATURE_CALLBACKS;
+    c->minutiae.max_minutiae = 255;
+    out.status = bal_extract(pixels.data(), nullptr, rows, cols, c, &bal_extract_alignment_vectors,
+                             &bal_extract_alignment_vectors);
+    out.summary = c->alignment;
+    for (auto& block : c->feature_blocks) {
+        out.blocks.emplace_back(block.data, block.data + block.length);
+        std::free(block.data);
+        block = zr_feature_block{};
+    }
+    zr_template_container_free(c);
+    return out;
+}
+
+}  // namespace real
+
+TEST(RidgeFeaturesReal, CapturesGiveSummariesAndBlocksOfBothCallbacks) {
+    FP_REQUIRE_CAPTURES();
+    const std::set<uint32_t> unused_keys = {1, 20, 21, 25, 26};
+    uint32_t measured = 0, captures = 0;
+    const auto paths = fp_test::capture_paths();
+    for (size_t index = 0; index < paths.size(); index += 3) {  // every third capture
+        const auto& path = paths[index];
+        const fp_test::GreyImage g = fp_test::read_pgm(path);
+        ASSERT_FALSE(g.pixels.empty()) << path;
+        const real::Features f = real::extract_features(g.pixels, g.rows, g.cols);
+        ASSERT_EQ(BAL_OK, f.status) << path;
+        ++captures;
+        const zr_alignment_summary empty = {0, 128, 0, -1};
+        if (std::memcmp(&empty, &f.summary, 4) != 0) ++measured;
+        uint32_t first = 0, second = 0;
+        for (uint32_t slot = 0; slot < ZR_FEATURE_BLOCK_SLOTS; ++slot) {
+            const auto& block = f.blocks[slot];
+            if (block.empty()) continue;
+            EXPECT_EQ(0u, block.size() % 3) << path << " slot " << slot;
+            EXPECT_LT(slot, 56u);
+            EXPECT_FALSE(unused_keys.count(slot % 28)) << path << " slot " << slot;
+            (slot < 28 ? first : second) += uint32_t(block.size() / 3);
+            // Positions lie in the processed image (rows below 256 here).
+            for (size_t i = 0; i < block.size(); i += 3) EXPECT_LT(block[i], 96) << path << " slot " << slot;
+        }
+        EXPECT_GT(first, 0u) << path;
+        EXPECT_GT(second, 0u) << path;
+    }
+    ASSERT_GT(captures, 0u);
+    EXPECT_GE(measured * 10, captures * 9) << measured << " of " << captures << " measured";
+}
+
+TEST(RidgeFeaturesReal, SecondRunIsIdentical) {
+    FP_REQUIRE_CAPTURES();
+    const auto paths = fp_test::capture_paths();
+    for (size_t i = 0; i < paths.size(); i += 16) {
+        const fp_test::GreyImage g = fp_test::read_pgm(paths[i]);
+        const real::Features a = real::extract_features(g.pixels, g.rows, g.cols);
+        const real::Features b = real::extract_features(g.pixels, g.rows, g.cols);
+        EXPECT_EQ(0, std::memcmp(&a.summary, &b.summary, 4)) << paths[i];
+        EXPECT_EQ(a.blocks, b.blocks) << paths[i];
+    }
+}
