@@ -140,14 +140,14 @@ TEST(TemplateMetadata, OldRecordsAreUpgradedAndOddCasesReported) {
     EXPECT_EQ(zr_template_metadata_set_enroll_type(1, nullptr), 2u);
 }
 
-uint32_t fill_class(void*, zr_image*, uint16_t* image_class, uint16_t*, uint32_t* enroll_type,
-                    zr_template**) {
+zr_status fill_class(void*, zr_image*, uint16_t* image_class, uint16_t*, uint32_t* enroll_type,
+                     zr_template**) {
     *image_class = 12;
     *enroll_type = 3;
-    return 0;
+    return ZR_OK;
 }
 
-uint32_t refuse(void*, zr_image*, uint16_t*, uint16_t*, uint32_t*, zr_template**) { return 21; }
+zr_status refuse(void*, zr_image*, uint16_t*, uint16_t*, uint32_t*, zr_template**) { return ZR_PART_MISSING; }
 
 TEST(TemplateMetadata, ExtractFromAnImage) {
     zr_image* image = zr_image_create(176, 96, 500, 500, nullptr, 0);
