@@ -128,32 +128,34 @@ void resolve_candidate(SkeletonView& s, Junction* junctions, uint32_t* n, int32_
     }
 }
 
-// A pixel with four neighbours where a diagonal neighbour touches a straight
-// one: that diagonal pixel is redundant when all its other skeleton
-// neighbours also touch the pixel or the straight neighbour; it is deleted
-// and the pixel becomes a three-legged junction.
-bool remove_redundant_diagonal(SkeletonView& s, int32_t r, int32_t c) {
-    constexpr Offset kDiagonals[4] = {{-1, -1}, {-1, 1}, {1, -1}, {1, 1}};
-    for (const Offset d : kDiagonals) {
-        const int32_t dr = r + d.dr, dc = c + d.dc;
-        if (!s.is_skeleton(dr, dc)) continue;
-        const Offset straights[2] = {{d.dr, 0}, {0, d.dc}};
-        for (const Offset st : straights) {
-            const int32_t sr = r + st.dr, sc = c + st.dc;
-            if (!s.is_skeleton(sr, sc)) continue;
-            bool redundant = true;
-            for (int32_t nr = dr - 1; nr <= dr + 1 && redundant; ++nr)
-                for (int32_t nc = dc - 1; nc <= dc + 1 && redundant; ++nc) {
-                    if ((nr == dr && nc == dc) || !s.is_skeleton(nr, nc)) continue;
-                    const bool near_pixel = nr - r >= -1 && nr - r <= 1 && nc - c >= -1 && nc - c <= 1;
-                    const bool near_straight =
-                        nr - sr >= -1 && nr - sr <= 1 && nc - sc >= -1 && nc - sc <= 1;
-                    redundant = near_pixel || near_straight;
-                }
-            if (redundant) {
-                s.remove(dr, dc);
-                return true;
+bool touches(int32_t r, int32_t c, int32_t r2, int32_t c2) {
+    return r - r2 >= -1 && r - r2 <= 1 && c - c2 >= -1 && c - c2 <= 1;
+}
+
+// A pixel with four neighbours of which one is a straight neighbour with
+// both its flanking diagonal neighbours: the straight neighbour only
+// short-cuts the path through the pixel. It is deleted (when nothing else
+// hangs on it) and the pixel becomes a three-legged junction.
+bool remove_redundant_straight(SkeletonView& s, int32_t r, int32_t c) {
+    constexpr Offset kStraights[4] = {{-1, 0}, {0, -1}, {0, 1}, {1, 0}};
+    for (const Offset st : kStraights) {
+        const int32_t sr = r + st.dr, sc = c + st.dc;
+        // The flanking diagonals lie beside the straight neighbour, across its axis.
+        const Offset d1{st.dr ? st.dr : -1, st.dc ? st.dc : -1};
+        const Offset d2{st.dr ? st.dr : 1, st.dc ? st.dc : 1};
+        if (!s.is_skeleton(sr, sc) || !s.is_skeleton(r + d1.dr, c + d1.dc) ||
+            !s.is_skeleton(r + d2.dr, c + d2.dc))
+            continue;
+        bool redundant = true;
+        for (int32_t nr = sr - 1; nr <= sr + 1 && redundant; ++nr)
+            for (int32_t nc = sc - 1; nc <= sc + 1 && redundant; ++nc) {
+                if ((nr == sr && nc == sc) || !s.is_skeleton(nr, nc)) continue;
+                redundant = touches(nr, nc, r, c) || touches(nr, nc, r + d1.dr, c + d1.dc) ||
+                            touches(nr, nc, r + d2.dr, c + d2.dc);
             }
+        if (redundant) {
+            s.remove(sr, sc);
+            return true;
         }
     }
     return false;
@@ -170,7 +172,7 @@ uint32_t collect_junctions(SkeletonView& s, Junction* junctions) {
             s.counts[s.index(r, c)] = k;
             if (k == kJunctionCount) {
                 resolve_candidate(s, junctions, &n, r, c);
-            } else if (k == 4 && remove_redundant_diagonal(s, r, c)) {
+            } else if (k == 4 && remove_redundant_straight(s, r, c)) {
                 list_junction(junctions, &n, r, c);
             }
         }
@@ -211,10 +213,11 @@ bool remove_spur_leg(SkeletonView& s, const uint8_t* orientation, Junction j) {
         const uint8_t angle = leg_angle(j.row, j.col, last.row, last.col);
         if (departure_from_ridge(angle, orientation[s.index(j.row, j.col)]) <= kSpurMaxDeparture)
             continue;
-        for (uint32_t k = 0; k < n; ++k) {
-            const uint8_t count = s.count_at(path[k].row, path[k].col);
-            if (count == kLineCount || (count == 1 && k == n - 1)) s.remove(path[k].row, path[k].col);
-        }
+        // Decide from the counts of the untouched leg: each deletion lowers
+        // the count of the next pixel.
+        const uint8_t last_count = s.count_at(last.row, last.col);
+        const uint32_t removed = (last_count == kLineCount || last_count == 1) ? n : n - 1;
+        for (uint32_t k = 0; k < removed; ++k) s.remove(path[k].row, path[k].col);
         return true;
     }
     return false;
