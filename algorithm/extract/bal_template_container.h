@@ -12,7 +12,7 @@
 #include <cstdint>
 
 #include "imaging/zr_zonal_quality_field.h"
-#include "math/fp_types.h"
+#include "imaging/bal_status.h"
 
 // ---------------------------------------------------------------------------
 // Minutiae structure
