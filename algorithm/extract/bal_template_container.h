@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "imaging/zr_zonal_quality_field.h"
+#include "imaging/bal_status.h"
 #include "math/fp_types.h"
 
 // ---------------------------------------------------------------------------
