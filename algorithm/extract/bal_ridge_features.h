@@ -17,7 +17,7 @@
 #include <cstdint>
 
 #include "extract/bal_template_container.h"
-#include "math/fp_types.h"
+#include "imaging/bal_status.h"
 
 // Point kinds of a traced ridge.
 constexpr uint32_t BAL_POINT_JUNCTION = 4;  // the ridge ends on a junction

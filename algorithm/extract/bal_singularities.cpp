@@ -124,7 +124,8 @@ bal_status bal_find_singularities_poincare(const uint8_t* orientation, const uin
     if (rows < 3 || cols < 3) return BAL_OK;
     auto* current = static_cast<uint8_t*>(std::malloc(cols));
     auto* previous = static_cast<uint8_t*>(std::calloc(cols, 1));
-    if (lib_memory_check(current, previous, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != lib_memory_result::all_present)
+    if (lib_memory_check(current, previous, nullptr, nullptr, nullptr, nullptr, nullptr, 2) !=
+        lib_memory_result::all_present)
         return BAL_NO_MEMORY;
 
     uint32_t found = 0;

@@ -14,7 +14,7 @@
 
 #include "extract/bal_template_container.h"
 #include "imaging/bal_draw.h"
-#include "math/fp_types.h"
+#include "imaging/bal_status.h"
 
 // Classes of a pixel by its Poincare sum over the 8-neighbour loop, in
 // orientation steps.

@@ -78,7 +78,7 @@ Canvas thinned_rings(uint32_t rows, uint32_t cols, double centre_row, double cen
         }
     std::vector<uint8_t*> row_ptrs(rows);
     for (uint32_t y = 0; y < rows; ++y) row_ptrs[y] = &c.at(y, 0);
-    EXPECT_EQ(0u, bal_contour_thin(row_ptrs.data(), rows, cols));
+    EXPECT_EQ(BAL_OK, bal_contour_thin(row_ptrs.data(), rows, cols));
     for (auto& p : c.px) p = p == 0 ? 0 : kBackground;
     return c;
 }
