@@ -43,7 +43,8 @@ constexpr uint8_t kRidgePeriodBase = 5;
 constexpr uint8_t kPixelForeground = 255;
 constexpr uint8_t kBinarizedBackground = 255;
 constexpr int16_t kDrawOpaque = 256;
-constexpr uint32_t kMaxSide = 65535;
+// Minutia coordinates are signed 16-bit values in 500 dpi pixels.
+constexpr uint32_t kMaxSide500Dpi = 32767;
 
 size_t area_of(uint32_t rows, uint32_t cols) { return size_t{rows} * cols; }
 
@@ -626,10 +627,11 @@ bal_status bal_extract(uint8_t* pixels, const uint8_t* valid_mask, uint32_t rows
     release_binarized(c);
     if ((c.flags & BAL_EXTRACT_HALF_FREQUENCY) && (c.flags & BAL_EXTRACT_250DPI))
         return BAL_UNSUPPORTED;
-    if (!pixels || rows == 0 || cols == 0 || rows > kMaxSide || cols > kMaxSide)
+    const Settings s = settings_for(c.flags);
+    if (!pixels || rows == 0 || cols == 0 || rows > kMaxSide500Dpi / s.scale ||
+        cols > kMaxSide500Dpi / s.scale)
         return BAL_BAD_ARGUMENT;
 
-    const Settings s = settings_for(c.flags);
     Region region;
     Fields fields;
     Skeletons skeletons;

@@ -23,13 +23,14 @@
 //
 // With BAL_EXTRACT_TAKE_PIXELS the pixel buffer (from malloc) belongs to the
 // extraction, which frees it exactly once however it ends; otherwise it is
-// only read.
+// only read (never written).
 //
 // Returns BAL_OK; BAL_BAD_ARGUMENT for a null container or image, or a side
-// of 0 or above 65535; BAL_UNSUPPORTED for BAL_EXTRACT_HALF_FREQUENCY together
-// with BAL_EXTRACT_250DPI; BAL_NO_MEMORY (also for a failed segmentation);
-// or the status of a failing image-library step. On failure the minutiae
-// list is not valid and the container's optional arrays are left for
+// of 0 or above 32767 (16383 at 250 dpi: coordinates are 16-bit);
+// BAL_UNSUPPORTED for BAL_EXTRACT_HALF_FREQUENCY together with
+// BAL_EXTRACT_250DPI; BAL_NO_MEMORY (also for a failed segmentation); or the
+// status of a failing image-library step. On failure the minutiae list is not
+// valid and the container's optional arrays are left for
 // zr_template_container_free.
 [[nodiscard]] bal_status bal_extract(uint8_t* pixels, const uint8_t* valid_mask, uint32_t rows,
                                      uint32_t cols, zr_template_container* container,

@@ -10,10 +10,12 @@
 #include <vector>
 
 #include "extract/bal_extract.h"
+#include "extract/bal_ridge_features.h"
 #include "extract_fixtures.h"
 #include "fp_test_data.h"
 #include "imaging/bal_crop_resize.h"
 #include "imaging/bal_scale.h"
+#include "math/zr_crc32.h"
 
 namespace {
 
@@ -56,6 +58,7 @@ TEST(ExtractCaptures, EveryCaptureGivesPlausibleMinutiaeAndFields) {
     const auto captures = all_captures();
     ASSERT_EQ(160u, captures.size());
     std::vector<size_t> counts;
+    std::vector<uint8_t> all_minutiae;  // for a checksum to compare between builds
     size_t both_types = 0, periods = 0, periods_in_range = 0;
     size_t finger_blocks = 0, frequency_in_range = 0;
     for (const auto& img : captures) {
@@ -68,6 +71,8 @@ TEST(ExtractCaptures, EveryCaptureGivesPlausibleMinutiaeAndFields) {
         EXPECT_EQ(180u, g_processed.rows);
         EXPECT_EQ(96u, g_processed.cols);
         counts.push_back(r.minutiae.size());
+        const auto* bytes = reinterpret_cast<const uint8_t*>(r.minutiae.data());
+        all_minutiae.insert(all_minutiae.end(), bytes, bytes + r.minutiae.size() * sizeof(minutia));
         bool ending = false, bifurcation = false;
         for (const minutia& m : r.minutiae) {
             EXPECT_GE(m.row, 0);
@@ -98,15 +103,45 @@ TEST(ExtractCaptures, EveryCaptureGivesPlausibleMinutiaeAndFields) {
     const size_t median = counts[counts.size() / 2];
     std::printf("[ minutiae ] %zu captures: min %zu, median %zu, max %zu; both types on %zu; "
                 "ridge-period bytes 2..8: %.1f %%; frequency bytes 70..150 on finger blocks: "
-                "%.1f %%\n",
+                "%.1f %%; checksum %08x\n",
                 counts.size(), counts.front(), median, counts.back(), both_types,
                 100 * fraction(periods_in_range, periods),
-                100 * fraction(frequency_in_range, finger_blocks));
+                100 * fraction(frequency_in_range, finger_blocks),
+                zr_crc32(all_minutiae.data(), uint32_t(all_minutiae.size())));
     EXPECT_GE(median, 5u);
     EXPECT_LE(counts.back(), 60u);
     EXPECT_GE(fraction(both_types, counts.size()), 0.6);
     EXPECT_GE(fraction(periods_in_range, periods), 0.8);
     EXPECT_GE(fraction(frequency_in_range, finger_blocks), 0.8);
+}
+
+// The ridge-curvature extractor as the main road runs it: the first feature
+// callback, on the ridge skeleton after detection, which it leaves unchanged.
+TEST(ExtractCaptures, RidgeCurvatureSummaryIsMeasuredAfterDetection) {
+    FP_REQUIRE_CAPTURES();
+    const auto captures = all_captures();
+    size_t measured = 0;
+    uint64_t spread = 0, magnitude = 0;
+    for (const auto& img : captures) {
+        const Result plain = run(img.pixels, img.rows, img.cols);
+        const Result r = run(img.pixels, img.rows, img.cols,
+                             {.flags = BAL_EXTRACT_FEATURE_CALLBACKS,
+                              .callback1 = bal_extract_ridge_curvature});
+        ASSERT_EQ(BAL_OK, r.status);
+        ASSERT_EQ(plain.minutiae.size(), r.minutiae.size());
+        EXPECT_EQ(0, std::memcmp(plain.minutiae.data(), r.minutiae.data(),
+                                 r.minutiae.size() * sizeof(minutia)));
+        const zr_alignment_summary& a = r.header.alignment;
+        if (a.direction_spread == 128 && a.magnitude == 0 && a.magnitude_spread == -1) continue;
+        ++measured;
+        spread += a.direction_spread;
+        magnitude += a.magnitude;
+    }
+    std::printf("[ curvature] summary measured on %zu of %zu captures; mean direction spread "
+                "%.1f, mean magnitude %.1f\n",
+                measured, captures.size(), double(spread) / double(measured ? measured : 1),
+                double(magnitude) / double(measured ? measured : 1));
+    EXPECT_GE(fraction(measured, captures.size()), 0.9);
 }
 
 TEST(ExtractCaptures, SecondRunIsByteIdentical) {

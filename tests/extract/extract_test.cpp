@@ -174,6 +174,10 @@ TEST(ExtractSynthetic, BadArgumentsAreRefused) {
     EXPECT_EQ(BAL_BAD_ARGUMENT, bal_extract(nullptr, nullptr, 176, 96, c, nullptr, nullptr));
     EXPECT_EQ(BAL_BAD_ARGUMENT, bal_extract(px.data(), nullptr, 0, 96, c, nullptr, nullptr));
     EXPECT_EQ(BAL_BAD_ARGUMENT, bal_extract(px.data(), nullptr, 176, 0, c, nullptr, nullptr));
+    // Coordinates are 16-bit: sides beyond 32767 (500 dpi) cannot be stored.
+    EXPECT_EQ(BAL_BAD_ARGUMENT, bal_extract(px.data(), nullptr, 32768, 1, c, nullptr, nullptr));
+    c->flags = BAL_EXTRACT_250DPI;
+    EXPECT_EQ(BAL_BAD_ARGUMENT, bal_extract(px.data(), nullptr, 1, 16384, c, nullptr, nullptr));
     zr_template_container_free(c);
 }
 
