@@ -1,0 +1,107 @@
+// Ridge curvature summary on the ridge skeleton of a real capture, as the
+// extraction hands it to its first feature callback.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <vector>
+
+#include "extract/bal_extract.h"
+#include "extract/bal_ridge_features.h"
+#include "fp_test_data.h"
+
+namespace {
+
+// What the extraction passed to its first callback, copied out.
+struct CallbackInput {
+    bal_extraction_image image{};
+    std::vector<uint8_t> skeleton;
+    std::vector<uint8_t> block_mask;
+    std::vector<uint8_t> quality;
+    uint32_t block_size = 0;
+};
+
+CallbackInput g_input;
+
+bal_status record_input(const bal_extraction_image* image, uint8_t* skeleton, const uint8_t* block_mask,
+                        uint32_t block_size, uint32_t, const uint8_t* quality_image, zr_template_container*,
+                        uint32_t) {
+    const size_t pixels = size_t{image->rows} * image->cols;
+    g_input.image = *image;
+    g_input.image.pixels = nullptr;
+    g_input.skeleton.assign(skeleton, skeleton + pixels);
+    g_input.block_mask.assign(block_mask, block_mask + size_t{image->rows / block_size} * (image->cols / block_size));
+    g_input.quality.assign(quality_image, quality_image + pixels);
+    g_input.block_size = block_size;
+    return BAL_OK;
+}
+
+// The ridge skeleton of the first real capture (or of the fallback image).
+const CallbackInput& ridge_skeleton() {
+    static const bool done = [] {
+        std::vector<uint8_t> pixels = fp_test::sensor_image();
+        zr_template_container* c = zr_template_container_alloc();
+        c->flags = BAL_EXTRACT_FEATURE_CALLBACKS;
+        c->minutiae.max_minutiae = 255;
+        const bal_status status =
+            bal_extract(pixels.data(), nullptr, fp_test::kSensorRows, fp_test::kSensorCols, c, record_input, nullptr);
+        zr_template_container_free(c);
+        return status == BAL_OK;
+    }();
+    (void)done;
+    return g_input;
+}
+
+void BM_extract_ridge_curvature(benchmark::State& state) {
+    const CallbackInput& in = ridge_skeleton();
+    if (in.skeleton.empty()) {
+        state.SkipWithError("extraction failed");
+        return;
+    }
+    std::vector<uint8_t> work(in.skeleton.size());
+    zr_template_container* c = zr_template_container_alloc();
+    for (auto _ : state) {
+        // The extractor consumes the skeleton: every run starts from a copy.
+        std::memcpy(work.data(), in.skeleton.data(), work.size());
+        benchmark::DoNotOptimize(bal_extract_ridge_curvature(&in.image, work.data(), in.block_mask.data(),
+                                                             in.block_size, BAL_CALLBACK1_MARGIN, in.quality.data(),
+                                                             c, BAL_CALLBACK1_SLOT_BASE));
+        benchmark::ClobberMemory();
+    }
+    zr_template_container_free(c);
+}
+BENCHMARK(BM_extract_ridge_curvature);
+
+// The copy alone, to subtract from the above.
+void BM_skeleton_copy(benchmark::State& state) {
+    const CallbackInput& in = ridge_skeleton();
+    std::vector<uint8_t> work(in.skeleton.size());
+    for (auto _ : state) {
+        std::memcpy(work.data(), in.skeleton.data(), work.size());
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_skeleton_copy);
+
+void BM_extract_alignment_vectors(benchmark::State& state) {
+    const CallbackInput& in = ridge_skeleton();
+    if (in.skeleton.empty()) {
+        state.SkipWithError("extraction failed");
+        return;
+    }
+    std::vector<uint8_t> work(in.skeleton.size());
+    zr_template_container* c = zr_template_container_alloc();
+    for (auto _ : state) {
+        std::memcpy(work.data(), in.skeleton.data(), work.size());
+        benchmark::DoNotOptimize(bal_extract_alignment_vectors(&in.image, work.data(), in.block_mask.data(),
+                                                               in.block_size, BAL_CALLBACK1_MARGIN,
+                                                               in.quality.data(), c, BAL_CALLBACK1_SLOT_BASE));
+        for (auto& block : c->feature_blocks) {
+            std::free(block.data);
+            block = zr_feature_block{};
+        }
+    }
+    zr_template_container_free(c);
+}
+BENCHMARK(BM_extract_alignment_vectors);
+
+}  // namespace
