@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "extract/bal_template_container.h"
-#include "math/fp_types.h"
+#include "imaging/bal_status.h"
 
 // Extracts the minutiae of a rows x cols image (500 dpi, or 250 dpi with
 // BAL_EXTRACT_250DPI) into the container. Before the call the container

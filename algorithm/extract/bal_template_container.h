@@ -11,9 +11,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "imaging/zr_zonal_quality_field.h"
 #include "imaging/bal_status.h"
-#include "math/fp_types.h"
+#include "imaging/zr_zonal_quality_field.h"
 
 // ---------------------------------------------------------------------------
 // Minutiae structure
