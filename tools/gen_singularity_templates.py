@@ -12,12 +12,12 @@ Rounding is exact: for v = 256 |d| / r the nearest integer n satisfies
 (2n - 1)^2 r^2 <= (512 d)^2 < (2n + 1)^2 r^2, checked in integers; a value
 that falls exactly on a half is refused (none does).
 
-Run: python3 tools/gen_singularity_templates.py   (from the repository root)
+Run: python3 tools/gen_singularity_templates.py [--root DIR]
 """
 
-from pathlib import Path
+from gen_output import write_text
 
-OUT = Path(__file__).resolve().parent.parent / "algorithm" / "extract" / "bal_singularity_templates.inc"
+OUT = "algorithm/extract/bal_singularity_templates.inc"
 
 
 def rounded_ratio(num, dx, dy):
@@ -73,7 +73,7 @@ def main():
         emit("kDeltaTemplateB", "-256 dx / r", table(-1, False)),
         "",
     ]
-    OUT.write_text("\n".join(parts))
+    write_text(OUT, "\n".join(parts))
 
 
 if __name__ == "__main__":
