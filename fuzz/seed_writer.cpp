@@ -3,16 +3,20 @@
 // creates OUT_DIR/<harness>/<seed> for every harness it knows.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "capture_data.h"
 #include "objects/tlv_codec.h"
 #include "objects/tlv_tree.h"
 #include "objects/zr_template.h"
 #include "objects/zr_template_generic.h"
 #include "objects/zr_template_metadata.h"
 #include "objects/zr_zrimage.h"
+#include "sim_biometric_service.h"
+#include "winbio_types.h"
 
 namespace {
 
@@ -232,6 +236,86 @@ void metadata_seeds() {
     write_seed("metadata", "nothing", metadata_input(kMetadataNone, {}, {{1, 3}, {0, 6}}));
 }
 
+// --- Engine adapter, simulated service and driver ---
+
+void engine_seeds() {
+    const bytes image = pattern(WINBIO_SENSOR_IMAGE_BYTES, 11);
+    const bytes record = sim_make_sample_record(image.data(), WINBIO_PURPOSE_VERIFY);
+    write_seed("engine_sample", "record", record);
+    // The standard block after a vendor block.
+    bytes with_vendor = record;
+    WINBIO_BIR table;
+    std::memcpy(&table, with_vendor.data(), sizeof table);
+    const bytes vendor = pattern(16, 12);
+    table.VendorDataBlock = {uint32_t(vendor.size()), uint32_t(with_vendor.size())};
+    with_vendor.insert(with_vendor.end(), vendor.begin(), vendor.end());
+    std::memcpy(with_vendor.data(), &table, sizeof table);
+    write_seed("engine_sample", "vendor_block", with_vendor);
+
+    // The driver's full reply: its head, the record, unused bytes up to its size.
+    bytes reply(fpusbdrv::kCapturePayloadSize, 0);
+    WINBIO_CAPTURE_DATA head{};
+    head.PayloadSize = fpusbdrv::kCapturePayloadSize;
+    head.SensorStatus = WINBIO_SENSOR_ACCEPT;
+    head.CaptureData.Size = uint32_t(record.size());
+    std::memcpy(reply.data(), &head, fpusbdrv::kBirOffset);
+    std::memcpy(reply.data() + fpusbdrv::kBirOffset, record.data(), record.size());
+    write_seed("capture_reply", "full_reply", reply);
+    write_seed("capture_reply", "size_only", bytes(reply.begin(), reply.begin() + 4));
+}
+
+// selector (control index, 0x80: do not wait), u16 output size, input.
+void add_request(bytes* out, uint8_t selector, uint16_t output_size, const bytes& input) {
+    out->insert(out->end(), {selector, uint8_t(output_size >> 8), uint8_t(output_size), uint8_t(input.size())});
+    out->insert(out->end(), input.begin(), input.end());
+}
+
+bytes capture_parameters(uint8_t purpose) {
+    WINBIO_CAPTURE_PARAMETERS parameters{};
+    parameters.PayloadSize = sizeof parameters;
+    parameters.Purpose = purpose;
+    parameters.Format = {WINBIO_ANSI_381_FORMAT_OWNER, WINBIO_ANSI_381_FORMAT_TYPE};
+    parameters.Flags = WINBIO_DATA_FLAG_RAW;
+    bytes out(sizeof parameters);
+    std::memcpy(out.data(), &parameters, sizeof parameters);
+    return out;
+}
+
+// Indexes of the harness's control table.
+constexpr uint8_t kAttributes = 0, kReset = 1, kCalibrate = 2, kSensorStatus = 3, kCapture = 4, kFirmware = 5;
+constexpr uint8_t kCodeFromInput = 9, kNoWait = 0x80;
+
+void driver_seeds() {
+    const uint16_t full = uint16_t(fpusbdrv::kCapturePayloadSize);
+    bytes fixed;
+    add_request(&fixed, kAttributes, 1580, {});
+    add_request(&fixed, kCalibrate, 16, {});
+    add_request(&fixed, kSensorStatus, 4, {});
+    add_request(&fixed, kReset, 8, {});
+    add_request(&fixed, kFirmware, 0, {});
+    write_seed("driver_ioctl", "fixed_replies", fixed);
+
+    bytes capture;
+    add_request(&capture, kCapture, full, capture_parameters(WINBIO_PURPOSE_ENROLL));
+    add_request(&capture, kCapture, full - 1, capture_parameters(WINBIO_PURPOSE_VERIFY));
+    write_seed("driver_ioctl", "capture", capture);
+
+    bytes busy;
+    add_request(&busy, kCapture | kNoWait, full, capture_parameters(WINBIO_PURPOSE_VERIFY));
+    add_request(&busy, kCapture | kNoWait, full, capture_parameters(WINBIO_PURPOSE_IDENTIFY));
+    add_request(&busy, kReset, 8, {});
+    write_seed("driver_ioctl", "busy_then_reset", busy);
+
+    bytes refused;
+    bytes wrong_flags = capture_parameters(WINBIO_PURPOSE_VERIFY);
+    wrong_flags[offsetof(WINBIO_CAPTURE_PARAMETERS, Flags)] = 0x40;
+    add_request(&refused, kCapture, full, wrong_flags);
+    add_request(&refused, kCapture, full, capture_parameters(0x20));
+    add_request(&refused, kCodeFromInput, 8, {0x04, 0x20, 0x44, 0x00});  // vendor-defined
+    add_request(&refused, kCodeFromInput, 8, {0x28, 0x00, 0x44, 0x00});  // unknown
+    write_seed("driver_ioctl", "refused", refused);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -245,5 +329,7 @@ int main(int argc, char** argv) {
     zrimage_seeds();
     convert_seeds();
     metadata_seeds();
+    engine_seeds();
+    driver_seeds();
     return 0;
 }
