@@ -74,7 +74,13 @@ report() {
   stats=$(grep -E '^#[0-9]+.*(DONE|pulse|NEW|REDUCE)' "${log}" | tail -1)
   if [ "${rc}" -ne 0 ]; then
     echo "--- fuzz_${h}: FAILED"
-    tail -40 "${log}"
+    # The sanitizer's or libFuzzer's report, else the end of the log.
+    if grep -qE '^==[0-9]+==|^SUMMARY|deadly signal' "${log}"; then
+      sed -n '/^==[0-9]*==\(ERROR\|WARNING\)\|deadly signal/,/^SUMMARY/p' "${log}" | head -40
+      grep -E 'Test unit written|^Running: ' "${log}" | tail -2
+    else
+      tail -40 "${log}"
+    fi
     status=1
   else
     echo "--- fuzz_${h}: ${stats}"
