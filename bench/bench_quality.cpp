@@ -20,7 +20,8 @@ void BM_ImageQuality(benchmark::State& state) {
     uint8_t quality = 0, condition = 0;
     uint32_t area = 0;
     for (auto _ : state) {
-        bal_image_quality(fp_test::sensor_image().data(), kRows, kCols, &quality, &area, &condition);
+        benchmark::DoNotOptimize(
+            bal_image_quality(fp_test::sensor_image().data(), kRows, kCols, &quality, &area, &condition));
         benchmark::DoNotOptimize(quality);
     }
 }
@@ -31,9 +32,9 @@ void BM_RidgeWavelengthsFft(benchmark::State& state) {
         quality(wavelength.size(), 128);
     std::vector<int8_t> angle(wavelength.size());
     for (auto _ : state) {
-        bal_ridge_wavelengths_fft(fp_test::sensor_image().data(), nullptr, kRows, kCols, kBlock, 18, 5, nullptr,
-                                  kBlockRows, kBlockCols, quality.data(), wavelength.data(),
-                                  frequency.data(), angle.data());
+        benchmark::DoNotOptimize(bal_ridge_wavelengths_fft(
+            fp_test::sensor_image().data(), nullptr, kRows, kCols, kBlock, 18, 5, nullptr, kBlockRows,
+            kBlockCols, quality.data(), wavelength.data(), frequency.data(), angle.data()));
         benchmark::DoNotOptimize(wavelength.data());
     }
 }
@@ -42,7 +43,8 @@ BENCHMARK(BM_RidgeWavelengthsFft);
 void BM_BandpassFilter(benchmark::State& state) {
     std::vector<uint8_t> out(kRows * kCols);
     for (auto _ : state) {
-        bal_bandpass_filter(fp_test::sensor_image().data(), kRows, kCols, 500, out.data());
+        benchmark::DoNotOptimize(
+            bal_bandpass_filter(fp_test::sensor_image().data(), kRows, kCols, 500, out.data()));
         benchmark::DoNotOptimize(out.data());
     }
 }

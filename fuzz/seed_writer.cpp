@@ -50,6 +50,10 @@ tlv_node* primitive(uint16_t tag, const bytes& value) {
     return tlv_create(tag, uint32_t(value.size()), value.data());
 }
 
+void append(tlv_node* parent, tlv_node* child) {
+    if (tlv_append_child(parent, child) != 0) std::exit(1);
+}
+
 bytes write_tree(tlv_node* root) {
     uint8_t* buffer = nullptr;
     uint32_t size = 0;
@@ -72,15 +76,15 @@ const bytes kMinutiae = pattern(18, 6);
 bytes fusion_tree() {
     tlv_node* root = tlv_create(0x7F2E, 0, nullptr);
     tlv_node* card = tlv_create(0xA1, 0, nullptr);
-    tlv_append_child(card, primitive(0x81, kMinutiae));
-    tlv_append_child(root, card);
+    append(card, primitive(0x81, kMinutiae));
+    append(root, card);
     tlv_node* parts = tlv_create(0xA2, 0, nullptr);
-    tlv_append_child(parts, primitive(0xC1, kPartC1));
-    tlv_append_child(parts, primitive(0xC5, kPartC5));
-    tlv_append_child(parts, primitive(0xC6, kPartC6));
-    tlv_append_child(parts, primitive(0xC9, kPartC9));
-    tlv_append_child(parts, primitive(0xCA, kPartCA));
-    tlv_append_child(root, parts);
+    append(parts, primitive(0xC1, kPartC1));
+    append(parts, primitive(0xC5, kPartC5));
+    append(parts, primitive(0xC6, kPartC6));
+    append(parts, primitive(0xC9, kPartC9));
+    append(parts, primitive(0xCA, kPartCA));
+    append(root, parts);
     return write_tree(root);
 }
 
@@ -90,10 +94,10 @@ bytes deep_tree() {
     tlv_node* inner = root;
     for (int i = 0; i < 8; ++i) {
         tlv_node* next = tlv_create(0x3F21, 0, nullptr);
-        tlv_append_child(inner, next);
+        append(inner, next);
         inner = next;
     }
-    tlv_append_child(inner, primitive(0x5F01, kPartCA));
+    append(inner, primitive(0x5F01, kPartCA));
     return write_tree(root);
 }
 

@@ -6,6 +6,7 @@
 
 #include "imaging/bal_blur.h"
 #include "imaging/bal_scale.h"
+#include "imaging/bal_status.h"
 #include "math/lib_memory.h"
 #include "math/zr_trig.h"
 
@@ -88,10 +89,10 @@ inline bool is_dot(const uint8_t* first, uint32_t cols, uint32_t y, uint32_t x) 
 
 }  // namespace
 
-uint32_t bal_binarize_local_histogram_threshold(const int8_t* src, const uint8_t* unused,
-                                                uint32_t rows, uint32_t cols,
-                                                const uint8_t* block_mask, uint32_t block,
-                                                uint8_t percent, uint8_t* first, uint8_t* second) {
+bal_status bal_binarize_local_histogram_threshold(const int8_t* src, const uint8_t* unused,
+                                                  uint32_t rows, uint32_t cols,
+                                                  const uint8_t* block_mask, uint32_t block,
+                                                  uint8_t percent, uint8_t* first, uint8_t* second) {
     (void)unused;
     if (!src || !block_mask || !first || !second || block > 255 ||
         !local_grid_ok(rows, cols, block, 1))
@@ -108,7 +109,7 @@ uint32_t bal_binarize_local_histogram_threshold(const int8_t* src, const uint8_t
             if (block_mask[b] != 0)
                 grid[b] = histogram_threshold(src, cols, br * block, bc * block, block, percent);
         }
-    const uint32_t status = bal_blur_weighted_int8(grid, block_rows, block_cols, grid);
+    const bal_status status = bal_blur_weighted_int8(grid, block_rows, block_cols, grid);
     if (status == BAL_OK) {
         for (uint32_t br = 0; br < block_rows; ++br)
             for (uint32_t bc = 0; bc < block_cols; ++bc) {
@@ -125,16 +126,16 @@ uint32_t bal_binarize_local_histogram_threshold(const int8_t* src, const uint8_t
     return status;
 }
 
-uint32_t bal_binarize_local_threshold(const int8_t* src, const uint8_t* quality, uint32_t rows,
-                                      uint32_t cols, uint32_t block, uint8_t* first,
-                                      uint8_t* second) {
+bal_status bal_binarize_local_threshold(const int8_t* src, const uint8_t* quality, uint32_t rows,
+                                        uint32_t cols, uint32_t block, uint8_t* first,
+                                        uint8_t* second) {
     if (!src || !quality || !first || !second || !local_grid_ok(rows, cols, block, 2))
         return BAL_BAD_ARGUMENT;
     const uint32_t block_rows = rows / block, block_cols = cols / block;
     const size_t n = static_cast<size_t>(rows) * cols;
     auto* plane = static_cast<int8_t*>(std::malloc(n));
     auto* grid = static_cast<int8_t*>(std::malloc(static_cast<size_t>(block_rows) * block_cols));
-    if (lib_memory_check(plane, grid, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != 0)
+    if (lib_memory_check(plane, grid, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != lib_memory_result::all_present)
         return BAL_NO_MEMORY;
     std::memset(first, 1, n);
     std::memset(second, 1, n);
@@ -157,7 +158,7 @@ uint32_t bal_binarize_local_threshold(const int8_t* src, const uint8_t* quality,
             int8_t& v = grid[static_cast<size_t>(br) * block_cols + bc];
             if (v == kEmptyBlock) v = neighbourhood_fill(grid, block_rows, block_cols, br, bc);
         }
-    const uint32_t status = bal_blur_int8(grid, block_rows, block_cols, grid);
+    const bal_status status = bal_blur_int8(grid, block_rows, block_cols, grid);
     if (status == BAL_OK) {
         bal_scale_up_bilinear_int8(grid, block_rows, block_cols, static_cast<int32_t>(block), plane,
                                    static_cast<int32_t>(rows), static_cast<int32_t>(cols));
@@ -195,11 +196,11 @@ void bal_binarize_global_threshold(const int8_t* src, const uint8_t* quality, ui
     }
 }
 
-uint32_t bal_binarize_cross_section(const int8_t* src, int32_t rows, int32_t cols,
-                                    const uint8_t* orientation, const uint8_t* width,
-                                    const uint8_t* block_mask, uint32_t block_rows,
-                                    uint32_t block_cols, uint32_t block, uint8_t* first,
-                                    uint8_t* second) {
+bal_status bal_binarize_cross_section(const int8_t* src, int32_t rows, int32_t cols,
+                                      const uint8_t* orientation, const uint8_t* width,
+                                      const uint8_t* block_mask, uint32_t block_rows,
+                                      uint32_t block_cols, uint32_t block, uint8_t* first,
+                                      uint8_t* second) {
     if (rows <= 0 || cols <= 0) return BAL_OK;
     for (int32_t y = 0; y < rows; ++y)
         for (int32_t x = 0; x < cols; ++x) {
@@ -323,11 +324,11 @@ void bal_binarize_remove_holes(const uint8_t* src, int32_t rows, uint32_t cols, 
         }
 }
 
-uint32_t bal_binarize_blur(const uint8_t* src, int32_t rows, uint32_t cols, uint8_t* dst) {
+bal_status bal_binarize_blur(const uint8_t* src, int32_t rows, uint32_t cols, uint8_t* dst) {
     if (!src || !dst || rows < 2 || cols < 2) return BAL_BAD_ARGUMENT;
     auto* prev = static_cast<uint8_t*>(std::malloc(cols));
     auto* cur = static_cast<uint8_t*>(std::malloc(cols));
-    if (lib_memory_check(prev, cur, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != 0)
+    if (lib_memory_check(prev, cur, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != lib_memory_result::all_present)
         return BAL_NO_MEMORY;
     const auto nrows = static_cast<uint32_t>(rows);
     for (uint32_t y = 0; y < nrows; ++y) {

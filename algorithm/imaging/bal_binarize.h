@@ -8,24 +8,24 @@
 
 #include <cstdint>
 
-#include "math/fp_types.h"
+#include "imaging/bal_status.h"
 
 // Per masked block: the level below which more than `percent` % of its
 // pixels lie, smoothed over the block grid (rows / block x cols / block).
 // Returns 0, 9, 14 (null pointer, block 0 or above 255, no whole block in
 // a direction; nothing written) or the status of the grid blur (both images
 // all 1).
-uint32_t bal_binarize_local_histogram_threshold(const int8_t* src, const uint8_t* unused,
-                                                uint32_t rows, uint32_t cols,
-                                                const uint8_t* block_mask, uint32_t block,
-                                                uint8_t percent, uint8_t* first, uint8_t* second);
+[[nodiscard]] bal_status bal_binarize_local_histogram_threshold(const int8_t* src, const uint8_t* unused,
+                                                                uint32_t rows, uint32_t cols,
+                                                                const uint8_t* block_mask, uint32_t block,
+                                                                uint8_t percent, uint8_t* first, uint8_t* second);
 
 // Threshold plane interpolated from the block means of the pixels whose
 // quality exceeds 15. Returns 0, 9, 14 (null pointer, block 0, grid smaller
 // than the 2 x 2 the interpolation needs) or the grid blur's status.
-uint32_t bal_binarize_local_threshold(const int8_t* src, const uint8_t* quality, uint32_t rows,
-                                      uint32_t cols, uint32_t block, uint8_t* first,
-                                      uint8_t* second);
+[[nodiscard]] bal_status bal_binarize_local_threshold(const int8_t* src, const uint8_t* quality, uint32_t rows,
+                                                      uint32_t cols, uint32_t block, uint8_t* first,
+                                                      uint8_t* second);
 
 // One threshold: the mean of the pixels whose quality exceeds 15.
 void bal_binarize_global_threshold(const int8_t* src, const uint8_t* quality, uint32_t rows,
@@ -34,11 +34,11 @@ void bal_binarize_global_threshold(const int8_t* src, const uint8_t* quality, ui
 // Threshold per pixel: the mean along a cross-section of `width` pixels in
 // the direction of the 8-bit angle at the pixel. Blocks with mask 0 become 1
 // in both images (clipped to the image). Returns 0.
-uint32_t bal_binarize_cross_section(const int8_t* src, int32_t rows, int32_t cols,
-                                    const uint8_t* orientation, const uint8_t* width,
-                                    const uint8_t* block_mask, uint32_t block_rows,
-                                    uint32_t block_cols, uint32_t block, uint8_t* first,
-                                    uint8_t* second);
+[[nodiscard]] bal_status bal_binarize_cross_section(const int8_t* src, int32_t rows, int32_t cols,
+                                                    const uint8_t* orientation, const uint8_t* width,
+                                                    const uint8_t* block_mask, uint32_t block_rows,
+                                                    uint32_t block_cols, uint32_t block, uint8_t* first,
+                                                    uint8_t* second);
 
 // Centre-against-ring decision at the scale of the local wavelength (8.8),
 // into two bit-packed planes (rows padded to whole bytes, first pixel in the
@@ -63,4 +63,4 @@ void bal_binarize_remove_holes(const uint8_t* src, int32_t rows, uint32_t cols, 
 // 3x3 majority vote on a 0/1 mask (at least 5 of 9, 5 of 6 on the border,
 // all 4 in a corner). dst may equal src. Returns 0, 9, or 14 for fewer than
 // 2 rows or columns.
-uint32_t bal_binarize_blur(const uint8_t* src, int32_t rows, uint32_t cols, uint8_t* dst);
+[[nodiscard]] bal_status bal_binarize_blur(const uint8_t* src, int32_t rows, uint32_t cols, uint8_t* dst);

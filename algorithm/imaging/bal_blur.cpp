@@ -2,6 +2,8 @@
 
 #include <type_traits>
 
+#include "imaging/bal_status.h"
+
 namespace {
 
 // 32-bit sum of the pixel type's sign: signed sums divide toward zero,
@@ -68,7 +70,7 @@ void box_row_any(const T* up, const T* mid, const T* down, uint32_t cols, T* out
 }
 
 template <class T>
-uint32_t box_blur(const T* src, uint32_t rows, uint32_t cols, T* dst) {
+bal_status box_blur(const T* src, uint32_t rows, uint32_t cols, T* dst) {
     return bal_for_each_row_buffered(src, rows, cols, dst, [cols](const T* up, const T* mid, const T* down, T* out) {
         box_row_any(up, mid, down, cols, out);
     });
@@ -119,7 +121,7 @@ void binomial_row_any(const T* up, const T* mid, const T* down, uint32_t cols,
 }
 
 template <class T>
-uint32_t binomial_blur(const T* src, uint32_t rows, uint32_t cols, T* dst) {
+bal_status binomial_blur(const T* src, uint32_t rows, uint32_t cols, T* dst) {
     using S = sum32_t<T>;
     return bal_for_each_row_buffered(src, rows, cols, dst, [cols](const T* up, const T* mid, const T* down, T* out) {
         const S vertical = 2 + (up ? 1 : 0) + (down ? 1 : 0);  // the 1-2-1 weights left in this row
@@ -160,7 +162,7 @@ void with_weight_row(const T* up, const T* mid, const T* down, const uint8_t* w_
 }
 
 template <class T, class Column, class Window>
-uint32_t with_weight_blur(const T* src, uint32_t rows, uint32_t cols, const uint8_t* weight, T* dst) {
+bal_status with_weight_blur(const T* src, uint32_t rows, uint32_t cols, const uint8_t* weight, T* dst) {
     uint32_t y = 0;
     return bal_for_each_row_buffered(src, rows, cols, dst, [&](const T* up, const T* mid, const T* down, T* out) {
         if (up && down) {
@@ -176,12 +178,12 @@ uint32_t with_weight_blur(const T* src, uint32_t rows, uint32_t cols, const uint
 // ---- masked mean at the fingerprint edge ----------------------------------------
 
 template <class T, class S>
-uint32_t fingerprint_edge_blur(const T* src, const uint8_t* mask, uint32_t rows, uint32_t cols, T* dst) {
+bal_status fingerprint_edge_blur(const T* src, const uint8_t* mask, uint32_t rows, uint32_t cols, T* dst) {
     if (rows == 0 || cols == 0) return BAL_OK;
     const size_t n = static_cast<size_t>(rows) * cols;
     if (n > SIZE_MAX / sizeof(T)) return BAL_NO_MEMORY;  // no buffer of that size can exist
     T* result = static_cast<T*>(std::malloc(n * sizeof(T)));
-    if (lib_memory_check(result, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 1) != BAL_OK)
+    if (lib_memory_check(result, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 1) != lib_memory_result::all_present)
         return BAL_NO_MEMORY;
     std::memcpy(result, src, n * sizeof(T));
     for (uint32_t y = 0; y < rows; ++y) {
@@ -210,39 +212,39 @@ uint32_t fingerprint_edge_blur(const T* src, const uint8_t* mask, uint32_t rows,
 
 }  // namespace
 
-uint32_t bal_blur_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst) {
+bal_status bal_blur_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst) {
     return box_blur(src, rows, cols, dst);
 }
-uint32_t bal_blur_int8(const int8_t* src, uint32_t rows, uint32_t cols, int8_t* dst) {
+bal_status bal_blur_int8(const int8_t* src, uint32_t rows, uint32_t cols, int8_t* dst) {
     return box_blur(src, rows, cols, dst);
 }
-uint32_t bal_blur_uint16(const uint16_t* src, uint32_t rows, uint32_t cols, uint16_t* dst) {
+bal_status bal_blur_uint16(const uint16_t* src, uint32_t rows, uint32_t cols, uint16_t* dst) {
     return box_blur(src, rows, cols, dst);
 }
-uint32_t bal_blur_int16(const int16_t* src, uint32_t rows, uint32_t cols, int16_t* dst) {
+bal_status bal_blur_int16(const int16_t* src, uint32_t rows, uint32_t cols, int16_t* dst) {
     return box_blur(src, rows, cols, dst);
 }
-uint32_t bal_blur_int32(const int32_t* src, uint32_t rows, uint32_t cols, int32_t* dst) {
+bal_status bal_blur_int32(const int32_t* src, uint32_t rows, uint32_t cols, int32_t* dst) {
     return box_blur(src, rows, cols, dst);
 }
 
-uint32_t bal_blur_weighted_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst) {
+bal_status bal_blur_weighted_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst) {
     return binomial_blur(src, rows, cols, dst);
 }
-uint32_t bal_blur_weighted_int8(const int8_t* src, uint32_t rows, uint32_t cols, int8_t* dst) {
+bal_status bal_blur_weighted_int8(const int8_t* src, uint32_t rows, uint32_t cols, int8_t* dst) {
     return binomial_blur(src, rows, cols, dst);
 }
-uint32_t bal_blur_weighted_uint16(const uint16_t* src, uint32_t rows, uint32_t cols, uint16_t* dst) {
+bal_status bal_blur_weighted_uint16(const uint16_t* src, uint32_t rows, uint32_t cols, uint16_t* dst) {
     return binomial_blur(src, rows, cols, dst);
 }
-uint32_t bal_blur_weighted_int16(const int16_t* src, uint32_t rows, uint32_t cols, int16_t* dst) {
+bal_status bal_blur_weighted_int16(const int16_t* src, uint32_t rows, uint32_t cols, int16_t* dst) {
     return binomial_blur(src, rows, cols, dst);
 }
-uint32_t bal_blur_weighted_int32(const int32_t* src, uint32_t rows, uint32_t cols, int32_t* dst) {
+bal_status bal_blur_weighted_int32(const int32_t* src, uint32_t rows, uint32_t cols, int32_t* dst) {
     return binomial_blur(src, rows, cols, dst);
 }
 
-uint32_t bal_blur_weighted_int8_upsample(const int8_t* src, uint32_t rows, uint32_t cols, int8_t* dst) {
+bal_status bal_blur_weighted_int8_upsample(const int8_t* src, uint32_t rows, uint32_t cols, int8_t* dst) {
     const bool rows_odd = rows & 1, cols_odd = cols & 1;
     const int32_t last_col = cols_odd ? 4 : 2;
     const int32_t last_row = rows_odd ? 4 : 2;
@@ -255,50 +257,50 @@ uint32_t bal_blur_weighted_int8_upsample(const int8_t* src, uint32_t rows, uint3
                                      });
 }
 
-uint32_t bal_blur_with_weight_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, const uint8_t* weight,
-                                    uint8_t* dst) {
+bal_status bal_blur_with_weight_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, const uint8_t* weight,
+                                      uint8_t* dst) {
     return with_weight_blur<uint8_t, uint16_t, uint32_t>(src, rows, cols, weight, dst);
 }
-uint32_t bal_blur_with_weight_int8(const int8_t* src, uint32_t rows, uint32_t cols, const uint8_t* weight,
-                                   int8_t* dst) {
+bal_status bal_blur_with_weight_int8(const int8_t* src, uint32_t rows, uint32_t cols, const uint8_t* weight,
+                                     int8_t* dst) {
     return with_weight_blur<int8_t, int16_t, int32_t>(src, rows, cols, weight, dst);
 }
-uint32_t bal_blur_with_weight_uint16(const uint16_t* src, uint32_t rows, uint32_t cols, const uint8_t* weight,
-                                     uint16_t* dst) {
+bal_status bal_blur_with_weight_uint16(const uint16_t* src, uint32_t rows, uint32_t cols, const uint8_t* weight,
+                                       uint16_t* dst) {
     return with_weight_blur<uint16_t, uint32_t, uint32_t>(src, rows, cols, weight, dst);
 }
-uint32_t bal_blur_with_weight_int16(const int16_t* src, uint32_t rows, uint32_t cols, const uint8_t* weight,
-                                    int16_t* dst) {
+bal_status bal_blur_with_weight_int16(const int16_t* src, uint32_t rows, uint32_t cols, const uint8_t* weight,
+                                      int16_t* dst) {
     return with_weight_blur<int16_t, int32_t, int32_t>(src, rows, cols, weight, dst);
 }
-uint32_t bal_blur_with_weight_int32(const int32_t* src, uint32_t rows, uint32_t cols, const uint8_t* weight,
-                                    int32_t* dst) {
+bal_status bal_blur_with_weight_int32(const int32_t* src, uint32_t rows, uint32_t cols, const uint8_t* weight,
+                                      int32_t* dst) {
     return with_weight_blur<int32_t, int64_t, int64_t>(src, rows, cols, weight, dst);
 }
-uint32_t bal_blur_with_weight_uint32(const uint32_t* src, uint32_t rows, uint32_t cols, const uint8_t* weight,
-                                     uint32_t* dst) {
+bal_status bal_blur_with_weight_uint32(const uint32_t* src, uint32_t rows, uint32_t cols, const uint8_t* weight,
+                                       uint32_t* dst) {
     return with_weight_blur<uint32_t, uint64_t, uint64_t>(src, rows, cols, weight, dst);
 }
 
-uint32_t bal_blur_fingerprint_edge_uint8(const uint8_t* src, const uint8_t* mask, uint32_t rows, uint32_t cols,
-                                         uint8_t* dst) {
+bal_status bal_blur_fingerprint_edge_uint8(const uint8_t* src, const uint8_t* mask, uint32_t rows, uint32_t cols,
+                                           uint8_t* dst) {
     return fingerprint_edge_blur<uint8_t, uint16_t>(src, mask, rows, cols, dst);
 }
-uint32_t bal_blur_fingerprint_edge_int8(const int8_t* src, const uint8_t* mask, uint32_t rows, uint32_t cols,
-                                        int8_t* dst) {
+bal_status bal_blur_fingerprint_edge_int8(const int8_t* src, const uint8_t* mask, uint32_t rows, uint32_t cols,
+                                          int8_t* dst) {
     return fingerprint_edge_blur<int8_t, int16_t>(src, mask, rows, cols, dst);
 }
-uint32_t bal_blur_fingerprint_edge_uint16(const uint16_t* src, const uint8_t* mask, uint32_t rows, uint32_t cols,
-                                          uint16_t* dst) {
+bal_status bal_blur_fingerprint_edge_uint16(const uint16_t* src, const uint8_t* mask, uint32_t rows, uint32_t cols,
+                                            uint16_t* dst) {
     return fingerprint_edge_blur<uint16_t, uint32_t>(src, mask, rows, cols, dst);
 }
-uint32_t bal_blur_fingerprint_edge_int16(const int16_t* src, const uint8_t* mask, uint32_t rows, uint32_t cols,
-                                         int16_t* dst) {
+bal_status bal_blur_fingerprint_edge_int16(const int16_t* src, const uint8_t* mask, uint32_t rows, uint32_t cols,
+                                           int16_t* dst) {
     return fingerprint_edge_blur<int16_t, int32_t>(src, mask, rows, cols, dst);
 }
 
-uint32_t bal_blur_edge_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t margin, uint8_t fill,
-                             uint8_t* dst) {
+bal_status bal_blur_edge_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t margin, uint8_t fill,
+                               uint8_t* dst) {
     if (margin == 0) return BAL_OK;
     // 64-bit bounds: a margin of half the width or more puts every column in
     // the frame instead of wrapping the skip over the interior.
@@ -362,8 +364,8 @@ void bal_blur_selective_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, 
     std::free(padded);
 }
 
-uint32_t bal_blur_vertically_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t row_select,
-                                   uint8_t* dst) {
+bal_status bal_blur_vertically_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t row_select,
+                                     uint8_t* dst) {
     uint32_t y = 0;
     return bal_for_each_row_buffered(src, rows, cols, dst, [&](const uint8_t* up, const uint8_t* mid,
                                                                const uint8_t* down, uint8_t* out) {

@@ -1,10 +1,11 @@
 #include "imaging/bal_crop_resize.h"
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
 #include "imaging/bal_blur.h"
-#include "math/fp_types.h"
+#include "imaging/bal_status.h"
 #include "math/lib_memory.h"
 
 namespace {
@@ -126,9 +127,9 @@ void fill_block(uint8_t* dst, uint32_t dst_cols, uint32_t row_begin, uint32_t ro
 
 // The background extension with its status: 9 when the profiles cannot be
 // allocated, or the blur's status when a smoothing pass fails.
-uint32_t expand_with_background(const uint8_t* src, uint32_t rows, uint32_t cols,
-                                uint32_t dst_rows, uint32_t dst_cols, uint32_t row_offset,
-                                uint32_t col_offset, uint8_t* dst) {
+bal_status expand_with_background(const uint8_t* src, uint32_t rows, uint32_t cols,
+                                  uint32_t dst_rows, uint32_t dst_cols, uint32_t row_offset,
+                                  uint32_t col_offset, uint8_t* dst) {
     if (rows == 0 || cols == 0 || !fits(rows, cols, dst_rows, dst_cols, row_offset, col_offset)) {
         return BAL_OK;
     }
@@ -136,7 +137,7 @@ uint32_t expand_with_background(const uint8_t* src, uint32_t rows, uint32_t cols
     auto* bottom = static_cast<uint8_t*>(std::calloc(cols, 1));
     auto* left = static_cast<uint8_t*>(std::calloc(rows, 1));
     auto* right = static_cast<uint8_t*>(std::calloc(rows, 1));
-    if (lib_memory_check(top, bottom, left, right, nullptr, nullptr, nullptr, 4) != 0) {
+    if (lib_memory_check(top, bottom, left, right, nullptr, nullptr, nullptr, 4) != lib_memory_result::all_present) {
         return BAL_NO_MEMORY;
     }
     std::memset(dst, 0, area(dst_rows, dst_cols));
@@ -190,7 +191,7 @@ uint32_t expand_with_background(const uint8_t* src, uint32_t rows, uint32_t cols
                    static_cast<uint8_t>((bottom[cols - 1] + right[rows - 1]) >> 1));
     }
 
-    uint32_t status = BAL_OK;
+    bal_status status = BAL_OK;
     for (int pass = 0; pass < 2 && status == BAL_OK; ++pass) {
         status = bal_blur_weighted_uint8(dst, dst_rows, dst_cols, dst);
     }
@@ -209,9 +210,9 @@ uint32_t expand_with_background(const uint8_t* src, uint32_t rows, uint32_t cols
 
 // Places the input at (row_offset, col_offset) of the result and extends it
 // in the given mode (0 smooth, 1 background).
-uint32_t expand_in_mode(uint32_t mode, const uint8_t* in, uint32_t rows, uint32_t cols,
-                        uint32_t dst_rows, uint32_t dst_cols, uint32_t row_offset,
-                        uint32_t col_offset, uint8_t* dst) {
+bal_status expand_in_mode(uint32_t mode, const uint8_t* in, uint32_t rows, uint32_t cols,
+                          uint32_t dst_rows, uint32_t dst_cols, uint32_t row_offset,
+                          uint32_t col_offset, uint8_t* dst) {
     if (mode == BAL_EXPAND_BACKGROUND) {
         return expand_with_background(in, rows, cols, dst_rows, dst_cols, row_offset, col_offset,
                                       dst);
@@ -288,9 +289,9 @@ void bal_crop_image_center(const uint8_t* src, uint32_t rows, uint32_t cols, uin
     bal_crop_image(src, rows, cols, dst_rows, dst_cols, row_offset, col_offset, dst);
 }
 
-uint32_t bal_crop_block_size(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t block,
-                             uint8_t** out_image, uint32_t* out_rows, uint32_t* out_cols,
-                             uint32_t* out_row_offset, uint32_t* out_col_offset) {
+bal_status bal_crop_block_size(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t block,
+                               uint8_t** out_image, uint32_t* out_rows, uint32_t* out_cols,
+                               uint32_t* out_row_offset, uint32_t* out_col_offset) {
     if (block == 0 || rows < block || cols < block) {
         return BAL_BAD_ARGUMENT;
     }
@@ -302,7 +303,7 @@ uint32_t bal_crop_block_size(const uint8_t* src, uint32_t rows, uint32_t cols, u
     *out_col_offset = c >> 1;
     auto* image = static_cast<uint8_t*>(std::malloc(area(*out_rows, *out_cols)));
     *out_image = image;
-    if (lib_memory_check(image, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 1) != 0) {
+    if (lib_memory_check(image, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 1) != lib_memory_result::all_present) {
         return BAL_NO_MEMORY;
     }
     if (r == 0 && c == 0) {
@@ -314,9 +315,9 @@ uint32_t bal_crop_block_size(const uint8_t* src, uint32_t rows, uint32_t cols, u
     return BAL_OK;
 }
 
-uint32_t bal_increase_image_size(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst,
-                                 uint32_t dst_rows, uint32_t dst_cols, uint32_t row_offset,
-                                 uint32_t col_offset, uint8_t fill) {
+bal_status bal_increase_image_size(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst,
+                                   uint32_t dst_rows, uint32_t dst_cols, uint32_t row_offset,
+                                   uint32_t col_offset, uint8_t fill) {
     if (!fits(rows, cols, dst_rows, dst_cols, row_offset, col_offset)) {
         return BAL_BAD_ARGUMENT;
     }
@@ -344,10 +345,10 @@ void bal_expand_image_w_background(const uint8_t* src, uint32_t rows, uint32_t c
     expand_with_background(src, rows, cols, dst_rows, dst_cols, row_offset, col_offset, dst);
 }
 
-uint32_t bal_expand_block_size(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t block,
-                               uint32_t mode, uint8_t** out_image, uint32_t* out_rows,
-                               uint32_t* out_cols, int32_t* out_row_offset,
-                               int32_t* out_col_offset) {
+bal_status bal_expand_block_size(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t block,
+                                 uint32_t mode, uint8_t** out_image, uint32_t* out_rows,
+                                 uint32_t* out_cols, int32_t* out_row_offset,
+                                 int32_t* out_col_offset) {
     if (below_three_blocks(rows, cols, block) || !known_mode(mode)) {
         return BAL_BAD_ARGUMENT;
     }
@@ -359,14 +360,14 @@ uint32_t bal_expand_block_size(const uint8_t* src, uint32_t rows, uint32_t cols,
     *out_col_offset = horizontal.offset;
     auto* image = static_cast<uint8_t*>(std::malloc(area(vertical.size, horizontal.size)));
     *out_image = image;
-    if (lib_memory_check(image, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 1) != 0) {
+    if (lib_memory_check(image, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 1) != lib_memory_result::all_present) {
         return BAL_NO_MEMORY;
     }
     if (!vertical.expanded && !horizontal.expanded) {
         std::memcpy(image, src, area(rows, cols));
         return BAL_OK;
     }
-    const uint32_t status =
+    const bal_status status =
         expand_in_mode(mode, src, rows, cols, vertical.size, horizontal.size,
                        static_cast<uint32_t>(-vertical.offset),
                        static_cast<uint32_t>(-horizontal.offset), image);
@@ -376,10 +377,10 @@ uint32_t bal_expand_block_size(const uint8_t* src, uint32_t rows, uint32_t cols,
     return status;
 }
 
-uint32_t bal_resize_block_size(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t block,
-                               uint32_t mode, uint8_t** out_image, uint32_t* out_rows,
-                               uint32_t* out_cols, int32_t* out_row_offset,
-                               int32_t* out_col_offset) {
+bal_status bal_resize_block_size(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t block,
+                                 uint32_t mode, uint8_t** out_image, uint32_t* out_rows,
+                                 uint32_t* out_cols, int32_t* out_row_offset,
+                                 int32_t* out_col_offset) {
     if (below_three_blocks(rows, cols, block)) {
         return BAL_BAD_ARGUMENT;
     }
@@ -424,7 +425,7 @@ uint32_t bal_resize_block_size(const uint8_t* src, uint32_t rows, uint32_t cols,
                        horizontal.cropped ? horizontal.offset : 0, cropped);
         in = cropped;
     }
-    const uint32_t status = expand_in_mode(
+    const bal_status status = expand_in_mode(
         mode, in, in_rows, in_cols, vertical.size, horizontal.size,
         static_cast<uint32_t>(max64(-int64_t{vertical.offset}, 0)),
         static_cast<uint32_t>(max64(-int64_t{horizontal.offset}, 0)), image);
@@ -435,8 +436,8 @@ uint32_t bal_resize_block_size(const uint8_t* src, uint32_t rows, uint32_t cols,
     return status;
 }
 
-uint32_t bal_resize_to_500(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t dpi,
-                           uint8_t** out_image, uint32_t* out_rows, uint32_t* out_cols) {
+bal_status bal_resize_to_500(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t dpi,
+                             uint8_t** out_image, uint32_t* out_rows, uint32_t* out_cols) {
     // dpi << 9 must not wrap, and the step must be at least 1/512 pixel.
     if (dpi >= (1u << 23)) {
         return BAL_BAD_ARGUMENT;

@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+#include "imaging/bal_status.h"
+
 // Copies the overlap of src and the window at (row_offset, col_offset) into
 // dst; pixels of dst outside the overlap keep their values.
 void bal_crop_image(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t dst_rows,
@@ -24,15 +26,15 @@ void bal_crop_image_center(const uint8_t* src, uint32_t rows, uint32_t cols, uin
 // Cuts the image down to whole blocks (the odd pixel of a remainder at the
 // bottom or right) into a new image freed by the caller. Returns 0, 14 when
 // a side is below block, or 9.
-uint32_t bal_crop_block_size(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t block,
-                             uint8_t** out_image, uint32_t* out_rows, uint32_t* out_cols,
-                             uint32_t* out_row_offset, uint32_t* out_col_offset);
+[[nodiscard]] bal_status bal_crop_block_size(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t block,
+                                             uint8_t** out_image, uint32_t* out_rows, uint32_t* out_cols,
+                                             uint32_t* out_row_offset, uint32_t* out_col_offset);
 
 // Fills dst with `fill` and places src at (row_offset, col_offset). Returns
 // 0, or 14 when the source does not fit. The output stands fourth.
-uint32_t bal_increase_image_size(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst,
-                                 uint32_t dst_rows, uint32_t dst_cols, uint32_t row_offset,
-                                 uint32_t col_offset, uint8_t fill);
+[[nodiscard]] bal_status bal_increase_image_size(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst,
+                                                 uint32_t dst_rows, uint32_t dst_cols, uint32_t row_offset,
+                                                 uint32_t col_offset, uint8_t fill);
 
 // Places src at (row_offset, col_offset) of dst and fills the rest ring by
 // ring with two- and three-pixel means of the ring inside. Writes nothing
@@ -57,24 +59,24 @@ enum bal_expand_mode : uint32_t {
 // bottom or right) into a new image freed by the caller; the offsets are
 // zero or negative. Returns 0, 14 for a side below 3 * block or an unknown
 // mode, or 9 (nothing is then left allocated).
-uint32_t bal_expand_block_size(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t block,
-                               uint32_t mode, uint8_t** out_image, uint32_t* out_rows,
-                               uint32_t* out_cols, int32_t* out_row_offset,
-                               int32_t* out_col_offset);
+[[nodiscard]] bal_status bal_expand_block_size(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t block,
+                                               uint32_t mode, uint8_t** out_image, uint32_t* out_rows,
+                                               uint32_t* out_cols, int32_t* out_row_offset,
+                                               int32_t* out_col_offset);
 
 // Brings each side to whole blocks, cropping a remainder of at most
 // block / 4 (positive offset) and expanding a larger one (negative offset).
 // Returns 0, 14 (as above), or 9 with the result freed and cleared.
-uint32_t bal_resize_block_size(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t block,
-                               uint32_t mode, uint8_t** out_image, uint32_t* out_rows,
-                               uint32_t* out_cols, int32_t* out_row_offset,
-                               int32_t* out_col_offset);
+[[nodiscard]] bal_status bal_resize_block_size(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t block,
+                                               uint32_t mode, uint8_t** out_image, uint32_t* out_rows,
+                                               uint32_t* out_cols, int32_t* out_row_offset,
+                                               int32_t* out_col_offset);
 
 // Resamples an image taken at dpi to 500 dpi (bilinear, 1/512-pixel steps)
 // into a new image freed by the caller. Returns 0, 9, or 14 when dpi gives
 // no usable step (0, or so large that dpi << 9 wraps).
-uint32_t bal_resize_to_500(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t dpi,
-                           uint8_t** out_image, uint32_t* out_rows, uint32_t* out_cols);
+[[nodiscard]] bal_status bal_resize_to_500(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t dpi,
+                                           uint8_t** out_image, uint32_t* out_rows, uint32_t* out_cols);
 
 // Rebuilds the outer `width` rings from the inside outwards, each ring pixel
 // the mean of up to three neighbours on the ring just inside. dst may equal

@@ -8,7 +8,7 @@
 
 #include "imaging/bal_morphology.h"
 #include "imaging/bal_rotate.h"
-#include "math/fp_types.h"
+#include "imaging/bal_status.h"
 #include "math/lib_memory.h"
 
 namespace {
@@ -79,7 +79,7 @@ uint8_t block_artefact_flag(const uint8_t* img, uint32_t rows, uint32_t cols, ui
 // segment's mean step against its neighbours (the rows above and below, the
 // segments to either side) is taken three quarters back, for up to 8 passes
 // while the total offset keeps falling.
-uint32_t streak_filter(uint8_t* img, uint32_t rows, uint32_t cols, uint32_t seg) {
+bal_status streak_filter(uint8_t* img, uint32_t rows, uint32_t cols, uint32_t seg) {
     const uint32_t nseg = cols / seg;
     const int32_t half = seg < 2 ? 1 : static_cast<int32_t>(seg / 2);
     const size_t n = size_t{rows} * nseg;
@@ -138,12 +138,12 @@ uint32_t streak_filter(uint8_t* img, uint32_t rows, uint32_t cols, uint32_t seg)
 
 // Runs the streak filter along the columns of img (rows x cols), writing the
 // result to dst: turned a quarter clockwise, filtered, turned back.
-uint32_t streak_filter_columns(const uint8_t* img, uint32_t rows, uint32_t cols, uint32_t seg, uint8_t* dst) {
+bal_status streak_filter_columns(const uint8_t* img, uint32_t rows, uint32_t cols, uint32_t seg, uint8_t* dst) {
     const size_t n = size_t{rows} * cols;
     auto* turned = static_cast<uint8_t*>(std::malloc(n ? n : 1));
     if (!turned) return BAL_NO_MEMORY;
     bal_image_flip(img, static_cast<int32_t>(rows), static_cast<int32_t>(cols), BAL_FLIP_QUARTER_CW, turned);
-    const uint32_t status = streak_filter(turned, cols, rows, seg);
+    const bal_status status = streak_filter(turned, cols, rows, seg);
     if (status == BAL_OK)
         bal_image_flip(turned, static_cast<int32_t>(cols), static_cast<int32_t>(rows), BAL_FLIP_QUARTER_CCW, dst);
     std::free(turned);
@@ -151,14 +151,14 @@ uint32_t streak_filter_columns(const uint8_t* img, uint32_t rows, uint32_t cols,
 }
 
 // open-close / close-open average shared by both morphological denoisers.
-uint32_t morphological_average(const uint8_t* src, int32_t rows, int32_t cols, uint8_t* dst, bool twice) {
+bal_status morphological_average(const uint8_t* src, int32_t rows, int32_t cols, uint8_t* dst, bool twice) {
     if (rows <= 0 || cols <= 0) return BAL_OK;
     const uint32_t r = static_cast<uint32_t>(rows), c = static_cast<uint32_t>(cols);
     const size_t n = size_t{r} * c;
     auto* a = static_cast<uint8_t*>(std::malloc(n));
     auto* b = static_cast<uint8_t*>(std::malloc(n));
-    if (lib_memory_check(a, b, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != 0) return BAL_NO_MEMORY;
-    uint32_t status = bal_open_uint8(src, r, c, a);
+    if (lib_memory_check(a, b, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != lib_memory_result::all_present) return BAL_NO_MEMORY;
+    bal_status status = bal_open_uint8(src, r, c, a);
     if (status == BAL_OK && twice) status = bal_close_uint8(a, r, c, a);
     if (status == BAL_OK) status = bal_close_uint8(src, r, c, b);
     if (status == BAL_OK && twice) status = bal_open_uint8(b, r, c, b);
@@ -171,7 +171,7 @@ uint32_t morphological_average(const uint8_t* src, int32_t rows, int32_t cols, u
 
 }  // namespace
 
-uint32_t bal_image_noise(const uint8_t* src, int32_t rows, uint32_t cols, int8_t* noise) {
+bal_status bal_image_noise(const uint8_t* src, int32_t rows, uint32_t cols, int8_t* noise) {
     if (rows <= 0 || cols == 0) return BAL_OK;
     const uint32_t r = static_cast<uint32_t>(rows);
     if (r < 2 || cols < 2) {
@@ -181,7 +181,7 @@ uint32_t bal_image_noise(const uint8_t* src, int32_t rows, uint32_t cols, int8_t
     // Copies of the previous and the current source row: noise may be src.
     auto* previous = static_cast<uint8_t*>(std::malloc(cols));
     auto* current = static_cast<uint8_t*>(std::malloc(cols));
-    if (lib_memory_check(previous, current, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != 0)
+    if (lib_memory_check(previous, current, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != lib_memory_result::all_present)
         return BAL_NO_MEMORY;
     for (uint32_t y = 0; y < r; ++y) {
         std::swap(previous, current);
@@ -206,11 +206,11 @@ uint8_t bal_image_noise_value(const int8_t* noise, uint32_t rows, uint32_t cols)
     return static_cast<uint8_t>(level > 255 ? 255 : level);
 }
 
-uint32_t bal_image_denoise(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst) {
+bal_status bal_image_denoise(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst) {
     const size_t n = size_t{rows} * cols;
     auto* noise = static_cast<int8_t*>(std::malloc(n ? n : 1));
     if (!noise) return BAL_NO_MEMORY;
-    uint32_t status = BAL_OK;
+    bal_status status = BAL_OK;
     if (n != 0) {
         status = bal_image_noise(src, static_cast<int32_t>(rows), cols, noise);
         if (status == BAL_OK)
@@ -220,7 +220,7 @@ uint32_t bal_image_denoise(const uint8_t* src, uint32_t rows, uint32_t cols, uin
     return status == BAL_OK ? BAL_OK : BAL_NO_MEMORY;
 }
 
-uint32_t bal_image_adaptive_denoise(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst, uint8_t target) {
+bal_status bal_image_adaptive_denoise(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst, uint8_t target) {
     const size_t n = size_t{rows} * cols;
     auto* noise = static_cast<int8_t*>(std::malloc(n ? n : 1));
     if (!noise) return BAL_NO_MEMORY;
@@ -238,16 +238,16 @@ uint32_t bal_image_adaptive_denoise(const uint8_t* src, uint32_t rows, uint32_t 
     return BAL_OK;
 }
 
-uint32_t bal_image_morphological_denoise(const uint8_t* src, int32_t rows, int32_t cols, uint8_t* dst) {
+bal_status bal_image_morphological_denoise(const uint8_t* src, int32_t rows, int32_t cols, uint8_t* dst) {
     return morphological_average(src, rows, cols, dst, true);
 }
 
-uint32_t bal_image_morphological_denoise_light(const uint8_t* src, int32_t rows, int32_t cols, uint8_t* dst) {
+bal_status bal_image_morphological_denoise_light(const uint8_t* src, int32_t rows, int32_t cols, uint8_t* dst) {
     return morphological_average(src, rows, cols, dst, false);
 }
 
-uint32_t bal_image_block_noise_detector(const uint8_t* img, int32_t rows, int32_t cols, int32_t block, int32_t mode,
-                                        uint8_t* flag) {
+bal_status bal_image_block_noise_detector(const uint8_t* img, int32_t rows, int32_t cols, int32_t block, int32_t mode,
+                                          uint8_t* flag) {
     if (!flag) return BAL_BAD_ARGUMENT;
     *flag = 0;
     if (mode != 1 || block < 2 || cols < block || cols < 1 || rows < 1 || !img) return BAL_BAD_ARGUMENT;
@@ -256,8 +256,8 @@ uint32_t bal_image_block_noise_detector(const uint8_t* img, int32_t rows, int32_
     return BAL_OK;
 }
 
-uint32_t bal_image_block_noise_detector_vertically(const uint8_t* img, int32_t rows, int32_t cols, int32_t block,
-                                                   int32_t mode, uint8_t* flag) {
+bal_status bal_image_block_noise_detector_vertically(const uint8_t* img, int32_t rows, int32_t cols, int32_t block,
+                                                     int32_t mode, uint8_t* flag) {
     if (!flag) return BAL_BAD_ARGUMENT;
     *flag = 0;
     if (mode != 1 || block < 2 || rows < 1 || block > rows || cols < 1 || !img) return BAL_BAD_ARGUMENT;
@@ -271,25 +271,25 @@ uint32_t bal_image_block_noise_detector_vertically(const uint8_t* img, int32_t r
     return BAL_OK;
 }
 
-uint32_t bal_image_denoise_impulse_noise(const uint8_t* src, uint32_t rows, int32_t cols, int32_t seg, uint8_t* dst) {
+bal_status bal_image_denoise_impulse_noise(const uint8_t* src, uint32_t rows, int32_t cols, int32_t seg, uint8_t* dst) {
     if (seg < 1 || seg > cols) return BAL_BAD_ARGUMENT;
     const uint32_t c = static_cast<uint32_t>(cols);
     if (dst != src) std::memcpy(dst, src, size_t{rows} * c);
     return streak_filter(dst, rows, c, static_cast<uint32_t>(seg));
 }
 
-uint32_t bal_image_denoise_impulse_noise_vertically(const uint8_t* src, int32_t rows, uint32_t cols, int32_t seg,
-                                                    uint8_t* dst) {
+bal_status bal_image_denoise_impulse_noise_vertically(const uint8_t* src, int32_t rows, uint32_t cols, int32_t seg,
+                                                      uint8_t* dst) {
     if (seg < 1 || seg > rows) return BAL_BAD_ARGUMENT;
     return streak_filter_columns(src, static_cast<uint32_t>(rows), cols, static_cast<uint32_t>(seg), dst);
 }
 
-uint32_t bal_image_denoise_rows(uint8_t* img, uint32_t rows, int32_t cols) {
+bal_status bal_image_denoise_rows(uint8_t* img, uint32_t rows, int32_t cols) {
     if (cols < 1) return BAL_BAD_ARGUMENT;
     return streak_filter(img, rows, static_cast<uint32_t>(cols), static_cast<uint32_t>(cols));
 }
 
-uint32_t bal_image_denoise_columns(uint8_t* img, int32_t rows, uint32_t cols) {
+bal_status bal_image_denoise_columns(uint8_t* img, int32_t rows, uint32_t cols) {
     if (rows < 1) return BAL_BAD_ARGUMENT;
     return streak_filter_columns(img, static_cast<uint32_t>(rows), cols, static_cast<uint32_t>(rows), img);
 }

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "imaging/bal_crop_resize.h"
-#include "math/fp_types.h"
+#include "imaging/bal_status.h"
 #include "math/zr_fft.h"
 #include "math/zr_roots.h"
 
@@ -72,9 +72,9 @@ inline uint8_t block_value_to_pixel(int32_t v, uint32_t log2_block) {
     return static_cast<uint8_t>(std::clamp(p, 0, 255));
 }
 
-uint32_t filter_tiles(const fft_pair& fft, uint8_t* dst, const uint8_t* src, uint32_t rows,
-                      uint32_t cols, uint32_t overlap, uint8_t* work, uint32_t work_size,
-                      bal_spectrum_callback callback, void* context) {
+bal_status filter_tiles(const fft_pair& fft, uint8_t* dst, const uint8_t* src, uint32_t rows,
+                        uint32_t cols, uint32_t overlap, uint8_t* work, uint32_t work_size,
+                        bal_spectrum_callback callback, void* context) {
     const uint32_t b = 1u << fft.log2_block;
     if (b > rows || b > cols || dst == src) return BAL_BAD_ARGUMENT;
     const uint32_t align = static_cast<uint32_t>(-reinterpret_cast<uintptr_t>(work) & 3u);
@@ -110,8 +110,8 @@ uint32_t filter_tiles(const fft_pair& fft, uint8_t* dst, const uint8_t* src, uin
                 for (uint32_t x = 0; x < b; ++x) out[x] = (int32_t{row[x]} << 12) - 0x80000;
             }
             fft.forward(spatial, spec_re, spec_im);
-            const int32_t status = callback(spec_re, spec_im, b, scratch, scratch_size, context);
-            if (status != 0) return static_cast<uint32_t>(status);
+            const bal_status status = callback(spec_re, spec_im, b, scratch, scratch_size, context);
+            if (status != 0) return status;
             fft.inverse(spec_re, spec_im, spatial, inverse_work);
             for (uint32_t k = 0; k < b * b; ++k)
                 result[k] = block_value_to_pixel(spatial[k], fft.log2_block);
@@ -126,15 +126,15 @@ uint32_t filter_tiles(const fft_pair& fft, uint8_t* dst, const uint8_t* src, uin
 
 // Applies f(value, k) to every real and imaginary value of the half spectrum.
 template <typename Weight>
-int32_t weight_spectrum(int32_t* real, int32_t* imag, uint32_t block, const void* kernel,
-                        Weight weight) {
+bal_status weight_spectrum(int32_t* real, int32_t* imag, uint32_t block, const void* kernel,
+                           Weight weight) {
     const uint8_t* k = static_cast<const uint8_t*>(kernel);
     const uint32_t n = block * (block / 2 + 1);
     for (uint32_t i = 0; i < n; ++i) {
         real[i] = weight(real[i], int32_t{k[i]});
         imag[i] = weight(imag[i], int32_t{k[i]});
     }
-    return 0;
+    return BAL_OK;
 }
 
 }  // namespace
@@ -143,44 +143,44 @@ uint32_t bal_filter_fft_worksize(uint32_t block) {
     return block * (block + 4 * (3 * (block / 2) + 3 + block)) + 4;
 }
 
-uint32_t bal_filter_fft_blocks(uint8_t* dst, const uint8_t* src, uint32_t rows, uint32_t cols,
-                               uint32_t block, uint32_t overlap, uint8_t* work,
-                               uint32_t work_size, bal_spectrum_callback callback,
-                               void* context) {
+bal_status bal_filter_fft_blocks(uint8_t* dst, const uint8_t* src, uint32_t rows, uint32_t cols,
+                                 uint32_t block, uint32_t overlap, uint8_t* work,
+                                 uint32_t work_size, bal_spectrum_callback callback,
+                                 void* context) {
     const fft_pair* fft = fft_pair_for(block);
     if (!fft) return BAL_UNSUPPORTED;
     return filter_tiles(*fft, dst, src, rows, cols, overlap, work, work_size, callback, context);
 }
 
-uint32_t bal_filter_fft16_blocks(uint8_t* dst, const uint8_t* src, uint32_t rows, uint32_t cols,
-                                 uint32_t overlap, uint8_t* work, uint32_t work_size,
-                                 bal_spectrum_callback callback, void* context) {
+bal_status bal_filter_fft16_blocks(uint8_t* dst, const uint8_t* src, uint32_t rows, uint32_t cols,
+                                   uint32_t overlap, uint8_t* work, uint32_t work_size,
+                                   bal_spectrum_callback callback, void* context) {
     return filter_tiles(kFft16, dst, src, rows, cols, overlap, work, work_size, callback, context);
 }
 
-uint32_t bal_filter_fft32_blocks(uint8_t* dst, const uint8_t* src, uint32_t rows, uint32_t cols,
-                                 uint32_t overlap, uint8_t* work, uint32_t work_size,
-                                 bal_spectrum_callback callback, void* context) {
+bal_status bal_filter_fft32_blocks(uint8_t* dst, const uint8_t* src, uint32_t rows, uint32_t cols,
+                                   uint32_t overlap, uint8_t* work, uint32_t work_size,
+                                   bal_spectrum_callback callback, void* context) {
     return filter_tiles(kFft32, dst, src, rows, cols, overlap, work, work_size, callback, context);
 }
 
-uint32_t bal_filter_fft64_blocks(uint8_t* dst, const uint8_t* src, uint32_t rows, uint32_t cols,
-                                 uint32_t overlap, uint8_t* work, uint32_t work_size,
-                                 bal_spectrum_callback callback, void* context) {
+bal_status bal_filter_fft64_blocks(uint8_t* dst, const uint8_t* src, uint32_t rows, uint32_t cols,
+                                   uint32_t overlap, uint8_t* work, uint32_t work_size,
+                                   bal_spectrum_callback callback, void* context) {
     return filter_tiles(kFft64, dst, src, rows, cols, overlap, work, work_size, callback, context);
 }
 
-uint32_t bal_filter_fft128_blocks(uint8_t* dst, const uint8_t* src, uint32_t rows, uint32_t cols,
-                                  uint32_t overlap, uint8_t* work, uint32_t work_size,
-                                  bal_spectrum_callback callback, void* context) {
+bal_status bal_filter_fft128_blocks(uint8_t* dst, const uint8_t* src, uint32_t rows, uint32_t cols,
+                                    uint32_t overlap, uint8_t* work, uint32_t work_size,
+                                    bal_spectrum_callback callback, void* context) {
     return filter_tiles(kFft128, dst, src, rows, cols, overlap, work, work_size, callback,
                         context);
 }
 
-uint32_t bal_filter_fft_blocks_simple(uint8_t* dst, const uint8_t* src, uint32_t rows,
-                                      uint32_t cols, uint32_t block, uint32_t overlap,
-                                      uint32_t pad, bal_spectrum_callback callback,
-                                      void* context) {
+bal_status bal_filter_fft_blocks_simple(uint8_t* dst, const uint8_t* src, uint32_t rows,
+                                        uint32_t cols, uint32_t block, uint32_t overlap,
+                                        uint32_t pad, bal_spectrum_callback callback,
+                                        void* context) {
     // Checked first so that the sizes below cannot overflow; the tiling would
     // refuse the block size before writing anything in any case.
     if (!fft_pair_for(block)) return BAL_UNSUPPORTED;
@@ -205,7 +205,7 @@ uint32_t bal_filter_fft_blocks_simple(uint8_t* dst, const uint8_t* src, uint32_t
             std::memcpy(copy, src, size_t{rows} * cols);
             input = copy;
         }
-        const uint32_t status = bal_filter_fft_blocks(dst, input, rows, cols, block, overlap,
+        const bal_status status = bal_filter_fft_blocks(dst, input, rows, cols, block, overlap,
                                                       work, work_size, callback, context);
         std::free(copy);
         std::free(work);
@@ -224,7 +224,7 @@ uint32_t bal_filter_fft_blocks_simple(uint8_t* dst, const uint8_t* src, uint32_t
     }
     bal_expand_image(src, rows, cols, padded_rows, padded_cols, (padded_rows - rows) / 2,
                      (padded_cols - cols) / 2, expanded);
-    const uint32_t status = bal_filter_fft_blocks(filtered, expanded, padded_rows, padded_cols,
+    const bal_status status = bal_filter_fft_blocks(filtered, expanded, padded_rows, padded_cols,
                                                   block, overlap, work, work_size, callback,
                                                   context);
     if (status == BAL_OK) bal_crop_image_center(filtered, padded_rows, padded_cols, rows, cols, dst);
@@ -234,31 +234,31 @@ uint32_t bal_filter_fft_blocks_simple(uint8_t* dst, const uint8_t* src, uint32_t
     return status;
 }
 
-int32_t bal_filter_fft_convolution(int32_t* real, int32_t* imag, uint32_t block, uint8_t*,
-                                   uint32_t, void* kernel) {
+bal_status bal_filter_fft_convolution(int32_t* real, int32_t* imag, uint32_t block, uint8_t*,
+                                      uint32_t, void* kernel) {
     return weight_spectrum(real, imag, block, kernel,
                            [](int32_t v, int32_t k) { return (v * (k + 1)) >> 8; });
 }
 
-int32_t bal_filter_fft_convolution_new(int32_t* real, int32_t* imag, uint32_t block, uint8_t*,
-                                       uint32_t, void* kernel) {
+bal_status bal_filter_fft_convolution_new(int32_t* real, int32_t* imag, uint32_t block, uint8_t*,
+                                          uint32_t, void* kernel) {
     return weight_spectrum(real, imag, block, kernel, [](int32_t v, int32_t k) {
         const int32_t p = v * k;
         return (p + (p >> 8) + 1) >> 8;
     });
 }
 
-int32_t bal_filter_fft_inverted_convolution(int32_t* real, int32_t* imag, uint32_t block,
-                                            uint8_t*, uint32_t, void* kernel) {
+bal_status bal_filter_fft_inverted_convolution(int32_t* real, int32_t* imag, uint32_t block,
+                                               uint8_t*, uint32_t, void* kernel) {
     return weight_spectrum(real, imag, block, kernel,
                            [](int32_t v, int32_t k) { return (v * (256 - k)) >> 8; });
 }
 
-int32_t highpass_filter_process(int32_t*, int32_t*, uint32_t, uint8_t*, uint32_t, void*) {
+bal_status highpass_filter_process(int32_t*, int32_t*, uint32_t, uint8_t*, uint32_t, void*) {
     return BAL_UNSUPPORTED;
 }
 
-int32_t lowpass_filter_process(int32_t*, int32_t*, uint32_t, uint8_t*, uint32_t, void*) {
+bal_status lowpass_filter_process(int32_t*, int32_t*, uint32_t, uint8_t*, uint32_t, void*) {
     return BAL_UNSUPPORTED;
 }
 

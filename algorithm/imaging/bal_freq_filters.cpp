@@ -7,7 +7,7 @@
 #include "imaging/bal_blur.h"
 #include "imaging/bal_fft_filter.h"
 #include "imaging/bal_statistics.h"
-#include "math/fp_types.h"
+#include "imaging/bal_status.h"
 #include "math/lib_memory.h"
 #include "math/zr_roots.h"
 #include "math/zr_trig.h"
@@ -30,26 +30,26 @@ const uint8_t* stored_kernel_for(int32_t resolution) {
     return nullptr;
 }
 
-uint32_t filter_with_kernel(const uint8_t* src, uint32_t rows, uint32_t cols, const uint8_t* kernel,
-                            bal_spectrum_callback callback, uint8_t* dst) {
+bal_status filter_with_kernel(const uint8_t* src, uint32_t rows, uint32_t cols, const uint8_t* kernel,
+                              bal_spectrum_callback callback, uint8_t* dst) {
     return bal_filter_fft_blocks_simple(dst, src, rows, cols, kBandpassBlock, kBandpassOverlap,
                                         kBandpassPad, callback, const_cast<uint8_t*>(kernel));
 }
 
-uint32_t filter_with_built_kernel(const uint8_t* src, uint32_t rows, uint32_t cols,
-                                  int32_t resolution, int32_t low_cut, int32_t low_width,
-                                  int32_t high_cut, int32_t high_width,
-                                  bal_spectrum_callback callback, uint8_t* dst) {
+bal_status filter_with_built_kernel(const uint8_t* src, uint32_t rows, uint32_t cols,
+                                    int32_t resolution, int32_t low_cut, int32_t low_width,
+                                    int32_t high_cut, int32_t high_width,
+                                    bal_spectrum_callback callback, uint8_t* dst) {
     uint8_t* kernel = create_filter(resolution, low_cut, low_width, high_cut, high_width);
     if (!kernel) return BAL_UNSUPPORTED;
-    const uint32_t status = filter_with_kernel(src, rows, cols, kernel, callback, dst);
+    const bal_status status = filter_with_kernel(src, rows, cols, kernel, callback, dst);
     std::free(kernel);
     return status;
 }
 
-uint32_t resolution_bandpass(const uint8_t* src, uint32_t rows, uint32_t cols, int32_t resolution,
-                             bal_spectrum_callback stored_callback,
-                             bal_spectrum_callback built_callback, uint8_t* dst) {
+bal_status resolution_bandpass(const uint8_t* src, uint32_t rows, uint32_t cols, int32_t resolution,
+                               bal_spectrum_callback stored_callback,
+                               bal_spectrum_callback built_callback, uint8_t* dst) {
     if (const uint8_t* kernel = stored_kernel_for(resolution))
         return filter_with_kernel(src, rows, cols, kernel, stored_callback, dst);
     return filter_with_built_kernel(src, rows, cols, resolution, 201, 0, 1280, 512, built_callback,
@@ -58,47 +58,47 @@ uint32_t resolution_bandpass(const uint8_t* src, uint32_t rows, uint32_t cols, i
 
 }  // namespace
 
-uint32_t bal_bandpass_filter(const uint8_t* src, uint32_t rows, uint32_t cols, int32_t resolution,
-                             uint8_t* dst) {
+bal_status bal_bandpass_filter(const uint8_t* src, uint32_t rows, uint32_t cols, int32_t resolution,
+                               uint8_t* dst) {
     return resolution_bandpass(src, rows, cols, resolution, bal_filter_fft_convolution,
                                bal_filter_fft_convolution_new, dst);
 }
 
-uint32_t bal_inverted_bandpass_filter(const uint8_t* src, uint32_t rows, uint32_t cols,
-                                      int32_t resolution, uint8_t* dst) {
+bal_status bal_inverted_bandpass_filter(const uint8_t* src, uint32_t rows, uint32_t cols,
+                                        int32_t resolution, uint8_t* dst) {
     return resolution_bandpass(src, rows, cols, resolution, bal_filter_fft_inverted_convolution,
                                bal_filter_fft_inverted_convolution, dst);
 }
 
-uint32_t bal_generic_bandpass_filter(const uint8_t* src, uint32_t rows, uint32_t cols,
-                                     int32_t resolution, int32_t low_cut, int32_t low_width,
-                                     int32_t high_cut, int32_t high_width, uint8_t* dst) {
+bal_status bal_generic_bandpass_filter(const uint8_t* src, uint32_t rows, uint32_t cols,
+                                       int32_t resolution, int32_t low_cut, int32_t low_width,
+                                       int32_t high_cut, int32_t high_width, uint8_t* dst) {
     return filter_with_built_kernel(src, rows, cols, resolution, low_cut, low_width, high_cut,
                                     high_width, bal_filter_fft_convolution_new, dst);
 }
 
-uint32_t bal_generic_inverted_bandpass_filter(const uint8_t* src, uint32_t rows, uint32_t cols,
-                                              int32_t resolution, int32_t low_cut,
-                                              int32_t low_width, int32_t high_cut,
-                                              int32_t high_width, uint8_t* dst) {
+bal_status bal_generic_inverted_bandpass_filter(const uint8_t* src, uint32_t rows, uint32_t cols,
+                                                int32_t resolution, int32_t low_cut,
+                                                int32_t low_width, int32_t high_cut,
+                                                int32_t high_width, uint8_t* dst) {
     return filter_with_built_kernel(src, rows, cols, resolution, low_cut, low_width, high_cut,
                                     high_width, bal_filter_fft_inverted_convolution, dst);
 }
 
-uint32_t bal_highpass_filter(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t,
-                             uint8_t option, uint8_t* dst) {
+bal_status bal_highpass_filter(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t,
+                               uint8_t option, uint8_t* dst) {
     return bal_filter_fft_blocks_simple(dst, src, rows, cols, kBandpassBlock, kBandpassOverlap,
                                         kBandpassPad, highpass_filter_process, &option);
 }
 
-uint32_t bal_lowpass_filter(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t,
-                            uint8_t option, uint8_t* dst) {
+bal_status bal_lowpass_filter(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t,
+                              uint8_t option, uint8_t* dst) {
     return bal_filter_fft_blocks_simple(dst, src, rows, cols, kBandpassBlock, kBandpassOverlap,
                                         kBandpassPad, lowpass_filter_process, &option);
 }
 
-uint32_t bal_adaptive_bandpass_filter(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t,
-                                      const uint32_t* percentages, uint8_t* dst) {
+bal_status bal_adaptive_bandpass_filter(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t,
+                                        const uint32_t* percentages, uint8_t* dst) {
     return bal_filter_fft_blocks_simple(dst, src, rows, cols, kBandpassBlock, 16, kBandpassPad,
                                         adaptive_bandpass_filter,
                                         const_cast<uint32_t*>(percentages));
@@ -189,8 +189,8 @@ uint32_t passing_sectors(const uint32_t* energy, uint32_t percent) {
 
 }  // namespace
 
-int32_t adaptive_bandpass_filter(int32_t* real, int32_t* imag, uint32_t, uint8_t*, uint32_t,
-                                 void* context) {
+bal_status adaptive_bandpass_filter(int32_t* real, int32_t* imag, uint32_t, uint8_t*, uint32_t,
+                                    void* context) {
     const uint32_t* percentages = static_cast<const uint32_t*>(context);
     uint8_t magnitude[kN * kN];
     bal_render_fft(magnitude, real, imag, kN);
@@ -228,7 +228,7 @@ int32_t adaptive_bandpass_filter(int32_t* real, int32_t* imag, uint32_t, uint8_t
             imag[r * stride + c] = 0;
         }
     }
-    return 0;
+    return BAL_OK;
 }
 
 int32_t bal_SFT_8(const uint8_t* signal, int32_t f_min, int32_t f_max, uint32_t n) {
@@ -256,8 +256,8 @@ int32_t bal_SFT_8(const uint8_t* signal, int32_t f_min, int32_t f_max, uint32_t 
     return static_cast<int32_t>((int64_t{n} << 8) / best);
 }
 
-uint32_t bal_bilateral_filter(const uint8_t* src, uint32_t rows, int32_t cols_signed,
-                              uint32_t radius, const uint8_t* guide, uint8_t* dst) {
+bal_status bal_bilateral_filter(const uint8_t* src, uint32_t rows, int32_t cols_signed,
+                                uint32_t radius, const uint8_t* guide, uint8_t* dst) {
     if (cols_signed <= 0 || rows == 0 || radius == 0) return BAL_OK;
     const uint32_t cols = static_cast<uint32_t>(cols_signed);
     const size_t size = size_t{rows} * cols;
@@ -305,16 +305,16 @@ uint32_t bal_bilateral_filter(const uint8_t* src, uint32_t rows, int32_t cols_si
     return BAL_OK;
 }
 
-uint32_t bal_wiener_filter(const uint8_t* src, uint32_t rows, uint32_t cols, int32_t noise,
-                           uint32_t radius, uint8_t* dst) {
+bal_status bal_wiener_filter(const uint8_t* src, uint32_t rows, uint32_t cols, int32_t noise,
+                             uint32_t radius, uint8_t* dst) {
     const size_t size = size_t{rows} * cols;
     if (size == 0) return BAL_OK;
     uint8_t* mean = static_cast<uint8_t*>(std::malloc(size));
     uint16_t* variance = static_cast<uint16_t*>(std::malloc(size * sizeof(uint16_t)));
-    if (lib_memory_check(mean, variance, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != 0)
+    if (lib_memory_check(mean, variance, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != lib_memory_result::all_present)
         return BAL_NO_MEMORY;
     std::memcpy(mean, src, size);
-    uint32_t status = BAL_OK;
+    bal_status status = BAL_OK;
     for (uint32_t i = 0; i < radius && status == BAL_OK; ++i)
         status = bal_blur_uint8(mean, rows, cols, mean);
     if (status == BAL_OK) status = bal_var_local_uint8(src, rows, cols, radius, variance);

@@ -11,6 +11,7 @@
 #include "imaging/bal_scale.h"
 #include "imaging/bal_segment.h"
 #include "imaging/bal_statistics.h"
+#include "imaging/bal_status.h"
 #include "math/fp_types.h"
 #include "math/lib_memory.h"
 #include "math/zr_fft.h"
@@ -206,7 +207,7 @@ void filter_tile(const GaborForm& form, const GaborInputs& in, uint32_t top, uin
     }
 }
 
-uint32_t filter_tiles(const GaborForm& form, const GaborInputs& in, int8_t* dst) {
+bal_status filter_tiles(const GaborForm& form, const GaborInputs& in, int8_t* dst) {
     const uint32_t spectrum = form.spectrum_size(), samples = form.tile_samples();
     GaborScratch s{};
     s.heads = static_cast<uint16_t*>(std::malloc(form.key_count() * sizeof(uint16_t)));
@@ -214,7 +215,7 @@ uint32_t filter_tiles(const GaborForm& form, const GaborInputs& in, int8_t* dst)
     s.window = static_cast<int32_t*>(std::malloc(form.n * form.n * sizeof(int32_t)));
     s.spectrum = static_cast<int32_t*>(std::malloc(2 * spectrum * sizeof(int32_t)));
     s.filtered = static_cast<int32_t*>(std::malloc(3 * spectrum * sizeof(int32_t)));
-    if (lib_memory_check(s.heads, s.next, s.window, s.spectrum, s.filtered, nullptr, nullptr, 5) != BAL_OK)
+    if (lib_memory_check(s.heads, s.next, s.window, s.spectrum, s.filtered, nullptr, nullptr, 5) != lib_memory_result::all_present)
         return BAL_NO_MEMORY;
     std::fill(s.heads, s.heads + form.key_count(), kListEnd);
 
@@ -240,7 +241,7 @@ bool valid_grid(int32_t block_rows, int32_t block_cols, uint32_t block) {
 constexpr uint32_t kPresenceBlock = 16;
 constexpr uint32_t kPresenceVarianceThreshold = 20;
 
-uint32_t centre_shows_finger(const uint8_t* image, uint32_t rows, uint32_t cols, bool* present) {
+bal_status centre_shows_finger(const uint8_t* image, uint32_t rows, uint32_t cols, bool* present) {
     *present = false;
     const uint32_t h = std::min(rows, 256u), w = std::min(cols, 192u);
     if (h < kPresenceBlock || w < kPresenceBlock) return BAL_OK;
@@ -249,12 +250,12 @@ uint32_t centre_shows_finger(const uint8_t* image, uint32_t rows, uint32_t cols,
     uint8_t* centre = static_cast<uint8_t*>(std::malloc(size_t(h) * w));
     uint8_t* means = static_cast<uint8_t*>(std::malloc(blocks));
     uint16_t* variances = static_cast<uint16_t*>(std::malloc(blocks * sizeof(uint16_t)));
-    if (lib_memory_check(centre, means, variances, nullptr, nullptr, nullptr, nullptr, 3) != BAL_OK)
+    if (lib_memory_check(centre, means, variances, nullptr, nullptr, nullptr, nullptr, 3) != lib_memory_result::all_present)
         return BAL_NO_MEMORY;
     bal_crop_image(image, rows, cols, h, w, static_cast<int32_t>((rows - h) / 2),
                    static_cast<int32_t>((cols - w) / 2), centre);
-    uint32_t status = static_cast<uint32_t>(
-        bal_median_uint8(centre, static_cast<int32_t>(h), static_cast<int32_t>(w), centre));
+    bal_status status =
+        bal_median_uint8(centre, static_cast<int32_t>(h), static_cast<int32_t>(w), centre);
     if (status == BAL_OK) status = bal_blur_uint8(centre, h, w, centre);
     if (status == BAL_OK) status = bal_blur_uint8(centre, h, w, centre);
     if (status == BAL_OK) {
@@ -271,14 +272,14 @@ uint32_t centre_shows_finger(const uint8_t* image, uint32_t rows, uint32_t cols,
 }
 
 // Segment, blur, normalise the block-cropped image in place and scale it into dst.
-uint32_t enhance_finger(uint8_t* image, uint32_t rows, uint32_t cols, uint32_t dst_rows, uint32_t dst_cols,
-                        uint8_t* dst) {
+bal_status enhance_finger(uint8_t* image, uint32_t rows, uint32_t cols, uint32_t dst_rows, uint32_t dst_cols,
+                          uint8_t* dst) {
     constexpr uint32_t block = 12;
     const uint32_t block_rows = rows / block, block_cols = cols / block;
     uint8_t* mask = static_cast<uint8_t*>(std::malloc(std::max<size_t>(size_t(block_rows) * block_cols, 1)));
-    if (lib_memory_check(mask, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 1) != BAL_OK)
+    if (lib_memory_check(mask, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 1) != lib_memory_result::all_present)
         return BAL_NO_MEMORY;
-    uint32_t status = bal_segment_image(image, rows, cols, block_rows, block_cols, block, mask);
+    bal_status status = bal_segment_image(image, rows, cols, block_rows, block_cols, block, mask);
     if (status == BAL_OK) status = bal_blur_uint8(image, rows, cols, image);
     if (status == BAL_OK)
         status = bal_normalize_globally(image, rows, cols, mask, block, block_rows, block_cols, 150, 300, image);
@@ -293,9 +294,9 @@ const GaborForm kForm32{32, 1, 8, true, kGaborKernels32, kGaborKernelOffsets32, 
 
 }  // namespace
 
-uint32_t bal_gabor_filter_16(const uint8_t* src, uint32_t rows, uint32_t cols, const uint8_t* wavelength,
-                             const uint8_t* orientation, const uint8_t* block_mask, const void* /*quality*/,
-                             int32_t block_rows, int32_t block_cols, uint32_t block, int8_t* dst, uint16_t step) {
+bal_status bal_gabor_filter_16(const uint8_t* src, uint32_t rows, uint32_t cols, const uint8_t* wavelength,
+                               const uint8_t* orientation, const uint8_t* block_mask, const void* /*quality*/,
+                               int32_t block_rows, int32_t block_cols, uint32_t block, int8_t* dst, uint16_t step) {
     if (!src || !wavelength || !orientation || !block_mask || !dst) return BAL_BAD_ARGUMENT;
     if ((step != 1 && step != 2) || !valid_grid(block_rows, block_cols, block)) return BAL_BAD_ARGUMENT;
     const size_t pixels = size_t(rows) * cols;
@@ -304,9 +305,9 @@ uint32_t bal_gabor_filter_16(const uint8_t* src, uint32_t rows, uint32_t cols, c
     uint8_t* smoothed = nullptr;
     if (step == 2) {
         smoothed = static_cast<uint8_t*>(std::malloc(pixels));
-        if (lib_memory_check(smoothed, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 1) != BAL_OK)
+        if (lib_memory_check(smoothed, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 1) != lib_memory_result::all_present)
             return BAL_NO_MEMORY;
-        const uint32_t status = bal_blur_weighted_uint8(src, rows, cols, smoothed);
+        const bal_status status = bal_blur_weighted_uint8(src, rows, cols, smoothed);
         if (status != BAL_OK) {
             std::free(smoothed);
             return status;
@@ -316,15 +317,15 @@ uint32_t bal_gabor_filter_16(const uint8_t* src, uint32_t rows, uint32_t cols, c
     const GaborInputs in{smoothed ? smoothed : src,   rows,         cols,
                          wavelength, orientation, nullptr, block_mask, uint32_t(block_rows),
                          uint32_t(block_cols), block};
-    uint32_t status = filter_tiles(step == 2 ? kForm16Step2 : kForm16Step1, in, dst);
+    bal_status status = filter_tiles(step == 2 ? kForm16Step2 : kForm16Step1, in, dst);
     std::free(smoothed);
     if (status == BAL_OK && step == 2) status = bal_blur_weighted_int8_upsample(dst, rows, cols, dst);
     return status;
 }
 
-uint32_t bal_gabor_filter_32(const uint8_t* src, int32_t rows, uint32_t cols, const uint8_t* wavelength,
-                             const uint8_t* orientation, const uint8_t* block_mask, const uint8_t* quality,
-                             int32_t block_rows, int32_t block_cols, uint32_t block, int8_t* dst) {
+bal_status bal_gabor_filter_32(const uint8_t* src, int32_t rows, uint32_t cols, const uint8_t* wavelength,
+                               const uint8_t* orientation, const uint8_t* block_mask, const uint8_t* quality,
+                               int32_t block_rows, int32_t block_cols, uint32_t block, int8_t* dst) {
     if (!src || !wavelength || !orientation || !block_mask || !quality || !dst) return BAL_BAD_ARGUMENT;
     if (rows < 0 || !valid_grid(block_rows, block_cols, block)) return BAL_BAD_ARGUMENT;
     const size_t pixels = size_t(rows) * cols;
@@ -335,12 +336,12 @@ uint32_t bal_gabor_filter_32(const uint8_t* src, int32_t rows, uint32_t cols, co
     return filter_tiles(kForm32, in, dst);
 }
 
-uint32_t bal_enhance_quality(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t dst_rows,
-                             uint32_t dst_cols, uint8_t* dst) {
+bal_status bal_enhance_quality(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t dst_rows,
+                               uint32_t dst_cols, uint8_t* dst) {
     constexpr uint32_t block = 12;
     uint8_t* image = nullptr;
     uint32_t crop_rows = 0, crop_cols = 0, row_offset = 0, col_offset = 0;
-    uint32_t status =
+    bal_status status =
         bal_crop_block_size(src, rows, cols, block, &image, &crop_rows, &crop_cols, &row_offset, &col_offset);
     if (status != BAL_OK) return status;
 

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "imaging/bal_status.h"
+
 // 16-point form. Tiles of 8*step pixels are filtered through a 16 x 16
 // window sampled every step-th pixel (step 1 or 2; with 2 the source is
 // smoothed first and the skipped pixels are filled by an upsampling blur).
@@ -16,21 +18,21 @@
 // not read. The output saturates to -128..127. Returns 0, 9 (no scratch),
 // 14 (step other than 1 or 2, block 0, negative grid size, null pointer) or
 // the status of a failing blur.
-uint32_t bal_gabor_filter_16(const uint8_t* src, uint32_t rows, uint32_t cols, const uint8_t* wavelength,
-                             const uint8_t* orientation, const uint8_t* block_mask, const void* quality,
-                             int32_t block_rows, int32_t block_cols, uint32_t block, int8_t* dst, uint16_t step);
+[[nodiscard]] bal_status bal_gabor_filter_16(const uint8_t* src, uint32_t rows, uint32_t cols, const uint8_t* wavelength,
+                                             const uint8_t* orientation, const uint8_t* block_mask, const void* quality,
+                                             int32_t block_rows, int32_t block_cols, uint32_t block, int8_t* dst, uint16_t step);
 
 // 32-point form: 16 x 16 tiles through 32 x 32 windows; the kernel is applied
 // once, twice or three times for quality band 0, 1 or 2. The output
 // saturates to -128..127. Returns 0, 9 or 14 as above.
-uint32_t bal_gabor_filter_32(const uint8_t* src, int32_t rows, uint32_t cols, const uint8_t* wavelength,
-                             const uint8_t* orientation, const uint8_t* block_mask, const uint8_t* quality,
-                             int32_t block_rows, int32_t block_cols, uint32_t block, int8_t* dst);
+[[nodiscard]] bal_status bal_gabor_filter_32(const uint8_t* src, int32_t rows, uint32_t cols, const uint8_t* wavelength,
+                                             const uint8_t* orientation, const uint8_t* block_mask, const uint8_t* quality,
+                                             int32_t block_rows, int32_t block_cols, uint32_t block, int8_t* dst);
 
 // Enhancement for the image object: crops to whole 12-pixel blocks, fills
 // dst (dst_rows x dst_cols) with 255 when the centre shows no finger,
 // otherwise segments, blurs, normalises globally (mean 150, spread 300) and
 // scales the result bilinearly into dst. Returns 0, 14 (smaller than one
 // block), 9, or the status of a failing inner step (dst then not written).
-uint32_t bal_enhance_quality(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t dst_rows,
-                             uint32_t dst_cols, uint8_t* dst);
+[[nodiscard]] bal_status bal_enhance_quality(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t dst_rows,
+                                             uint32_t dst_cols, uint8_t* dst);

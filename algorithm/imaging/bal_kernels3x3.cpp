@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "math/fp_types.h"
+#include "imaging/bal_status.h"
 #include "math/lib_memory.h"
 
 namespace {
@@ -67,12 +67,12 @@ void bal_laplace(const uint8_t* src, uint32_t rows, uint32_t cols, int8_t* dst) 
     }
 }
 
-uint32_t bal_sharpen_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t amount, uint8_t* dst) {
+bal_status bal_sharpen_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t amount, uint8_t* dst) {
     if (rows == 0 || cols == 0) return BAL_OK;
     const size_t n = size_t(rows) * cols;
     if (n > SIZE_MAX / sizeof(int16_t)) return BAL_NO_MEMORY;  // no buffer of that size can exist
     int16_t* detail = static_cast<int16_t*>(std::malloc(n * sizeof(int16_t)));
-    if (lib_memory_check(detail, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 1) != BAL_OK)
+    if (lib_memory_check(detail, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 1) != lib_memory_result::all_present)
         return BAL_NO_MEMORY;
     // detail = 12 p - S, S the neighbour sum with coordinates clamped into the image.
     for (uint32_t y = 0; y < rows; ++y) {

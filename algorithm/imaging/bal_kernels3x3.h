@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "imaging/bal_status.h"
+
 // Clears gx and gy, then fills the inner pixels (1 <= y <= rows-2,
 // 1 <= x <= cols-2) with the Sobel gradients divided by 8:
 // gx = (C(x+1) - C(x-1)) / 8 with C the vertical 1-2-1 column sum,
@@ -22,7 +24,7 @@ void bal_laplace(const uint8_t* src, uint32_t rows, uint32_t cols, int8_t* dst);
 // Unsharp mask: dst = clamp(p + ((12 p - S) * amount) / 128) with S the
 // 2-1 weighted sum of the eight neighbours, border pixels standing in for
 // missing ones. dst may be src. 0, or 9 when the scratch image cannot be had.
-uint32_t bal_sharpen_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t amount, uint8_t* dst);
+[[nodiscard]] bal_status bal_sharpen_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t amount, uint8_t* dst);
 
 // dst = (sum k*p) / (sum |k|) over the kernel positions inside the image,
 // stored as the low 8 bits; a pixel whose clipped kernel has no weight stays 0.

@@ -5,6 +5,7 @@
 #include <type_traits>
 
 #include "imaging/bal_blur.h"
+#include "imaging/bal_status.h"
 
 namespace {
 
@@ -86,23 +87,23 @@ void square_median_row(const T* up, const T* mid, const T* down, uint32_t cols, 
 }
 
 template <class T>
-int32_t square_median(const T* src, int32_t rows, int32_t cols, T* dst) {
+bal_status square_median(const T* src, int32_t rows, int32_t cols, T* dst) {
     if (rows <= 0 || cols <= 0) return BAL_OK;
     if (rows == 1 || cols == 1) {
         std::memmove(dst, src, size_t(rows) * size_t(cols) * sizeof(T));
         return BAL_OK;
     }
     const uint32_t width = uint32_t(cols);
-    return int32_t(bal_for_each_row_buffered(src, uint32_t(rows), width, dst,
-                                             [width](const T* up, const T* mid, const T* down, T* out) {
-                                                 square_median_row(up, mid, down, width, out);
-                                             }));
+    return bal_for_each_row_buffered(src, uint32_t(rows), width, dst,
+                                     [width](const T* up, const T* mid, const T* down, T* out) {
+                                         square_median_row(up, mid, down, width, out);
+                                     });
 }
 
 template <class T>
-int32_t cross_median(const T* src, uint32_t rows, uint32_t cols, T* dst) {
-    return int32_t(bal_for_each_row_buffered(src, rows, cols, dst, [cols](const T* up, const T* mid, const T* down,
-                                                                          T* out) {
+bal_status cross_median(const T* src, uint32_t rows, uint32_t cols, T* dst) {
+    return bal_for_each_row_buffered(src, rows, cols, dst, [cols](const T* up, const T* mid, const T* down,
+                                                                  T* out) {
         for (uint32_t x = 0; x < cols; ++x) {
             T v[5] = {};
             int c = 0;
@@ -113,46 +114,46 @@ int32_t cross_median(const T* src, uint32_t rows, uint32_t cols, T* dst) {
             if (x + 1 < cols) v[c++] = mid[x + 1];
             out[x] = median_of(v, c);
         }
-    }));
+    });
 }
 
 }  // namespace
 
-int32_t bal_median_uint8(const uint8_t* src, int32_t rows, int32_t cols, uint8_t* dst) {
+bal_status bal_median_uint8(const uint8_t* src, int32_t rows, int32_t cols, uint8_t* dst) {
     return square_median(src, rows, cols, dst);
 }
-int32_t bal_median_int8(const int8_t* src, int32_t rows, int32_t cols, int8_t* dst) {
+bal_status bal_median_int8(const int8_t* src, int32_t rows, int32_t cols, int8_t* dst) {
     return square_median(src, rows, cols, dst);
 }
-int32_t bal_median_uint16(const uint16_t* src, int32_t rows, int32_t cols, uint16_t* dst) {
+bal_status bal_median_uint16(const uint16_t* src, int32_t rows, int32_t cols, uint16_t* dst) {
     return square_median(src, rows, cols, dst);
 }
-int32_t bal_median_int16(const int16_t* src, int32_t rows, int32_t cols, int16_t* dst) {
+bal_status bal_median_int16(const int16_t* src, int32_t rows, int32_t cols, int16_t* dst) {
     return square_median(src, rows, cols, dst);
 }
-int32_t bal_median_uint32(const uint32_t* src, int32_t rows, int32_t cols, uint32_t* dst) {
+bal_status bal_median_uint32(const uint32_t* src, int32_t rows, int32_t cols, uint32_t* dst) {
     return square_median(src, rows, cols, dst);
 }
-int32_t bal_median_int32(const int32_t* src, int32_t rows, int32_t cols, int32_t* dst) {
+bal_status bal_median_int32(const int32_t* src, int32_t rows, int32_t cols, int32_t* dst) {
     return square_median(src, rows, cols, dst);
 }
 
-int32_t bal_median_small_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst) {
+bal_status bal_median_small_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst) {
     return cross_median(src, rows, cols, dst);
 }
-int32_t bal_median_small_int8(const int8_t* src, uint32_t rows, uint32_t cols, int8_t* dst) {
+bal_status bal_median_small_int8(const int8_t* src, uint32_t rows, uint32_t cols, int8_t* dst) {
     return cross_median(src, rows, cols, dst);
 }
-int32_t bal_median_small_uint16(const uint16_t* src, uint32_t rows, uint32_t cols, uint16_t* dst) {
+bal_status bal_median_small_uint16(const uint16_t* src, uint32_t rows, uint32_t cols, uint16_t* dst) {
     return cross_median(src, rows, cols, dst);
 }
-int32_t bal_median_small_int16(const int16_t* src, uint32_t rows, uint32_t cols, int16_t* dst) {
+bal_status bal_median_small_int16(const int16_t* src, uint32_t rows, uint32_t cols, int16_t* dst) {
     return cross_median(src, rows, cols, dst);
 }
-int32_t bal_median_small_uint32(const uint32_t* src, uint32_t rows, uint32_t cols, uint32_t* dst) {
+bal_status bal_median_small_uint32(const uint32_t* src, uint32_t rows, uint32_t cols, uint32_t* dst) {
     return cross_median(src, rows, cols, dst);
 }
-int32_t bal_median_small_int32(const int32_t* src, uint32_t rows, uint32_t cols, int32_t* dst) {
+bal_status bal_median_small_int32(const int32_t* src, uint32_t rows, uint32_t cols, int32_t* dst) {
     return cross_median(src, rows, cols, dst);
 }
 

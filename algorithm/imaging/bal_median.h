@@ -7,23 +7,25 @@
 
 #include <cstdint>
 
+#include "imaging/bal_status.h"
+
 // 3x3 median. A one-row or one-column image is copied unchanged. 0, or 9 when
 // the row buffers cannot be had (dst then untouched).
-int32_t bal_median_uint8(const uint8_t* src, int32_t rows, int32_t cols, uint8_t* dst);
-int32_t bal_median_int8(const int8_t* src, int32_t rows, int32_t cols, int8_t* dst);
-int32_t bal_median_uint16(const uint16_t* src, int32_t rows, int32_t cols, uint16_t* dst);
-int32_t bal_median_int16(const int16_t* src, int32_t rows, int32_t cols, int16_t* dst);
-int32_t bal_median_uint32(const uint32_t* src, int32_t rows, int32_t cols, uint32_t* dst);
-int32_t bal_median_int32(const int32_t* src, int32_t rows, int32_t cols, int32_t* dst);
+[[nodiscard]] bal_status bal_median_uint8(const uint8_t* src, int32_t rows, int32_t cols, uint8_t* dst);
+[[nodiscard]] bal_status bal_median_int8(const int8_t* src, int32_t rows, int32_t cols, int8_t* dst);
+[[nodiscard]] bal_status bal_median_uint16(const uint16_t* src, int32_t rows, int32_t cols, uint16_t* dst);
+[[nodiscard]] bal_status bal_median_int16(const int16_t* src, int32_t rows, int32_t cols, int16_t* dst);
+[[nodiscard]] bal_status bal_median_uint32(const uint32_t* src, int32_t rows, int32_t cols, uint32_t* dst);
+[[nodiscard]] bal_status bal_median_int32(const int32_t* src, int32_t rows, int32_t cols, int32_t* dst);
 
 // Median of the pixel and its four direct neighbours inside the image.
 // 0, or 9 when the row buffers cannot be had.
-int32_t bal_median_small_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst);
-int32_t bal_median_small_int8(const int8_t* src, uint32_t rows, uint32_t cols, int8_t* dst);
-int32_t bal_median_small_uint16(const uint16_t* src, uint32_t rows, uint32_t cols, uint16_t* dst);
-int32_t bal_median_small_int16(const int16_t* src, uint32_t rows, uint32_t cols, int16_t* dst);
-int32_t bal_median_small_uint32(const uint32_t* src, uint32_t rows, uint32_t cols, uint32_t* dst);
-int32_t bal_median_small_int32(const int32_t* src, uint32_t rows, uint32_t cols, int32_t* dst);
+[[nodiscard]] bal_status bal_median_small_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst);
+[[nodiscard]] bal_status bal_median_small_int8(const int8_t* src, uint32_t rows, uint32_t cols, int8_t* dst);
+[[nodiscard]] bal_status bal_median_small_uint16(const uint16_t* src, uint32_t rows, uint32_t cols, uint16_t* dst);
+[[nodiscard]] bal_status bal_median_small_int16(const int16_t* src, uint32_t rows, uint32_t cols, int16_t* dst);
+[[nodiscard]] bal_status bal_median_small_uint32(const uint32_t* src, uint32_t rows, uint32_t cols, uint32_t* dst);
+[[nodiscard]] bal_status bal_median_small_int32(const int32_t* src, uint32_t rows, uint32_t cols, int32_t* dst);
 
 // dst[y * cols + x] = 3x3 median of src around (y, x) for an inner pixel
 // (1 <= y <= rows - 2, 1 <= x <= cols - 2); other positions write nothing.

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "imaging/bal_blur.h"
-#include "math/fp_types.h"
+#include "imaging/bal_status.h"
 #include "math/lib_memory.h"
 
 namespace {
@@ -44,7 +44,7 @@ const auto kMax = [](uint8_t a, uint8_t b) { return std::max(a, b); };
 const auto kMin = [](uint8_t a, uint8_t b) { return std::min(a, b); };
 
 template <class Combine>
-uint32_t square_filter(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst, Combine combine) {
+bal_status square_filter(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst, Combine combine) {
     return bal_for_each_row_buffered(src, rows, cols, dst, [&](const uint8_t* up, const uint8_t* mid,
                                                                const uint8_t* down, uint8_t* out) {
         slide_row(cols, window_column(up, mid, down, combine), combine, [out](uint32_t x, uint8_t v) { out[x] = v; });
@@ -52,7 +52,7 @@ uint32_t square_filter(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t
 }
 
 template <class Combine>
-uint32_t cross_filter(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst, Combine combine) {
+bal_status cross_filter(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst, Combine combine) {
     return bal_for_each_row_buffered(src, rows, cols, dst, [&](const uint8_t* up, const uint8_t* mid,
                                                                const uint8_t* down, uint8_t* out) {
         for (uint32_t x = 0; x < cols; ++x) {
@@ -69,7 +69,7 @@ uint32_t cross_filter(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t*
 // Binary dilation (Grow) or erosion: the window flag tells whether any pixel
 // is non-zero (dilation) or zero (erosion).
 template <bool Grow>
-uint32_t binary_filter(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst) {
+bal_status binary_filter(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst) {
     auto flag = [](uint8_t v) -> uint8_t { return Grow ? v != 0 : v == 0; };
     auto any = [](uint8_t a, uint8_t b) -> uint8_t { return a | b; };
     return bal_for_each_row_buffered(src, rows, cols, dst, [&](const uint8_t* up, const uint8_t* mid,
@@ -90,51 +90,51 @@ uint32_t binary_filter(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t
 }
 
 template <class First, class Second>
-uint32_t compose(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst, First first, Second second) {
-    const uint32_t status = first(src, rows, cols, dst);
+bal_status compose(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst, First first, Second second) {
+    const bal_status status = first(src, rows, cols, dst);
     if (status != BAL_OK) return status;
     return second(dst, rows, cols, dst);
 }
 
 }  // namespace
 
-uint32_t bal_dilate(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst) {
+bal_status bal_dilate(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst) {
     return binary_filter<true>(src, rows, cols, dst);
 }
-uint32_t bal_erode(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst) {
+bal_status bal_erode(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst) {
     return binary_filter<false>(src, rows, cols, dst);
 }
-uint32_t bal_dilate_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst) {
+bal_status bal_dilate_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst) {
     return square_filter(src, rows, cols, dst, kMax);
 }
-uint32_t bal_erode_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst) {
+bal_status bal_erode_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst) {
     return square_filter(src, rows, cols, dst, kMin);
 }
-uint32_t bal_dilate_small_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst) {
+bal_status bal_dilate_small_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst) {
     return cross_filter(src, rows, cols, dst, kMax);
 }
-uint32_t bal_erode_small_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst) {
+bal_status bal_erode_small_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst) {
     return cross_filter(src, rows, cols, dst, kMin);
 }
-uint32_t bal_open(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst) {
+bal_status bal_open(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst) {
     return compose(src, rows, cols, dst, bal_erode, bal_dilate);
 }
-uint32_t bal_close(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst) {
+bal_status bal_close(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst) {
     return compose(src, rows, cols, dst, bal_dilate, bal_erode);
 }
-uint32_t bal_open_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst) {
+bal_status bal_open_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst) {
     return compose(src, rows, cols, dst, bal_erode_uint8, bal_dilate_uint8);
 }
-uint32_t bal_close_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst) {
+bal_status bal_close_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst) {
     return compose(src, rows, cols, dst, bal_dilate_uint8, bal_erode_uint8);
 }
 
-uint32_t bal_despeckle_dark_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t threshold,
-                                  uint8_t* dst) {
+bal_status bal_despeckle_dark_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t threshold,
+                                    uint8_t* dst) {
     if (rows == 0 || cols == 0) return BAL_OK;
     const size_t n = size_t(rows) * cols;
     uint8_t* depth = static_cast<uint8_t*>(std::calloc(n, 1));
-    if (lib_memory_check(depth, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 1) != BAL_OK)
+    if (lib_memory_check(depth, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 1) != lib_memory_result::all_present)
         return BAL_NO_MEMORY;
     if (dst != src) std::memcpy(dst, src, n);
 

@@ -10,31 +10,33 @@
 
 #include <cstdint>
 
+#include "imaging/bal_status.h"
+
 // Binary: a 0 pixel with a non-zero pixel in its window becomes 1; every
 // other pixel keeps its value.
-uint32_t bal_dilate(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst);
+[[nodiscard]] bal_status bal_dilate(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst);
 // Binary: a non-zero pixel with a 0 pixel in its window becomes 0.
-uint32_t bal_erode(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst);
+[[nodiscard]] bal_status bal_erode(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst);
 
 // Grey: maximum / minimum of the 3x3 window.
-uint32_t bal_dilate_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst);
-uint32_t bal_erode_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst);
+[[nodiscard]] bal_status bal_dilate_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst);
+[[nodiscard]] bal_status bal_erode_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst);
 
 // Grey: maximum / minimum of the pixel and its four direct neighbours.
-uint32_t bal_dilate_small_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst);
-uint32_t bal_erode_small_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst);
+[[nodiscard]] bal_status bal_dilate_small_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst);
+[[nodiscard]] bal_status bal_erode_small_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst);
 
 // Erosion then dilation (opening) and dilation then erosion (closing); the
 // second step runs on dst in place only when the first succeeded.
-uint32_t bal_open(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst);
-uint32_t bal_close(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst);
-uint32_t bal_open_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst);
-uint32_t bal_close_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst);
+[[nodiscard]] bal_status bal_open(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst);
+[[nodiscard]] bal_status bal_close(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst);
+[[nodiscard]] bal_status bal_open_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst);
+[[nodiscard]] bal_status bal_close_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst);
 
 // A pixel darker than both vertical neighbours gets the depth min(up, down)
 // difference, lowered by the smaller horizontal difference when it is darker
 // than both horizontal neighbours too (outside neighbours count as 255
 // brighter). Pixels deeper than threshold take the mean of their direct
 // neighbours inside the image whose depth is at most threshold.
-uint32_t bal_despeckle_dark_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t threshold,
-                                  uint8_t* dst);
+[[nodiscard]] bal_status bal_despeckle_dark_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t threshold,
+                                                  uint8_t* dst);

@@ -9,6 +9,7 @@
 #include "imaging/bal_median.h"
 #include "imaging/bal_scale.h"
 #include "imaging/bal_statistics.h"
+#include "imaging/bal_status.h"
 #include "math/lib_memory.h"
 #include "math/zr_roots.h"
 
@@ -107,20 +108,20 @@ void bnl_normalize(const uint8_t* src, uint32_t rows, uint32_t cols, const uint8
     }
 }
 
-uint32_t bal_normalize_locally(const uint8_t* src, uint32_t rows, uint32_t cols,
-                               const uint8_t* block_mask, uint32_t block, uint32_t block_rows,
-                               uint32_t block_cols, uint8_t target_mean, uint32_t target_spread,
-                               uint8_t* dst) {
+bal_status bal_normalize_locally(const uint8_t* src, uint32_t rows, uint32_t cols,
+                                 const uint8_t* block_mask, uint32_t block, uint32_t block_rows,
+                                 uint32_t block_cols, uint8_t target_mean, uint32_t target_spread,
+                                 uint8_t* dst) {
     if (!src || !dst || !local_geometry_ok(rows, cols, block, block_rows, block_cols))
         return BAL_BAD_ARGUMENT;
     const size_t nb = static_cast<size_t>(block_rows) * block_cols;
     auto* means = static_cast<uint8_t*>(std::malloc(nb));
     auto* local = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(rows) * cols));
     auto* var = static_cast<uint16_t*>(std::malloc(nb * sizeof(uint16_t)));
-    if (lib_memory_check(means, local, var, nullptr, nullptr, nullptr, nullptr, 3) != 0)
+    if (lib_memory_check(means, local, var, nullptr, nullptr, nullptr, nullptr, 3) != lib_memory_result::all_present)
         return BAL_NO_MEMORY;
     bal_mean_blockwise_uint8(src, rows, cols, block, block_rows, block_cols, means);
-    uint32_t status = BAL_OK;
+    bal_status status = BAL_OK;
     if (block_mask)
         status = bal_blur_fingerprint_edge_uint8(means, block_mask, block_rows, block_cols, means);
     if (status == BAL_OK) {
@@ -142,10 +143,10 @@ uint32_t bal_normalize_locally(const uint8_t* src, uint32_t rows, uint32_t cols,
     return status;
 }
 
-uint32_t bal_normalize_locally_minmax(const uint8_t* src, uint32_t rows, uint32_t cols,
-                                      const uint8_t* block_mask, uint32_t block,
-                                      uint32_t block_rows, uint32_t block_cols,
-                                      uint32_t target_mean, uint32_t target_spread, uint8_t* dst) {
+bal_status bal_normalize_locally_minmax(const uint8_t* src, uint32_t rows, uint32_t cols,
+                                        const uint8_t* block_mask, uint32_t block,
+                                        uint32_t block_rows, uint32_t block_cols,
+                                        uint32_t target_mean, uint32_t target_spread, uint8_t* dst) {
     if (!src || !dst || !block_mask ||
         !local_geometry_ok(rows, cols, block, block_rows, block_cols))
         return BAL_BAD_ARGUMENT;
@@ -155,12 +156,12 @@ uint32_t bal_normalize_locally_minmax(const uint8_t* src, uint32_t rows, uint32_
     auto* local = static_cast<uint8_t*>(std::malloc(npix));
     auto* var = static_cast<uint16_t*>(std::malloc(nb * sizeof(uint16_t)));
     auto* median = static_cast<uint8_t*>(std::malloc(npix));
-    if (lib_memory_check(centres, local, var, median, nullptr, nullptr, nullptr, 4) != 0)
+    if (lib_memory_check(centres, local, var, median, nullptr, nullptr, nullptr, 4) != lib_memory_result::all_present)
         return BAL_NO_MEMORY;
     const auto irows = static_cast<int32_t>(rows), icols = static_cast<int32_t>(cols);
-    uint32_t status = static_cast<uint32_t>(bal_median_uint8(src, irows, icols, median));
+    bal_status status = bal_median_uint8(src, irows, icols, median);
     if (status == BAL_OK)
-        status = static_cast<uint32_t>(bal_median_uint8(median, irows, icols, median));
+        status = bal_median_uint8(median, irows, icols, median);
     if (status == BAL_OK) {
         for (uint32_t br = 0; br < block_rows; ++br) {
             for (uint32_t bc = 0; bc < block_cols; ++bc) {
@@ -198,17 +199,17 @@ uint32_t bal_normalize_locally_minmax(const uint8_t* src, uint32_t rows, uint32_
     return status;
 }
 
-uint32_t bal_normalize_globally(const uint8_t* src, uint32_t rows, uint32_t cols,
-                                const uint8_t* block_mask, uint32_t block, uint32_t block_rows,
-                                uint32_t block_cols, uint8_t target_mean, uint32_t target_spread,
-                                uint8_t* dst) {
+bal_status bal_normalize_globally(const uint8_t* src, uint32_t rows, uint32_t cols,
+                                  const uint8_t* block_mask, uint32_t block, uint32_t block_rows,
+                                  uint32_t block_cols, uint8_t target_mean, uint32_t target_spread,
+                                  uint8_t* dst) {
     if (!src || !dst || block == 0 || uint64_t{block_rows} * block > rows ||
         uint64_t{block_cols} * block > cols)
         return BAL_BAD_ARGUMENT;
     const size_t nb = static_cast<size_t>(block_rows) * block_cols;
     auto* means = static_cast<uint8_t*>(std::malloc(nb ? nb : 1));
     auto* var = static_cast<uint16_t*>(std::malloc((nb ? nb : 1) * sizeof(uint16_t)));
-    if (lib_memory_check(means, var, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != 0)
+    if (lib_memory_check(means, var, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != lib_memory_result::all_present)
         return BAL_NO_MEMORY;
     bal_mean_blockwise_uint8(src, rows, cols, block, block_rows, block_cols, means);
     bal_var_blockwise_uint8(src, rows, cols, means, block, block_rows, block_cols, var);
@@ -251,7 +252,7 @@ uint32_t bal_normalize_image(const uint8_t* src, uint32_t rows, uint32_t cols, u
     const size_t nb = static_cast<size_t>(block_rows) * block_cols;
     auto* means = static_cast<uint8_t*>(std::malloc(nb ? nb : 1));
     auto* var = static_cast<uint16_t*>(std::malloc((nb ? nb : 1) * sizeof(uint16_t)));
-    if (lib_memory_check(means, var, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != 0) return 0;
+    if (lib_memory_check(means, var, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != lib_memory_result::all_present) return 0;
     bal_mean_blockwise_uint8(src, rows, cols, kBlock, block_rows, block_cols, means);
     bal_var_blockwise_uint8(src, rows, cols, means, kBlock, block_rows, block_cols, var);
 
@@ -320,9 +321,9 @@ void bal_normalize_image_mean(const uint8_t* src, uint32_t rows, uint32_t cols, 
     const size_t npix = static_cast<size_t>(rows) * cols;
     auto* means = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(block_rows) * block_cols));
     auto* local = static_cast<uint8_t*>(std::malloc(npix));
-    if (lib_memory_check(means, local, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != 0) return;
+    if (lib_memory_check(means, local, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != lib_memory_result::all_present) return;
     bal_mean_blockwise_uint8(src, rows, cols, kBlock, block_rows, block_cols, means);
-    uint32_t status = bal_blur_uint8(means, block_rows, block_cols, means);
+    bal_status status = bal_blur_uint8(means, block_rows, block_cols, means);
     if (status == BAL_OK) status = bal_blur_uint8(means, block_rows, block_cols, means);
     if (status == BAL_OK) {
         bal_scale_up_bilinear_uint8(means, block_rows, block_cols, kBlock, local,
@@ -359,7 +360,7 @@ void smqt(uint32_t* workspace, uint8_t bit, uint8_t lo, uint8_t hi) {
     if (m < hi) smqt(workspace, static_cast<uint8_t>(bit - 1), static_cast<uint8_t>(m + 1), hi);
 }
 
-uint32_t bal_normalize_image_smqt(const uint8_t* src, uint32_t rows, int32_t cols, uint8_t* dst) {
+bal_status bal_normalize_image_smqt(const uint8_t* src, uint32_t rows, int32_t cols, uint8_t* dst) {
     auto* ws = static_cast<uint32_t*>(std::calloc(3 * 256, sizeof(uint32_t)));
     if (!ws) return BAL_NO_MEMORY;
     uint32_t* count = ws;

@@ -5,23 +5,23 @@
 
 #include <cstdint>
 
-#include "math/fp_types.h"
+#include "imaging/bal_status.h"
 
 // Block-local normalisation around the smoothed, up-scaled block means with
 // the (floored at 100) block variances. Blocks outside a given mask become
 // 255. dst may equal src. Returns 0, 9, 14 (grid outside the image or
 // smaller than 2 x 2, block 0, null pointer) or an inner blur status.
-uint32_t bal_normalize_locally(const uint8_t* src, uint32_t rows, uint32_t cols,
-                               const uint8_t* block_mask, uint32_t block, uint32_t block_rows,
-                               uint32_t block_cols, uint8_t target_mean, uint32_t target_spread,
-                               uint8_t* dst);
+[[nodiscard]] bal_status bal_normalize_locally(const uint8_t* src, uint32_t rows, uint32_t cols,
+                                               const uint8_t* block_mask, uint32_t block, uint32_t block_rows,
+                                               uint32_t block_cols, uint8_t target_mean, uint32_t target_spread,
+                                               uint8_t* dst);
 
 // As bal_normalize_locally with block centres (max + min) / 2 of a twice
 // median-filtered image. The mask is required.
-uint32_t bal_normalize_locally_minmax(const uint8_t* src, uint32_t rows, uint32_t cols,
-                                      const uint8_t* block_mask, uint32_t block,
-                                      uint32_t block_rows, uint32_t block_cols,
-                                      uint32_t target_mean, uint32_t target_spread, uint8_t* dst);
+[[nodiscard]] bal_status bal_normalize_locally_minmax(const uint8_t* src, uint32_t rows, uint32_t cols,
+                                                      const uint8_t* block_mask, uint32_t block,
+                                                      uint32_t block_rows, uint32_t block_cols,
+                                                      uint32_t target_mean, uint32_t target_spread, uint8_t* dst);
 
 // Maps every block of the grid with its own gain around the local-mean image;
 // blocks outside a given mask become 255. rows is not read.
@@ -32,10 +32,10 @@ void bnl_normalize(const uint8_t* src, uint32_t rows, uint32_t cols, const uint8
 
 // One mean and variance from the blocks inside the mask (a null mask counts
 // every block). Returns 0, 9 or 14.
-uint32_t bal_normalize_globally(const uint8_t* src, uint32_t rows, uint32_t cols,
-                                const uint8_t* block_mask, uint32_t block, uint32_t block_rows,
-                                uint32_t block_cols, uint8_t target_mean, uint32_t target_spread,
-                                uint8_t* dst);
+[[nodiscard]] bal_status bal_normalize_globally(const uint8_t* src, uint32_t rows, uint32_t cols,
+                                                const uint8_t* block_mask, uint32_t block, uint32_t block_rows,
+                                                uint32_t block_cols, uint8_t target_mean, uint32_t target_spread,
+                                                uint8_t* dst);
 
 // Whole-image histogram mean and variance; returns the gain.
 uint32_t bal_normalize_image_simple(const uint8_t* src, uint32_t rows, uint32_t cols,
@@ -63,7 +63,7 @@ void bal_normalize_non_burn(const uint8_t* src, uint32_t rows, uint32_t cols, ui
                             uint32_t unused2, uint8_t* dst);
 
 // Successive mean quantisation (bits 7 .. 2 of the output). Returns 0 or 9.
-uint32_t bal_normalize_image_smqt(const uint8_t* src, uint32_t rows, int32_t cols, uint8_t* dst);
+[[nodiscard]] bal_status bal_normalize_image_smqt(const uint8_t* src, uint32_t rows, int32_t cols, uint8_t* dst);
 
 // One split of the levels (lo, hi] at their mean; workspace holds the
 // cumulative counts, cumulative level sums and output codes (3 x 256 u32).

@@ -7,6 +7,7 @@
 #include "imaging/bal_scale.h"
 #include "imaging/bal_segment.h"
 #include "imaging/bal_statistics.h"
+#include "imaging/bal_status.h"
 #include "math/lib_memory.h"
 
 namespace {
@@ -66,10 +67,10 @@ void repair_rim(const uint8_t* mask, uint32_t block_rows, uint32_t block_cols, u
 
 }  // namespace
 
-uint32_t bal_normalize_locally_edgefix(const uint8_t* src, uint32_t rows, uint32_t cols,
-                                       uint8_t* block_mask, uint32_t block, uint32_t block_rows,
-                                       uint32_t block_cols, uint8_t target_mean,
-                                       uint32_t target_spread, uint8_t* dst) {
+bal_status bal_normalize_locally_edgefix(const uint8_t* src, uint32_t rows, uint32_t cols,
+                                         uint8_t* block_mask, uint32_t block, uint32_t block_rows,
+                                         uint32_t block_cols, uint8_t target_mean,
+                                         uint32_t target_spread, uint8_t* dst) {
     if (!src || !dst || !block_mask || block == 0 || block_rows < 2 || block_cols < 2 ||
         uint64_t{block_rows} * block > rows || uint64_t{block_cols} * block > cols ||
         rows > INT32_MAX || cols > INT32_MAX)
@@ -78,7 +79,7 @@ uint32_t bal_normalize_locally_edgefix(const uint8_t* src, uint32_t rows, uint32
     auto* means = static_cast<uint8_t*>(std::malloc(nb));
     auto* local = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(rows) * cols));
     auto* var = static_cast<uint16_t*>(std::malloc(nb * sizeof(uint16_t)));
-    if (lib_memory_check(means, local, var, nullptr, nullptr, nullptr, nullptr, 3) != 0)
+    if (lib_memory_check(means, local, var, nullptr, nullptr, nullptr, nullptr, 3) != lib_memory_result::all_present)
         return BAL_NO_MEMORY;
     bal_mean_blockwise_uint8(src, rows, cols, block, block_rows, block_cols, means);
     bal_var_blockwise_uint8(src, rows, cols, means, block, block_rows, block_cols, var);
@@ -86,7 +87,7 @@ uint32_t bal_normalize_locally_edgefix(const uint8_t* src, uint32_t rows, uint32
         bal_segmentation_flag_edge(block_mask, block_rows, block_cols);
         repair_rim(block_mask, block_rows, block_cols, means, var);
     }
-    uint32_t status = bal_blur_weighted_uint16(var, block_rows, block_cols, var);
+    bal_status status = bal_blur_weighted_uint16(var, block_rows, block_cols, var);
     if (status == BAL_OK) status = bal_blur_weighted_uint8(means, block_rows, block_cols, means);
     if (status == BAL_OK) {
         bal_scale_up_bilinear_uint8(means, block_rows, block_cols, static_cast<int32_t>(block),

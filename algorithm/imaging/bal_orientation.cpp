@@ -6,6 +6,7 @@
 #include "imaging/bal_blur.h"
 #include "imaging/bal_kernels3x3.h"
 #include "imaging/bal_scale.h"
+#include "imaging/bal_status.h"
 #include "math/lib_memory.h"
 #include "math/zr_roots.h"
 #include "math/zr_trig.h"
@@ -129,16 +130,16 @@ BlockMeans neighbourhood_means(const int32_t* mxy, const int32_t* mxx, const int
 
 // Two smoothing passes over the unit vectors; pass k replaces the vectors of
 // blocks whose (blurred, from pass 1 on) coherence is at most its threshold.
-uint32_t smooth_orientation_vectors(int16_t* cosine, int16_t* sine, const uint8_t* coherence,
-                                    uint32_t block_rows, uint32_t block_cols) {
+bal_status smooth_orientation_vectors(int16_t* cosine, int16_t* sine, const uint8_t* coherence,
+                                      uint32_t block_rows, uint32_t block_cols) {
     const uint32_t n = block_rows * block_cols;
     auto* blur_cos = static_cast<int16_t*>(std::malloc(n * sizeof(int16_t)));
     auto* blur_sin = static_cast<int16_t*>(std::malloc(n * sizeof(int16_t)));
     auto* coh = static_cast<uint8_t*>(std::malloc(n));
-    if (lib_memory_check(blur_cos, blur_sin, coh, nullptr, nullptr, nullptr, nullptr, 3) != 0)
+    if (lib_memory_check(blur_cos, blur_sin, coh, nullptr, nullptr, nullptr, nullptr, 3) != lib_memory_result::all_present)
         return BAL_NO_MEMORY;
     std::memcpy(coh, coherence, n);
-    uint32_t status = BAL_OK;
+    bal_status status = BAL_OK;
     for (int pass = 0; pass < 2 && status == BAL_OK; ++pass) {
         if (pass == 1) status = bal_blur_uint8(coh, block_rows, block_cols, coh);
         if (status == BAL_OK) status = bal_blur_int16(cosine, block_rows, block_cols, blur_cos);
@@ -157,9 +158,9 @@ uint32_t smooth_orientation_vectors(int16_t* cosine, int16_t* sine, const uint8_
     return status;
 }
 
-uint32_t coherence_field(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* coherence,
-                         const uint8_t* block_mask, uint32_t block_rows, uint32_t block_cols,
-                         uint32_t block, uint32_t blur) {
+bal_status coherence_field(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* coherence,
+                           const uint8_t* block_mask, uint32_t block_rows, uint32_t block_cols,
+                           uint32_t block, uint32_t blur) {
     if (!src || !coherence || !grid_fits(rows, cols, block_rows, block_cols, block) ||
         block_rows == 0 || block_cols == 0)
         return BAL_BAD_ARGUMENT;
@@ -168,9 +169,9 @@ uint32_t coherence_field(const uint8_t* src, uint32_t rows, uint32_t cols, uint8
     auto* mxy = static_cast<int32_t*>(std::malloc(n * sizeof(int32_t)));
     auto* mxx = static_cast<int32_t*>(std::malloc(n * sizeof(int32_t)));
     auto* myy = static_cast<int32_t*>(std::malloc(n * sizeof(int32_t)));
-    if (lib_memory_check(count, mxy, mxx, myy, nullptr, nullptr, nullptr, 4) != 0)
+    if (lib_memory_check(count, mxy, mxx, myy, nullptr, nullptr, nullptr, 4) != lib_memory_result::all_present)
         return BAL_NO_MEMORY;
-    uint32_t status = bal_compute_gradients(src, rows, cols, block_mask, block_rows, block_cols,
+    bal_status status = bal_compute_gradients(src, rows, cols, block_mask, block_rows, block_cols,
                                             block, mxy, mxx, myy, count, blur);
     if (status == BAL_OK) {
         const int32_t t = static_cast<int32_t>(energy_threshold(block));
@@ -199,10 +200,10 @@ uint8_t bal_block_coherence(int32_t mean_xy, int32_t mean_xx, int32_t mean_yy) {
     return coh > 255u ? uint8_t{255} : static_cast<uint8_t>(coh);
 }
 
-uint32_t bal_compute_gradients(const uint8_t* src, uint32_t rows, uint32_t cols,
-                               const uint8_t* block_mask, uint32_t block_rows, uint32_t block_cols,
-                               uint32_t block, int32_t* mean_xy, int32_t* mean_xx, int32_t* mean_yy,
-                               int16_t* count, uint32_t blur) {
+bal_status bal_compute_gradients(const uint8_t* src, uint32_t rows, uint32_t cols,
+                                 const uint8_t* block_mask, uint32_t block_rows, uint32_t block_cols,
+                                 uint32_t block, int32_t* mean_xy, int32_t* mean_xx, int32_t* mean_yy,
+                                 int16_t* count, uint32_t blur) {
     if (!src || !mean_xy || !mean_xx || !mean_yy || !count ||
         !grid_fits(rows, cols, block_rows, block_cols, block))
         return BAL_BAD_ARGUMENT;
@@ -210,11 +211,11 @@ uint32_t bal_compute_gradients(const uint8_t* src, uint32_t rows, uint32_t cols,
     auto* copy = static_cast<uint8_t*>(std::malloc(pixels ? pixels : 1));
     auto* gx = static_cast<int8_t*>(std::malloc(pixels ? pixels : 1));
     auto* gy = static_cast<int8_t*>(std::malloc(pixels ? pixels : 1));
-    if (lib_memory_check(copy, gx, gy, nullptr, nullptr, nullptr, nullptr, 3) != 0)
+    if (lib_memory_check(copy, gx, gy, nullptr, nullptr, nullptr, nullptr, 3) != lib_memory_result::all_present)
         return BAL_NO_MEMORY;
     std::memcpy(copy, src, pixels);
     if (blur == 1) {
-        const uint32_t status = bal_blur_uint8(copy, rows, cols, copy);
+        const bal_status status = bal_blur_uint8(copy, rows, cols, copy);
         if (status != BAL_OK) {
             std::free(copy);
             std::free(gx);
@@ -230,7 +231,7 @@ uint32_t bal_compute_gradients(const uint8_t* src, uint32_t rows, uint32_t cols,
         static_cast<int32_t*>(std::malloc((4 * size_t{block_cols} * block + 1) * sizeof(int32_t)));
     auto* flags = block_mask ? static_cast<uint8_t*>(std::calloc(n ? n : 1, 1)) : nullptr;
     if (lib_memory_check(products, gx, gy, flags, nullptr, nullptr, nullptr, block_mask ? 4 : 3) !=
-        0)
+        lib_memory_result::all_present)
         return BAL_NO_MEMORY;
     if (flags) mark_mask_neighbours(block_mask, block_rows, block_cols, flags);
     accumulate_block_gradients(gx, gy, cols, flags, block_rows, block_cols, block, products,
@@ -252,10 +253,10 @@ uint32_t bal_compute_gradients(const uint8_t* src, uint32_t rows, uint32_t cols,
     return BAL_OK;
 }
 
-uint32_t bal_ridge_orientations_scale(const uint8_t* src, uint32_t rows, uint32_t cols,
-                                      const uint8_t* block_mask, uint8_t* orientation,
-                                      uint8_t* coherence, uint32_t block_rows, uint32_t block_cols,
-                                      uint32_t block, int8_t* doubled_angle, uint32_t scale) {
+bal_status bal_ridge_orientations_scale(const uint8_t* src, uint32_t rows, uint32_t cols,
+                                        const uint8_t* block_mask, uint8_t* orientation,
+                                        uint8_t* coherence, uint32_t block_rows, uint32_t block_cols,
+                                        uint32_t block, int8_t* doubled_angle, uint32_t scale) {
     if (!src || !orientation || !coherence ||
         !grid_fits(rows, cols, block_rows, block_cols, block) || block_rows == 0 || block_cols == 0)
         return BAL_BAD_ARGUMENT;
@@ -266,8 +267,8 @@ uint32_t bal_ridge_orientations_scale(const uint8_t* src, uint32_t rows, uint32_
     auto* mxy = static_cast<int32_t*>(std::malloc(n * sizeof(int32_t)));
     auto* mxx = static_cast<int32_t*>(std::malloc(n * sizeof(int32_t)));
     auto* myy = static_cast<int32_t*>(std::malloc(n * sizeof(int32_t)));
-    if (lib_memory_check(count, cosine, sine, mxy, mxx, myy, nullptr, 6) != 0) return BAL_NO_MEMORY;
-    uint32_t status = bal_compute_gradients(src, rows, cols, block_mask, block_rows, block_cols,
+    if (lib_memory_check(count, cosine, sine, mxy, mxx, myy, nullptr, 6) != lib_memory_result::all_present) return BAL_NO_MEMORY;
+    bal_status status = bal_compute_gradients(src, rows, cols, block_mask, block_rows, block_cols,
                                             block, mxy, mxx, myy, count, scale);
     if (status == BAL_OK) {
         const int32_t t = static_cast<int32_t>(energy_threshold(block));
@@ -316,32 +317,32 @@ uint32_t bal_ridge_orientations_scale(const uint8_t* src, uint32_t rows, uint32_
     return bal_blur_uint8(coherence, block_rows, block_cols, coherence);
 }
 
-uint32_t bal_ridge_orientations(const uint8_t* src, uint32_t rows, uint32_t cols,
-                                const uint8_t* block_mask, uint8_t* orientation, uint8_t* coherence,
-                                uint32_t block_rows, uint32_t block_cols, uint32_t block,
-                                int8_t* doubled_angle) {
+bal_status bal_ridge_orientations(const uint8_t* src, uint32_t rows, uint32_t cols,
+                                  const uint8_t* block_mask, uint8_t* orientation, uint8_t* coherence,
+                                  uint32_t block_rows, uint32_t block_cols, uint32_t block,
+                                  int8_t* doubled_angle) {
     return bal_ridge_orientations_scale(src, rows, cols, block_mask, orientation, coherence,
                                         block_rows, block_cols, block, doubled_angle, 1);
 }
 
-uint32_t bal_ridge_orientation_coherence_scale(const uint8_t* src, uint32_t rows, uint32_t cols,
-                                               uint8_t* coherence, const uint8_t* block_mask,
-                                               uint32_t block_rows, uint32_t block_cols,
-                                               uint32_t block, uint32_t scale) {
+bal_status bal_ridge_orientation_coherence_scale(const uint8_t* src, uint32_t rows, uint32_t cols,
+                                                 uint8_t* coherence, const uint8_t* block_mask,
+                                                 uint32_t block_rows, uint32_t block_cols,
+                                                 uint32_t block, uint32_t scale) {
     return coherence_field(src, rows, cols, coherence, block_mask, block_rows, block_cols, block,
                            scale);
 }
 
-uint32_t bal_ridge_orientation_coherence(const uint8_t* src, uint32_t rows, uint32_t cols,
-                                         uint8_t* coherence, const uint8_t* block_mask,
-                                         uint32_t block_rows, uint32_t block_cols, uint32_t block) {
+bal_status bal_ridge_orientation_coherence(const uint8_t* src, uint32_t rows, uint32_t cols,
+                                           uint8_t* coherence, const uint8_t* block_mask,
+                                           uint32_t block_rows, uint32_t block_cols, uint32_t block) {
     return coherence_field(src, rows, cols, coherence, block_mask, block_rows, block_cols, block,
                            1);
 }
 
-uint32_t bal_scale_up_orientation(const uint8_t* orientation, uint32_t block_rows,
-                                  uint32_t block_cols, uint32_t block, uint8_t* dst, uint32_t rows,
-                                  uint32_t cols) {
+bal_status bal_scale_up_orientation(const uint8_t* orientation, uint32_t block_rows,
+                                    uint32_t block_cols, uint32_t block, uint8_t* dst, uint32_t rows,
+                                    uint32_t cols) {
     if (!orientation || !dst || block == 0 || block_rows < 2 || block_cols < 2)
         return BAL_BAD_ARGUMENT;
     const uint32_t n = block_rows * block_cols;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "imaging/bal_status.h"
 #include "math/lib_memory.h"
 #include "math/zr_roots.h"
 #include "math/zr_trig.h"
@@ -60,8 +61,8 @@ inline uint8_t median5(uint8_t a, uint8_t b, uint8_t c, uint8_t d, uint8_t e) {
 // columns radius .. n-1-radius. Rows up to the current one are read from a
 // ring of radius + 1 copies taken before they are written, so dst may be src.
 template <int Radius, typename PixelFn>
-uint32_t oriented_filter(const uint8_t* src, uint32_t rows, uint32_t cols,
-                         const uint8_t* pixel_orientation, uint8_t* dst, PixelFn pixel) {
+bal_status oriented_filter(const uint8_t* src, uint32_t rows, uint32_t cols,
+                           const uint8_t* pixel_orientation, uint8_t* dst, PixelFn pixel) {
     constexpr int64_t kSpan = 2 * Radius + 1;
     if (static_cast<int64_t>(rows) < kSpan || static_cast<int64_t>(cols) < kSpan) return BAL_OK;
     constexpr uint32_t kRing = Radius + 1;
@@ -118,8 +119,8 @@ inline int32_t kernel_weight(int dy, int dx) { return 4 >> ((dy != 0) + (dx != 0
 
 }  // namespace
 
-uint32_t bal_oriented_mean(const uint8_t* src, uint32_t rows, uint32_t cols,
-                           const uint8_t* pixel_orientation, uint8_t* dst) {
+bal_status bal_oriented_mean(const uint8_t* src, uint32_t rows, uint32_t cols,
+                             const uint8_t* pixel_orientation, uint8_t* dst) {
     return oriented_filter<3>(src, rows, cols, pixel_orientation, dst,
                               [](const uint8_t* const* r, uint32_t x, uint32_t cls) {
                                   uint32_t sum = 0;
@@ -128,8 +129,8 @@ uint32_t bal_oriented_mean(const uint8_t* src, uint32_t rows, uint32_t cols,
                               });
 }
 
-uint32_t bal_oriented_median(const uint8_t* src, uint32_t rows, uint32_t cols,
-                             const uint8_t* pixel_orientation, uint8_t* dst) {
+bal_status bal_oriented_median(const uint8_t* src, uint32_t rows, uint32_t cols,
+                               const uint8_t* pixel_orientation, uint8_t* dst) {
     return oriented_filter<2>(src, rows, cols, pixel_orientation, dst,
                               [](const uint8_t* const* r, uint32_t x, uint32_t cls) {
                                   const Offset* w = kMedianWindow[cls];
@@ -183,16 +184,16 @@ uint32_t bal_orientation_difference(void* minutiae, uint32_t count,
     return count;
 }
 
-uint32_t bal_orientation_blur_weighted(uint8_t* orientation, uint8_t* values, uint8_t* weights,
-                                       const uint8_t* block_mask, uint32_t block_rows,
-                                       uint32_t block_cols) {
+bal_status bal_orientation_blur_weighted(uint8_t* orientation, uint8_t* values, uint8_t* weights,
+                                         const uint8_t* block_mask, uint32_t block_rows,
+                                         uint32_t block_cols) {
     const size_t n = static_cast<size_t>(block_rows) * block_cols;
     if (n == 0) return BAL_OK;
     auto* new_orientation = static_cast<uint8_t*>(std::malloc(n));
     auto* new_values = static_cast<uint8_t*>(std::malloc(n));
     auto* new_weights = static_cast<uint8_t*>(std::malloc(n));
     if (lib_memory_check(new_orientation, new_values, new_weights, nullptr, nullptr, nullptr,
-                         nullptr, 3) != 0)
+                         nullptr, 3) != lib_memory_result::all_present)
         return BAL_NO_MEMORY;
     std::memcpy(new_orientation, orientation, n);
     std::memcpy(new_values, values, n);
@@ -226,9 +227,9 @@ uint32_t bal_orientation_blur_weighted(uint8_t* orientation, uint8_t* values, ui
     return BAL_OK;
 }
 
-uint32_t bal_orientation_replace_null_values(uint8_t* orientation, uint8_t* values,
-                                             uint8_t* weights, uint32_t block_rows,
-                                             uint32_t block_cols) {
+bal_status bal_orientation_replace_null_values(uint8_t* orientation, uint8_t* values,
+                                               uint8_t* weights, uint32_t block_rows,
+                                               uint32_t block_cols) {
     const size_t n = static_cast<size_t>(block_rows) * block_cols;
     if (n == 0) return BAL_OK;
     // Filling spreads at least one block per pass while it makes progress, so
@@ -275,9 +276,9 @@ uint32_t bal_orientation_replace_null_values(uint8_t* orientation, uint8_t* valu
     return BAL_OK;
 }
 
-uint32_t bal_orientation_replace_perpendicular_orientations(uint8_t* field, const void* unused,
-                                                            uint32_t block_rows,
-                                                            uint32_t block_cols) {
+bal_status bal_orientation_replace_perpendicular_orientations(uint8_t* field, const void* unused,
+                                                              uint32_t block_rows,
+                                                              uint32_t block_cols) {
     (void)unused;
     const size_t n = static_cast<size_t>(block_rows) * block_cols;
     if (n == 0) return BAL_OK;
@@ -322,7 +323,7 @@ void bal_irregularity(const uint8_t* orientation, uint32_t rows, uint32_t cols, 
     const size_t n = static_cast<size_t>(rows) * cols;
     auto* dx = static_cast<int16_t*>(std::malloc(n * sizeof(int16_t)));
     auto* dy = static_cast<int16_t*>(std::malloc(n * sizeof(int16_t)));
-    if (lib_memory_check(dx, dy, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != 0) return;
+    if (lib_memory_check(dx, dy, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != lib_memory_result::all_present) return;
     for (size_t i = 0; i < n; ++i) {
         dx[i] = static_cast<int16_t>(doubled_cos(orientation[i]));
         dy[i] = static_cast<int16_t>(doubled_sin(orientation[i]));

@@ -8,7 +8,7 @@
 #include "imaging/bal_blur.h"
 #include "imaging/bal_denoise.h"
 #include "imaging/bal_scale.h"
-#include "math/fp_types.h"
+#include "imaging/bal_status.h"
 #include "math/lib_memory.h"
 
 namespace {
@@ -121,15 +121,15 @@ void bal_local_intensity_difference(const uint8_t* src, int32_t rows, uint32_t c
         }
 }
 
-uint32_t bal_segment_image_morphological(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst) {
+bal_status bal_segment_image_morphological(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst) {
     const size_t n = size_t{rows} * cols;
-    auto fail = [&](uint32_t status) {
+    auto fail = [&](bal_status status) {
         std::memset(dst, 0, n);
         return status;
     };
     auto* work = static_cast<uint8_t*>(std::malloc(n + 16));
     if (!work) return fail(BAL_NO_MEMORY);
-    uint32_t status = bal_image_morphological_denoise(src, static_cast<int32_t>(rows), static_cast<int32_t>(cols), work);
+    bal_status status = bal_image_morphological_denoise(src, static_cast<int32_t>(rows), static_cast<int32_t>(cols), work);
     if (status != BAL_OK) {
         std::free(work);
         return fail(status);
@@ -148,13 +148,13 @@ uint32_t bal_segment_image_morphological(const uint8_t* src, uint32_t rows, uint
     return status == BAL_OK ? BAL_OK : fail(status);
 }
 
-uint32_t bal_local_maxima(const uint8_t* src, uint32_t rows, uint32_t cols, int32_t radius, uint8_t* dst,
-                          uint32_t* count) {
+bal_status bal_local_maxima(const uint8_t* src, uint32_t rows, uint32_t cols, int32_t radius, uint8_t* dst,
+                            uint32_t* count) {
     *count = 0;
     const uint32_t r = static_cast<uint32_t>(std::max(radius, 1));
     auto* above = static_cast<uint8_t*>(std::malloc(cols ? cols : 1));
     auto* here = static_cast<uint8_t*>(std::malloc(cols ? cols : 1));
-    if (lib_memory_check(above, here, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != 0) return BAL_NO_MEMORY;
+    if (lib_memory_check(above, here, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != lib_memory_result::all_present) return BAL_NO_MEMORY;
     // No interior: nothing to find and nothing written.
     if (uint64_t{rows} <= 2 * uint64_t{r} || uint64_t{cols} <= 2 * uint64_t{r}) {
         std::free(above);
@@ -206,7 +206,7 @@ uint32_t bal_local_maxima(const uint8_t* src, uint32_t rows, uint32_t cols, int3
     return BAL_OK;
 }
 
-uint32_t bal_mask_image(const uint8_t* src, uint32_t rows, uint32_t cols, const uint8_t* mask, uint8_t* dst) {
+bal_status bal_mask_image(const uint8_t* src, uint32_t rows, uint32_t cols, const uint8_t* mask, uint8_t* dst) {
     rows &= 0xFFFF;
     cols &= 0xFFFF;
     if (rows == 0 || cols == 0) return BAL_OK;
@@ -217,8 +217,8 @@ uint32_t bal_mask_image(const uint8_t* src, uint32_t rows, uint32_t cols, const 
     auto* grid = static_cast<uint8_t*>(std::malloc(cells));
     auto* next = static_cast<uint8_t*>(std::malloc(cells));
     auto* blurred = static_cast<uint8_t*>(std::malloc(n));
-    if (lib_memory_check(up, grid, next, blurred, nullptr, nullptr, nullptr, 4) != 0) return BAL_NO_MEMORY;
-    auto done = [&](uint32_t status) {
+    if (lib_memory_check(up, grid, next, blurred, nullptr, nullptr, nullptr, 4) != lib_memory_result::all_present) return BAL_NO_MEMORY;
+    auto done = [&](bal_status status) {
         std::free(up);
         std::free(grid);
         std::free(next);
@@ -238,7 +238,7 @@ uint32_t bal_mask_image(const uint8_t* src, uint32_t rows, uint32_t cols, const 
             }
         }
     grow_cells(grid, next, gr, gc);
-    uint32_t status = bal_blur_uint8(grid, gr, gc, grid);
+    bal_status status = bal_blur_uint8(grid, gr, gc, grid);
     if (status != BAL_OK) return done(status);
     cells_to_pixels(grid, gr, gc, up);
 

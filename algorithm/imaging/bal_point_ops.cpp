@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 
+#include "imaging/bal_status.h"
 #include "math/zr_random.h"
 
 namespace {
@@ -53,12 +54,12 @@ void bal_image_negate(const uint8_t* src, int32_t rows, int32_t cols, uint8_t* d
     for (size_t i = 0; i < n; ++i) dst[i] = src[i] == 0 ? 1 : 0;
 }
 
-uint32_t bal_image_add_dead_pixels(const uint8_t* src, uint32_t rows, uint32_t cols, int32_t count, uint8_t value,
-                                   uint64_t* rng_state, uint8_t* dst) {
+bal_status bal_image_add_dead_pixels(const uint8_t* src, uint32_t rows, uint32_t cols, int32_t count, uint8_t value,
+                                     uint64_t* rng_state, uint8_t* dst) {
     const uint64_t n = static_cast<uint64_t>(rows) * cols;
     // A pixel count that does not fit the signed 32-bit copy length is no image.
-    if (n == 0 || n > INT32_MAX) return 0;
+    if (n == 0 || n > INT32_MAX) return BAL_OK;
     if (dst != src) std::memcpy(dst, src, static_cast<size_t>(n));
     for (int32_t k = 0; k < count; ++k) dst[zr_randint_uint32(rng_state, 0, static_cast<uint32_t>(n - 1))] = value;
-    return 0;
+    return BAL_OK;
 }

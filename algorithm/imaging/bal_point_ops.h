@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "imaging/bal_status.h"
+
 // Moves each pixel min(percent, 100) per cent of the way towards white.
 void bal_image_brighten(const uint8_t* src, int32_t rows, int32_t cols, uint32_t percent, uint8_t* dst);
 
@@ -19,5 +21,5 @@ void bal_image_negate(const uint8_t* src, int32_t rows, int32_t cols, uint8_t* d
 
 // Copies src to dst, then sets `count` pixels drawn uniformly at random (with
 // repetition) from the caller's generator state to `value`. Returns 0.
-uint32_t bal_image_add_dead_pixels(const uint8_t* src, uint32_t rows, uint32_t cols, int32_t count, uint8_t value,
-                                   uint64_t* rng_state, uint8_t* dst);
+[[nodiscard]] bal_status bal_image_add_dead_pixels(const uint8_t* src, uint32_t rows, uint32_t cols, int32_t count, uint8_t value,
+                                                   uint64_t* rng_state, uint8_t* dst);

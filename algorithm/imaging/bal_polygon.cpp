@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "imaging/bal_status.h"
 #include "math/lib_memory.h"
 #include "math/zr_sort.h"
 #include "math/zr_trig.h"
@@ -287,7 +288,7 @@ bal_polygon bal_convex_hull_from_points(const bal_point* points, uint32_t n) {
     }
     auto* work = static_cast<hull_candidate*>(std::malloc(n * sizeof(hull_candidate)));
     auto* corners = static_cast<bal_point*>(std::malloc(n * sizeof(bal_point)));
-    if (lib_memory_check(work, corners, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != 0) {
+    if (lib_memory_check(work, corners, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != lib_memory_result::all_present) {
         return hull;
     }
     const uint32_t pivot_index = find_pivot(points, n);

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "imaging/bal_status.h"
+
 struct bal_point {
     int16_t x;
     int16_t y;

@@ -16,7 +16,7 @@
 #include "imaging/bal_scale.h"
 #include "imaging/bal_segment.h"
 #include "imaging/bal_statistics.h"
-#include "math/fp_types.h"
+#include "imaging/bal_status.h"
 #include "math/lib_memory.h"
 #include "math/zr_roots.h"
 
@@ -48,9 +48,9 @@ StrongBlocks strong_blocks(const uint8_t* grid, uint32_t n, uint8_t threshold) {
 
 }  // namespace
 
-uint32_t bal_image_quality_scale(const uint8_t* src, uint32_t rows, uint32_t cols,
-                                 uint8_t* quality, uint32_t* area, uint8_t* condition,
-                                 int32_t scale) {
+bal_status bal_image_quality_scale(const uint8_t* src, uint32_t rows, uint32_t cols,
+                                   uint8_t* quality, uint32_t* area, uint8_t* condition,
+                                   int32_t scale) {
     *quality = 0;
     *area = 0;
     *condition = 0;
@@ -60,7 +60,7 @@ uint32_t bal_image_quality_scale(const uint8_t* src, uint32_t rows, uint32_t col
 
     uint8_t* copy = nullptr;
     uint32_t crop_rows = 0, crop_cols = 0, row_offset = 0, col_offset = 0;
-    uint32_t status = bal_crop_block_size(src, rows, cols, block, &copy, &crop_rows, &crop_cols,
+    bal_status status = bal_crop_block_size(src, rows, cols, block, &copy, &crop_rows, &crop_cols,
                                           &row_offset, &col_offset);
     if (status != BAL_OK) return status;
     const int32_t r = static_cast<int32_t>(crop_rows), c = static_cast<int32_t>(crop_cols);
@@ -72,7 +72,7 @@ uint32_t bal_image_quality_scale(const uint8_t* src, uint32_t rows, uint32_t col
 
     const uint32_t block_rows = rows / block, block_cols = cols / block;
     uint8_t* mask = static_cast<uint8_t*>(std::malloc(size_t{block_rows} * block_cols));
-    if (lib_memory_check(mask, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 1) != 0) {
+    if (lib_memory_check(mask, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 1) != lib_memory_result::all_present) {
         std::free(copy);
         return BAL_NO_MEMORY;
     }
@@ -80,29 +80,31 @@ uint32_t bal_image_quality_scale(const uint8_t* src, uint32_t rows, uint32_t col
                                      mask, scale);
     if (status == BAL_OK) {
         // The condition is measured on the stretched copy; a failure leaves it 0.
-        bal_image_quality_cond(copy, crop_rows, crop_cols, block_rows, block_cols, block, mask,
-                               condition);
+        static_cast<void>(bal_image_quality_cond(copy, crop_rows, crop_cols, block_rows, block_cols,
+                                                 block, mask, condition));
         status = bal_normalize_locally(copy, crop_rows, crop_cols, mask, block, block_rows,
                                        block_cols, 150, 120, copy);
     }
+    // Only segmentation and normalisation decide the status.
     if (status == BAL_OK)
-        bal_image_quality_qual(copy, crop_rows, crop_cols, block_rows, block_cols, block, mask,
-                               nullptr, rows, cols, quality, area, scale);
+        static_cast<void>(bal_image_quality_qual(copy, crop_rows, crop_cols, block_rows, block_cols,
+                                                 block, mask, nullptr, rows, cols, quality, area,
+                                                 scale));
     std::free(mask);
     std::free(copy);
     return status;
 }
 
-uint32_t bal_image_quality(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* quality,
-                           uint32_t* area, uint8_t* condition) {
+bal_status bal_image_quality(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* quality,
+                             uint32_t* area, uint8_t* condition) {
     return bal_image_quality_scale(src, rows, cols, quality, area, condition, 1);
 }
 
-uint32_t bal_image_quality_qual(const uint8_t* src, uint32_t rows, uint32_t cols,
-                                uint32_t block_rows, uint32_t block_cols, uint32_t block,
-                                const uint8_t* block_mask, const uint8_t* coherence,
-                                uint32_t full_rows, uint32_t full_cols, uint8_t* quality,
-                                uint32_t* area, int32_t scale) {
+bal_status bal_image_quality_qual(const uint8_t* src, uint32_t rows, uint32_t cols,
+                                  uint32_t block_rows, uint32_t block_cols, uint32_t block,
+                                  const uint8_t* block_mask, const uint8_t* coherence,
+                                  uint32_t full_rows, uint32_t full_cols, uint8_t* quality,
+                                  uint32_t* area, int32_t scale) {
     *quality = 0;
     *area = 0;
     if (coherence && block_rows == 0) return BAL_OK;
@@ -110,7 +112,7 @@ uint32_t bal_image_quality_qual(const uint8_t* src, uint32_t rows, uint32_t cols
     if (!coherence) {
         own_field = static_cast<uint8_t*>(std::malloc(std::max<size_t>(size_t{block_rows} * block_cols, 1)));
         if (!own_field) return BAL_NO_MEMORY;
-        const uint32_t status = bal_ridge_orientation_coherence_scale(
+        const bal_status status = bal_ridge_orientation_coherence_scale(
             src, rows, cols, own_field, block_mask, block_rows, block_cols, block,
             static_cast<uint32_t>(scale));
         if (status != BAL_OK) {
@@ -139,9 +141,9 @@ uint32_t bal_image_quality_qual(const uint8_t* src, uint32_t rows, uint32_t cols
     return BAL_OK;
 }
 
-uint32_t bal_image_quality_cond(const uint8_t* src, uint32_t rows, uint32_t cols,
-                                uint32_t block_rows, uint32_t block_cols, uint32_t block,
-                                const uint8_t* block_mask, uint8_t* condition) {
+bal_status bal_image_quality_cond(const uint8_t* src, uint32_t rows, uint32_t cols,
+                                  uint32_t block_rows, uint32_t block_cols, uint32_t block,
+                                  const uint8_t* block_mask, uint8_t* condition) {
     const int32_t r = static_cast<int32_t>(rows), c = static_cast<int32_t>(cols);
     uint8_t* scratch = static_cast<uint8_t*>(std::malloc(std::max<size_t>(size_t{rows} * cols, 1)));
     if (!scratch) {
@@ -189,7 +191,7 @@ uint32_t bal_finger_is_present_scale(const uint8_t* src, uint32_t rows, uint32_t
     uint8_t* crop = static_cast<uint8_t*>(std::malloc(size_t{crop_rows} * crop_cols));
     uint8_t* means = static_cast<uint8_t*>(std::malloc(size_t{nr} * nc));
     uint16_t* variances = static_cast<uint16_t*>(std::malloc(size_t{nr} * nc * sizeof(uint16_t)));
-    if (lib_memory_check(crop, means, variances, nullptr, nullptr, nullptr, nullptr, 3) != 0)
+    if (lib_memory_check(crop, means, variances, nullptr, nullptr, nullptr, nullptr, 3) != lib_memory_result::all_present)
         return 0;
     bal_crop_image(src, rows, cols, crop_rows, crop_cols, static_cast<int32_t>((rows - crop_rows) >> 1),
                    static_cast<int32_t>((cols - crop_cols) >> 1), crop);
@@ -216,10 +218,10 @@ uint32_t bal_finger_is_present(const uint8_t* src, uint32_t rows, uint32_t cols)
     return bal_finger_is_present_scale(src, rows, cols, 1);
 }
 
-uint32_t bal_image_quality_signal_to_noise_ratio(const uint8_t* src, uint32_t rows,
-                                                 uint32_t cols, uint32_t resolution,
-                                                 uint8_t* ratio, uint8_t* signal,
-                                                 uint8_t* noise) {
+bal_status bal_image_quality_signal_to_noise_ratio(const uint8_t* src, uint32_t rows,
+                                                   uint32_t cols, uint32_t resolution,
+                                                   uint8_t* ratio, uint8_t* signal,
+                                                   uint8_t* noise) {
     *ratio = 0;
     const size_t size = std::max<size_t>(size_t{rows} * cols, 1);
     uint8_t* filtered = static_cast<uint8_t*>(std::malloc(size));
@@ -229,7 +231,7 @@ uint32_t bal_image_quality_signal_to_noise_ratio(const uint8_t* src, uint32_t ro
         std::free(residual);
         return BAL_NO_MEMORY;
     }
-    uint32_t status = bal_generic_bandpass_filter(src, rows, cols, static_cast<int32_t>(resolution),
+    bal_status status = bal_generic_bandpass_filter(src, rows, cols, static_cast<int32_t>(resolution),
                                                   64, 0, 1280, 128, filtered);
     const uint32_t nbr = rows / 16, nbc = cols / 16, blocks = nbr * nbc;
     uint8_t* ranges = nullptr;
@@ -291,8 +293,8 @@ uint32_t bal_image_quality_signal_to_noise_ratio(const uint8_t* src, uint32_t ro
     return status;
 }
 
-uint32_t bal_image_dynamic_range(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t,
-                                 uint8_t* range) {
+bal_status bal_image_dynamic_range(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t,
+                                   uint8_t* range) {
     *range = 0;
     const uint32_t nbr = rows >> 4, nbc = cols >> 4, blocks = nbr * nbc;
     uint8_t* values = static_cast<uint8_t*>(std::malloc(std::max(blocks, 1u)));
@@ -317,8 +319,8 @@ uint32_t bal_image_dynamic_range(const uint8_t* src, uint32_t rows, uint32_t col
     return BAL_OK;
 }
 
-uint32_t bal_image_sharpness(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t,
-                             uint8_t* sharpness) {
+bal_status bal_image_sharpness(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t,
+                               uint8_t* sharpness) {
     *sharpness = 0;
     const uint32_t n = rows * cols;
     if (n == 0) return BAL_OK;
@@ -370,15 +372,15 @@ uint32_t bal_image_difference(const uint8_t* a, const uint8_t* b, uint32_t rows,
     return bal_image_difference_scale(a, b, rows, cols, 1);
 }
 
-uint32_t bal_quality_from_reliability(const uint8_t* reliability, const uint8_t* block_mask,
-                                      uint32_t block_rows, uint32_t block_cols, uint32_t block,
-                                      uint8_t* dst, uint32_t rows, uint32_t cols) {
+bal_status bal_quality_from_reliability(const uint8_t* reliability, const uint8_t* block_mask,
+                                        uint32_t block_rows, uint32_t block_cols, uint32_t block,
+                                        uint8_t* dst, uint32_t rows, uint32_t cols) {
     const size_t blocks = size_t{block_rows} * block_cols;
     uint8_t* smoothed = static_cast<uint8_t*>(std::malloc(std::max<size_t>(blocks, 1)));
     if (!smoothed) return BAL_NO_MEMORY;
     std::memcpy(smoothed, reliability, blocks);
-    uint32_t status = static_cast<uint32_t>(bal_median_uint8(
-        reliability, static_cast<int32_t>(block_rows), static_cast<int32_t>(block_cols), smoothed));
+    bal_status status = bal_median_uint8(
+        reliability, static_cast<int32_t>(block_rows), static_cast<int32_t>(block_cols), smoothed);
     if (status == BAL_OK)
         status = bal_scale_up_bilinear_pad_uint8(smoothed, block_rows, block_cols, block, 0, dst,
                                                  rows, cols);
@@ -397,10 +399,10 @@ uint32_t bal_quality_from_reliability(const uint8_t* reliability, const uint8_t*
     return status;
 }
 
-uint32_t bal_quality_image_to_field(const uint8_t* src, uint16_t full_rows, uint16_t full_cols,
-                                    uint16_t src_rows, uint32_t src_cols, uint16_t row_offset,
-                                    uint16_t col_offset, uint8_t cell_rows, uint8_t cell_cols,
-                                    zr_zonal_quality_field* field) {
+bal_status bal_quality_image_to_field(const uint8_t* src, uint16_t full_rows, uint16_t full_cols,
+                                      uint16_t src_rows, uint32_t src_cols, uint16_t row_offset,
+                                      uint16_t col_offset, uint8_t cell_rows, uint8_t cell_cols,
+                                      zr_zonal_quality_field* field) {
     if (cell_rows == 0 || cell_cols == 0) return BAL_BAD_ARGUMENT;
     const int32_t h = cell_rows, w = cell_cols;
     const uint32_t field_rows = full_rows / h + 1, field_cols = full_cols / w + 1;
@@ -438,8 +440,8 @@ uint8_t fade(uint8_t v, uint32_t quarters) {
 
 }  // namespace
 
-uint32_t bal_image_set_part_to_white(const uint8_t* src, uint16_t rows, uint16_t cols,
-                                     uint8_t percent, uint8_t* dst) {
+bal_status bal_image_set_part_to_white(const uint8_t* src, uint16_t rows, uint16_t cols,
+                                       uint8_t percent, uint8_t* dst) {
     if (percent > 100) return BAL_BAD_ARGUMENT;
     const int32_t H = rows, W = cols;
     const uint32_t s = zr_sqrt_(static_cast<uint32_t>(100 - percent) * 256);
@@ -477,10 +479,10 @@ uint32_t bal_image_set_part_to_white(const uint8_t* src, uint16_t rows, uint16_t
 
     uint8_t* smoothed = static_cast<uint8_t*>(std::malloc(std::max<size_t>(size_t(H) * W, 1)));
     if (!smoothed) return BAL_NO_MEMORY;
-    const int32_t status = bal_median_uint8(dst, H, W, smoothed);
+    const bal_status status = bal_median_uint8(dst, H, W, smoothed);
     if (status != 0) {
         std::free(smoothed);
-        return static_cast<uint32_t>(status);
+        return status;
     }
     for (int32_t y = std::max(top - 1, 0); y <= std::min(bottom, H - 1); ++y)
         for (int32_t x = std::max(left - 1, 0); x <= std::min(right, W - 1); ++x) {

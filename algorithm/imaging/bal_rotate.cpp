@@ -4,7 +4,7 @@
 #include <cstring>
 #include <type_traits>
 
-#include "math/fp_types.h"
+#include "imaging/bal_status.h"
 #include "math/zr_trig.h"
 
 namespace {
@@ -262,11 +262,11 @@ void bal_image_rotate_int8(const int8_t* src, uint32_t rows, uint32_t cols, uint
         out_cols, out_row_offset, out_col_offset);
 }
 
-uint32_t bal_image_rotate_nearest_neighbour_uint8(const uint8_t* src, uint32_t rows,
-                                                  uint32_t cols, uint32_t angle, uint8_t fill,
-                                                  uint8_t** out_image, uint32_t* out_rows,
-                                                  uint32_t* out_cols, int32_t* out_row_offset,
-                                                  int32_t* out_col_offset) {
+bal_status bal_image_rotate_nearest_neighbour_uint8(const uint8_t* src, uint32_t rows,
+                                                    uint32_t cols, uint32_t angle, uint8_t fill,
+                                                    uint8_t** out_image, uint32_t* out_rows,
+                                                    uint32_t* out_cols, int32_t* out_row_offset,
+                                                    int32_t* out_col_offset) {
     const auto a = static_cast<uint8_t>(angle & 0xFF);
     uint8_t* out;
     if ((a & 63) == 0) {
@@ -280,11 +280,11 @@ uint32_t bal_image_rotate_nearest_neighbour_uint8(const uint8_t* src, uint32_t r
     return out != nullptr ? BAL_OK : BAL_NO_MEMORY;
 }
 
-uint32_t bal_image_rotate_nearest_neighbour_int8(const int8_t* src, int32_t rows, int32_t cols,
-                                                 uint8_t angle, int8_t fill, int8_t** out_image,
-                                                 uint32_t* out_rows, uint32_t* out_cols,
-                                                 int32_t* out_row_offset,
-                                                 int32_t* out_col_offset) {
+bal_status bal_image_rotate_nearest_neighbour_int8(const int8_t* src, int32_t rows, int32_t cols,
+                                                   uint8_t angle, int8_t fill, int8_t** out_image,
+                                                   uint32_t* out_rows, uint32_t* out_cols,
+                                                   int32_t* out_row_offset,
+                                                   int32_t* out_col_offset) {
     int8_t* out = free_rotation<int8_t, nearest_sampler<int8_t>>(
         src, rows, cols, angle, fill, out_rows, out_cols, out_row_offset, out_col_offset);
     *out_image = out;

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "imaging/bal_status.h"
+
 // Flip modes of bal_image_flip.
 enum bal_flip_mode : uint32_t {
     BAL_FLIP_COPY = 0,               // any mode other than 1..5 copies
@@ -36,15 +38,15 @@ void bal_image_rotate_int8(const int8_t* src, uint32_t rows, uint32_t cols, uint
 // Nearest-neighbour rotation (masks) by the low 8 bits of angle; pixels
 // without a source take fill (quarter turns are exact flips and have none).
 // Returns 0, or 9 when the image cannot be allocated.
-uint32_t bal_image_rotate_nearest_neighbour_uint8(const uint8_t* src, uint32_t rows,
-                                                  uint32_t cols, uint32_t angle, uint8_t fill,
-                                                  uint8_t** out_image, uint32_t* out_rows,
-                                                  uint32_t* out_cols, int32_t* out_row_offset,
-                                                  int32_t* out_col_offset);
+[[nodiscard]] bal_status bal_image_rotate_nearest_neighbour_uint8(const uint8_t* src, uint32_t rows,
+                                                                  uint32_t cols, uint32_t angle, uint8_t fill,
+                                                                  uint8_t** out_image, uint32_t* out_rows,
+                                                                  uint32_t* out_cols, int32_t* out_row_offset,
+                                                                  int32_t* out_col_offset);
 
 // Signed nearest-neighbour member: always the free rotation.
-uint32_t bal_image_rotate_nearest_neighbour_int8(const int8_t* src, int32_t rows, int32_t cols,
-                                                 uint8_t angle, int8_t fill, int8_t** out_image,
-                                                 uint32_t* out_rows, uint32_t* out_cols,
-                                                 int32_t* out_row_offset,
-                                                 int32_t* out_col_offset);
+[[nodiscard]] bal_status bal_image_rotate_nearest_neighbour_int8(const int8_t* src, int32_t rows, int32_t cols,
+                                                                 uint8_t angle, int8_t fill, int8_t** out_image,
+                                                                 uint32_t* out_rows, uint32_t* out_cols,
+                                                                 int32_t* out_row_offset,
+                                                                 int32_t* out_col_offset);

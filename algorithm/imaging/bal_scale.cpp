@@ -4,7 +4,7 @@
 #include <cstring>
 #include <type_traits>
 
-#include "math/fp_types.h"
+#include "imaging/bal_status.h"
 #include "math/lib_memory.h"
 
 namespace {
@@ -76,7 +76,7 @@ inline int32_t smoothed(const int32_t* above, const int32_t* here, const int32_t
 // mean of each 2 x 2 block of smoothed pixels. Keeps the horizontal sums of
 // the four source rows 2I-1 .. 2I+2 that output row I needs.
 template <typename T>
-uint32_t scale_down_smoothed(const T* src, uint32_t rows, uint32_t cols, T* dst) {
+bal_status scale_down_smoothed(const T* src, uint32_t rows, uint32_t cols, T* dst) {
     const uint32_t out_rows = rows >> 1;
     const uint32_t out_cols = cols >> 1;
     if (out_rows == 0 || out_cols == 0) {
@@ -87,7 +87,7 @@ uint32_t scale_down_smoothed(const T* src, uint32_t rows, uint32_t cols, T* dst)
                         static_cast<int32_t*>(std::malloc(bytes)),
                         static_cast<int32_t*>(std::malloc(bytes)),
                         static_cast<int32_t*>(std::malloc(bytes))};
-    if (lib_memory_check(sums[0], sums[1], sums[2], sums[3], nullptr, nullptr, nullptr, 4) != 0) {
+    if (lib_memory_check(sums[0], sums[1], sums[2], sums[3], nullptr, nullptr, nullptr, 4) != lib_memory_result::all_present) {
         return BAL_NO_MEMORY;
     }
     // sums[0..3] hold source rows 2I-1, 2I, 2I+1, 2I+2.
@@ -331,8 +331,8 @@ void bal_scale_bilinear(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_
     std::free(owned);
 }
 
-uint32_t bal_scale_down_bilinear_2_uint8(const uint8_t* src, uint32_t rows, uint32_t cols,
-                                         uint8_t* dst) {
+bal_status bal_scale_down_bilinear_2_uint8(const uint8_t* src, uint32_t rows, uint32_t cols,
+                                           uint8_t* dst) {
     if ((rows & 1) == 0 && (cols & 1) == 0) {
         mean_2x2_uint8(src, rows, cols, dst);
         return BAL_OK;
@@ -340,18 +340,18 @@ uint32_t bal_scale_down_bilinear_2_uint8(const uint8_t* src, uint32_t rows, uint
     return scale_down_smoothed(src, rows, cols, dst);
 }
 
-uint32_t bal_scale_down_bilinear_2_int8(const int8_t* src, uint32_t rows, uint32_t cols,
-                                        int8_t* dst) {
+bal_status bal_scale_down_bilinear_2_int8(const int8_t* src, uint32_t rows, uint32_t cols,
+                                          int8_t* dst) {
     return scale_down_smoothed(src, rows, cols, dst);
 }
 
-uint32_t bal_scale_down_bilinear_2_uint16(const uint16_t* src, uint32_t rows, uint32_t cols,
-                                          uint16_t* dst) {
+bal_status bal_scale_down_bilinear_2_uint16(const uint16_t* src, uint32_t rows, uint32_t cols,
+                                            uint16_t* dst) {
     return scale_down_smoothed(src, rows, cols, dst);
 }
 
-uint32_t bal_scale_down_bilinear_2_int16(const int16_t* src, uint32_t rows, uint32_t cols,
-                                         int16_t* dst) {
+bal_status bal_scale_down_bilinear_2_int16(const int16_t* src, uint32_t rows, uint32_t cols,
+                                           int16_t* dst) {
     return scale_down_smoothed(src, rows, cols, dst);
 }
 
@@ -397,16 +397,16 @@ void bal_scale_up_bilinear_cyclic(const uint8_t* field, uint32_t rows, uint32_t 
                      });
 }
 
-uint32_t bal_scale_up_bilinear_pad_uint8(const uint8_t* field, uint32_t rows, uint32_t cols,
-                                         uint32_t block, uint8_t pad, uint8_t* dst,
-                                         uint32_t dst_rows, uint32_t dst_cols) {
+bal_status bal_scale_up_bilinear_pad_uint8(const uint8_t* field, uint32_t rows, uint32_t cols,
+                                           uint32_t block, uint8_t pad, uint8_t* dst,
+                                           uint32_t dst_rows, uint32_t dst_cols) {
     const uint32_t frame_rows = rows + 2;
     const uint32_t frame_cols = cols + 2;
     const uint32_t work_rows = dst_rows + 2 * block;
     const uint32_t work_cols = dst_cols + 2 * block;
     auto* frame = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(frame_rows) * frame_cols));
     auto* work = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(work_rows) * work_cols));
-    if (lib_memory_check(frame, work, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != 0) {
+    if (lib_memory_check(frame, work, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != lib_memory_result::all_present) {
         return BAL_NO_MEMORY;
     }
     std::memset(frame, pad, static_cast<size_t>(frame_rows) * frame_cols);

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "imaging/bal_status.h"
+
 // Resizes src (rows x cols) into dst (dst_rows x dst_cols): a copy at the same
 // size, the 2 x 2 mean at exactly half size, otherwise repeated halvings while
 // both sides stay above twice the target, then 16.16 bilinear sampling with
@@ -16,14 +18,14 @@ void bal_scale_bilinear(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_
 // mean when both sides are even; otherwise (and always for the other members)
 // the image is first smoothed with the 3 x 3 binomial kernel, cut at the
 // border. Returns 0, or 9 when the row buffers cannot be allocated.
-uint32_t bal_scale_down_bilinear_2_uint8(const uint8_t* src, uint32_t rows, uint32_t cols,
-                                         uint8_t* dst);
-uint32_t bal_scale_down_bilinear_2_int8(const int8_t* src, uint32_t rows, uint32_t cols,
-                                        int8_t* dst);
-uint32_t bal_scale_down_bilinear_2_uint16(const uint16_t* src, uint32_t rows, uint32_t cols,
-                                          uint16_t* dst);
-uint32_t bal_scale_down_bilinear_2_int16(const int16_t* src, uint32_t rows, uint32_t cols,
-                                         int16_t* dst);
+[[nodiscard]] bal_status bal_scale_down_bilinear_2_uint8(const uint8_t* src, uint32_t rows, uint32_t cols,
+                                                         uint8_t* dst);
+[[nodiscard]] bal_status bal_scale_down_bilinear_2_int8(const int8_t* src, uint32_t rows, uint32_t cols,
+                                                        int8_t* dst);
+[[nodiscard]] bal_status bal_scale_down_bilinear_2_uint16(const uint16_t* src, uint32_t rows, uint32_t cols,
+                                                          uint16_t* dst);
+[[nodiscard]] bal_status bal_scale_down_bilinear_2_int16(const int16_t* src, uint32_t rows, uint32_t cols,
+                                                         int16_t* dst);
 
 // Brings a block field (rows x cols, one value a block of block x block
 // pixels) to pixels: each value sits at its block's centre, the squares
@@ -47,9 +49,9 @@ void bal_scale_up_bilinear_cyclic(const uint8_t* field, uint32_t rows, uint32_t 
 
 // Up-scales the field framed by one ring of `pad`, so that the outer blocks
 // blend towards pad. Returns 0, or 9 when a work buffer cannot be allocated.
-uint32_t bal_scale_up_bilinear_pad_uint8(const uint8_t* field, uint32_t rows, uint32_t cols,
-                                         uint32_t block, uint8_t pad, uint8_t* dst,
-                                         uint32_t dst_rows, uint32_t dst_cols);
+[[nodiscard]] bal_status bal_scale_up_bilinear_pad_uint8(const uint8_t* field, uint32_t rows, uint32_t cols,
+                                                         uint32_t block, uint8_t pad, uint8_t* dst,
+                                                         uint32_t dst_rows, uint32_t dst_cols);
 
 // dst(i, j) = src(i * rows / dst_rows, j * cols / dst_cols).
 void bal_scale_nearest_neighbour_uint8(const uint8_t* src, uint32_t rows, uint32_t cols,

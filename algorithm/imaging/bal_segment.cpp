@@ -10,6 +10,7 @@
 #include "imaging/bal_normalize.h"
 #include "imaging/bal_scale.h"
 #include "imaging/bal_statistics.h"
+#include "imaging/bal_status.h"
 #include "math/lib_memory.h"
 #include "math/zr_roots.h"
 
@@ -221,7 +222,7 @@ uint32_t bal_find_opt_threshold(const uint8_t* values, uint32_t rows, uint32_t c
     return t;
 }
 
-uint32_t bal_filter_segmented(uint8_t* block_mask, uint32_t block_rows, uint32_t block_cols) {
+bal_status bal_filter_segmented(uint8_t* block_mask, uint32_t block_rows, uint32_t block_cols) {
     if (!block_mask || block_rows < 2 || block_cols < 2) return BAL_BAD_ARGUMENT;
     const uint64_t n64 = uint64_t{block_rows} * block_cols;
     if (n64 > INT32_MAX) return BAL_BAD_ARGUMENT;
@@ -232,21 +233,21 @@ uint32_t bal_filter_segmented(uint8_t* block_mask, uint32_t block_rows, uint32_t
 
     auto* queue = static_cast<uint32_t*>(std::malloc(n * sizeof(uint32_t)));
     auto* label = static_cast<int32_t*>(std::malloc(n * sizeof(int32_t)));
-    if (lib_memory_check(queue, label, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != 0)
+    if (lib_memory_check(queue, label, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != lib_memory_result::all_present)
         return BAL_NO_MEMORY;
     keep_largest_region(block_mask, block_rows, block_cols, queue, label);
     fill_inlets(block_mask, block_rows, block_cols, queue, label);
     std::free(queue);
     std::free(label);
 
-    const uint32_t status = bal_open(block_mask, block_rows, block_cols, block_mask);
+    const bal_status status = bal_open(block_mask, block_rows, block_cols, block_mask);
     if (status != BAL_OK) return status;
     return bal_binarize_blur(block_mask, irows, block_cols, block_mask);
 }
 
-uint32_t bal_segment_image_scale(const uint8_t* src, uint32_t rows, uint32_t cols,
-                                 uint32_t block_rows, uint32_t block_cols, uint32_t block,
-                                 uint8_t* block_mask, int32_t scale) {
+bal_status bal_segment_image_scale(const uint8_t* src, uint32_t rows, uint32_t cols,
+                                   uint32_t block_rows, uint32_t block_cols, uint32_t block,
+                                   uint8_t* block_mask, int32_t scale) {
     if (!src || !block_mask || block == 0 || block_rows < 2 || block_cols < 2 ||
         uint64_t{block} * block_rows != rows || uint64_t{block} * block_cols != cols ||
         rows > INT32_MAX || cols > INT32_MAX)
@@ -265,7 +266,7 @@ uint32_t bal_segment_image_scale(const uint8_t* src, uint32_t rows, uint32_t col
     auto* work = static_cast<uint8_t*>(std::malloc(work_pixels));
     auto* means = static_cast<uint8_t*>(std::malloc(nb));
     auto* energy = static_cast<uint8_t*>(std::malloc(nb));
-    if (lib_memory_check(work, means, energy, nullptr, nullptr, nullptr, nullptr, 3) != 0)
+    if (lib_memory_check(work, means, energy, nullptr, nullptr, nullptr, nullptr, 3) != lib_memory_result::all_present)
         return BAL_NO_MEMORY;
     if (d == 2)
         bal_scale_bilinear(src, rows, cols, work, g.rows, g.cols);
@@ -277,7 +278,7 @@ uint32_t bal_segment_image_scale(const uint8_t* src, uint32_t rows, uint32_t col
 
     auto* gx = static_cast<int8_t*>(std::malloc(work_pixels));
     auto* gy = static_cast<int8_t*>(std::malloc(work_pixels));
-    if (lib_memory_check(gx, gy, work, means, energy, nullptr, nullptr, 2) != 0)
+    if (lib_memory_check(gx, gy, work, means, energy, nullptr, nullptr, 2) != lib_memory_result::all_present)
         return BAL_NO_MEMORY;
     bal_sobel_2(work, g.rows, g.cols, gx, gy);
     block_energies(gx, gy, g, block_rows, block_cols, energy);
@@ -294,8 +295,8 @@ uint32_t bal_segment_image_scale(const uint8_t* src, uint32_t rows, uint32_t col
     return bal_filter_segmented(block_mask, block_rows, block_cols);
 }
 
-uint32_t bal_segment_image(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t block_rows,
-                           uint32_t block_cols, uint32_t block, uint8_t* block_mask) {
+bal_status bal_segment_image(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t block_rows,
+                             uint32_t block_cols, uint32_t block, uint8_t* block_mask) {
     return bal_segment_image_scale(src, rows, cols, block_rows, block_cols, block, block_mask, 1);
 }
 

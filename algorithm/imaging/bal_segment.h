@@ -7,18 +7,18 @@
 
 #include <cstdint>
 
-#include "math/fp_types.h"
+#include "imaging/bal_status.h"
 
 // Segments an image of exactly block_rows x block_cols blocks into a 0/1 block
 // mask. scale 1 means a 500 dpi image (analysed at half size); any other scale
 // an image already at the working resolution. Returns 0, 9, or 14 (size not
 // equal to the block geometry, fewer than 2 block rows or columns, block 0,
 // null pointer; nothing written).
-uint32_t bal_segment_image_scale(const uint8_t* src, uint32_t rows, uint32_t cols,
-                                 uint32_t block_rows, uint32_t block_cols, uint32_t block,
-                                 uint8_t* block_mask, int32_t scale);
-uint32_t bal_segment_image(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t block_rows,
-                           uint32_t block_cols, uint32_t block, uint8_t* block_mask);
+[[nodiscard]] bal_status bal_segment_image_scale(const uint8_t* src, uint32_t rows, uint32_t cols,
+                                                 uint32_t block_rows, uint32_t block_cols, uint32_t block,
+                                                 uint8_t* block_mask, int32_t scale);
+[[nodiscard]] bal_status bal_segment_image(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t block_rows,
+                                           uint32_t block_cols, uint32_t block, uint8_t* block_mask);
 
 // Iterative two-class threshold of rows x cols byte values, starting from the
 // low byte of start; the new threshold leans four to one towards the lower
@@ -30,7 +30,7 @@ uint32_t bal_find_opt_threshold(const uint8_t* values, uint32_t rows, uint32_t c
 // largest 4-connected region, inlets and holes filled, opening and a 3x3
 // majority vote. Returns 0, 9, 14 (fewer than 2 rows or columns, nothing
 // written) or the status of the opening or the majority vote.
-uint32_t bal_filter_segmented(uint8_t* block_mask, uint32_t block_rows, uint32_t block_cols);
+[[nodiscard]] bal_status bal_filter_segmented(uint8_t* block_mask, uint32_t block_rows, uint32_t block_cols);
 
 // Pixel centre of the non-zero blocks, or the image centre when there is none.
 void bal_segmentation_center(const uint8_t* block_mask, uint32_t block_rows, uint32_t block_cols,

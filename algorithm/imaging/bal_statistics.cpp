@@ -6,7 +6,7 @@
 #include <limits>
 #include <type_traits>
 
-#include "math/fp_types.h"
+#include "imaging/bal_status.h"
 #include "math/lib_memory.h"
 #include "math/zr_roots.h"
 
@@ -27,7 +27,7 @@ Acc sum_of(const T* src, size_t n) {
 }
 
 template <class T>
-int32_t image_min_max(const T* src, uint32_t rows, uint32_t cols, T* out_min, T* out_max) {
+bal_status image_min_max(const T* src, uint32_t rows, uint32_t cols, T* out_min, T* out_max) {
     T lo = std::numeric_limits<T>::max(), hi = std::numeric_limits<T>::min();
     const size_t n = size_t(rows) * cols;
     for (size_t i = 0; i < n; ++i) {
@@ -36,7 +36,7 @@ int32_t image_min_max(const T* src, uint32_t rows, uint32_t cols, T* out_min, T*
     }
     if (out_min) *out_min = lo;
     if (out_max) *out_max = hi;
-    return 0;
+    return BAL_OK;
 }
 
 // (Q - S (S / n)) / n with 64-bit sums; for up to 65536 8-bit samples this
@@ -71,8 +71,8 @@ void mean_blockwise(const T* src, uint32_t cols, uint32_t block, uint32_t block_
 }
 
 template <class T>
-int32_t min_max_blockwise(const T* src, uint32_t rows, uint32_t cols, uint32_t block, uint32_t block_rows,
-                          uint32_t block_cols, T* out_min, T* out_max) {
+bal_status min_max_blockwise(const T* src, uint32_t rows, uint32_t cols, uint32_t block, uint32_t block_rows,
+                             uint32_t block_cols, T* out_min, T* out_max) {
     if (!src || (!out_min && !out_max)) return BAL_BAD_ARGUMENT;
     if (uint64_t(block_rows) * block > rows || uint64_t(block_cols) * block > cols) return BAL_BAD_ARGUMENT;
     const size_t blocks = size_t(block_rows) * block_cols;
@@ -145,19 +145,19 @@ int32_t bal_image_mean_int16(const int16_t* src, int32_t rows, int32_t cols) {
     return n == 0 ? 0 : int32_t(sum_of<int64_t>(src, n) / int64_t(n));
 }
 
-int32_t bal_image_min_max_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* out_min,
-                                uint8_t* out_max) {
+bal_status bal_image_min_max_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* out_min,
+                                   uint8_t* out_max) {
     return image_min_max(src, rows, cols, out_min, out_max);
 }
-int32_t bal_image_min_max_int8(const int8_t* src, uint32_t rows, uint32_t cols, int8_t* out_min, int8_t* out_max) {
+bal_status bal_image_min_max_int8(const int8_t* src, uint32_t rows, uint32_t cols, int8_t* out_min, int8_t* out_max) {
     return image_min_max(src, rows, cols, out_min, out_max);
 }
-int32_t bal_image_min_max_uint16(const uint16_t* src, uint32_t rows, uint32_t cols, uint16_t* out_min,
-                                 uint16_t* out_max) {
+bal_status bal_image_min_max_uint16(const uint16_t* src, uint32_t rows, uint32_t cols, uint16_t* out_min,
+                                    uint16_t* out_max) {
     return image_min_max(src, rows, cols, out_min, out_max);
 }
-int32_t bal_image_min_max_int16(const int16_t* src, uint32_t rows, uint32_t cols, int16_t* out_min,
-                                int16_t* out_max) {
+bal_status bal_image_min_max_int16(const int16_t* src, uint32_t rows, uint32_t cols, int16_t* out_min,
+                                   int16_t* out_max) {
     return image_min_max(src, rows, cols, out_min, out_max);
 }
 
@@ -265,12 +265,12 @@ void bal_var_blockwise_uint8(const uint8_t* src, uint32_t, uint32_t cols, const 
         }
 }
 
-int32_t bal_min_max_blockwise_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t block,
-                                    uint32_t block_rows, uint32_t block_cols, uint8_t* out_min, uint8_t* out_max) {
+bal_status bal_min_max_blockwise_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t block,
+                                       uint32_t block_rows, uint32_t block_cols, uint8_t* out_min, uint8_t* out_max) {
     return min_max_blockwise(src, rows, cols, block, block_rows, block_cols, out_min, out_max);
 }
-int32_t bal_min_max_blockwise_int8(const int8_t* src, uint32_t rows, uint32_t cols, uint32_t block,
-                                   uint32_t block_rows, uint32_t block_cols, int8_t* out_min, int8_t* out_max) {
+bal_status bal_min_max_blockwise_int8(const int8_t* src, uint32_t rows, uint32_t cols, uint32_t block,
+                                      uint32_t block_rows, uint32_t block_cols, int8_t* out_min, int8_t* out_max) {
     return min_max_blockwise(src, rows, cols, block, block_rows, block_cols, out_min, out_max);
 }
 
@@ -297,14 +297,14 @@ void bal_var_local_uint8_border(const uint32_t* sums, const uint32_t* squares, i
     }
 }
 
-int32_t bal_var_local_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t radius, uint16_t* dst) {
+bal_status bal_var_local_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t radius, uint16_t* dst) {
     if (rows == 0 || cols == 0) return BAL_OK;
     const size_t stride = size_t(cols) + 1;
     if ((size_t(rows) + 1) > SIZE_MAX / sizeof(uint32_t) / stride) return BAL_NO_MEMORY;  // tables beyond memory
     const size_t entries = (size_t(rows) + 1) * stride;
     uint32_t* sums = static_cast<uint32_t*>(std::malloc(entries * sizeof(uint32_t)));
     uint32_t* squares = static_cast<uint32_t*>(std::malloc(entries * sizeof(uint32_t)));
-    if (lib_memory_check(sums, squares, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != BAL_OK)
+    if (lib_memory_check(sums, squares, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != lib_memory_result::all_present)
         return BAL_NO_MEMORY;
 
     // Integral tables: entry (y, x) holds the sum over rows < y and columns < x (mod 2^32).

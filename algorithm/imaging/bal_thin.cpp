@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "math/fp_types.h"
+#include "imaging/bal_status.h"
 
 namespace {
 
@@ -316,7 +316,7 @@ void extract_contour(uint8_t** image, uint32_t row, uint32_t col, uint32_t state
     trace_contour(RowPointerImage{image}, row, col, state, capacity, codes, count);
 }
 
-uint32_t bal_contour_thin_scale(uint8_t** image, uint32_t rows, uint32_t cols, uint32_t /*scale*/) {
+bal_status bal_contour_thin_scale(uint8_t** image, uint32_t rows, uint32_t cols, uint32_t /*scale*/) {
     const uint64_t capacity64 = static_cast<uint64_t>(rows) * cols;
     if (capacity64 > UINT32_MAX) return BAL_NO_MEMORY;
     const uint32_t capacity = static_cast<uint32_t>(capacity64);
@@ -372,6 +372,6 @@ uint32_t bal_contour_thin_scale(uint8_t** image, uint32_t rows, uint32_t cols, u
     return BAL_OK;
 }
 
-uint32_t bal_contour_thin(uint8_t** image, uint32_t rows, uint32_t cols) {
+bal_status bal_contour_thin(uint8_t** image, uint32_t rows, uint32_t cols) {
     return bal_contour_thin_scale(image, rows, cols, 1);
 }

@@ -9,12 +9,14 @@
 
 #include <cstdint>
 
+#include "imaging/bal_status.h"
+
 // Thins the objects of `image` in place to lines one pixel wide.
 // `scale` is not read. Returns 0, or 9 when working memory is missing.
-uint32_t bal_contour_thin_scale(uint8_t** image, uint32_t rows, uint32_t cols, uint32_t scale);
+[[nodiscard]] bal_status bal_contour_thin_scale(uint8_t** image, uint32_t rows, uint32_t cols, uint32_t scale);
 
 // bal_contour_thin_scale with scale 1.
-uint32_t bal_contour_thin(uint8_t** image, uint32_t rows, uint32_t cols);
+[[nodiscard]] bal_status bal_contour_thin(uint8_t** image, uint32_t rows, uint32_t cols);
 
 // Traces the contour through (row, col), starting the neighbour search from
 // `state` (the direction of the previous move: 1 up, 2 down, 4 left, 8 right,

@@ -6,7 +6,7 @@
 #include <iterator>
 
 #include "imaging/bal_blur.h"
-#include "math/fp_types.h"
+#include "imaging/bal_status.h"
 #include "math/zr_fft.h"
 #include "math/zr_roots.h"
 #include "math/zr_trig.h"
@@ -391,11 +391,11 @@ void fftn2d8rw_spectrum16(const uint8_t* src, uint16_t rows, uint16_t cols, uint
     }
 }
 
-uint32_t bal_ridge_wavelengths_fft(const uint8_t* src, const uint8_t* pixel_mask, int32_t rows,
-                                   int32_t cols, uint32_t block, uint32_t max_wavelength,
-                                   uint32_t min_wavelength, const uint8_t*, int32_t block_rows,
-                                   uint32_t block_cols, uint8_t* quality, uint8_t* wavelength,
-                                   uint8_t* frequency, int8_t* angle) {
+bal_status bal_ridge_wavelengths_fft(const uint8_t* src, const uint8_t* pixel_mask, int32_t rows,
+                                     int32_t cols, uint32_t block, uint32_t max_wavelength,
+                                     uint32_t min_wavelength, const uint8_t*, int32_t block_rows,
+                                     uint32_t block_cols, uint8_t* quality, uint8_t* wavelength,
+                                     uint8_t* frequency, int8_t* angle) {
     const size_t blocks = size_t(std::max(block_rows, 0)) * block_cols;
     auto* scratch = static_cast<Scratch32*>(std::malloc(sizeof(Scratch32)));
     auto* raw = static_cast<uint16_t*>(std::malloc(std::max<size_t>(blocks, 1) * sizeof(uint16_t)));
@@ -421,7 +421,7 @@ uint32_t bal_ridge_wavelengths_fft(const uint8_t* src, const uint8_t* pixel_mask
             process_block32(*scratch, max_wavelength, min_wavelength, raw, index, out);
         }
     }
-    const uint32_t status =
+    const bal_status status =
         postprocess_frequency_field(raw, static_cast<uint32_t>(std::max(block_rows, 0)), block_cols,
                                     wavelength);
     std::free(scratch);
@@ -429,11 +429,11 @@ uint32_t bal_ridge_wavelengths_fft(const uint8_t* src, const uint8_t* pixel_mask
     return status;
 }
 
-uint32_t bal_ridge_wavelengths_fft16(const uint8_t* src, int32_t rows, int32_t cols, uint32_t block,
-                                     uint32_t max_wavelength, uint32_t min_wavelength,
-                                     const uint8_t*, int32_t block_rows, uint32_t block_cols,
-                                     const uint8_t*, uint8_t* wavelength, uint8_t* frequency,
-                                     int8_t* angle) {
+bal_status bal_ridge_wavelengths_fft16(const uint8_t* src, int32_t rows, int32_t cols, uint32_t block,
+                                       uint32_t max_wavelength, uint32_t min_wavelength,
+                                       const uint8_t*, int32_t block_rows, uint32_t block_cols,
+                                       const uint8_t*, uint8_t* wavelength, uint8_t* frequency,
+                                       int8_t* angle) {
     const size_t blocks = size_t(std::max(block_rows, 0)) * block_cols;
     constexpr size_t kSpectrumValues = 17 * kSpectrumStride16;
     auto* spectrum_buffer = static_cast<uint32_t*>(std::malloc(2 * kSpectrumValues * sizeof(uint32_t)));
@@ -471,7 +471,7 @@ uint32_t bal_ridge_wavelengths_fft16(const uint8_t* src, int32_t rows, int32_t c
                             frequency, angle);
         }
     }
-    const uint32_t status =
+    const bal_status status =
         postprocess_frequency_field(raw, static_cast<uint32_t>(std::max(block_rows, 0)), block_cols,
                                     wavelength);
     std::free(spectrum_buffer);
@@ -479,7 +479,7 @@ uint32_t bal_ridge_wavelengths_fft16(const uint8_t* src, int32_t rows, int32_t c
     return status;
 }
 
-uint32_t filter_wavelengths(uint16_t* raw, uint32_t block_rows, uint32_t block_cols) {
+bal_status filter_wavelengths(uint16_t* raw, uint32_t block_rows, uint32_t block_cols) {
     const size_t n = size_t{block_rows} * block_cols;
     auto* copy = static_cast<uint16_t*>(std::malloc(std::max<size_t>(n, 1) * sizeof(uint16_t)));
     if (!copy) return BAL_NO_MEMORY;
@@ -514,9 +514,9 @@ uint32_t filter_wavelengths(uint16_t* raw, uint32_t block_rows, uint32_t block_c
     return BAL_OK;
 }
 
-uint32_t postprocess_frequency_field(uint16_t* raw, uint32_t block_rows, uint32_t block_cols,
-                                     uint8_t* wavelength) {
-    uint32_t status = filter_wavelengths(raw, block_rows, block_cols);
+bal_status postprocess_frequency_field(uint16_t* raw, uint32_t block_rows, uint32_t block_cols,
+                                       uint8_t* wavelength) {
+    bal_status status = filter_wavelengths(raw, block_rows, block_cols);
     if (status != BAL_OK || !wavelength) return status;
     status = filter_wavelengths(raw, block_rows, block_cols);
     if (status != BAL_OK) return status;

@@ -5,21 +5,23 @@
 
 #include <cstdint>
 
+#include "imaging/bal_status.h"
+
 // 32-point path. pixel_mask (optional) marks foreground with values >= 128;
 // quality (optional, in/out) is replaced by a peak-dominance measure for the
 // blocks that reach the spectral analysis. Outputs may be null.
-uint32_t bal_ridge_wavelengths_fft(const uint8_t* src, const uint8_t* pixel_mask, int32_t rows,
-                                   int32_t cols, uint32_t block, uint32_t max_wavelength,
-                                   uint32_t min_wavelength, const uint8_t* orientation,
-                                   int32_t block_rows, uint32_t block_cols, uint8_t* quality,
-                                   uint8_t* wavelength, uint8_t* frequency, int8_t* angle);
+[[nodiscard]] bal_status bal_ridge_wavelengths_fft(const uint8_t* src, const uint8_t* pixel_mask, int32_t rows,
+                                                   int32_t cols, uint32_t block, uint32_t max_wavelength,
+                                                   uint32_t min_wavelength, const uint8_t* orientation,
+                                                   int32_t block_rows, uint32_t block_cols, uint8_t* quality,
+                                                   uint8_t* wavelength, uint8_t* frequency, int8_t* angle);
 
 // 16-point path, for images reduced by their resolution divisor.
-uint32_t bal_ridge_wavelengths_fft16(const uint8_t* src, int32_t rows, int32_t cols, uint32_t block,
-                                     uint32_t max_wavelength, uint32_t min_wavelength,
-                                     const uint8_t* orientation, int32_t block_rows,
-                                     uint32_t block_cols, const uint8_t* quality,
-                                     uint8_t* wavelength, uint8_t* frequency, int8_t* angle);
+[[nodiscard]] bal_status bal_ridge_wavelengths_fft16(const uint8_t* src, int32_t rows, int32_t cols, uint32_t block,
+                                                     uint32_t max_wavelength, uint32_t min_wavelength,
+                                                     const uint8_t* orientation, int32_t block_rows,
+                                                     uint32_t block_cols, const uint8_t* quality,
+                                                     uint8_t* wavelength, uint8_t* frequency, int8_t* angle);
 
 // Power spectrum of the windowed 16 x 16 neighbourhood of one block:
 // P = (re^2 + im^2) >> 10 at re[(u + 8) * 22 + v] for u = -8..7, v = 0..8.
@@ -30,9 +32,9 @@ void fftn2d8rw_spectrum16(const uint8_t* src, uint16_t rows, uint16_t cols, uint
 
 // Removes outliers, fills the gaps ring by ring, smooths, and writes the
 // rounded whole-pixel wavelengths (raw is 8.8 fixed point, 0 = unmeasured).
-uint32_t postprocess_frequency_field(uint16_t* raw, uint32_t block_rows, uint32_t block_cols,
-                                     uint8_t* wavelength);
+[[nodiscard]] bal_status postprocess_frequency_field(uint16_t* raw, uint32_t block_rows, uint32_t block_cols,
+                                                     uint8_t* wavelength);
 
 // Replaces every measured value by a trimmed mean of itself and its measured
 // direct neighbours; a value without measured neighbours is dropped. 0 or 9.
-uint32_t filter_wavelengths(uint16_t* raw, uint32_t block_rows, uint32_t block_cols);
+[[nodiscard]] bal_status filter_wavelengths(uint16_t* raw, uint32_t block_rows, uint32_t block_cols);

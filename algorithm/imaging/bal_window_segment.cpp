@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "imaging/bal_statistics.h"
-#include "math/fp_types.h"
+#include "imaging/bal_status.h"
 #include "math/lib_memory.h"
 
 namespace {
@@ -49,8 +49,8 @@ void window_count_rule(const uint16_t* plane, uint32_t rows, uint32_t cols, uint
 
 }  // namespace
 
-uint32_t bal_segment_hull(const uint16_t* plane, int32_t rows, uint32_t cols, uint32_t radius, int32_t threshold,
-                          uint32_t percent, uint8_t* mask) {
+bal_status bal_segment_hull(const uint16_t* plane, int32_t rows, uint32_t cols, uint32_t radius, int32_t threshold,
+                            uint32_t percent, uint8_t* mask) {
     if (rows <= 0 || cols == 0) return BAL_OK;
     auto* counters = static_cast<uint32_t*>(std::malloc(size_t{cols} * sizeof(uint32_t)));
     if (!counters) {
@@ -62,17 +62,17 @@ uint32_t bal_segment_hull(const uint16_t* plane, int32_t rows, uint32_t cols, ui
     return BAL_OK;
 }
 
-uint32_t bal_segment_image_variance(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* mask) {
+bal_status bal_segment_image_variance(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* mask) {
     const size_t n = size_t{rows} * cols;
     std::memset(mask, 255, n);
     if (n == 0) return BAL_OK;
     auto* variance = static_cast<uint16_t*>(std::malloc(n * sizeof(uint16_t)));
     auto* counters = static_cast<uint32_t*>(std::malloc(size_t{cols} * sizeof(uint32_t)));
-    if (lib_memory_check(variance, counters, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != 0)
+    if (lib_memory_check(variance, counters, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != lib_memory_result::all_present)
         return BAL_NO_MEMORY;
-    const int32_t status = bal_var_local_uint8(src, rows, cols, 4, variance);
+    const bal_status status = bal_var_local_uint8(src, rows, cols, 4, variance);
     if (status == 0) window_count_rule(variance, rows, cols, 8, 5, 98, mask, counters);
     std::free(variance);
     std::free(counters);
-    return static_cast<uint32_t>(status);
+    return status;
 }

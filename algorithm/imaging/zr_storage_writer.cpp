@@ -3,10 +3,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "math/fp_types.h"
+#include "imaging/bal_status.h"
 
-uint32_t heap_reserve(heap_buffer* state, uint32_t size, uint8_t** data, int32_t* is_const, zr_release_fn* release,
-                      void** release_context) {
+bal_status heap_reserve(heap_buffer* state, uint32_t size, uint8_t** data, int32_t* is_const, zr_release_fn* release,
+                        void** release_context) {
     state->used = 0;
     // malloc(0) may return null; a zero-size record still gets a buffer.
     state->data = static_cast<uint8_t*>(std::malloc(size == 0 ? 1 : size));
@@ -18,7 +18,7 @@ uint32_t heap_reserve(heap_buffer* state, uint32_t size, uint8_t** data, int32_t
     return state->data ? BAL_OK : BAL_NO_MEMORY;
 }
 
-uint32_t heap_write(heap_buffer* state, const uint8_t* bytes, uint32_t n) {
+bal_status heap_write(heap_buffer* state, const uint8_t* bytes, uint32_t n) {
     // Compared against the room left, so that used + n cannot wrap.
     if (n > state->capacity - state->used) return BAL_BUFFER_FULL;
     if (n == 0) return BAL_OK;

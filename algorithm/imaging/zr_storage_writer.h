@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "imaging/bal_status.h"
+
 // Releases a buffer handed out by a writer; called with its release context.
 using zr_release_fn = void (*)(void* context);
 
@@ -13,11 +15,11 @@ using zr_release_fn = void (*)(void* context);
 struct zr_storage_writer {
     // Called once before any write with the exact record size. Hands out the
     // buffer the record ends up in, whether it is const (the flag arrives
-    // preset to 1) and how to release it (arriving as none). 0 or a status.
-    uint32_t (*reserve)(void* context, uint32_t size, uint8_t** data, int32_t* is_const, zr_release_fn* release,
-                        void** release_context);
-    // Appends n bytes; write(context, nullptr, 0) marks the end. 0 or a status.
-    uint32_t (*write)(void* context, const uint8_t* bytes, uint32_t n);
+    // preset to 1) and how to release it (arriving as none). BAL_OK or a status.
+    bal_status (*reserve)(void* context, uint32_t size, uint8_t** data, int32_t* is_const, zr_release_fn* release,
+                          void** release_context);
+    // Appends n bytes; write(context, nullptr, 0) marks the end. BAL_OK or a status.
+    bal_status (*write)(void* context, const uint8_t* bytes, uint32_t n);
 };
 
 // State of the memory writer; the caller provides it zeroed.
@@ -31,12 +33,12 @@ struct heap_buffer {
 // release operation and the buffer as its context; the outputs are written
 // even when the allocation fails (then with a null buffer, so releasing it is
 // harmless). 0, or 9 when the buffer cannot be allocated.
-uint32_t heap_reserve(heap_buffer* state, uint32_t size, uint8_t** data, int32_t* is_const, zr_release_fn* release,
-                      void** release_context);
+[[nodiscard]] bal_status heap_reserve(heap_buffer* state, uint32_t size, uint8_t** data, int32_t* is_const, zr_release_fn* release,
+                                      void** release_context);
 
 // Appends n bytes at state->used. 17 when they do not fit, with nothing
 // written; a write of 0 bytes always succeeds.
-uint32_t heap_write(heap_buffer* state, const uint8_t* bytes, uint32_t n);
+[[nodiscard]] bal_status heap_write(heap_buffer* state, const uint8_t* bytes, uint32_t n);
 
 // Frees a buffer from the C heap; null is ignored.
 void free_mem(void* pointer);

@@ -1,23 +1,9 @@
-// Low-level types shared by every layer of the algorithm library: the image
-// library's status codes, the pixel element types and the half-spectrum
-// layout of the 2-D FFTs.
+// Low-level types shared by every layer of the algorithm library: the pixel
+// element types and the half-spectrum layout of the 2-D FFTs.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-
-// Marks the functions that the shared library exports (the RADU_ interface).
-#define FPMATCH_EXPORT extern "C" __attribute__((visibility("default")))
-
-// Status codes of the image library and of extraction (u32).
-enum bal_status : uint32_t {
-    BAL_OK = 0,
-    BAL_FFT_WORK_TOO_SMALL = 1,  // the caller's FFT work area is too small
-    BAL_NO_MEMORY = 9,           // a scratch buffer could not be allocated
-    BAL_UNSUPPORTED = 13,        // unsupported size or conflicting flags
-    BAL_BAD_ARGUMENT = 14,       // bad sizes, null or missing output
-    BAL_BUFFER_FULL = 17,        // the memory write buffer is full
-};
 
 // Pixel element types, named after the function suffixes.
 using bal_uint8 = uint8_t;

@@ -240,7 +240,7 @@ int32_t tlv_find_nested_tag(const uint8_t* buffer, uint32_t length, const uint16
     return 1;
 }
 
-uint32_t tlv_validate(const uint8_t* buffer, uint32_t length) {
+zr_status tlv_validate(const uint8_t* buffer, uint32_t length) {
     struct level {
         const uint8_t* start;
         uint32_t length;

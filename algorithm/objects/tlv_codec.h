@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "objects/zr_result.h"
+
 // One element read from a buffer; value points into that buffer.
 struct tlv_element {
     uint16_t tag;
@@ -62,7 +64,7 @@ int32_t tlv_find_tag(const uint8_t* buffer, uint32_t length, uint16_t tag,
 int32_t tlv_find_nested_tag(const uint8_t* buffer, uint32_t length, const uint16_t* path,
                             uint32_t path_length, tlv_element* out_element);
 // 0 when buffer[0..length) is a well-formed sequence of elements, else 4.
-uint32_t tlv_validate(const uint8_t* buffer, uint32_t length);
+[[nodiscard]] zr_status tlv_validate(const uint8_t* buffer, uint32_t length);
 
 // Writes one primitive element; bytes written, 0 (nothing written) for an
 // invalid tag or a length above TLV_MAX_LENGTH.

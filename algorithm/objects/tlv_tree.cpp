@@ -85,7 +85,7 @@ bool encloses(const tlv_node* outer, const tlv_node* inner) {
     return false;
 }
 
-uint32_t check_link(const tlv_node* parent, const tlv_node* child) {
+zr_status check_link(const tlv_node* parent, const tlv_node* child) {
     if (child == nullptr) return ZR_NO_MEMORY;
     if (parent == nullptr) return ZR_BAD_ARGUMENT;
     if (!tlv_is_constructed(parent->tag)) return ZR_NOT_ALLOWED;
@@ -127,15 +127,15 @@ tlv_node* tlv_create(uint16_t tag, uint32_t length, const uint8_t* value) {
     return node;
 }
 
-uint32_t tlv_append_child(tlv_node* parent, tlv_node* child) {
-    const uint32_t status = check_link(parent, child);
+zr_status tlv_append_child(tlv_node* parent, tlv_node* child) {
+    const zr_status status = check_link(parent, child);
     if (status != ZR_OK) return status;
     link_last(parent, child);
     return ZR_OK;
 }
 
-uint32_t tlv_insert_child(tlv_node* parent, tlv_node* child) {
-    const uint32_t status = check_link(parent, child);
+zr_status tlv_insert_child(tlv_node* parent, tlv_node* child) {
+    const zr_status status = check_link(parent, child);
     if (status != ZR_OK) return status;
     child->parent = parent;
     child->previous_sibling = nullptr;
@@ -233,7 +233,7 @@ tlv_node* tlv_find_tag_in_tree(tlv_node* node, uint16_t tag) {
     return tlv_find_tag_amongst_children(node->next_sibling, tag);
 }
 
-uint32_t tlv_parse_buffer(const uint8_t* buffer, uint32_t size, tlv_node** out_root) {
+zr_status tlv_parse_buffer(const uint8_t* buffer, uint32_t size, tlv_node** out_root) {
     if (out_root == nullptr) return ZR_BAD_ARGUMENT;
     *out_root = nullptr;
     if (buffer == nullptr) return ZR_BAD_DATA;
@@ -289,7 +289,7 @@ uint32_t tlv_write_tlv(uint8_t* buffer, tlv_node* node) {
     return write_prepared(buffer, node);
 }
 
-uint32_t tlv_write_tree(tlv_node* node, uint8_t** out_buffer, uint32_t* out_size) {
+zr_status tlv_write_tree(tlv_node* node, uint8_t** out_buffer, uint32_t* out_size) {
     if (out_buffer != nullptr) *out_buffer = nullptr;
     if (out_size != nullptr) *out_size = 0;
     if (node == nullptr) return ZR_BAD_ARGUMENT;

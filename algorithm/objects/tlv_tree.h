@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "objects/tlv_codec.h"
+#include "objects/zr_result.h"
 
 struct tlv_node {
     uint16_t tag;
@@ -27,8 +28,8 @@ tlv_node* tlv_create(uint16_t tag, uint32_t length, const uint8_t* value);
 // Links child as the last (append) or first (insert) child of parent: 9 for a
 // missing child, 2 for a missing parent, 14 when the parent is not
 // constructed or the child is already linked or encloses the parent; else 0.
-uint32_t tlv_append_child(tlv_node* parent, tlv_node* child);
-uint32_t tlv_insert_child(tlv_node* parent, tlv_node* child);
+[[nodiscard]] zr_status tlv_append_child(tlv_node* parent, tlv_node* child);
+[[nodiscard]] zr_status tlv_insert_child(tlv_node* parent, tlv_node* child);
 // Unlinks the node from its parent; the node and its subtree stay allocated.
 void tlv_remove(tlv_node* node);
 // Frees the node and its whole subtree (unlinking it from a parent first).
@@ -55,7 +56,7 @@ tlv_node* tlv_find_tag_in_tree(tlv_node* node, uint16_t tag);
 // Parses the first element of buffer[0..size) into a tree. 0; 2 for a missing
 // output; 5 when the first element or a nested one cannot be read within its
 // enclosing bounds; 9 when out of memory. On failure *out_root is none.
-uint32_t tlv_parse_buffer(const uint8_t* buffer, uint32_t size, tlv_node** out_root);
+[[nodiscard]] zr_status tlv_parse_buffer(const uint8_t* buffer, uint32_t size, tlv_node** out_root);
 // Writes the tree (tag, shortest length, value or children); bytes written,
 // 0 when the tree cannot be encoded (invalid tag, length above TLV_MAX_LENGTH
 // or a primitive without value bytes).
@@ -63,4 +64,4 @@ uint32_t tlv_write_tlv(uint8_t* buffer, tlv_node* node);
 // Encoded size of the tree; with out_buffer a new buffer holding it (freed by
 // the caller with free()). 0; 2 for a missing node; 5 when the tree cannot be
 // encoded; 9 when out of memory.
-uint32_t tlv_write_tree(tlv_node* node, uint8_t** out_buffer, uint32_t* out_size);
+[[nodiscard]] zr_status tlv_write_tree(tlv_node* node, uint8_t** out_buffer, uint32_t* out_size);

@@ -11,9 +11,9 @@ constexpr uint32_t kZriToZr[35] = {
 
 }  // namespace
 
-uint32_t zr_rc_convert_from_zri(uint32_t code) {
+zr_status zr_rc_convert_from_zri(uint32_t code) {
     if (code >= sizeof(kZriToZr) / sizeof(kZriToZr[0])) return ZR_FAILURE;
-    return kZriToZr[code];
+    return static_cast<zr_status>(kZriToZr[code]);
 }
 
 uint32_t write_persistent_mem(uint8_t* buffer, uint16_t offset, const uint8_t* source,

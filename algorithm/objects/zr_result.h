@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "imaging/bal_status.h"
+
 // Object-layer status codes (u32, 0 is success).
 enum zr_status : uint32_t {
     ZR_OK = 0,
@@ -23,8 +25,14 @@ enum zr_status : uint32_t {
     ZR_PART_MISSING = 21,       // a part that the operation needs is missing
 };
 
-// Object-layer code for an image-library code; codes above 34 give 17.
-uint32_t zr_rc_convert_from_zri(uint32_t code);
+// Object-layer code for an image-library code; codes above 34 give
+// ZR_FAILURE. The one conversion between the two families: an object-layer
+// code passed in does not compile.
+[[nodiscard]] zr_status zr_rc_convert_from_zri(uint32_t code);
+[[nodiscard]] inline zr_status zr_rc_convert_from_zri(bal_status code) {
+    return zr_rc_convert_from_zri(static_cast<uint32_t>(code));
+}
+zr_status zr_rc_convert_from_zri(zr_status code) = delete;
 
 // Size of the caller's persistent-memory buffer.
 constexpr uint32_t ZR_PERSISTENT_MEM_SIZE = 2370;

@@ -74,7 +74,7 @@ void free_entry(zr_property_entry* entry) {
 }
 
 // The list a setter writes to, created on first use; none when out of memory.
-uint32_t target_list(zr_session* session, zr_property_list** out_list) {
+zr_status target_list(zr_session* session, zr_property_list** out_list) {
     zr_property_list* list = session ? session_properties(session) : g_process_properties;
     if (list == nullptr) {
         list = static_cast<zr_property_list*>(std::calloc(1, sizeof(zr_property_list)));
@@ -82,7 +82,7 @@ uint32_t target_list(zr_session* session, zr_property_list** out_list) {
         if (session == nullptr) {
             g_process_properties = list;
         } else {
-            const uint32_t status =
+            const zr_status status =
                 zr_session_set_context(session, list, ZR_CONTEXT_PROPERTIES, delete_property_context);
             if (status != ZR_OK) {
                 std::free(list);
@@ -139,8 +139,8 @@ zr_session* zr_session_retain(zr_session* session) { return zr_object_retain(ses
 
 void zr_session_delete(zr_session* session) { zr_object_delete(session); }
 
-uint32_t zr_session_set_context(zr_session* session, void* data, uint32_t id,
-                                void (*destroy_data)(void*)) {
+zr_status zr_session_set_context(zr_session* session, void* data, uint32_t id,
+                                 void (*destroy_data)(void*)) {
     if (session == nullptr) return ZR_OK;
     if (zr_session_context* old = find_context(session, id)) destroy_context(session, old);
     auto* context = static_cast<zr_session_context*>(std::calloc(1, sizeof(zr_session_context)));
@@ -174,10 +174,10 @@ zr_algorithm* zr_session_get_algorithm(const zr_session* session) {
     return static_cast<zr_algorithm*>(zr_session_get_context(session, ZR_CONTEXT_ALGORITHM));
 }
 
-uint32_t zr_session_set_int(zr_session* session, const char* key, int32_t value) {
+zr_status zr_session_set_int(zr_session* session, const char* key, int32_t value) {
     if (key == nullptr) return ZR_BAD_ARGUMENT;
     zr_property_list* list = nullptr;
-    const uint32_t status = target_list(session, &list);
+    const zr_status status = target_list(session, &list);
     if (status != ZR_OK) return status;
     if (zr_property_entry* entry = find_entry(list, key)) {
         if (entry->disabled) return ZR_WRONG_TYPE;
@@ -215,7 +215,7 @@ int32_t zr_session_get_int(const zr_session* session, const char* key, uint32_t 
     return value;
 }
 
-uint32_t zr_session_set_int_preserve(zr_session* session, const char* key, int32_t value) {
+zr_status zr_session_set_int_preserve(zr_session* session, const char* key, int32_t value) {
     return zr_session_set_int(session, key, zr_session_get_int(session, key, uint32_t(value)));
 }
 
@@ -239,8 +239,8 @@ void zr_session_clear_properties(zr_session* session) {
     g_process_properties = nullptr;
 }
 
-uint32_t zr_session_get_settings(const zr_session* session, zr_settings** out_settings,
-                                 uint32_t* out_count) {
+zr_status zr_session_get_settings(const zr_session* session, zr_settings** out_settings,
+                                  uint32_t* out_count) {
     if (out_settings != nullptr) *out_settings = nullptr;
     if (out_count != nullptr) *out_count = 0;
     if (session == nullptr || out_settings == nullptr || out_count == nullptr) {
@@ -269,7 +269,7 @@ int32_t zr_session_get_sensor_size(const zr_session* session) {
     return zr_session_get_int(session, kSensorSizeKey, 0);
 }
 
-uint32_t zr_session_set_sensor_size_(zr_session* session, int32_t value) {
+zr_status zr_session_set_sensor_size_(zr_session* session, int32_t value) {
     return zr_session_set_int(session, kSensorSizeKey, value);
 }
 
@@ -277,7 +277,7 @@ int32_t zr_session_get_sensor_type(const zr_session* session) {
     return zr_session_get_int(session, kSensorTypeKey, 0);
 }
 
-uint32_t zr_session_set_sensor_type_(zr_session* session, int32_t value) {
+zr_status zr_session_set_sensor_type_(zr_session* session, int32_t value) {
     return zr_session_set_int(session, kSensorTypeKey, value);
 }
 
@@ -285,7 +285,7 @@ int32_t zr_session_get_360_state(const zr_session* session) {
     return zr_session_get_int(session, k360StateKey, 1);
 }
 
-uint32_t zr_session_set_360_state_(zr_session* session, int32_t value) {
+zr_status zr_session_set_360_state_(zr_session* session, int32_t value) {
     return zr_session_set_int(session, k360StateKey, value);
 }
 
@@ -293,6 +293,6 @@ int32_t zr_session_get_slice_rows(const zr_session* session) {
     return zr_session_get_int(session, kSliceRowsKey, 96);
 }
 
-uint32_t zr_session_set_slice_rows_(zr_session* session, int32_t value) {
+zr_status zr_session_set_slice_rows_(zr_session* session, int32_t value) {
     return zr_session_set_int(session, kSliceRowsKey, value);
 }

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "objects/zr_result.h"
+
 struct zr_algorithm;
 
 // Context ids in use.
@@ -57,32 +59,32 @@ zr_session* zr_session_create_or_retain(zr_session* session);
 zr_session* zr_session_retain(zr_session* session);
 void zr_session_delete(zr_session* session);
 
-uint32_t zr_session_set_context(zr_session* session, void* data, uint32_t id,
-                                void (*destroy_data)(void*));
+[[nodiscard]] zr_status zr_session_set_context(zr_session* session, void* data, uint32_t id,
+                                               void (*destroy_data)(void*));
 void* zr_session_get_context(const zr_session* session, uint32_t id);
 void zr_session_remove_context(zr_session* session, uint32_t id);
 zr_algorithm* zr_session_get_algorithm(const zr_session* session);
 
 // Properties; a missing session means the process-wide list.
-uint32_t zr_session_set_int(zr_session* session, const char* key, int32_t value);
+[[nodiscard]] zr_status zr_session_set_int(zr_session* session, const char* key, int32_t value);
 int32_t zr_session_get_int(const zr_session* session, const char* key, uint32_t default_value);
-uint32_t zr_session_set_int_preserve(zr_session* session, const char* key, int32_t value);
+[[nodiscard]] zr_status zr_session_set_int_preserve(zr_session* session, const char* key, int32_t value);
 void zr_session_clear_property(zr_session* session, const char* key);
 void zr_session_clear_properties(zr_session* session);
 // A new array of the session's own properties, most recently added first
 // (freed by the caller with free()); 2 for a missing session or output, 9 when
 // out of memory.
-uint32_t zr_session_get_settings(const zr_session* session, zr_settings** out_settings,
-                                 uint32_t* out_count);
+[[nodiscard]] zr_status zr_session_get_settings(const zr_session* session, zr_settings** out_settings,
+                                                uint32_t* out_count);
 
 int32_t zr_session_get_sensor_size(const zr_session* session);
-uint32_t zr_session_set_sensor_size_(zr_session* session, int32_t value);
+[[nodiscard]] zr_status zr_session_set_sensor_size_(zr_session* session, int32_t value);
 int32_t zr_session_get_sensor_type(const zr_session* session);
-uint32_t zr_session_set_sensor_type_(zr_session* session, int32_t value);
+[[nodiscard]] zr_status zr_session_set_sensor_type_(zr_session* session, int32_t value);
 int32_t zr_session_get_360_state(const zr_session* session);
-uint32_t zr_session_set_360_state_(zr_session* session, int32_t value);
+[[nodiscard]] zr_status zr_session_set_360_state_(zr_session* session, int32_t value);
 int32_t zr_session_get_slice_rows(const zr_session* session);
-uint32_t zr_session_set_slice_rows_(zr_session* session, int32_t value);
+[[nodiscard]] zr_status zr_session_set_slice_rows_(zr_session* session, int32_t value);
 
 void delete_session(zr_session* session);
 void delete_property_context(void* property_list);

@@ -9,12 +9,12 @@ namespace {
 constexpr uint16_t kFusionRootTag = 0x7F2E;
 constexpr uint16_t kFusionPartsTag = 0xA2;
 
-using converter_fn = uint32_t (*)(const uint8_t* data, uint32_t length, uint16_t tag,
-                                  const uint8_t** out_data, uint32_t* out_length);
+using converter_fn = zr_status (*)(const uint8_t* data, uint32_t length, uint16_t tag,
+                                   const uint8_t** out_data, uint32_t* out_length);
 
 // The source bytes as they are.
-uint32_t source_unchanged(const uint8_t* data, uint32_t length, uint16_t,
-                          const uint8_t** out_data, uint32_t* out_length) {
+zr_status source_unchanged(const uint8_t* data, uint32_t length, uint16_t,
+                           const uint8_t** out_data, uint32_t* out_length) {
     *out_data = data;
     *out_length = length;
     return ZR_OK;
@@ -26,8 +26,8 @@ bool find_fusion_part(const uint8_t* data, uint32_t length, uint16_t tag, tlv_el
 }
 
 // The value under root 0x7F2E > parts 0xA2 > tag.
-uint32_t fusion_part_value(const uint8_t* data, uint32_t length, uint16_t tag,
-                           const uint8_t** out_data, uint32_t* out_length) {
+zr_status fusion_part_value(const uint8_t* data, uint32_t length, uint16_t tag,
+                            const uint8_t** out_data, uint32_t* out_length) {
     tlv_element part{};
     if (!find_fusion_part(data, length, tag, &part)) return ZR_WRONG_TYPE;
     *out_data = part.value;
@@ -36,8 +36,8 @@ uint32_t fusion_part_value(const uint8_t* data, uint32_t length, uint16_t tag,
 }
 
 // The whole source, provided it holds the part under the tag.
-uint32_t source_with_fusion_part(const uint8_t* data, uint32_t length, uint16_t tag,
-                                 const uint8_t** out_data, uint32_t* out_length) {
+zr_status source_with_fusion_part(const uint8_t* data, uint32_t length, uint16_t tag,
+                                  const uint8_t** out_data, uint32_t* out_length) {
     tlv_element part{};
     if (!find_fusion_part(data, length, tag, &part)) return ZR_WRONG_TYPE;
     *out_data = data;
@@ -72,13 +72,13 @@ const converter* find_converter(uint32_t target) {
     return nullptr;
 }
 
-uint32_t run_converter(const uint8_t* data, uint32_t length, uint32_t target,
-                       const uint8_t** out_data, uint32_t* out_length) {
+zr_status run_converter(const uint8_t* data, uint32_t length, uint32_t target,
+                        const uint8_t** out_data, uint32_t* out_length) {
     const converter* c = find_converter(target);
     if (c == nullptr) return ZR_WRONG_TYPE;
     const uint8_t* view = nullptr;
     uint32_t view_length = 0;
-    const uint32_t status = c->convert(data, length, c->tag, &view, &view_length);
+    const zr_status status = c->convert(data, length, c->tag, &view, &view_length);
     if (status != ZR_OK) return status;
     *out_data = view;
     *out_length = view_length;
@@ -89,8 +89,8 @@ bool is_ehm_source(uint32_t type) { return type == ZR_TEMPLATE_EHM || type == ZR
 
 }  // namespace
 
-uint32_t zr_template_convert(const zr_template* tmpl, uint32_t target_type,
-                             const uint8_t** out_data, uint32_t* out_size) {
+zr_status zr_template_convert(const zr_template* tmpl, uint32_t target_type,
+                              const uint8_t** out_data, uint32_t* out_size) {
     if (out_data != nullptr) *out_data = nullptr;
     if (out_size != nullptr) *out_size = 0;
     if (tmpl == nullptr || out_data == nullptr || out_size == nullptr) return ZR_BAD_ARGUMENT;
@@ -104,7 +104,7 @@ uint32_t zr_template_convert(const zr_template* tmpl, uint32_t target_type,
         zr_generic_container container{};
         if (!zr_template_generic_parse(tmpl, &container)) return ZR_WRONG_TYPE;
         const zr_generic_entry* ehm = nullptr;
-        uint32_t status = ZR_NOT_FOUND;
+        zr_status status = ZR_NOT_FOUND;
         for (uint32_t i = 0; i < container.count; ++i) {
             const zr_generic_entry& entry = container.entries[i];
             if (entry.type == target_type) {

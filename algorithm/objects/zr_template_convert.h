@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "objects/zr_result.h"
 #include "objects/zr_template.h"
 
 // Points *out_data into the template's own bytes (valid while it lives).
@@ -11,7 +12,7 @@
 // conversion, the container does not parse, the target has no converter (yet)
 // or the converter does not find its part; 6 when a container holds neither
 // the target type nor an EHM entry to convert.
-uint32_t zr_template_convert(const zr_template* tmpl, uint32_t target_type,
-                             const uint8_t** out_data, uint32_t* out_size);
+[[nodiscard]] zr_status zr_template_convert(const zr_template* tmpl, uint32_t target_type,
+                                            const uint8_t** out_data, uint32_t* out_size);
 // 1 when zr_template_convert would give non-empty data of that type.
 int32_t zr_template_is_compatible(const zr_template* tmpl, uint32_t target_type);

@@ -188,8 +188,8 @@ zr_template* zr_template_generic_insert(const zr_template* source, uint16_t type
     return write_with_image(&container, zr_template_get_image(source));
 }
 
-uint32_t zr_template_generic_extract(const zr_template* tmpl, uint32_t type,
-                                     const uint8_t** out_data, uint32_t* out_size) {
+zr_status zr_template_generic_extract(const zr_template* tmpl, uint32_t type,
+                                      const uint8_t** out_data, uint32_t* out_size) {
     if (out_data != nullptr) *out_data = nullptr;
     if (out_size != nullptr) *out_size = 0;
     if (out_data == nullptr || out_size == nullptr) return ZR_BAD_ARGUMENT;

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 
+#include "objects/zr_result.h"
 #include "objects/zr_template.h"
 
 constexpr uint32_t ZR_GENERIC_MAX_ENTRIES = 10;
@@ -50,8 +51,8 @@ uint32_t zr_template_generic_table_crc(const zr_generic_container* container);
 zr_template* zr_template_generic_convert(zr_template* tmpl);
 zr_template* zr_template_generic_insert(const zr_template* container, uint16_t type,
                                         const uint8_t* data, uint32_t size);
-uint32_t zr_template_generic_extract(const zr_template* container, uint32_t type,
-                                     const uint8_t** out_data, uint32_t* out_size);
+[[nodiscard]] zr_status zr_template_generic_extract(const zr_template* container, uint32_t type,
+                                                    const uint8_t** out_data, uint32_t* out_size);
 int32_t zr_template_generic_has_data(const zr_template* container, uint32_t type);
 int32_t zr_template_generic_is_empty(const zr_template* container);
 zr_template* zr_template_generic_remove(const zr_template* container, uint32_t type,

@@ -11,10 +11,10 @@ constexpr uint16_t kWrittenVersion = 3;
 constexpr uint32_t kRecordSize[4] = {0, 8, 9, 11};
 
 // Reads the record and reports its version (later versions read as 3).
-uint32_t read_metadata(const zr_template* tmpl, zr_template_metadata* out, uint16_t* out_version) {
+zr_status read_metadata(const zr_template* tmpl, zr_template_metadata* out, uint16_t* out_version) {
     const uint8_t* data = nullptr;
     uint32_t size = 0;
-    const uint32_t status = zr_template_convert(tmpl, ZR_TEMPLATE_METADATA, &data, &size);
+    const zr_status status = zr_template_convert(tmpl, ZR_TEMPLATE_METADATA, &data, &size);
     if (status != ZR_OK) return status;
     if (size < 2) return ZR_BAD_FORMAT;
     uint16_t version = zr_get_be16(data);
@@ -51,13 +51,13 @@ zr_template* remove_all_metadata(const zr_template* tmpl) {
     return reduced;
 }
 
-uint32_t set_field(metadata_field field, uint32_t value, zr_template** tmpl) {
+zr_status set_field(metadata_field field, uint32_t value, zr_template** tmpl) {
     if (tmpl == nullptr) return ZR_BAD_ARGUMENT;
     zr_template_metadata metadata{};
     zr_template* reduced = nullptr;
     if (holds_metadata(*tmpl)) {
         uint16_t version = 0;
-        const uint32_t status = read_metadata(*tmpl, &metadata, &version);
+        const zr_status status = read_metadata(*tmpl, &metadata, &version);
         if (status != ZR_OK) return status;
         const uint32_t current =
             field == metadata_field::enroll_type ? metadata.enroll_type : metadata.image_class;
@@ -73,7 +73,7 @@ uint32_t set_field(metadata_field field, uint32_t value, zr_template** tmpl) {
         metadata.image_class = uint16_t(value);
     }
     zr_template* record = nullptr;
-    uint32_t status = zr_template_metadata_encode(nullptr, &metadata, &record);
+    zr_status status = zr_template_metadata_encode(nullptr, &metadata, &record);
     if (status == ZR_OK) {
         zr_template* merged = zr_template_merge(reduced, record);
         if (merged != nullptr) {
@@ -90,8 +90,8 @@ uint32_t set_field(metadata_field field, uint32_t value, zr_template** tmpl) {
 
 }  // namespace
 
-uint32_t zr_template_metadata_encode(void*, const zr_template_metadata* metadata,
-                                     zr_template** out_template) {
+zr_status zr_template_metadata_encode(void*, const zr_template_metadata* metadata,
+                                      zr_template** out_template) {
     if (metadata == nullptr || out_template == nullptr) return ZR_BAD_ARGUMENT;
     uint8_t record[11];
     zr_put_be16(record, kWrittenVersion);
@@ -106,15 +106,15 @@ uint32_t zr_template_metadata_encode(void*, const zr_template_metadata* metadata
     return ZR_OK;
 }
 
-uint32_t zr_template_metadata_extract(void* context, zr_image* image,
-                                      zr_template_metadata_callback callback,
-                                      zr_template** out_template) {
+zr_status zr_template_metadata_extract(void* context, zr_image* image,
+                                       zr_template_metadata_callback callback,
+                                       zr_template** out_template) {
     if (image == nullptr || out_template == nullptr) return ZR_BAD_ARGUMENT;
     zr_template_metadata metadata{};
     metadata.rows = zr_image_get_rows(image);
     metadata.cols = zr_image_get_cols(image);
     if (callback != nullptr) {
-        const uint32_t status = callback(context, image, &metadata.image_class,
+        const zr_status status = callback(context, image, &metadata.image_class,
                                          &metadata.resolution, &metadata.enroll_type,
                                          out_template);
         if (status != ZR_OK) return status;
@@ -123,8 +123,8 @@ uint32_t zr_template_metadata_extract(void* context, zr_image* image,
     return zr_template_metadata_encode(context, &metadata, out_template);
 }
 
-uint32_t zr_template_metadata_get(void*, const zr_template* tmpl,
-                                  zr_template_metadata* out_metadata) {
+zr_status zr_template_metadata_get(void*, const zr_template* tmpl,
+                                   zr_template_metadata* out_metadata) {
     if (out_metadata == nullptr) return ZR_BAD_ARGUMENT;
     uint16_t version = 0;
     return read_metadata(tmpl, out_metadata, &version);
@@ -138,10 +138,10 @@ uint32_t zr_template_metadata_enroll_type(const zr_template* tmpl) {
     return version == 1 ? 0 : metadata.enroll_type;
 }
 
-uint32_t zr_template_metadata_set_enroll_type(uint32_t enroll_type, zr_template** tmpl) {
+zr_status zr_template_metadata_set_enroll_type(uint32_t enroll_type, zr_template** tmpl) {
     return set_field(metadata_field::enroll_type, enroll_type, tmpl);
 }
 
-uint32_t zr_template_metadata_set_image_class(uint16_t image_class, zr_template** tmpl) {
+zr_status zr_template_metadata_set_image_class(uint16_t image_class, zr_template** tmpl) {
     return set_field(metadata_field::image_class, image_class, tmpl);
 }

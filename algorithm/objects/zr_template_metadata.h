@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "objects/zr_image.h"
+#include "objects/zr_result.h"
 #include "objects/zr_template.h"
 
 struct zr_template_metadata {
@@ -22,24 +23,24 @@ struct zr_template_metadata {
 };
 
 // Called by zr_template_metadata_extract; may fill the class and enrol type.
-using zr_template_metadata_callback = uint32_t (*)(void* context, zr_image* image,
-                                                   uint16_t* image_class, uint16_t* resolution,
-                                                   uint32_t* enroll_type,
-                                                   zr_template** out_template);
+using zr_template_metadata_callback = zr_status (*)(void* context, zr_image* image,
+                                                    uint16_t* image_class, uint16_t* resolution,
+                                                    uint32_t* enroll_type,
+                                                    zr_template** out_template);
 
 // New 11-byte type-86 template; 2 for a missing record or output, 9 when out
 // of memory.
-uint32_t zr_template_metadata_encode(void* context, const zr_template_metadata* metadata,
-                                     zr_template** out_template);
+[[nodiscard]] zr_status zr_template_metadata_encode(void* context, const zr_template_metadata* metadata,
+                                                    zr_template** out_template);
 // Metadata of an image (rows, columns, resolution; class and enrol type from
 // the callback when given); 2 for a missing image or output.
-uint32_t zr_template_metadata_extract(void* context, zr_image* image,
-                                      zr_template_metadata_callback callback,
-                                      zr_template** out_template);
+[[nodiscard]] zr_status zr_template_metadata_extract(void* context, zr_image* image,
+                                                     zr_template_metadata_callback callback,
+                                                     zr_template** out_template);
 // Reads the type-86 data of a template; the conversion's failure code, 1 for
 // version 0, 4 for a size not matching the version.
-uint32_t zr_template_metadata_get(void* context, const zr_template* tmpl,
-                                  zr_template_metadata* out_metadata);
+[[nodiscard]] zr_status zr_template_metadata_get(void* context, const zr_template* tmpl,
+                                                 zr_template_metadata* out_metadata);
 // The enrol type byte; 0 without metadata or for a version-1 record, 3 when
 // the metadata cannot be read.
 uint32_t zr_template_metadata_enroll_type(const zr_template* tmpl);
@@ -49,5 +50,5 @@ uint32_t zr_template_metadata_enroll_type(const zr_template* tmpl);
 // code when the template holds metadata that cannot be read (a bare type-86
 // template without bytes gives 4); 17 when its metadata cannot be removed (a
 // bare record); 9 when the merge fails.
-uint32_t zr_template_metadata_set_enroll_type(uint32_t enroll_type, zr_template** tmpl);
-uint32_t zr_template_metadata_set_image_class(uint16_t image_class, zr_template** tmpl);
+[[nodiscard]] zr_status zr_template_metadata_set_enroll_type(uint32_t enroll_type, zr_template** tmpl);
+[[nodiscard]] zr_status zr_template_metadata_set_image_class(uint16_t image_class, zr_template** tmpl);

@@ -11,10 +11,10 @@ constexpr uint8_t kMagic[4] = {'Z', 'R', 'I', 'T'};
 constexpr uint8_t kVersion = 1;
 }  // namespace
 
-uint32_t zr_fusion_zrimage_encode(const uint8_t* pixels, uint16_t rows, uint16_t cols,
-                                  uint16_t horizontal_dpi, uint16_t vertical_dpi,
-                                  uint8_t impression_type, uint8_t** out_buffer,
-                                  uint32_t* out_size) {
+zr_status zr_fusion_zrimage_encode(const uint8_t* pixels, uint16_t rows, uint16_t cols,
+                                   uint16_t horizontal_dpi, uint16_t vertical_dpi,
+                                   uint8_t impression_type, uint8_t** out_buffer,
+                                   uint32_t* out_size) {
     if (out_buffer != nullptr) *out_buffer = nullptr;
     if (out_size != nullptr) *out_size = 0;
     const uint32_t pixel_count = uint32_t(rows) * cols;
@@ -37,10 +37,10 @@ uint32_t zr_fusion_zrimage_encode(const uint8_t* pixels, uint16_t rows, uint16_t
     return ZR_OK;
 }
 
-uint32_t zr_fusion_zrimage_to_parts(const uint8_t* record, uint32_t record_size,
-                                    const uint8_t** out_pixels, uint16_t* out_rows,
-                                    uint16_t* out_cols, uint16_t* out_horizontal_dpi,
-                                    uint16_t* out_vertical_dpi, uint8_t* out_impression_type) {
+zr_status zr_fusion_zrimage_to_parts(const uint8_t* record, uint32_t record_size,
+                                     const uint8_t** out_pixels, uint16_t* out_rows,
+                                     uint16_t* out_cols, uint16_t* out_horizontal_dpi,
+                                     uint16_t* out_vertical_dpi, uint8_t* out_impression_type) {
     if (out_pixels != nullptr) *out_pixels = nullptr;
     if (out_rows != nullptr) *out_rows = 0;
     if (out_cols != nullptr) *out_cols = 0;

@@ -104,7 +104,7 @@ TEST(ImageDenoise, AdaptiveStopsAtTheTargetOrAfterFiveRounds) {
     const uint32_t rows = 40, cols = 30;
     const auto img = random_image(rows, cols, 21, 60, 190);
     std::vector<int8_t> noise(img.size());
-    bal_image_noise(img.data(), int32_t(rows), cols, noise.data());
+    EXPECT_EQ(BAL_OK, bal_image_noise(img.data(), int32_t(rows), cols, noise.data()));
     const uint8_t level = bal_image_noise_value(noise.data(), rows, cols);
     ASSERT_LT(level, 255);
 
@@ -115,7 +115,7 @@ TEST(ImageDenoise, AdaptiveStopsAtTheTargetOrAfterFiveRounds) {
     // Target 0: five subtractions.
     std::vector<uint8_t> want = img;
     for (int round = 0; round < 5; ++round) {
-        bal_image_noise(want.data(), int32_t(rows), cols, noise.data());
+        EXPECT_EQ(BAL_OK, bal_image_noise(want.data(), int32_t(rows), cols, noise.data()));
         for (size_t i = 0; i < want.size(); ++i) want[i] = uint8_t(std::clamp(want[i] - noise[i], 0, 255));
     }
     std::vector<uint8_t> in_place = img;
@@ -129,10 +129,10 @@ TEST(ImageDenoise, MorphologicalAveragesOfOpeningsAndClosings) {
     const uint32_t rows = 25, cols = 19;
     const auto img = random_image(rows, cols, 33);
     std::vector<uint8_t> a(img.size()), b(img.size()), oc(img.size()), co(img.size());
-    bal_open_uint8(img.data(), rows, cols, a.data());
-    bal_close_uint8(img.data(), rows, cols, b.data());
-    bal_close_uint8(a.data(), rows, cols, oc.data());
-    bal_open_uint8(b.data(), rows, cols, co.data());
+    EXPECT_EQ(BAL_OK, bal_open_uint8(img.data(), rows, cols, a.data()));
+    EXPECT_EQ(BAL_OK, bal_close_uint8(img.data(), rows, cols, b.data()));
+    EXPECT_EQ(BAL_OK, bal_close_uint8(a.data(), rows, cols, oc.data()));
+    EXPECT_EQ(BAL_OK, bal_open_uint8(b.data(), rows, cols, co.data()));
     std::vector<uint8_t> full(img.size()), light = img;
     ASSERT_EQ(bal_image_morphological_denoise(img.data(), int32_t(rows), int32_t(cols), full.data()), 0u);
     ASSERT_EQ(bal_image_morphological_denoise_light(light.data(), int32_t(rows), int32_t(cols), light.data()), 0u);

@@ -13,9 +13,9 @@ namespace {
 
 using Image = std::vector<uint8_t>;
 
-int32_t identity_callback(int32_t*, int32_t*, uint32_t, uint8_t*, uint32_t, void*) { return 0; }
+bal_status identity_callback(int32_t*, int32_t*, uint32_t, uint8_t*, uint32_t, void*) { return BAL_OK; }
 
-int32_t refuse_callback(int32_t*, int32_t*, uint32_t, uint8_t*, uint32_t, void*) { return 13; }
+bal_status refuse_callback(int32_t*, int32_t*, uint32_t, uint8_t*, uint32_t, void*) { return BAL_UNSUPPORTED; }
 
 // Replaces the block by a constant: the spectrum keeps only a DC term, whose
 // value the context's counter picks (one grey level per block visited).
@@ -24,15 +24,15 @@ struct ConstantBlocks {
     int32_t levels[8] = {40, 200, 90, 160, 60, 220, 120, 30};
 };
 
-int32_t constant_block_callback(int32_t* re, int32_t* im, uint32_t b, uint8_t*, uint32_t,
-                                void* context) {
+bal_status constant_block_callback(int32_t* re, int32_t* im, uint32_t b, uint8_t*, uint32_t,
+                                   void* context) {
     auto* state = static_cast<ConstantBlocks*>(context);
     const uint32_t n = b * (b / 2 + 1);
     std::fill(re, re + n, 0);
     std::fill(im, im + n, 0);
     // The inverse divides by B^2; the pixel conversion maps (p - 128) * 4096 / B^2 back to p.
     re[0] = (state->levels[state->calls++ % 8] - 128) * 4096;
-    return 0;
+    return BAL_OK;
 }
 
 Image smooth_random_image(uint32_t rows, uint32_t cols, uint32_t seed) {

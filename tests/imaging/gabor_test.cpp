@@ -536,7 +536,7 @@ TEST(GaborFilter, RealCapturesFollowTheirRidges) {
                                       int32_t(bc), kBlock, out.data()),
                   BAL_OK);
         local_mean = smoothed;
-        for (int pass = 0; pass < 3; ++pass) bal_blur_uint8(local_mean.data(), r, c, local_mean.data());
+        for (int pass = 0; pass < 3; ++pass) EXPECT_EQ(BAL_OK, bal_blur_uint8(local_mean.data(), r, c, local_mean.data()));
         std::vector<double> ridges(r * c);
         for (size_t i = 0; i < ridges.size(); ++i) ridges[i] = double(smoothed[i]) - local_mean[i];
         FilterCase layout(9, 128);

@@ -183,13 +183,13 @@ TEST(NormalizeLocally, MatchesAStepByStepReferenceExactly) {
                 std::vector<uint8_t> means(nb), local(img.size());
                 std::vector<uint16_t> var(nb);
                 bal_mean_blockwise_uint8(img.data(), kRows, kCols, block, br, bc, means.data());
-                if (mp) bal_blur_fingerprint_edge_uint8(means.data(), mp, br, bc, means.data());
+                if (mp) { EXPECT_EQ(BAL_OK, bal_blur_fingerprint_edge_uint8(means.data(), mp, br, bc, means.data())); }
                 bal_scale_up_bilinear_uint8(means.data(), br, bc, block, local.data(), kRows,
                                             kCols);
                 bal_var_blockwise_uint8(img.data(), kRows, kCols, means.data(), block, br, bc,
                                         var.data());
-                if (mp) bal_blur_fingerprint_edge_uint16(var.data(), mp, br, bc, var.data());
-                bal_blur_uint16(var.data(), br, bc, var.data());
+                if (mp) { EXPECT_EQ(BAL_OK, bal_blur_fingerprint_edge_uint16(var.data(), mp, br, bc, var.data())); }
+                EXPECT_EQ(BAL_OK, bal_blur_uint16(var.data(), br, bc, var.data()));
                 std::vector<uint8_t> want(img.size(), 7);
                 for (uint32_t b = 0; b < nb; ++b) {
                     const uint32_t g = gain(120 * 120, std::max<uint16_t>(var[b], 100));

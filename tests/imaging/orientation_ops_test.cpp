@@ -23,7 +23,7 @@ std::vector<uint8_t> random_bytes(size_t n, uint32_t seed, uint8_t lo = 0, uint8
     return v;
 }
 
-using OrientedFilter = uint32_t (*)(const uint8_t*, uint32_t, uint32_t, const uint8_t*, uint8_t*);
+using OrientedFilter = bal_status (*)(const uint8_t*, uint32_t, uint32_t, const uint8_t*, uint8_t*);
 
 TEST(OrientedSmoothing, InPlaceEqualsSeparateOutputAndKeepsTheFrame) {
     constexpr uint32_t kRows = 40, kCols = 33;

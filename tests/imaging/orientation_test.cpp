@@ -180,7 +180,7 @@ ReferenceGradients reference_gradients(const std::vector<uint8_t>& src, uint32_t
                                        uint32_t cols, const uint8_t* mask, uint32_t br,
                                        uint32_t bc, uint32_t block, uint32_t blur) {
     std::vector<uint8_t> copy = src;
-    if (blur == 1) bal_blur_uint8(copy.data(), rows, cols, copy.data());
+    if (blur == 1) { EXPECT_EQ(BAL_OK, bal_blur_uint8(copy.data(), rows, cols, copy.data())); }
     std::vector<int8_t> gx(copy.size()), gy(copy.size());
     bal_sobel_2(copy.data(), rows, cols, gx.data(), gy.data());
     const uint32_t n = br * bc;
@@ -270,9 +270,9 @@ Fields reference_orientations(const std::vector<uint8_t>& src, uint32_t rows, ui
     std::vector<uint8_t> coherence = f.coherence;
     std::vector<int16_t> blurred_cos(n), blurred_sin(n);
     for (int pass = 0; pass < 2; ++pass) {
-        if (pass == 1) bal_blur_uint8(coherence.data(), br, bc, coherence.data());
-        bal_blur_int16(cosine.data(), br, bc, blurred_cos.data());
-        bal_blur_int16(sine.data(), br, bc, blurred_sin.data());
+        if (pass == 1) { EXPECT_EQ(BAL_OK, bal_blur_uint8(coherence.data(), br, bc, coherence.data())); }
+        EXPECT_EQ(BAL_OK, bal_blur_int16(cosine.data(), br, bc, blurred_cos.data()));
+        EXPECT_EQ(BAL_OK, bal_blur_int16(sine.data(), br, bc, blurred_sin.data()));
         for (size_t b = 0; b < n; ++b)
             if (coherence[b] <= (pass == 0 ? 255 : 95)) {
                 cosine[b] = blurred_cos[b];
@@ -281,7 +281,7 @@ Fields reference_orientations(const std::vector<uint8_t>& src, uint32_t rows, ui
     }
     for (size_t b = 0; b < n; ++b)
         f.orientation[b] = static_cast<uint8_t>(((zr_atan2_(sine[b], cosine[b]) & 0xFF) >> 1) + 64);
-    bal_blur_uint8(f.coherence.data(), br, bc, f.coherence.data());
+    EXPECT_EQ(BAL_OK, bal_blur_uint8(f.coherence.data(), br, bc, f.coherence.data()));
     return f;
 }
 

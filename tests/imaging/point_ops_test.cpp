@@ -99,7 +99,7 @@ TEST(PointOps, DeadPixelsAreDrawnFromTheCallersGenerator) {
     // In place, the same state gives the same places.
     std::vector<uint8_t> again = src;
     uint64_t state2 = 12345;
-    bal_image_add_dead_pixels(again.data(), 12, 10, 30, 7, &state2, again.data());
+    EXPECT_EQ(BAL_OK, bal_image_add_dead_pixels(again.data(), 12, 10, 30, 7, &state2, again.data()));
     EXPECT_EQ(again, dst);
 }
 

@@ -50,7 +50,7 @@ TEST(SegmentHull, PercentHundredMarksEveryWindowWithALowValue) {
     std::vector<uint16_t> plane(30 * 30, 100);
     plane[15 * 30 + 15] = 3;
     std::vector<uint8_t> mask(plane.size());
-    bal_segment_hull(plane.data(), 30, 30, 2, 4, 100, mask.data());
+    EXPECT_EQ(BAL_OK, bal_segment_hull(plane.data(), 30, 30, 2, 4, 100, mask.data()));
     for (int32_t y = 0; y < 30; ++y)
         for (int32_t x = 0; x < 30; ++x)
             EXPECT_EQ(mask[size_t(y) * 30 + x], std::abs(y - 15) <= 2 && std::abs(x - 15) <= 2 ? 0 : 255);
@@ -73,17 +73,17 @@ TEST(SegmentImageVariance, FlatAndBusyImagesAndTheCountLimits) {
     std::vector<uint16_t> plane(rows * cols, 50);
     for (int i = 0; i < 5; ++i) plane[size_t(30) * cols + 20 + size_t(i)] = 0;
     std::vector<uint8_t> hull(rows * cols);
-    bal_segment_hull(plane.data(), int32_t(rows), cols, 8, 5, 98, hull.data());
+    EXPECT_EQ(BAL_OK, bal_segment_hull(plane.data(), int32_t(rows), cols, 8, 5, 98, hull.data()));
     EXPECT_EQ(hull[30 * cols + 22], 255);
     plane[size_t(31) * cols + 22] = 0;
-    bal_segment_hull(plane.data(), int32_t(rows), cols, 8, 5, 98, hull.data());
+    EXPECT_EQ(BAL_OK, bal_segment_hull(plane.data(), int32_t(rows), cols, 8, 5, 98, hull.data()));
     EXPECT_EQ(hull[30 * cols + 22], 0);
     std::vector<uint16_t> corner(rows * cols, 50);
     corner[0] = 1;
-    bal_segment_hull(corner.data(), int32_t(rows), cols, 8, 5, 98, hull.data());
+    EXPECT_EQ(BAL_OK, bal_segment_hull(corner.data(), int32_t(rows), cols, 8, 5, 98, hull.data()));
     EXPECT_EQ(hull[0], 255);
     corner[1] = 1;
-    bal_segment_hull(corner.data(), int32_t(rows), cols, 8, 5, 98, hull.data());
+    EXPECT_EQ(BAL_OK, bal_segment_hull(corner.data(), int32_t(rows), cols, 8, 5, 98, hull.data()));
     EXPECT_EQ(hull[0], 0);
 }
 

@@ -63,9 +63,9 @@ TEST_F(SessionTest, DeletingTheSessionDestroysEveryContext) {
     g_context_destroyed = 0;
     zr_session* session = zr_session_create();
     int a = 0;
-    zr_session_set_context(session, &a, 1, count_context_destroy);
-    zr_session_set_context(session, &a, 2, count_context_destroy);
-    zr_session_set_context(session, &a, 3, nullptr);
+    EXPECT_EQ(ZR_OK, zr_session_set_context(session, &a, 1, count_context_destroy));
+    EXPECT_EQ(ZR_OK, zr_session_set_context(session, &a, 2, count_context_destroy));
+    EXPECT_EQ(ZR_OK, zr_session_set_context(session, &a, 3, nullptr));
     EXPECT_EQ(zr_session_set_int(session, "k", 1), 0u);  // context 8 with its list
     zr_session_delete(session);
     EXPECT_EQ(g_context_destroyed, 2);

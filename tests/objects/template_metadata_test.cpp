@@ -162,7 +162,7 @@ TEST(TemplateMetadata, SettersStoreTheValueOrFail) {
         const char* name;
         uint32_t type;
         bytes data;
-        uint32_t status;  // of both setters
+        zr_status status;  // of both setters
     };
     const Case cases[] = {
         {"bare type-86 template without bytes", 86, {}, ZR_BAD_FORMAT},
@@ -174,8 +174,8 @@ TEST(TemplateMetadata, SettersStoreTheValueOrFail) {
             SCOPED_TRACE(set_class ? "image class" : "enrol type");
             zr_template* tmpl = zr_template_create(c.type, c.data.data(), uint32_t(c.data.size()));
             zr_template* original = tmpl;
-            const uint32_t status = set_class ? zr_template_metadata_set_image_class(5, &tmpl)
-                                              : zr_template_metadata_set_enroll_type(5, &tmpl);
+            const zr_status status = set_class ? zr_template_metadata_set_image_class(5, &tmpl)
+                                               : zr_template_metadata_set_enroll_type(5, &tmpl);
             EXPECT_EQ(c.status, status);
             if (status == ZR_OK) {
                 zr_template_metadata read{};
@@ -195,14 +195,14 @@ TEST(TemplateMetadata, SettersStoreTheValueOrFail) {
     }
 }
 
-uint32_t fill_class(void*, zr_image*, uint16_t* image_class, uint16_t*, uint32_t* enroll_type,
-                    zr_template**) {
+zr_status fill_class(void*, zr_image*, uint16_t* image_class, uint16_t*, uint32_t* enroll_type,
+                     zr_template**) {
     *image_class = 12;
     *enroll_type = 3;
-    return 0;
+    return ZR_OK;
 }
 
-uint32_t refuse(void*, zr_image*, uint16_t*, uint16_t*, uint32_t*, zr_template**) { return 21; }
+zr_status refuse(void*, zr_image*, uint16_t*, uint16_t*, uint32_t*, zr_template**) { return ZR_PART_MISSING; }
 
 TEST(TemplateMetadata, ExtractFromAnImage) {
     zr_image* image = zr_image_create(176, 96, 500, 500, nullptr, 0);
