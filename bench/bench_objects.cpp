@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "objects/ber_oracle.h"
+#include "ber_oracle.h"
 #include "objects/tlv_tree.h"
 #include "objects/zr_template_convert.h"
 #include "objects/zr_template_generic.h"

@@ -2,12 +2,13 @@
 // 12-pixel blocks (the top 168 of its 176 rows, 14 x 8 blocks): segmentation,
 // local normalisation (target mean 150, spread 120, with the block mask) and
 // the orientation and coherence fields of the normalised image. Without the
-// shared data a fixed pseudo-random image stands in.
+// shared data they are skipped with an error.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
 #include <vector>
 
+#include "bench_captures.h"
 #include "fp_test_data.h"
 #include "imaging/bal_normalize.h"
 #include "imaging/bal_orientation.h"
@@ -38,6 +39,7 @@ const std::vector<uint8_t>& block_mask() {
 }
 
 void BM_SegmentImage(benchmark::State& state) {
+    if (!fp_bench::have_sensor_image(state)) return;
     const auto& src = capture();
     std::vector<uint8_t> mask(kBlockRows * kBlockCols);
     for (auto _ : state) {
@@ -49,6 +51,7 @@ void BM_SegmentImage(benchmark::State& state) {
 BENCHMARK(BM_SegmentImage);
 
 void BM_NormalizeLocally(benchmark::State& state) {
+    if (!fp_bench::have_sensor_image(state)) return;
     const auto& src = capture();
     const auto& mask = block_mask();
     std::vector<uint8_t> dst(src.size());
@@ -62,6 +65,7 @@ void BM_NormalizeLocally(benchmark::State& state) {
 BENCHMARK(BM_NormalizeLocally);
 
 void BM_RidgeOrientations(benchmark::State& state) {
+    if (!fp_bench::have_sensor_image(state)) return;
     const auto& mask = block_mask();
     std::vector<uint8_t> normalised(capture().size());
     if (bal_normalize_locally(capture().data(), kRows, kCols, mask.data(), kBlock, kBlockRows,

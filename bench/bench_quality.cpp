@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "bench_captures.h"
 #include "fp_test_data.h"
 #include "imaging/bal_freq_filters.h"
 #include "imaging/bal_quality.h"
@@ -17,6 +18,7 @@ constexpr uint32_t kRows = 176, kCols = 96, kBlock = 12;
 constexpr int32_t kBlockRows = kRows / kBlock, kBlockCols = kCols / kBlock;
 
 void BM_ImageQuality(benchmark::State& state) {
+    if (!fp_bench::have_sensor_image(state)) return;
     uint8_t quality = 0, condition = 0;
     uint32_t area = 0;
     for (auto _ : state) {
@@ -28,6 +30,7 @@ void BM_ImageQuality(benchmark::State& state) {
 BENCHMARK(BM_ImageQuality);
 
 void BM_RidgeWavelengthsFft(benchmark::State& state) {
+    if (!fp_bench::have_sensor_image(state)) return;
     std::vector<uint8_t> wavelength(kBlockRows * kBlockCols), frequency(wavelength.size()),
         quality(wavelength.size(), 128);
     std::vector<int8_t> angle(wavelength.size());
@@ -41,6 +44,7 @@ void BM_RidgeWavelengthsFft(benchmark::State& state) {
 BENCHMARK(BM_RidgeWavelengthsFft);
 
 void BM_BandpassFilter(benchmark::State& state) {
+    if (!fp_bench::have_sensor_image(state)) return;
     std::vector<uint8_t> out(kRows * kCols);
     for (auto _ : state) {
         benchmark::DoNotOptimize(

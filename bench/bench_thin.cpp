@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "bench_captures.h"
 #include "fp_test_data.h"
 #include "imaging/bal_binarize.h"
 #include "imaging/bal_ghost.h"
@@ -36,7 +37,7 @@ std::vector<uint8_t> binarise(const fp_test::GreyImage& g) {
 void BM_contour_thin(benchmark::State& state) {
     const fp_test::GreyImage g = first_capture();
     if (g.pixels.empty()) {
-        state.SkipWithError("real captures not found");
+        fp_bench::skip_for_missing_captures(state);
         return;
     }
     const std::vector<uint8_t> binary = binarise(g);
@@ -56,7 +57,7 @@ BENCHMARK(BM_contour_thin);
 void BM_ghost_remove_bs(benchmark::State& state) {
     fp_test::GreyImage g = first_capture();
     if (g.pixels.empty()) {
-        state.SkipWithError("real captures not found");
+        fp_bench::skip_for_missing_captures(state);
         return;
     }
     if (state.range(0) == 1) {

@@ -13,21 +13,22 @@ stride N/L whose offset is p with its bits reversed. Radix-4 stages merge four
 consecutive blocks, radix-2 stages two.
 
 Run: python3 tools/gen_fft.py            writes algorithm/math/zr_fft_kernels.cpp
+                                         (under DIR with --root DIR)
      python3 tools/gen_fft.py --check    runs the model against a float DFT
      python3 tools/gen_fft.py --golden   prints hashes of the model's exact outputs
                                          for the seeded inputs of tests/math/fft_test.cpp
 """
 
 from decimal import Decimal, getcontext
-from pathlib import Path
 import cmath
 import math
 import random
 import sys
 
 import decimal_math
+from gen_output import write_text
 
-OUT = Path(__file__).resolve().parent.parent / "algorithm" / "math" / "zr_fft_kernels.cpp"
+OUT = "algorithm/math/zr_fft_kernels.cpp"
 
 # Rounding of the real and imaginary part of each twiddle site, keyed by
 # (k1, r): 'f' rounds down (arithmetic shift), 'c' rounds up (negated sum
@@ -443,7 +444,7 @@ def emit_cpp():
     for n in (16, 32, 64, 128):
         parts.append(emit_size(n))
         parts.append("\n")
-    OUT.write_text("".join(parts).rstrip("\n") + "\n")
+    write_text(OUT, "".join(parts).rstrip("\n") + "\n")
 
 
 if __name__ == "__main__":

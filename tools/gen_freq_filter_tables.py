@@ -14,11 +14,13 @@ Row 32 (the Nyquist row) is all 0, rows r and 64 - r are equal, and the DC
 entry is 0. Arithmetic is 50-digit decimal; the entries are only meant to lie
 within a few steps of the response, so no value hinges on a rounding tie;
 W[0] = 255 is taken exactly.
+
+Run: python3 tools/gen_freq_filter_tables.py [--root DIR]   (writes under DIR instead)
 """
 from decimal import Decimal, getcontext
-import pathlib
 
 from decimal_math import cos, exp, pi, round_half_up
+from gen_output import write_text
 
 getcontext().prec = 50
 
@@ -83,8 +85,7 @@ def main():
     for i in range(0, 256, 16):
         lines.append("    " + ", ".join(f"{v:3d}" for v in w[i:i + 16]) + ",")
     lines.append("};")
-    out = pathlib.Path(__file__).resolve().parent.parent / "algorithm/imaging/bal_freq_filter_tables.inc"
-    out.write_text("\n".join(lines) + "\n")
+    write_text("algorithm/imaging/bal_freq_filter_tables.inc", "\n".join(lines) + "\n")
 
 
 if __name__ == "__main__":

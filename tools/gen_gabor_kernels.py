@@ -32,11 +32,13 @@ Storage of one kernel: header bytes h, h = 0 ends the kernel; with bit 7 set,
 h & 127 literal gains follow; otherwise h & 127 gains are 0. Every gain is
 encoded before the end byte. A lone zero between non-zero gains is kept in the
 literal run (one byte instead of two headers).
+
+Run: python3 tools/gen_gabor_kernels.py [--root DIR]   (writes under DIR instead)
 """
 from decimal import Decimal, getcontext
-import pathlib
 
 import decimal_math
+from gen_output import write_text
 
 getcontext().prec = 50
 TIE_GUARD = Decimal(10) ** -30
@@ -156,8 +158,7 @@ def main():
             for i in range(0, len(code), 20):
                 lines.append("    " + ", ".join(str(b) for b in code[i:i + 20]) + ",")
         lines.append("};")
-    out = pathlib.Path(__file__).resolve().parent.parent / "algorithm/imaging/bal_gabor_kernels.inc"
-    out.write_text("\n".join(lines) + "\n")
+    write_text("algorithm/imaging/bal_gabor_kernels.inc", "\n".join(lines) + "\n")
 
 
 if __name__ == "__main__":

@@ -13,20 +13,20 @@ gives 8191.99... for 16384 sin(pi/6), whose floor would be wrong. Every
 other value is checked to lie far from the rounding boundary, so the floor
 or round of the decimal approximation is the true one.
 
-Run: python3 tools/gen_math_tables.py   (from the repository root)
+Run: python3 tools/gen_math_tables.py [--root DIR]   (writes under DIR instead)
 """
 
 from decimal import Decimal, getcontext
 from fractions import Fraction
-from pathlib import Path
 import math
 
 import decimal_math
+from gen_output import write_text
 
 getcontext().prec = 90
 MARGIN = Decimal(10) ** -60  # minimum distance to a rounding boundary
 
-OUT = Path(__file__).resolve().parent.parent / "algorithm" / "math"
+OUT = "algorithm/math"
 
 
 PI = decimal_math.pi()
@@ -136,8 +136,8 @@ def write_trig(t):
     for name, (ctype, values) in t.items():
         h.append(f"// {comments[name]}\nextern const {ctype} {name}[{len(values)}];\n")
         c.append(f"// {comments[name]}\n" + c_array(ctype, name, values) + "\n")
-    (OUT / "zr_trig_tables.h").write_text("".join(h))
-    (OUT / "zr_trig_tables.cpp").write_text("".join(c).rstrip("\n") + "\n")
+    write_text(f"{OUT}/zr_trig_tables.h", "".join(h))
+    write_text(f"{OUT}/zr_trig_tables.cpp", "".join(c).rstrip("\n") + "\n")
 
 
 def write_exp():
@@ -146,7 +146,7 @@ def write_exp():
     text = (HEADER_NOTE + "// round(256 * 2^(i / 64)), i = 0..63: the fraction part of zr_exp_8.\n"
             "#pragma once\n\n#include <cstdint>\n\ninline constexpr "
             + c_array("int32_t", "zr_exp2_table_q8", values).replace("const int32_t", "int32_t", 1))
-    (OUT / "zr_exp_table.h").write_text(text)
+    write_text(f"{OUT}/zr_exp_table.h", text)
 
 
 def write_crc():
@@ -174,7 +174,7 @@ def write_crc():
             "// byte table; table k gives the effect of a byte followed by k zero bytes.\n"
             "#pragma once\n\n#include <cstdint>\n\n"
             "inline constexpr uint32_t zr_crc32_tables[8][256] = {\n" + "\n".join(body) + "\n};\n")
-    (OUT / "zr_crc32_table.h").write_text(text)
+    write_text(f"{OUT}/zr_crc32_table.h", text)
 
 
 def main():

@@ -12,17 +12,18 @@
 
 // Per masked block: the level below which more than `percent` % of its
 // pixels lie, smoothed over the block grid (rows / block x cols / block).
-// Returns 0, 9, 14 (null pointer, block 0 or above 255, no whole block in
-// a direction; nothing written) or the status of the grid blur (both images
-// all 1).
+// Returns BAL_OK, BAL_NO_MEMORY, BAL_BAD_ARGUMENT (null pointer, block 0 or
+// above 255, no whole block in a direction; nothing written) or the status of
+// the grid blur (both images all 1).
 [[nodiscard]] bal_status bal_binarize_local_histogram_threshold(const int8_t* src, const uint8_t* unused,
                                                                 uint32_t rows, uint32_t cols,
                                                                 const uint8_t* block_mask, uint32_t block,
                                                                 uint8_t percent, uint8_t* first, uint8_t* second);
 
 // Threshold plane interpolated from the block means of the pixels whose
-// quality exceeds 15. Returns 0, 9, 14 (null pointer, block 0, grid smaller
-// than the 2 x 2 the interpolation needs) or the grid blur's status.
+// quality exceeds 15. Returns BAL_OK, BAL_NO_MEMORY, BAL_BAD_ARGUMENT (null
+// pointer, block 0, grid smaller than the 2 x 2 the interpolation needs) or the
+// grid blur's status.
 [[nodiscard]] bal_status bal_binarize_local_threshold(const int8_t* src, const uint8_t* quality, uint32_t rows,
                                                       uint32_t cols, uint32_t block, uint8_t* first,
                                                       uint8_t* second);
@@ -33,7 +34,7 @@ void bal_binarize_global_threshold(const int8_t* src, const uint8_t* quality, ui
 
 // Threshold per pixel: the mean along a cross-section of `width` pixels in
 // the direction of the 8-bit angle at the pixel. Blocks with mask 0 become 1
-// in both images (clipped to the image). Returns 0.
+// in both images (clipped to the image). Returns BAL_OK.
 [[nodiscard]] bal_status bal_binarize_cross_section(const int8_t* src, int32_t rows, int32_t cols,
                                                     const uint8_t* orientation, const uint8_t* width,
                                                     const uint8_t* block_mask, uint32_t block_rows,
@@ -61,6 +62,6 @@ void bal_binarize_remove_dots(uint8_t* first, uint8_t* second, const uint8_t* qu
 void bal_binarize_remove_holes(const uint8_t* src, int32_t rows, uint32_t cols, uint8_t* dst);
 
 // 3x3 majority vote on a 0/1 mask (at least 5 of 9, 5 of 6 on the border,
-// all 4 in a corner). dst may equal src. Returns 0, 9, or 14 for fewer than
-// 2 rows or columns.
+// all 4 in a corner). dst may equal src. Returns BAL_OK, BAL_NO_MEMORY, or
+// BAL_BAD_ARGUMENT for fewer than 2 rows or columns.
 [[nodiscard]] bal_status bal_binarize_blur(const uint8_t* src, int32_t rows, uint32_t cols, uint8_t* dst);

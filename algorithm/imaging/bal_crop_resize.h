@@ -24,14 +24,15 @@ void bal_crop_image_center(const uint8_t* src, uint32_t rows, uint32_t cols, uin
                            uint32_t dst_cols, uint8_t* dst);
 
 // Cuts the image down to whole blocks (the odd pixel of a remainder at the
-// bottom or right) into a new image freed by the caller. Returns 0, 14 when
-// a side is below block, or 9.
+// bottom or right) into a new image freed by the caller. Returns BAL_OK,
+// BAL_BAD_ARGUMENT when a side is below block, or BAL_NO_MEMORY.
 [[nodiscard]] bal_status bal_crop_block_size(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t block,
                                              uint8_t** out_image, uint32_t* out_rows, uint32_t* out_cols,
                                              uint32_t* out_row_offset, uint32_t* out_col_offset);
 
 // Fills dst with `fill` and places src at (row_offset, col_offset). Returns
-// 0, or 14 when the source does not fit. The output stands fourth.
+// BAL_OK, or BAL_BAD_ARGUMENT when the source does not fit. The output stands
+// fourth.
 [[nodiscard]] bal_status bal_increase_image_size(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst,
                                                  uint32_t dst_rows, uint32_t dst_cols, uint32_t row_offset,
                                                  uint32_t col_offset, uint8_t fill);
@@ -57,8 +58,8 @@ enum bal_expand_mode : uint32_t {
 
 // Grows each side to whole blocks (the odd pixel of the extension at the
 // bottom or right) into a new image freed by the caller; the offsets are
-// zero or negative. Returns 0, 14 for a side below 3 * block or an unknown
-// mode, or 9 (nothing is then left allocated).
+// zero or negative. Returns BAL_OK, BAL_BAD_ARGUMENT for a side below 3 * block
+// or an unknown mode, or BAL_NO_MEMORY (nothing is then left allocated).
 [[nodiscard]] bal_status bal_expand_block_size(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t block,
                                                uint32_t mode, uint8_t** out_image, uint32_t* out_rows,
                                                uint32_t* out_cols, int32_t* out_row_offset,
@@ -66,15 +67,17 @@ enum bal_expand_mode : uint32_t {
 
 // Brings each side to whole blocks, cropping a remainder of at most
 // block / 4 (positive offset) and expanding a larger one (negative offset).
-// Returns 0, 14 (as above), or 9 with the result freed and cleared.
+// Returns BAL_OK, BAL_BAD_ARGUMENT (as above), or BAL_NO_MEMORY with the result
+// freed and cleared.
 [[nodiscard]] bal_status bal_resize_block_size(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t block,
                                                uint32_t mode, uint8_t** out_image, uint32_t* out_rows,
                                                uint32_t* out_cols, int32_t* out_row_offset,
                                                int32_t* out_col_offset);
 
 // Resamples an image taken at dpi to 500 dpi (bilinear, 1/512-pixel steps)
-// into a new image freed by the caller. Returns 0, 9, or 14 when dpi gives
-// no usable step (0, or so large that dpi << 9 wraps).
+// into a new image freed by the caller. Returns BAL_OK, BAL_NO_MEMORY, or
+// BAL_BAD_ARGUMENT when dpi gives no usable step (0, or so large that dpi << 9
+// wraps).
 [[nodiscard]] bal_status bal_resize_to_500(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t dpi,
                                            uint8_t** out_image, uint32_t* out_rows, uint32_t* out_cols);
 

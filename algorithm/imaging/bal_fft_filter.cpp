@@ -111,7 +111,7 @@ bal_status filter_tiles(const fft_pair& fft, uint8_t* dst, const uint8_t* src, u
             }
             fft.forward(spatial, spec_re, spec_im);
             const bal_status status = callback(spec_re, spec_im, b, scratch, scratch_size, context);
-            if (status != 0) return status;
+            if (status != BAL_OK) return status;
             fft.inverse(spec_re, spec_im, spatial, inverse_work);
             for (uint32_t k = 0; k < b * b; ++k)
                 result[k] = block_value_to_pixel(spatial[k], fft.log2_block);

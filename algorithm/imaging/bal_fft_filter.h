@@ -27,7 +27,8 @@ uint32_t bal_filter_fft_worksize(uint32_t block);
                                                       uint32_t pad, bal_spectrum_callback callback,
                                                       void* context);
 
-// The tiling for any supported block size (13 for another size). dst != src.
+// The tiling for any supported block size (BAL_UNSUPPORTED for another size).
+// dst != src.
 [[nodiscard]] bal_status bal_filter_fft_blocks(uint8_t* dst, const uint8_t* src, uint32_t rows, uint32_t cols,
                                                uint32_t block, uint32_t overlap, uint8_t* work,
                                                uint32_t work_size, bal_spectrum_callback callback,
@@ -55,7 +56,7 @@ uint32_t bal_filter_fft_worksize(uint32_t block);
 [[nodiscard]] bal_status bal_filter_fft_inverted_convolution(int32_t* real, int32_t* imag, uint32_t block,
                                                              uint8_t* scratch, uint32_t scratch_size,
                                                              void* kernel);
-// Not supported: always 13.
+// Not supported: always BAL_UNSUPPORTED.
 [[nodiscard]] bal_status highpass_filter_process(int32_t* real, int32_t* imag, uint32_t block, uint8_t* scratch,
                                                  uint32_t scratch_size, void* context);
 [[nodiscard]] bal_status lowpass_filter_process(int32_t* real, int32_t* imag, uint32_t block, uint8_t* scratch,

@@ -25,7 +25,7 @@
                                                               int32_t low_width, int32_t high_cut,
                                                               int32_t high_width, uint8_t* dst);
 
-// Not supported: always 13, dst unchanged.
+// Not supported: always BAL_UNSUPPORTED, dst unchanged.
 [[nodiscard]] bal_status bal_highpass_filter(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t ignored,
                                              uint8_t option, uint8_t* dst);
 [[nodiscard]] bal_status bal_lowpass_filter(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t ignored,
@@ -44,7 +44,7 @@
 int32_t bal_SFT_8(const uint8_t* signal, int32_t f_min, int32_t f_max, uint32_t n);
 
 // Edge-preserving smoothing weighted by distance and by grey-level difference
-// in the guide image (the source when guide is null). 0 or 9.
+// in the guide image (the source when guide is null). BAL_OK or BAL_NO_MEMORY.
 [[nodiscard]] bal_status bal_bilateral_filter(const uint8_t* src, uint32_t rows, int32_t cols, uint32_t radius,
                                               const uint8_t* guide, uint8_t* dst);
 

@@ -15,16 +15,17 @@
 // wavelength byte of lambda passes ridges lambda / 2 pixels apart.
 // A tile is filtered only when one of its corner or centre pixels lies in a
 // block inside the grid and the mask; other pixels of dst are 0. quality is
-// not read. The output saturates to -128..127. Returns 0, 9 (no scratch),
-// 14 (step other than 1 or 2, block 0, negative grid size, null pointer) or
-// the status of a failing blur.
+// not read. The output saturates to -128..127. Returns BAL_OK, BAL_NO_MEMORY
+// (no scratch), BAL_BAD_ARGUMENT (step other than 1 or 2, block 0, negative
+// grid size, null pointer) or the status of a failing blur.
 [[nodiscard]] bal_status bal_gabor_filter_16(const uint8_t* src, uint32_t rows, uint32_t cols, const uint8_t* wavelength,
                                              const uint8_t* orientation, const uint8_t* block_mask, const void* quality,
                                              int32_t block_rows, int32_t block_cols, uint32_t block, int8_t* dst, uint16_t step);
 
 // 32-point form: 16 x 16 tiles through 32 x 32 windows; the kernel is applied
 // once, twice or three times for quality band 0, 1 or 2. The output
-// saturates to -128..127. Returns 0, 9 or 14 as above.
+// saturates to -128..127. Returns BAL_OK, BAL_NO_MEMORY or BAL_BAD_ARGUMENT as
+// above.
 [[nodiscard]] bal_status bal_gabor_filter_32(const uint8_t* src, int32_t rows, uint32_t cols, const uint8_t* wavelength,
                                              const uint8_t* orientation, const uint8_t* block_mask, const uint8_t* quality,
                                              int32_t block_rows, int32_t block_cols, uint32_t block, int8_t* dst);
@@ -32,7 +33,8 @@
 // Enhancement for the image object: crops to whole 12-pixel blocks, fills
 // dst (dst_rows x dst_cols) with 255 when the centre shows no finger,
 // otherwise segments, blurs, normalises globally (mean 150, spread 300) and
-// scales the result bilinearly into dst. Returns 0, 14 (smaller than one
-// block), 9, or the status of a failing inner step (dst then not written).
+// scales the result bilinearly into dst. Returns BAL_OK, BAL_BAD_ARGUMENT
+// (smaller than one block), BAL_NO_MEMORY, or the status of a failing inner
+// step (dst then not written).
 [[nodiscard]] bal_status bal_enhance_quality(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t dst_rows,
                                              uint32_t dst_cols, uint8_t* dst);

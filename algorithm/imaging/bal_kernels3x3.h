@@ -23,7 +23,8 @@ void bal_laplace(const uint8_t* src, uint32_t rows, uint32_t cols, int8_t* dst);
 
 // Unsharp mask: dst = clamp(p + ((12 p - S) * amount) / 128) with S the
 // 2-1 weighted sum of the eight neighbours, border pixels standing in for
-// missing ones. dst may be src. 0, or 9 when the scratch image cannot be had.
+// missing ones. dst may be src. BAL_OK, or BAL_NO_MEMORY when the scratch image
+// cannot be had.
 [[nodiscard]] bal_status bal_sharpen_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t amount, uint8_t* dst);
 
 // dst = (sum k*p) / (sum |k|) over the kernel positions inside the image,

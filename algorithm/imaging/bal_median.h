@@ -9,8 +9,8 @@
 
 #include "imaging/bal_status.h"
 
-// 3x3 median. A one-row or one-column image is copied unchanged. 0, or 9 when
-// the row buffers cannot be had (dst then untouched).
+// 3x3 median. A one-row or one-column image is copied unchanged. BAL_OK, or
+// BAL_NO_MEMORY when the row buffers cannot be had (dst then untouched).
 [[nodiscard]] bal_status bal_median_uint8(const uint8_t* src, int32_t rows, int32_t cols, uint8_t* dst);
 [[nodiscard]] bal_status bal_median_int8(const int8_t* src, int32_t rows, int32_t cols, int8_t* dst);
 [[nodiscard]] bal_status bal_median_uint16(const uint16_t* src, int32_t rows, int32_t cols, uint16_t* dst);
@@ -19,7 +19,7 @@
 [[nodiscard]] bal_status bal_median_int32(const int32_t* src, int32_t rows, int32_t cols, int32_t* dst);
 
 // Median of the pixel and its four direct neighbours inside the image.
-// 0, or 9 when the row buffers cannot be had.
+// BAL_OK, or BAL_NO_MEMORY when the row buffers cannot be had.
 [[nodiscard]] bal_status bal_median_small_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* dst);
 [[nodiscard]] bal_status bal_median_small_int8(const int8_t* src, uint32_t rows, uint32_t cols, int8_t* dst);
 [[nodiscard]] bal_status bal_median_small_uint16(const uint16_t* src, uint32_t rows, uint32_t cols, uint16_t* dst);

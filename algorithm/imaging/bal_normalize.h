@@ -9,8 +9,9 @@
 
 // Block-local normalisation around the smoothed, up-scaled block means with
 // the (floored at 100) block variances. Blocks outside a given mask become
-// 255. dst may equal src. Returns 0, 9, 14 (grid outside the image or
-// smaller than 2 x 2, block 0, null pointer) or an inner blur status.
+// 255. dst may equal src. Returns BAL_OK, BAL_NO_MEMORY, BAL_BAD_ARGUMENT (grid
+// outside the image or smaller than 2 x 2, block 0, null pointer) or an inner
+// blur status.
 [[nodiscard]] bal_status bal_normalize_locally(const uint8_t* src, uint32_t rows, uint32_t cols,
                                                const uint8_t* block_mask, uint32_t block, uint32_t block_rows,
                                                uint32_t block_cols, uint8_t target_mean, uint32_t target_spread,
@@ -31,7 +32,7 @@ void bnl_normalize(const uint8_t* src, uint32_t rows, uint32_t cols, const uint8
                    const uint16_t* block_variance, uint8_t* dst);
 
 // One mean and variance from the blocks inside the mask (a null mask counts
-// every block). Returns 0, 9 or 14.
+// every block). Returns BAL_OK, BAL_NO_MEMORY or BAL_BAD_ARGUMENT.
 [[nodiscard]] bal_status bal_normalize_globally(const uint8_t* src, uint32_t rows, uint32_t cols,
                                                 const uint8_t* block_mask, uint32_t block, uint32_t block_rows,
                                                 uint32_t block_cols, uint8_t target_mean, uint32_t target_spread,
@@ -62,7 +63,8 @@ void bal_normalize_image_mean(const uint8_t* src, uint32_t rows, uint32_t cols, 
 void bal_normalize_non_burn(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t unused1,
                             uint32_t unused2, uint8_t* dst);
 
-// Successive mean quantisation (bits 7 .. 2 of the output). Returns 0 or 9.
+// Successive mean quantisation (bits 7 .. 2 of the output). Returns BAL_OK or
+// BAL_NO_MEMORY.
 [[nodiscard]] bal_status bal_normalize_image_smqt(const uint8_t* src, uint32_t rows, int32_t cols, uint8_t* dst);
 
 // One split of the levels (lo, hi] at their mean; workspace holds the

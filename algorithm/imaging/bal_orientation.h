@@ -16,8 +16,8 @@
 // squared gradient exceeds 255, and the number of those pixels. With a block
 // mask, the pixel rows and columns of a block that touch a masked-out
 // neighbour are left out. blur = 1 box-blurs the image before the Sobel step.
-// Returns 0, 9 (scratch), 14 (block grid outside the image, block 0) or the
-// blur's status.
+// Returns BAL_OK, BAL_NO_MEMORY (scratch), BAL_BAD_ARGUMENT (block grid outside
+// the image, block 0) or the blur's status.
 [[nodiscard]] bal_status bal_compute_gradients(const uint8_t* src, uint32_t rows, uint32_t cols,
                                                const uint8_t* block_mask, uint32_t block_rows, uint32_t block_cols,
                                                uint32_t block, int32_t* mean_xy, int32_t* mean_xx, int32_t* mean_yy,
@@ -26,8 +26,9 @@
 // Orientation and (box-blurred) coherence of every block; doubled_angle, when
 // given, receives the raw doubled gradient angle of each block (0 outside the
 // mask). A null block mask counts every block as inside. scale 1 blurs the
-// image before differentiation. Returns 0, 9, 14 (block grid outside the
-// image or empty, block 0, null output) or an inner blur status.
+// image before differentiation. Returns BAL_OK, BAL_NO_MEMORY, BAL_BAD_ARGUMENT
+// (block grid outside the image or empty, block 0, null output) or an inner
+// blur status.
 [[nodiscard]] bal_status bal_ridge_orientations_scale(const uint8_t* src, uint32_t rows, uint32_t cols,
                                                       const uint8_t* block_mask, uint8_t* orientation,
                                                       uint8_t* coherence, uint32_t block_rows, uint32_t block_cols,
@@ -38,8 +39,8 @@
                                                 int8_t* doubled_angle);
 
 // Coherence of every block from its own gradients (no neighbourhood
-// re-estimation), box-blurred. The mask may be null. Returns 0, 9, 14 (as
-// above) or the blur's status.
+// re-estimation), box-blurred. The mask may be null. Returns BAL_OK,
+// BAL_NO_MEMORY, BAL_BAD_ARGUMENT (as above) or the blur's status.
 [[nodiscard]] bal_status bal_ridge_orientation_coherence_scale(const uint8_t* src, uint32_t rows, uint32_t cols,
                                                                uint8_t* coherence, const uint8_t* block_mask,
                                                                uint32_t block_rows, uint32_t block_cols,
@@ -53,8 +54,8 @@
 uint8_t bal_block_coherence(int32_t mean_xy, int32_t mean_xx, int32_t mean_yy);
 
 // Interpolates a block orientation field to rows x cols pixels along the
-// shorter way round the doubled-angle circle. Returns 0, 9, or 14 for a field
-// smaller than 2 x 2 or block 0.
+// shorter way round the doubled-angle circle. Returns BAL_OK, BAL_NO_MEMORY, or
+// BAL_BAD_ARGUMENT for a field smaller than 2 x 2 or block 0.
 [[nodiscard]] bal_status bal_scale_up_orientation(const uint8_t* orientation, uint32_t block_rows,
                                                   uint32_t block_cols, uint32_t block, uint8_t* dst, uint32_t rows,
                                                   uint32_t cols);

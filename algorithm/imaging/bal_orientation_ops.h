@@ -10,7 +10,8 @@
 // Mean of nine (resp. median of five) pixels along the ridge through each
 // pixel, steered by the pixel orientation bytes. dst may equal src. The mean
 // writes rows/columns 3 .. n-4 and nothing when rows or cols < 7; the median
-// writes 2 .. n-3 and nothing when rows or cols < 5. Returns 0 or 9.
+// writes 2 .. n-3 and nothing when rows or cols < 5. Returns BAL_OK or
+// BAL_NO_MEMORY.
 [[nodiscard]] bal_status bal_oriented_mean(const uint8_t* src, uint32_t rows, uint32_t cols,
                                            const uint8_t* pixel_orientation, uint8_t* dst);
 [[nodiscard]] bal_status bal_oriented_median(const uint8_t* src, uint32_t rows, uint32_t cols,
@@ -27,21 +28,22 @@ uint32_t bal_orientation_difference(void* minutiae, uint32_t count,
 
 // Weighted 3x3 blur (4-2-1 kernel) of a direction field with its values and
 // weights; only blocks inside the mask with a non-zero value change.
-// Directions are written as 0..127. Returns 0 or 9.
+// Directions are written as 0..127. Returns BAL_OK or BAL_NO_MEMORY.
 [[nodiscard]] bal_status bal_orientation_blur_weighted(uint8_t* orientation, uint8_t* values, uint8_t* weights,
                                                        const uint8_t* block_mask, uint32_t block_rows,
                                                        uint32_t block_cols);
 
 // Fills blocks whose value is 0 from their weighted eight neighbours, pass
 // after pass, until no empty block is left unfilled, a pass fills nothing or
-// changes nothing, or the pass limit is reached. Returns 0 or 9.
+// changes nothing, or the pass limit is reached. Returns BAL_OK or
+// BAL_NO_MEMORY.
 [[nodiscard]] bal_status bal_orientation_replace_null_values(uint8_t* orientation, uint8_t* values,
                                                              uint8_t* weights, uint32_t block_rows,
                                                              uint32_t block_cols);
 
 // Replaces a direction (0..127) that departs by more than 20 from the average
 // of an agreeing pair of opposite neighbours. The second argument is not read.
-// Returns 0 or 9.
+// Returns BAL_OK or BAL_NO_MEMORY.
 [[nodiscard]] bal_status bal_orientation_replace_perpendicular_orientations(uint8_t* field, const void* unused,
                                                                             uint32_t block_rows,
                                                                             uint32_t block_cols);

@@ -20,6 +20,6 @@ void bal_image_invert(const uint8_t* src, int32_t rows, int32_t cols, uint8_t* d
 void bal_image_negate(const uint8_t* src, int32_t rows, int32_t cols, uint8_t* dst);
 
 // Copies src to dst, then sets `count` pixels drawn uniformly at random (with
-// repetition) from the caller's generator state to `value`. Returns 0.
+// repetition) from the caller's generator state to `value`. Returns BAL_OK.
 [[nodiscard]] bal_status bal_image_add_dead_pixels(const uint8_t* src, uint32_t rows, uint32_t cols, int32_t count, uint8_t value,
                                                    uint64_t* rng_state, uint8_t* dst);

@@ -150,7 +150,7 @@ bal_status bal_image_quality_cond(const uint8_t* src, uint32_t rows, uint32_t co
         *condition = 0;
         return BAL_NO_MEMORY;
     }
-    if (bal_median_uint8(src, r, c, scratch) != 0) {
+    if (bal_median_uint8(src, r, c, scratch) != BAL_OK) {
         std::free(scratch);
         *condition = 0;
         return BAL_NO_MEMORY;
@@ -196,7 +196,7 @@ uint32_t bal_finger_is_present_scale(const uint8_t* src, uint32_t rows, uint32_t
     bal_crop_image(src, rows, cols, crop_rows, crop_cols, static_cast<int32_t>((rows - crop_rows) >> 1),
                    static_cast<int32_t>((cols - crop_cols) >> 1), crop);
     const int32_t r = static_cast<int32_t>(crop_rows), c = static_cast<int32_t>(crop_cols);
-    bool ok = bal_median_uint8(crop, r, c, crop) == 0;
+    bool ok = bal_median_uint8(crop, r, c, crop) == BAL_OK;
     if (ok && scale == 1)
         ok = bal_blur_uint8(crop, crop_rows, crop_cols, crop) == BAL_OK &&
              bal_blur_uint8(crop, crop_rows, crop_cols, crop) == BAL_OK;
@@ -480,7 +480,7 @@ bal_status bal_image_set_part_to_white(const uint8_t* src, uint16_t rows, uint16
     uint8_t* smoothed = static_cast<uint8_t*>(std::malloc(std::max<size_t>(size_t(H) * W, 1)));
     if (!smoothed) return BAL_NO_MEMORY;
     const bal_status status = bal_median_uint8(dst, H, W, smoothed);
-    if (status != 0) {
+    if (status != BAL_OK) {
         std::free(smoothed);
         return status;
     }

@@ -26,7 +26,8 @@
                                                 uint32_t full_rows, uint32_t full_cols, uint8_t* quality,
                                                 uint32_t* area, int32_t scale);
 
-// Percentage of bright pixels in the interior finger blocks. 0 or 9.
+// Percentage of bright pixels in the interior finger blocks. BAL_OK or
+// BAL_NO_MEMORY.
 [[nodiscard]] bal_status bal_image_quality_cond(const uint8_t* src, uint32_t rows, uint32_t cols,
                                                 uint32_t block_rows, uint32_t block_cols, uint32_t block,
                                                 const uint8_t* block_mask, uint8_t* condition);

@@ -37,7 +37,7 @@ void bal_image_rotate_int8(const int8_t* src, uint32_t rows, uint32_t cols, uint
 
 // Nearest-neighbour rotation (masks) by the low 8 bits of angle; pixels
 // without a source take fill (quarter turns are exact flips and have none).
-// Returns 0, or 9 when the image cannot be allocated.
+// Returns BAL_OK, or BAL_NO_MEMORY when the image cannot be allocated.
 [[nodiscard]] bal_status bal_image_rotate_nearest_neighbour_uint8(const uint8_t* src, uint32_t rows,
                                                                   uint32_t cols, uint32_t angle, uint8_t fill,
                                                                   uint8_t** out_image, uint32_t* out_rows,

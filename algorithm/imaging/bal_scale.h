@@ -17,7 +17,8 @@ void bal_scale_bilinear(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_
 // Halves an image to rows / 2 x cols / 2. The u8 member takes the plain 2 x 2
 // mean when both sides are even; otherwise (and always for the other members)
 // the image is first smoothed with the 3 x 3 binomial kernel, cut at the
-// border. Returns 0, or 9 when the row buffers cannot be allocated.
+// border. Returns BAL_OK, or BAL_NO_MEMORY when the row buffers cannot be
+// allocated.
 [[nodiscard]] bal_status bal_scale_down_bilinear_2_uint8(const uint8_t* src, uint32_t rows, uint32_t cols,
                                                          uint8_t* dst);
 [[nodiscard]] bal_status bal_scale_down_bilinear_2_int8(const int8_t* src, uint32_t rows, uint32_t cols,
@@ -48,7 +49,8 @@ void bal_scale_up_bilinear_cyclic(const uint8_t* field, uint32_t rows, uint32_t 
                                   int32_t block, uint8_t* dst, int32_t dst_rows, int32_t dst_cols);
 
 // Up-scales the field framed by one ring of `pad`, so that the outer blocks
-// blend towards pad. Returns 0, or 9 when a work buffer cannot be allocated.
+// blend towards pad. Returns BAL_OK, or BAL_NO_MEMORY when a work buffer cannot
+// be allocated.
 [[nodiscard]] bal_status bal_scale_up_bilinear_pad_uint8(const uint8_t* field, uint32_t rows, uint32_t cols,
                                                          uint32_t block, uint8_t pad, uint8_t* dst,
                                                          uint32_t dst_rows, uint32_t dst_cols);

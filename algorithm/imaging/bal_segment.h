@@ -11,9 +11,9 @@
 
 // Segments an image of exactly block_rows x block_cols blocks into a 0/1 block
 // mask. scale 1 means a 500 dpi image (analysed at half size); any other scale
-// an image already at the working resolution. Returns 0, 9, or 14 (size not
-// equal to the block geometry, fewer than 2 block rows or columns, block 0,
-// null pointer; nothing written).
+// an image already at the working resolution. Returns BAL_OK, BAL_NO_MEMORY, or
+// BAL_BAD_ARGUMENT (size not equal to the block geometry, fewer than 2 block
+// rows or columns, block 0, null pointer; nothing written).
 [[nodiscard]] bal_status bal_segment_image_scale(const uint8_t* src, uint32_t rows, uint32_t cols,
                                                  uint32_t block_rows, uint32_t block_cols, uint32_t block,
                                                  uint8_t* block_mask, int32_t scale);
@@ -28,8 +28,9 @@ uint32_t bal_find_opt_threshold(const uint8_t* values, uint32_t rows, uint32_t c
 
 // Cleans a 0/1 block mask in place: holes and specks, rim pruning, the
 // largest 4-connected region, inlets and holes filled, opening and a 3x3
-// majority vote. Returns 0, 9, 14 (fewer than 2 rows or columns, nothing
-// written) or the status of the opening or the majority vote.
+// majority vote. Returns BAL_OK, BAL_NO_MEMORY, BAL_BAD_ARGUMENT (fewer than 2
+// rows or columns, nothing written) or the status of the opening or the
+// majority vote.
 [[nodiscard]] bal_status bal_filter_segmented(uint8_t* block_mask, uint32_t block_rows, uint32_t block_cols);
 
 // Pixel centre of the non-zero blocks, or the image centre when there is none.

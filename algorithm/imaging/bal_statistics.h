@@ -17,7 +17,8 @@ uint32_t bal_image_mean_uint16(const uint16_t* src, int32_t rows, int32_t cols);
 int32_t bal_image_mean_int16(const int16_t* src, int32_t rows, int32_t cols);
 
 // Smallest and largest sample, each written only when its pointer is set; an
-// image without pixels gives the type's largest and smallest value. Always 0.
+// image without pixels gives the type's largest and smallest value. Always
+// BAL_OK.
 [[nodiscard]] bal_status bal_image_min_max_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint8_t* out_min, uint8_t* out_max);
 [[nodiscard]] bal_status bal_image_min_max_int8(const int8_t* src, uint32_t rows, uint32_t cols, int8_t* out_min, int8_t* out_max);
 [[nodiscard]] bal_status bal_image_min_max_uint16(const uint16_t* src, uint32_t rows, uint32_t cols, uint16_t* out_min,
@@ -57,16 +58,17 @@ void bal_mean_blockwise_int16(const int16_t* src, uint32_t rows, uint32_t cols, 
 void bal_var_blockwise_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, const uint8_t* block_means,
                              uint32_t block, uint32_t block_rows, uint32_t block_cols, uint16_t* dst);
 
-// Smallest and largest sample of each block. 14 when src is null, both outputs
-// are null or the grid does not fit the image (nothing written); else 0.
+// Smallest and largest sample of each block. BAL_BAD_ARGUMENT when src is null,
+// both outputs are null or the grid does not fit the image (nothing written);
+// else BAL_OK.
 [[nodiscard]] bal_status bal_min_max_blockwise_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t block,
                                                      uint32_t block_rows, uint32_t block_cols, uint8_t* out_min, uint8_t* out_max);
 [[nodiscard]] bal_status bal_min_max_blockwise_int8(const int8_t* src, uint32_t rows, uint32_t cols, uint32_t block,
                                                     uint32_t block_rows, uint32_t block_cols, int8_t* out_min, int8_t* out_max);
 
 // Variance of the (2 radius + 1)^2 window around every pixel, clipped at the
-// border: ((16 Q - S ((16 S) / n)) / n) / 16. 0, or 9 when the two integral
-// tables cannot be had (dst then untouched).
+// border: ((16 Q - S ((16 S) / n)) / n) / 16. BAL_OK, or BAL_NO_MEMORY when the
+// two integral tables cannot be had (dst then untouched).
 [[nodiscard]] bal_status bal_var_local_uint8(const uint8_t* src, uint32_t rows, uint32_t cols, uint32_t radius, uint16_t* dst);
 
 // The clipped-window variance of the pixels in rows row_begin..row_end-1 and

@@ -12,7 +12,8 @@
 #include "imaging/bal_status.h"
 
 // Thins the objects of `image` in place to lines one pixel wide.
-// `scale` is not read. Returns 0, or 9 when working memory is missing.
+// `scale` is not read. Returns BAL_OK, or BAL_NO_MEMORY when working memory is
+// missing.
 [[nodiscard]] bal_status bal_contour_thin_scale(uint8_t** image, uint32_t rows, uint32_t cols, uint32_t scale);
 
 // bal_contour_thin_scale with scale 1.

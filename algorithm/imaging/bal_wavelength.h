@@ -36,5 +36,6 @@ void fftn2d8rw_spectrum16(const uint8_t* src, uint16_t rows, uint16_t cols, uint
                                                      uint8_t* wavelength);
 
 // Replaces every measured value by a trimmed mean of itself and its measured
-// direct neighbours; a value without measured neighbours is dropped. 0 or 9.
+// direct neighbours; a value without measured neighbours is dropped. BAL_OK or
+// BAL_NO_MEMORY.
 [[nodiscard]] bal_status filter_wavelengths(uint16_t* raw, uint32_t block_rows, uint32_t block_cols);

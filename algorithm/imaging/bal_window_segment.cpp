@@ -71,7 +71,7 @@ bal_status bal_segment_image_variance(const uint8_t* src, uint32_t rows, uint32_
     if (lib_memory_check(variance, counters, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != lib_memory_result::all_present)
         return BAL_NO_MEMORY;
     const bal_status status = bal_var_local_uint8(src, rows, cols, 4, variance);
-    if (status == 0) window_count_rule(variance, rows, cols, 8, 5, 98, mask, counters);
+    if (status == BAL_OK) window_count_rule(variance, rows, cols, 8, 5, 98, mask, counters);
     std::free(variance);
     std::free(counters);
     return status;

@@ -63,7 +63,8 @@ int32_t tlv_find_tag(const uint8_t* buffer, uint32_t length, uint16_t tag,
 // is its last element), else 0. An empty path gives 1.
 int32_t tlv_find_nested_tag(const uint8_t* buffer, uint32_t length, const uint16_t* path,
                             uint32_t path_length, tlv_element* out_element);
-// 0 when buffer[0..length) is a well-formed sequence of elements, else 4.
+// ZR_OK when buffer[0..length) is a well-formed sequence of elements, else
+// ZR_BAD_FORMAT.
 [[nodiscard]] zr_status tlv_validate(const uint8_t* buffer, uint32_t length);
 
 // Writes one primitive element; bytes written, 0 (nothing written) for an

@@ -25,9 +25,10 @@ struct tlv_node {
 // New unlinked node (a constructed tag ignores length and value); none when
 // out of memory.
 tlv_node* tlv_create(uint16_t tag, uint32_t length, const uint8_t* value);
-// Links child as the last (append) or first (insert) child of parent: 9 for a
-// missing child, 2 for a missing parent, 14 when the parent is not
-// constructed or the child is already linked or encloses the parent; else 0.
+// Links child as the last (append) or first (insert) child of parent:
+// ZR_NO_MEMORY for a missing child, ZR_BAD_ARGUMENT for a missing parent,
+// ZR_NOT_ALLOWED when the parent is not constructed or the child is already
+// linked or encloses the parent; else ZR_OK.
 [[nodiscard]] zr_status tlv_append_child(tlv_node* parent, tlv_node* child);
 [[nodiscard]] zr_status tlv_insert_child(tlv_node* parent, tlv_node* child);
 // Unlinks the node from its parent; the node and its subtree stay allocated.
@@ -53,15 +54,16 @@ tlv_node* tlv_find_tag_amongst_children(tlv_node* node, uint16_t tag);
 // its following siblings.
 tlv_node* tlv_find_tag_in_tree(tlv_node* node, uint16_t tag);
 
-// Parses the first element of buffer[0..size) into a tree. 0; 2 for a missing
-// output; 5 when the first element or a nested one cannot be read within its
-// enclosing bounds; 9 when out of memory. On failure *out_root is none.
+// Parses the first element of buffer[0..size) into a tree. ZR_OK;
+// ZR_BAD_ARGUMENT for a missing output; ZR_BAD_DATA when the first element or a
+// nested one cannot be read within its enclosing bounds; ZR_NO_MEMORY when out
+// of memory. On failure *out_root is none.
 [[nodiscard]] zr_status tlv_parse_buffer(const uint8_t* buffer, uint32_t size, tlv_node** out_root);
 // Writes the tree (tag, shortest length, value or children); bytes written,
 // 0 when the tree cannot be encoded (invalid tag, length above TLV_MAX_LENGTH
 // or a primitive without value bytes).
 uint32_t tlv_write_tlv(uint8_t* buffer, tlv_node* node);
 // Encoded size of the tree; with out_buffer a new buffer holding it (freed by
-// the caller with free()). 0; 2 for a missing node; 5 when the tree cannot be
-// encoded; 9 when out of memory.
+// the caller with free()). ZR_OK; ZR_BAD_ARGUMENT for a missing node;
+// ZR_BAD_DATA when the tree cannot be encoded; ZR_NO_MEMORY when out of memory.
 [[nodiscard]] zr_status tlv_write_tree(tlv_node* node, uint8_t** out_buffer, uint32_t* out_size);

@@ -72,8 +72,8 @@ int32_t zr_session_get_int(const zr_session* session, const char* key, uint32_t 
 void zr_session_clear_property(zr_session* session, const char* key);
 void zr_session_clear_properties(zr_session* session);
 // A new array of the session's own properties, most recently added first
-// (freed by the caller with free()); 2 for a missing session or output, 9 when
-// out of memory.
+// (freed by the caller with free()); ZR_BAD_ARGUMENT for a missing session or
+// output, ZR_NO_MEMORY when out of memory.
 [[nodiscard]] zr_status zr_session_get_settings(const zr_session* session, zr_settings** out_settings,
                                                 uint32_t* out_count);
 

@@ -28,17 +28,18 @@ using zr_template_metadata_callback = zr_status (*)(void* context, zr_image* ima
                                                     uint32_t* enroll_type,
                                                     zr_template** out_template);
 
-// New 11-byte type-86 template; 2 for a missing record or output, 9 when out
-// of memory.
+// New 11-byte type-86 template; ZR_BAD_ARGUMENT for a missing record or output,
+// ZR_NO_MEMORY when out of memory.
 [[nodiscard]] zr_status zr_template_metadata_encode(void* context, const zr_template_metadata* metadata,
                                                     zr_template** out_template);
 // Metadata of an image (rows, columns, resolution; class and enrol type from
-// the callback when given); 2 for a missing image or output.
+// the callback when given); ZR_BAD_ARGUMENT for a missing image or output.
 [[nodiscard]] zr_status zr_template_metadata_extract(void* context, zr_image* image,
                                                      zr_template_metadata_callback callback,
                                                      zr_template** out_template);
-// Reads the type-86 data of a template; the conversion's failure code, 1 for
-// version 0, 4 for a size not matching the version.
+// Reads the type-86 data of a template; the conversion's failure code,
+// ZR_UNHANDLED_INPUT for version 0, ZR_BAD_FORMAT for a size not matching the
+// version.
 [[nodiscard]] zr_status zr_template_metadata_get(void* context, const zr_template* tmpl,
                                                  zr_template_metadata* out_metadata);
 // The enrol type byte; 0 without metadata or for a version-1 record, 3 when

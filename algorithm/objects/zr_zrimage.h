@@ -16,18 +16,19 @@
 constexpr uint32_t ZR_ZRIMAGE_HEADER_SIZE = 15;
 
 // Writes the record into a new buffer (freed by the caller with free()).
-// Clears both outputs first; 2 for a missing output or missing pixels of a
-// non-empty image, 9 when out of memory, else 0.
+// Clears both outputs first; ZR_BAD_ARGUMENT for a missing output or missing
+// pixels of a non-empty image, ZR_NO_MEMORY when out of memory, else ZR_OK.
 [[nodiscard]] zr_status zr_fusion_zrimage_encode(const uint8_t* pixels, uint16_t rows, uint16_t cols,
                                                  uint16_t horizontal_dpi, uint16_t vertical_dpi,
                                                  uint8_t impression_type, uint8_t** out_buffer,
                                                  uint32_t* out_size);
 
-// Reads a record. Clears pixels, rows and columns; 5 for a short record, a
-// wrong magic or version bytes; otherwise stores rows, columns and each
-// requested optional field, then 5 when the size is not rows x cols + 15
-// (pixels stay none); else *out_pixels points into the record and the result
-// is 0. 2 for a missing record or missing pixels, rows or columns output.
+// Reads a record. Clears pixels, rows and columns; ZR_BAD_DATA for a short
+// record, a wrong magic or version bytes; otherwise stores rows, columns and
+// each requested optional field, then ZR_BAD_DATA when the size is not rows x
+// cols + 15 (pixels stay none); else *out_pixels points into the record and the
+// result is ZR_OK. ZR_BAD_ARGUMENT for a missing record or missing pixels, rows
+// or columns output.
 [[nodiscard]] zr_status zr_fusion_zrimage_to_parts(const uint8_t* record, uint32_t record_size,
                                                    const uint8_t** out_pixels, uint16_t* out_rows,
                                                    uint16_t* out_cols, uint16_t* out_horizontal_dpi,

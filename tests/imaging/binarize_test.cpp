@@ -43,7 +43,7 @@ TEST(LocalHistogramThreshold, BlockThresholdsFromTheCumulativeShare) {
     ASSERT_EQ(
         bal_binarize_local_histogram_threshold(ramp.data(), nullptr, kRows, kCols, mask.data(),
                                                kBlock, 47, first.data(), second.data()),
-        0u);
+        BAL_OK);
     for (uint32_t y = 0; y < kRows; ++y)
         for (uint32_t x = 0; x < kCols; ++x) {
             const size_t i = y * kCols + x;
@@ -57,7 +57,7 @@ TEST(LocalHistogramThreshold, BlockThresholdsFromTheCumulativeShare) {
     ASSERT_EQ(
         bal_binarize_local_histogram_threshold(flat.data(), nullptr, kRows, kCols, mask.data(),
                                                kBlock, 47, first.data(), second.data()),
-        0u);
+        BAL_OK);
     for (uint32_t y = 0; y < kRows; ++y)
         for (uint32_t x = 0; x < 24; ++x) expect_complementary(first, second, y * kCols + x, true);
 }
@@ -93,7 +93,7 @@ TEST(LocalHistogramThreshold, MatchesAStepByStepReference) {
                 }
                 grid[b] = static_cast<int8_t>(t);
             }
-            ASSERT_EQ(bal_blur_weighted_int8(grid.data(), br, bc, grid.data()), 0u);
+            ASSERT_EQ(bal_blur_weighted_int8(grid.data(), br, bc, grid.data()), BAL_OK);
             std::vector<uint8_t> first(kRows * kCols, 1), second(kRows * kCols, 1);
             for (uint32_t b = 0; b < br * bc; ++b) {
                 if (!mask[b]) continue;
@@ -108,7 +108,7 @@ TEST(LocalHistogramThreshold, MatchesAStepByStepReference) {
             ASSERT_EQ(bal_binarize_local_histogram_threshold(src.data(), nullptr, kRows, kCols,
                                                              mask.data(), block, percent,
                                                              got_first.data(), got_second.data()),
-                      0u);
+                      BAL_OK);
             EXPECT_EQ(got_first, first) << block << " " << int(percent);
             EXPECT_EQ(got_second, second) << block << " " << int(percent);
         }
@@ -121,7 +121,7 @@ TEST(LocalHistogramThreshold, MaskedOutBlocksAndBadGeometry) {
     mask[4] = 0;
     ASSERT_EQ(bal_binarize_local_histogram_threshold(src.data(), nullptr, kN, kN, mask.data(), 12,
                                                      47, first.data(), second.data()),
-              0u);
+              BAL_OK);
     int judged = 0;
     for (uint32_t y = 0; y < kN; ++y)
         for (uint32_t x = 0; x < kN; ++x) {
@@ -141,18 +141,18 @@ TEST(LocalHistogramThreshold, MaskedOutBlocksAndBadGeometry) {
         const std::vector<uint8_t> all(3, 1);
         ASSERT_EQ(bal_binarize_local_histogram_threshold(flat.data(), nullptr, rows, cols,
                                                          all.data(), 12, 47, f2.data(), s2.data()),
-                  0u);
+                  BAL_OK);
         EXPECT_EQ(f2, std::vector<uint8_t>(rows * cols, 1)) << rows << "x" << cols;
         EXPECT_EQ(s2, std::vector<uint8_t>(rows * cols, 0)) << rows << "x" << cols;
     }
     std::vector<uint8_t> untouched(kN * 11, 5), f2 = untouched, s2 = untouched;
     EXPECT_EQ(bal_binarize_local_histogram_threshold(src.data(), nullptr, 11, kN, mask.data(), 12,
                                                      47, f2.data(), s2.data()),
-              14u);
+              BAL_BAD_ARGUMENT);
     EXPECT_EQ(f2, untouched);
     EXPECT_EQ(bal_binarize_local_histogram_threshold(src.data(), nullptr, kN, kN, mask.data(), 0,
                                                      47, first.data(), second.data()),
-              14u);
+              BAL_BAD_ARGUMENT);
 }
 
 TEST(GlobalThreshold, MeanOfTheQualityPixels) {
@@ -190,7 +190,7 @@ TEST(LocalThreshold, SeparatesRidgesUnderAnIlluminationGradient) {
         }
     ASSERT_EQ(bal_binarize_local_threshold(src.data(), quality.data(), kRows, kCols, kBlock,
                                            first.data(), second.data()),
-              0u);
+              BAL_OK);
     int agree = 0;
     for (size_t i = 0; i < src.size(); ++i) {
         EXPECT_EQ(first[i] + second[i], 1);
@@ -201,7 +201,7 @@ TEST(LocalThreshold, SeparatesRidgesUnderAnIlluminationGradient) {
     std::fill(quality.begin(), quality.end(), 0);
     ASSERT_EQ(bal_binarize_local_threshold(src.data(), quality.data(), kRows, kCols, kBlock,
                                            first.data(), second.data()),
-              0u);
+              BAL_OK);
     for (size_t i = 0; i < src.size(); ++i) EXPECT_EQ(first[i] + second[i], 2);
 }
 
@@ -219,7 +219,7 @@ TEST(CrossSection, ThresholdAlongTheCrossSection) {
     std::vector<uint8_t> first(kRows * kCols), second(kRows * kCols);
     ASSERT_EQ(bal_binarize_cross_section(src.data(), kRows, kCols, angle.data(), width.data(),
                                          mask.data(), 2, 3, 12, first.data(), second.data()),
-              0u);
+              BAL_OK);
     for (int y = 0; y < kRows; ++y)
         for (int x = 4; x < kCols - 4; ++x) {
             const size_t i = y * kCols + x;
@@ -233,7 +233,7 @@ TEST(CrossSection, ThresholdAlongTheCrossSection) {
     std::vector<uint8_t> big_mask(3 * 4, 0);
     ASSERT_EQ(bal_binarize_cross_section(src.data(), kRows, kCols, angle.data(), width.data(),
                                          big_mask.data(), 3, 4, 12, first.data(), second.data()),
-              0u);
+              BAL_OK);
     for (size_t i = 0; i < first.size(); ++i) EXPECT_EQ(first[i] + second[i], 2);
 }
 
@@ -348,20 +348,20 @@ TEST(BinarizeBlur, MajorityVoteWithStrictCorners) {
         std::vector<uint8_t> m(rows * cols);
         for (auto& v : m) v = rng() % 3 != 0;
         std::vector<uint8_t> out(m.size()), inplace = m;
-        ASSERT_EQ(bal_binarize_blur(m.data(), rows, cols, out.data()), 0u);
-        ASSERT_EQ(bal_binarize_blur(inplace.data(), rows, cols, inplace.data()), 0u);
+        ASSERT_EQ(bal_binarize_blur(m.data(), rows, cols, out.data()), BAL_OK);
+        ASSERT_EQ(bal_binarize_blur(inplace.data(), rows, cols, inplace.data()), BAL_OK);
         EXPECT_EQ(out, majority(m, rows, cols)) << rows << "x" << cols;
         EXPECT_EQ(inplace, out);
     }
     std::vector<uint8_t> dot(25, 0), hole(25, 1);
     dot[12] = 1;
     hole[12] = 0;
-    ASSERT_EQ(bal_binarize_blur(dot.data(), 5, 5, dot.data()), 0u);
-    ASSERT_EQ(bal_binarize_blur(hole.data(), 5, 5, hole.data()), 0u);
+    ASSERT_EQ(bal_binarize_blur(dot.data(), 5, 5, dot.data()), BAL_OK);
+    ASSERT_EQ(bal_binarize_blur(hole.data(), 5, 5, hole.data()), BAL_OK);
     EXPECT_EQ(dot[12], 0);
     EXPECT_EQ(hole[12], 1);
     std::vector<uint8_t> row(5, 1);
-    EXPECT_EQ(bal_binarize_blur(row.data(), 1, 5, row.data()), 14u);
+    EXPECT_EQ(bal_binarize_blur(row.data(), 1, 5, row.data()), BAL_BAD_ARGUMENT);
 }
 
 }  // namespace

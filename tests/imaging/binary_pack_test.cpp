@@ -1,5 +1,5 @@
 #include "imaging/bal_binary_pack.h"
-#include "imaging/zr_storage_writer.h"
+#include "objects/zr_storage_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -50,7 +50,7 @@ TEST(HeapWriter, ReservesThenAppendsUpToTheCapacity) {
     int32_t is_const = 0;
     zr_release_fn release = nullptr;
     void* release_context = nullptr;
-    ASSERT_EQ(heap_reserve(&state, 6, &data, &is_const, &release, &release_context), 0u);
+    ASSERT_EQ(heap_reserve(&state, 6, &data, &is_const, &release, &release_context), BAL_OK);
     ASSERT_NE(data, nullptr);
     EXPECT_EQ(data, state.data);
     EXPECT_EQ(state.capacity, 6u);
@@ -60,12 +60,12 @@ TEST(HeapWriter, ReservesThenAppendsUpToTheCapacity) {
     EXPECT_EQ(release_context, data);
 
     const uint8_t bytes[] = {1, 2, 3, 4, 5, 6, 7};
-    EXPECT_EQ(heap_write(&state, bytes, 2), 0u);
-    EXPECT_EQ(heap_write(&state, bytes + 2, 5), 17u);  // one byte more than the room left
+    EXPECT_EQ(heap_write(&state, bytes, 2), BAL_OK);
+    EXPECT_EQ(heap_write(&state, bytes + 2, 5), BAL_BUFFER_FULL);  // one byte more than the room left
     EXPECT_EQ(state.used, 2u);
-    EXPECT_EQ(heap_write(&state, bytes + 2, 4), 0u);  // exactly the room left
-    EXPECT_EQ(heap_write(&state, nullptr, 0), 0u);
-    EXPECT_EQ(heap_write(&state, bytes, 1), 17u);
+    EXPECT_EQ(heap_write(&state, bytes + 2, 4), BAL_OK);  // exactly the room left
+    EXPECT_EQ(heap_write(&state, nullptr, 0), BAL_OK);
+    EXPECT_EQ(heap_write(&state, bytes, 1), BAL_BUFFER_FULL);
     EXPECT_EQ(state.used, 6u);
     EXPECT_EQ(std::vector<uint8_t>(data, data + 6), std::vector<uint8_t>(bytes, bytes + 6));
     release(release_context);
@@ -75,8 +75,8 @@ TEST(HeapWriter, BoundDoesNotWrapNearTheTopOfTheRange) {
     // used + n would wrap to a small value in 32 bits; the write must still be refused.
     uint8_t storage[8] = {};
     heap_buffer state{storage, 8, 4};
-    EXPECT_EQ(heap_write(&state, storage, UINT32_MAX - 1), 17u);
-    EXPECT_EQ(heap_write(&state, storage, UINT32_MAX), 17u);
+    EXPECT_EQ(heap_write(&state, storage, UINT32_MAX - 1), BAL_BUFFER_FULL);
+    EXPECT_EQ(heap_write(&state, storage, UINT32_MAX), BAL_BUFFER_FULL);
     EXPECT_EQ(state.used, 4u);
 }
 
@@ -86,10 +86,10 @@ TEST(HeapWriter, TableAndZeroSizeReservation) {
     int32_t is_const = 0;
     zr_release_fn release = nullptr;
     void* release_context = nullptr;
-    ASSERT_EQ(heap_storage_writer.reserve(&state, 0, &data, &is_const, &release, &release_context), 0u);
-    EXPECT_EQ(heap_storage_writer.write(&state, nullptr, 0), 0u);
+    ASSERT_EQ(heap_storage_writer.reserve(&state, 0, &data, &is_const, &release, &release_context), BAL_OK);
+    EXPECT_EQ(heap_storage_writer.write(&state, nullptr, 0), BAL_OK);
     const uint8_t one = 1;
-    EXPECT_EQ(heap_storage_writer.write(&state, &one, 1), 17u);
+    EXPECT_EQ(heap_storage_writer.write(&state, &one, 1), BAL_BUFFER_FULL);
     release(release_context);
     free_mem(nullptr);
 }

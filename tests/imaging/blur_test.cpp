@@ -22,10 +22,10 @@ void expect_matches_reference(Filter filter, Reference reference, int64_t lo, in
         const auto src = random_image<T>(size_t(rows) * cols, seed++ * 7919u, lo, hi);
         const std::vector<T> expected = reference(src, rows, cols);
         std::vector<T> out(src.size(), T(0x5A));
-        ASSERT_EQ(filter(src.data(), rows, cols, out.data()), 0u);
+        ASSERT_EQ(filter(src.data(), rows, cols, out.data()), BAL_OK);
         EXPECT_EQ(out, expected) << rows << " x " << cols << " out of place";
         std::vector<T> in_place = src;
-        ASSERT_EQ(filter(in_place.data(), rows, cols, in_place.data()), 0u);
+        ASSERT_EQ(filter(in_place.data(), rows, cols, in_place.data()), BAL_OK);
         EXPECT_EQ(in_place, expected) << rows << " x " << cols << " in place";
     }
 }
@@ -94,13 +94,13 @@ TEST(BoxBlur, MatchesClippedMeanForEveryType) {
 
 TEST(BoxBlur, WorkedValues) {
     std::vector<uint8_t> square = {10, 20, 30, 40};
-    ASSERT_EQ(bal_blur_uint8(square.data(), 2, 2, square.data()), 0u);
+    ASSERT_EQ(bal_blur_uint8(square.data(), 2, 2, square.data()), BAL_OK);
     EXPECT_EQ(square, std::vector<uint8_t>(4, 25));
     // A signed sum of -10 over nine pixels truncates to -1, not -2.
     std::vector<int8_t> img(9, 0);
     img[0] = -10;
     std::vector<int8_t> out(9);
-    ASSERT_EQ(bal_blur_int8(img.data(), 3, 3, out.data()), 0u);
+    ASSERT_EQ(bal_blur_int8(img.data(), 3, 3, out.data()), BAL_OK);
     EXPECT_EQ(out[4], -1);
     EXPECT_EQ(out[0], -2);  // corner: -10 / 4
 }
@@ -109,10 +109,10 @@ TEST(BoxBlur, ThinAndEmptyImagesUseTheClippedWindow) {
     for (auto [rows, cols] : std::vector<filters_test::Size>{{1, 7}, {6, 1}, {1, 1}}) {
         auto src = random_image<uint8_t>(rows * cols, rows + cols);
         std::vector<uint8_t> out(src.size());
-        ASSERT_EQ(bal_blur_uint8(src.data(), rows, cols, out.data()), 0u);
+        ASSERT_EQ(bal_blur_uint8(src.data(), rows, cols, out.data()), BAL_OK);
         EXPECT_EQ(out, box_reference(src, rows, cols));
     }
-    EXPECT_EQ(bal_blur_uint8(nullptr, 0, 5, nullptr), 0u);
+    EXPECT_EQ(bal_blur_uint8(nullptr, 0, 5, nullptr), BAL_OK);
 }
 
 TEST(WeightedBlur, MatchesCutBinomialKernelForEveryType) {
@@ -122,7 +122,7 @@ TEST(WeightedBlur, MatchesCutBinomialKernelForEveryType) {
     expect_matches_reference<int16_t>(bal_blur_weighted_int16, binomial_reference<int16_t>, -32768, 32767);
     expect_matches_reference<int32_t>(bal_blur_weighted_int32, binomial_reference<int32_t>, -(1 << 26), 1 << 26);
     std::vector<uint8_t> square = {10, 20, 30, 40}, out(4);
-    ASSERT_EQ(bal_blur_weighted_uint8(square.data(), 2, 2, out.data()), 0u);
+    ASSERT_EQ(bal_blur_weighted_uint8(square.data(), 2, 2, out.data()), BAL_OK);
     EXPECT_EQ(out[0], (4 * 10 + 2 * 20 + 2 * 30 + 40) / 9);
 }
 
@@ -136,7 +136,7 @@ TEST(WeightedBlurUpsample, RebuildsHalfDensitySamples) {
             std::vector<int8_t> img(rows * cols, 0);
             for (uint32_t y = 0; y < rows; y += 2)
                 for (uint32_t x = 0; x < cols; x += 2) img[y * cols + x] = 8;
-            ASSERT_EQ(bal_blur_weighted_int8_upsample(img.data(), rows, cols, img.data()), 0u);
+            ASSERT_EQ(bal_blur_weighted_int8_upsample(img.data(), rows, cols, img.data()), BAL_OK);
             EXPECT_EQ(img, std::vector<int8_t>(rows * cols, 8)) << rows << " x " << cols;
         }
 }
@@ -168,10 +168,10 @@ TEST(WithWeightBlur, MatchesWeightedMeanForEveryType) {
             const auto weight = random_image<uint8_t>(rows * cols, seed++, 0, max_weight);
             const auto expected = with_weight_reference(src, weight, rows, cols);
             std::vector<T> out(src.size());
-            ASSERT_EQ(filter(src.data(), rows, cols, weight.data(), out.data()), 0u);
+            ASSERT_EQ(filter(src.data(), rows, cols, weight.data(), out.data()), BAL_OK);
             EXPECT_EQ(out, expected) << rows << " x " << cols;
             auto in_place = src;
-            ASSERT_EQ(filter(in_place.data(), rows, cols, weight.data(), in_place.data()), 0u);
+            ASSERT_EQ(filter(in_place.data(), rows, cols, weight.data(), in_place.data()), BAL_OK);
             EXPECT_EQ(in_place, expected) << rows << " x " << cols << " in place";
         }
     };
@@ -189,7 +189,7 @@ TEST(WithWeightBlur, ZeroWeightsGiveZeroInsideAndBoxBlurOnOuterRows) {
     const auto src = random_image<uint8_t>(rows * cols, 5, 1, 255);
     const std::vector<uint8_t> weight(rows * cols, 0);
     std::vector<uint8_t> out(src.size());
-    ASSERT_EQ(bal_blur_with_weight_uint8(src.data(), rows, cols, weight.data(), out.data()), 0u);
+    ASSERT_EQ(bal_blur_with_weight_uint8(src.data(), rows, cols, weight.data(), out.data()), BAL_OK);
     const auto box = box_reference(src, rows, cols);
     for (uint32_t y = 0; y < rows; ++y)
         for (uint32_t x = 0; x < cols; ++x)
@@ -230,10 +230,10 @@ TEST(FingerprintEdgeBlur, MatchesMaskedMeanForEveryType) {
             for (auto& m : mask) m = m == 0 ? 0 : 255;
             const auto expected = fingerprint_edge_reference(src, mask, rows, cols);
             std::vector<T> out(src.size());
-            ASSERT_EQ(filter(src.data(), mask.data(), rows, cols, out.data()), 0u);
+            ASSERT_EQ(filter(src.data(), mask.data(), rows, cols, out.data()), BAL_OK);
             EXPECT_EQ(out, expected) << rows << " x " << cols;
             auto in_place = src;
-            ASSERT_EQ(filter(in_place.data(), mask.data(), rows, cols, in_place.data()), 0u);
+            ASSERT_EQ(filter(in_place.data(), mask.data(), rows, cols, in_place.data()), BAL_OK);
             EXPECT_EQ(in_place, expected) << rows << " x " << cols << " in place";
         }
     };
@@ -247,10 +247,10 @@ TEST(FingerprintEdgeBlur, EmptyMaskKeepsImageAndSingleMaskPixelSpreads) {
     const uint32_t rows = 4, cols = 5;
     const auto src = random_image<uint8_t>(rows * cols, 9);
     std::vector<uint8_t> mask(rows * cols, 0), out(src.size());
-    ASSERT_EQ(bal_blur_fingerprint_edge_uint8(src.data(), mask.data(), rows, cols, out.data()), 0u);
+    ASSERT_EQ(bal_blur_fingerprint_edge_uint8(src.data(), mask.data(), rows, cols, out.data()), BAL_OK);
     EXPECT_EQ(out, src);
     mask[1 * cols + 2] = 1;
-    ASSERT_EQ(bal_blur_fingerprint_edge_uint8(src.data(), mask.data(), rows, cols, out.data()), 0u);
+    ASSERT_EQ(bal_blur_fingerprint_edge_uint8(src.data(), mask.data(), rows, cols, out.data()), BAL_OK);
     EXPECT_EQ(out[0 * cols + 1], src[1 * cols + 2]);
     EXPECT_EQ(out[2 * cols + 3], src[1 * cols + 2]);
     EXPECT_EQ(out[3 * cols + 0], src[3 * cols + 0]);
@@ -282,10 +282,10 @@ TEST(FrameBlur, BlursOnlyTheFrameIncludingWideMargins) {
             const uint8_t fill = uint8_t(seed * 37);
             const auto expected = frame_reference(src, rows, cols, margin, fill);
             std::vector<uint8_t> out = src;  // the interior is not written
-            ASSERT_EQ(bal_blur_edge_uint8(src.data(), rows, cols, margin, fill, out.data()), 0u);
+            ASSERT_EQ(bal_blur_edge_uint8(src.data(), rows, cols, margin, fill, out.data()), BAL_OK);
             EXPECT_EQ(out, expected) << rows << " x " << cols << " margin " << margin;
             auto in_place = src;
-            ASSERT_EQ(bal_blur_edge_uint8(in_place.data(), rows, cols, margin, fill, in_place.data()), 0u);
+            ASSERT_EQ(bal_blur_edge_uint8(in_place.data(), rows, cols, margin, fill, in_place.data()), BAL_OK);
             EXPECT_EQ(in_place, expected) << rows << " x " << cols << " margin " << margin << " in place";
         }
 }
@@ -293,10 +293,10 @@ TEST(FrameBlur, BlursOnlyTheFrameIncludingWideMargins) {
 TEST(FrameBlur, ZeroMarginWritesNothingAndFillEqualToImageKeepsIt) {
     const std::vector<uint8_t> src(6 * 7, 77);
     std::vector<uint8_t> out(src.size(), 3);
-    EXPECT_EQ(bal_blur_edge_uint8(src.data(), 6, 7, 0, 77, out.data()), 0u);
+    EXPECT_EQ(bal_blur_edge_uint8(src.data(), 6, 7, 0, 77, out.data()), BAL_OK);
     EXPECT_EQ(out, std::vector<uint8_t>(src.size(), 3));
     out = src;
-    EXPECT_EQ(bal_blur_edge_uint8(src.data(), 6, 7, 2, 77, out.data()), 0u);
+    EXPECT_EQ(bal_blur_edge_uint8(src.data(), 6, 7, 2, 77, out.data()), BAL_OK);
     EXPECT_EQ(out, src);
 }
 
@@ -393,17 +393,17 @@ TEST(BlurFamily, UniformImageUnchanged) {
     const uint32_t rows = 6, cols = 5;
     const std::vector<uint8_t> img(rows * cols, 93), ones(rows * cols, 1);
     std::vector<uint8_t> out(img.size());
-    ASSERT_EQ(bal_blur_uint8(img.data(), rows, cols, out.data()), 0u);
+    ASSERT_EQ(bal_blur_uint8(img.data(), rows, cols, out.data()), BAL_OK);
     EXPECT_EQ(out, img);
-    ASSERT_EQ(bal_blur_weighted_uint8(img.data(), rows, cols, out.data()), 0u);
+    ASSERT_EQ(bal_blur_weighted_uint8(img.data(), rows, cols, out.data()), BAL_OK);
     EXPECT_EQ(out, img);
-    ASSERT_EQ(bal_blur_with_weight_uint8(img.data(), rows, cols, ones.data(), out.data()), 0u);
+    ASSERT_EQ(bal_blur_with_weight_uint8(img.data(), rows, cols, ones.data(), out.data()), BAL_OK);
     EXPECT_EQ(out, img);
-    ASSERT_EQ(bal_blur_fingerprint_edge_uint8(img.data(), ones.data(), rows, cols, out.data()), 0u);
+    ASSERT_EQ(bal_blur_fingerprint_edge_uint8(img.data(), ones.data(), rows, cols, out.data()), BAL_OK);
     EXPECT_EQ(out, img);
     bal_blur_selective_uint8(img.data(), rows, cols, 2, 10, out.data());
     EXPECT_EQ(out, img);
-    ASSERT_EQ(bal_blur_vertically_uint8(img.data(), rows, cols, 3, out.data()), 0u);
+    ASSERT_EQ(bal_blur_vertically_uint8(img.data(), rows, cols, 3, out.data()), BAL_OK);
     EXPECT_EQ(out, img);
 }
 
@@ -413,9 +413,9 @@ namespace {
 
 TEST(FingerprintEdgeBlur, ImpossibleCopyReturnsNoMemory) {
     uint8_t mask = 1;
-    EXPECT_EQ(bal_blur_fingerprint_edge_uint16(nullptr, &mask, UINT32_MAX, UINT32_MAX, nullptr), 9u);
+    EXPECT_EQ(bal_blur_fingerprint_edge_uint16(nullptr, &mask, UINT32_MAX, UINT32_MAX, nullptr), BAL_NO_MEMORY);
     FP_REQUIRE_PLAIN_MALLOC();
-    EXPECT_EQ(bal_blur_fingerprint_edge_uint8(nullptr, &mask, 1u << 31, 1u << 30, nullptr), 9u);
+    EXPECT_EQ(bal_blur_fingerprint_edge_uint8(nullptr, &mask, 1u << 31, 1u << 30, nullptr), BAL_NO_MEMORY);
 }
 
 }  // namespace
@@ -429,9 +429,9 @@ TEST(BoxBlur, RealCapturesMatchReference) {
         const auto img = fp_test::read_pgm(paths[i]);
         ASSERT_FALSE(img.pixels.empty()) << paths[i];
         std::vector<uint8_t> out(img.pixels.size());
-        ASSERT_EQ(bal_blur_uint8(img.pixels.data(), img.rows, img.cols, out.data()), 0u);
+        ASSERT_EQ(bal_blur_uint8(img.pixels.data(), img.rows, img.cols, out.data()), BAL_OK);
         EXPECT_EQ(out, box_reference(img.pixels, img.rows, img.cols)) << paths[i];
-        ASSERT_EQ(bal_blur_weighted_uint8(img.pixels.data(), img.rows, img.cols, out.data()), 0u);
+        ASSERT_EQ(bal_blur_weighted_uint8(img.pixels.data(), img.rows, img.cols, out.data()), BAL_OK);
         EXPECT_EQ(out, binomial_reference(img.pixels, img.rows, img.cols)) << paths[i];
     }
 }

@@ -73,7 +73,7 @@ TEST(CropBlockSize, CutsToWholeBlocks) {
     const auto src = random_image(26, 27, 2);
     uint8_t* out = nullptr;
     uint32_t rows = 0, cols = 0, ro = 9, co = 9;
-    ASSERT_EQ(bal_crop_block_size(src.data(), 26, 27, 12, &out, &rows, &cols, &ro, &co), 0u);
+    ASSERT_EQ(bal_crop_block_size(src.data(), 26, 27, 12, &out, &rows, &cols, &ro, &co), BAL_OK);
     EXPECT_EQ(rows, 24u);
     EXPECT_EQ(cols, 24u);
     EXPECT_EQ(ro, 1u);
@@ -86,26 +86,26 @@ TEST(CropBlockSize, CutsToWholeBlocks) {
     std::free(out);
 
     const auto exact = random_image(24, 36, 3);
-    ASSERT_EQ(bal_crop_block_size(exact.data(), 24, 36, 12, &out, &rows, &cols, &ro, &co), 0u);
+    ASSERT_EQ(bal_crop_block_size(exact.data(), 24, 36, 12, &out, &rows, &cols, &ro, &co), BAL_OK);
     EXPECT_EQ(std::vector<uint8_t>(out, out + exact.size()), exact);
     EXPECT_EQ(ro, 0u);
     std::free(out);
 
     out = nullptr;
-    EXPECT_EQ(bal_crop_block_size(src.data(), 11, 27, 12, &out, &rows, &cols, &ro, &co), 14u);
-    EXPECT_EQ(bal_crop_block_size(src.data(), 26, 27, 0, &out, &rows, &cols, &ro, &co), 14u);
+    EXPECT_EQ(bal_crop_block_size(src.data(), 11, 27, 12, &out, &rows, &cols, &ro, &co), BAL_BAD_ARGUMENT);
+    EXPECT_EQ(bal_crop_block_size(src.data(), 26, 27, 0, &out, &rows, &cols, &ro, &co), BAL_BAD_ARGUMENT);
     EXPECT_EQ(out, nullptr);
 }
 
 TEST(IncreaseImageSize, FillsAndPlacesOrRefusesWhatDoesNotFit) {
     const std::vector<uint8_t> src = {1, 2, 3, 4, 5, 6};  // 2 x 3
     std::vector<uint8_t> dst(4 * 5, 0);
-    ASSERT_EQ(bal_increase_image_size(src.data(), 2, 3, dst.data(), 4, 5, 2, 2, 9), 0u);
+    ASSERT_EQ(bal_increase_image_size(src.data(), 2, 3, dst.data(), 4, 5, 2, 2, 9), BAL_OK);
     EXPECT_EQ(dst, (std::vector<uint8_t>{9, 9, 9, 9, 9, 9, 9, 9, 9, 9,  //
                                          9, 9, 1, 2, 3, 9, 9, 4, 5, 6}));
-    EXPECT_EQ(bal_increase_image_size(src.data(), 2, 3, dst.data(), 4, 5, 3, 0, 9), 14u);
-    EXPECT_EQ(bal_increase_image_size(src.data(), 2, 3, dst.data(), 4, 5, 0, 3, 9), 14u);
-    EXPECT_EQ(bal_increase_image_size(src.data(), 2, 3, dst.data(), 4, 5, 0xFFFFFFFFu, 0, 9), 14u);
+    EXPECT_EQ(bal_increase_image_size(src.data(), 2, 3, dst.data(), 4, 5, 3, 0, 9), BAL_BAD_ARGUMENT);
+    EXPECT_EQ(bal_increase_image_size(src.data(), 2, 3, dst.data(), 4, 5, 0, 3, 9), BAL_BAD_ARGUMENT);
+    EXPECT_EQ(bal_increase_image_size(src.data(), 2, 3, dst.data(), 4, 5, 0xFFFFFFFFu, 0, 9), BAL_BAD_ARGUMENT);
 }
 
 TEST(ExpandImage, RingsOfTwoAndThreePixelMeans) {
@@ -208,7 +208,7 @@ TEST(ExpandBlockSize, GrowsToWholeBlocksWithNegativeOffsets) {
         block_result out;
         ASSERT_EQ(bal_expand_block_size(src.data(), 40, 36, 12, mode, &out.image, &out.rows,
                                         &out.cols, &out.row_offset, &out.col_offset),
-                  0u);
+                  BAL_OK);
         EXPECT_EQ(out.rows, 48u);
         EXPECT_EQ(out.cols, 36u);
         EXPECT_EQ(out.row_offset, -4);
@@ -225,7 +225,7 @@ TEST(ExpandBlockSize, GrowsToWholeBlocksWithNegativeOffsets) {
     block_result odd;
     ASSERT_EQ(bal_expand_block_size(src.data(), 37, 36, 12, 0, &odd.image, &odd.rows, &odd.cols,
                                     &odd.row_offset, &odd.col_offset),
-              0u);
+              BAL_OK);
     EXPECT_EQ(odd.rows, 48u);
     EXPECT_EQ(odd.row_offset, -5);
     EXPECT_EQ(odd.image[5 * 36], src[0]);
@@ -236,13 +236,13 @@ TEST(ExpandBlockSize, RefusesSmallImagesAndUnknownModes) {
     block_result out;
     EXPECT_EQ(bal_expand_block_size(src.data(), 40, 35, 12, 0, &out.image, &out.rows, &out.cols,
                                     &out.row_offset, &out.col_offset),
-              14u);
+              BAL_BAD_ARGUMENT);
     EXPECT_EQ(bal_expand_block_size(src.data(), 40, 36, 0, 0, &out.image, &out.rows, &out.cols,
                                     &out.row_offset, &out.col_offset),
-              14u);
+              BAL_BAD_ARGUMENT);
     EXPECT_EQ(bal_expand_block_size(src.data(), 40, 36, 12, 2, &out.image, &out.rows, &out.cols,
                                     &out.row_offset, &out.col_offset),
-              14u);
+              BAL_BAD_ARGUMENT);
     EXPECT_EQ(out.image, nullptr);
     EXPECT_EQ(out.rows, 0u);
 }
@@ -267,7 +267,7 @@ TEST(ResizeBlockSize, CropsSmallRemaindersAndExpandsLargeOnes) {
             ASSERT_EQ(bal_resize_block_size(src.data(), c.rows, c.cols, 12, mode, &out.image,
                                             &out.rows, &out.cols, &out.row_offset,
                                             &out.col_offset),
-                      0u);
+                      BAL_OK);
             EXPECT_EQ(out.rows, c.out_rows);
             EXPECT_EQ(out.cols, c.out_cols);
             EXPECT_EQ(out.row_offset, c.row_offset);
@@ -304,19 +304,19 @@ TEST(ResizeBlockSize, UnknownModeIsRefusedWithTheResultCleared) {
     uint8_t* previous = out.image;
     EXPECT_EQ(bal_resize_block_size(src.data(), 39, 40, 12, 5, &out.image, &out.rows, &out.cols,
                                     &out.row_offset, &out.col_offset),
-              14u);
+              BAL_BAD_ARGUMENT);
     EXPECT_EQ(out.image, nullptr);
     std::free(previous);
     EXPECT_EQ(bal_resize_block_size(src.data(), 35, 40, 12, 0, &out.image, &out.rows, &out.cols,
                                     &out.row_offset, &out.col_offset),
-              14u);
+              BAL_BAD_ARGUMENT);
 }
 
 TEST(ResizeTo500, SameResolutionDropsTheLastRowAndColumn) {
     const auto src = random_image(30, 20, 8);
     uint8_t* out = nullptr;
     uint32_t rows = 0, cols = 0;
-    ASSERT_EQ(bal_resize_to_500(src.data(), 30, 20, 500, &out, &rows, &cols), 0u);
+    ASSERT_EQ(bal_resize_to_500(src.data(), 30, 20, 500, &out, &rows, &cols), BAL_OK);
     ASSERT_EQ(rows, 29u);
     ASSERT_EQ(cols, 19u);
     for (uint32_t r = 0; r < 29; ++r) {
@@ -340,7 +340,7 @@ TEST(ResizeTo500, InterpolatesARampExactly) {
     }
     uint8_t* out = nullptr;
     uint32_t out_rows = 0, out_cols = 0;
-    ASSERT_EQ(bal_resize_to_500(ramp.data(), rows, cols, 250, &out, &out_rows, &out_cols), 0u);
+    ASSERT_EQ(bal_resize_to_500(ramp.data(), rows, cols, 250, &out, &out_rows, &out_cols), BAL_OK);
     EXPECT_EQ(out_rows, 2 * rows - 2);
     EXPECT_EQ(out_cols, 2 * cols - 2);
     for (uint32_t i = 0; i < out_rows; ++i) {
@@ -351,7 +351,7 @@ TEST(ResizeTo500, InterpolatesARampExactly) {
     std::free(out);
     // 1000 dpi takes every other pixel; the last sample stays below the
     // last row and column.
-    ASSERT_EQ(bal_resize_to_500(ramp.data(), rows, cols, 1000, &out, &out_rows, &out_cols), 0u);
+    ASSERT_EQ(bal_resize_to_500(ramp.data(), rows, cols, 1000, &out, &out_rows, &out_cols), BAL_OK);
     EXPECT_EQ(out_rows, 10u);
     EXPECT_EQ(out_cols, 15u);
     EXPECT_EQ(out[9 * 15 + 14], ramp[18 * cols + 28]);
@@ -363,7 +363,7 @@ TEST(ResizeTo500, ConstantImagesStayConstant) {
     for (uint32_t dpi : {250u, 333u, 508u, 1000u, 569u}) {
         uint8_t* out = nullptr;
         uint32_t rows = 0, cols = 0;
-        ASSERT_EQ(bal_resize_to_500(flat.data(), 31, 17, dpi, &out, &rows, &cols), 0u);
+        ASSERT_EQ(bal_resize_to_500(flat.data(), 31, 17, dpi, &out, &rows, &cols), BAL_OK);
         EXPECT_EQ(std::vector<uint8_t>(out, out + rows * cols),
                   std::vector<uint8_t>(rows * cols, 99))
             << dpi;
@@ -376,7 +376,7 @@ TEST(ResizeTo500, ResolutionsWithoutAStepAreRefused) {
     for (uint32_t dpi : {0u, 1u << 23, 0xFFFFFFFFu}) {
         uint8_t* out = nullptr;
         uint32_t rows = 0, cols = 0;
-        EXPECT_EQ(bal_resize_to_500(src.data(), 10, 10, dpi, &out, &rows, &cols), 14u) << dpi;
+        EXPECT_EQ(bal_resize_to_500(src.data(), 10, 10, dpi, &out, &rows, &cols), BAL_BAD_ARGUMENT) << dpi;
         EXPECT_EQ(out, nullptr);
     }
 }

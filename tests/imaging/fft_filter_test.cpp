@@ -73,7 +73,7 @@ TEST(FftBlockFilter, IdentityCallbackReturnsTheImageForEveryBlockSize) {
         Image dst(src.size(), 0);
         EXPECT_EQ(bal_filter_fft_blocks_simple(dst.data(), src.data(), rows, cols, block,
                                                block / 2, 0, identity_callback, nullptr),
-                  0u);
+                  BAL_OK);
         double mean_error = 0, src_energy = 0, dst_energy = 0;
         for (size_t i = 0; i < src.size(); ++i) {
             mean_error += std::abs(src[i] - dst[i]);
@@ -101,7 +101,7 @@ TEST(FftBlockFilter, BlocksOwnTheirAreaFromTheMiddleOfTheOverlap) {
     ASSERT_EQ(bal_filter_fft_blocks(dst.data(), src.data(), rows, cols, 64, 32, work.data(),
                                     static_cast<uint32_t>(work.size()), constant_block_callback,
                                     &state),
-              0u);
+              BAL_OK);
     EXPECT_EQ(state.calls, 2);
     for (uint32_t y = 0; y < rows; ++y)
         for (uint32_t x = 0; x < cols; ++x)
@@ -118,7 +118,7 @@ TEST(FftBlockFilter, BlockCountsCoverTheImageWithTheRequestedOverlap) {
     ASSERT_EQ(bal_filter_fft32_blocks(dst.data(), src.data(), rows, cols, 16, work.data(),
                                       static_cast<uint32_t>(work.size()), constant_block_callback,
                                       &state),
-              0u);
+              BAL_OK);
     EXPECT_EQ(state.calls, 50);
 }
 
@@ -133,19 +133,19 @@ TEST(FftBlockFilter, StatusCodes) {
         return bal_filter_fft_blocks(to, from, rows, cols, block, 32, area, size,
                                      identity_callback, nullptr);
     };
-    EXPECT_EQ(run(48, src.data(), dst.data(), work.data(), work_size), 13u);
-    EXPECT_EQ(run(128, src.data(), dst.data(), work.data(), work_size), 14u);
-    EXPECT_EQ(run(64, dst.data(), dst.data(), work.data(), work_size), 14u);
-    EXPECT_EQ(run(64, src.data(), dst.data(), work.data(), 64 * 64 - 1), 1u);
-    EXPECT_EQ(run(64, src.data(), dst.data(), work.data(), 64 * 64 + 100), 1u);
+    EXPECT_EQ(run(48, src.data(), dst.data(), work.data(), work_size), BAL_UNSUPPORTED);
+    EXPECT_EQ(run(128, src.data(), dst.data(), work.data(), work_size), BAL_BAD_ARGUMENT);
+    EXPECT_EQ(run(64, dst.data(), dst.data(), work.data(), work_size), BAL_BAD_ARGUMENT);
+    EXPECT_EQ(run(64, src.data(), dst.data(), work.data(), 64 * 64 - 1), BAL_FFT_WORK_TOO_SMALL);
+    EXPECT_EQ(run(64, src.data(), dst.data(), work.data(), 64 * 64 + 100), BAL_FFT_WORK_TOO_SMALL);
     EXPECT_TRUE(std::all_of(dst.begin(), dst.end(), [](uint8_t v) { return v == 77; }));
     // Any alignment of the work area works with the documented size.
     for (uint32_t offset = 0; offset < 4; ++offset)
-        EXPECT_EQ(run(64, src.data(), dst.data(), work.data() + offset, work_size), 0u);
+        EXPECT_EQ(run(64, src.data(), dst.data(), work.data() + offset, work_size), BAL_OK);
 
     EXPECT_EQ(bal_filter_fft_blocks(dst.data(), src.data(), rows, cols, 64, 32, work.data(),
                                     work_size, refuse_callback, nullptr),
-              13u);
+              BAL_UNSUPPORTED);
 }
 
 TEST(FftBlockFilter, PaddingDriverLeavesDestinationUntouchedOnFailure) {
@@ -154,10 +154,10 @@ TEST(FftBlockFilter, PaddingDriverLeavesDestinationUntouchedOnFailure) {
     Image dst(src.size(), 5);
     EXPECT_EQ(bal_filter_fft_blocks_simple(dst.data(), src.data(), rows, cols, 64, 32, 4,
                                            refuse_callback, nullptr),
-              13u);
+              BAL_UNSUPPORTED);
     EXPECT_EQ(bal_filter_fft_blocks_simple(dst.data(), src.data(), rows, cols, 48, 32, 4,
                                            identity_callback, nullptr),
-              13u);
+              BAL_UNSUPPORTED);
     EXPECT_TRUE(std::all_of(dst.begin(), dst.end(), [](uint8_t v) { return v == 5; }));
 }
 
@@ -171,11 +171,11 @@ TEST(FftBlockFilter, InPlaceEqualsSeparateBuffers) {
         Image in_place = src;
         ASSERT_EQ(bal_filter_fft_blocks_simple(separate.data(), src.data(), rows, cols, 64, 32,
                                                pad, bal_filter_fft_convolution, kernel.data()),
-                  0u);
+                  BAL_OK);
         ASSERT_EQ(bal_filter_fft_blocks_simple(in_place.data(), in_place.data(), rows, cols, 64,
                                                32, pad, bal_filter_fft_convolution,
                                                kernel.data()),
-                  0u);
+                  BAL_OK);
         EXPECT_EQ(separate, in_place) << "pad " << pad;
     }
 }
@@ -196,7 +196,7 @@ TEST(FftBlockFilter, ConvolutionCallbacksWeightEveryEntry) {
         std::vector<uint8_t> kernel(16 * 9, c.k);
         auto apply = [&](bal_spectrum_callback cb) {
             std::vector<int32_t> re(16 * 9, c.v), im(16 * 9, c.v);
-            EXPECT_EQ(cb(re.data(), im.data(), 16, nullptr, 0, kernel.data()), 0);
+            EXPECT_EQ(cb(re.data(), im.data(), 16, nullptr, 0, kernel.data()), BAL_OK);
             EXPECT_EQ(re, im);
             return re[16 * 9 - 1];
         };
@@ -204,8 +204,8 @@ TEST(FftBlockFilter, ConvolutionCallbacksWeightEveryEntry) {
         EXPECT_EQ(apply(bal_filter_fft_convolution_new), c.scaled);
         EXPECT_EQ(apply(bal_filter_fft_inverted_convolution), c.inverted);
     }
-    EXPECT_EQ(highpass_filter_process(nullptr, nullptr, 64, nullptr, 0, nullptr), 13);
-    EXPECT_EQ(lowpass_filter_process(nullptr, nullptr, 64, nullptr, 0, nullptr), 13);
+    EXPECT_EQ(highpass_filter_process(nullptr, nullptr, 64, nullptr, 0, nullptr), BAL_UNSUPPORTED);
+    EXPECT_EQ(lowpass_filter_process(nullptr, nullptr, 64, nullptr, 0, nullptr), BAL_UNSUPPORTED);
 }
 
 // The kernel samples a radial band-pass: a Gaussian low cut (sigma = low_cut

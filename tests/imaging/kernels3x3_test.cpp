@@ -99,10 +99,10 @@ TEST(Sharpen, MatchesUnsharpMaskInAndOutOfPlace) {
             const auto src = random_image<uint8_t>(rows * cols, seed++);
             const auto expected = sharpen_reference(src, rows, cols, amount);
             std::vector<uint8_t> out(src.size());
-            ASSERT_EQ(bal_sharpen_uint8(src.data(), rows, cols, uint8_t(amount), out.data()), 0u);
+            ASSERT_EQ(bal_sharpen_uint8(src.data(), rows, cols, uint8_t(amount), out.data()), BAL_OK);
             EXPECT_EQ(out, expected);
             auto in_place = src;
-            ASSERT_EQ(bal_sharpen_uint8(in_place.data(), rows, cols, uint8_t(amount), in_place.data()), 0u);
+            ASSERT_EQ(bal_sharpen_uint8(in_place.data(), rows, cols, uint8_t(amount), in_place.data()), BAL_OK);
             EXPECT_EQ(in_place, expected);
             if (amount == 0) {
                 EXPECT_EQ(out, src);
@@ -110,7 +110,7 @@ TEST(Sharpen, MatchesUnsharpMaskInAndOutOfPlace) {
         }
     std::vector<uint8_t> dot(5 * 5, 0);
     dot[12] = 200;
-    ASSERT_EQ(bal_sharpen_uint8(dot.data(), 5, 5, 128, dot.data()), 0u);
+    ASSERT_EQ(bal_sharpen_uint8(dot.data(), 5, 5, 128, dot.data()), BAL_OK);
     EXPECT_EQ(dot[12], 255);
     EXPECT_EQ(dot[7], 0);
 }
@@ -120,7 +120,8 @@ TEST(Filter3x3, MatchesClippedNormalisedKernel) {
                                  {-128, 127, -3, 9, 1, -7, 100, 0, -50}};
     uint32_t seed = 300;
     for (const auto& k : kernels)
-        for (auto [rows, cols] : std::vector<filters_test::Size>{{1, 1}, {2, 2}, {3, 5}, {9, 8}}) {
+        for (const filters_test::Size size : std::vector<filters_test::Size>{{1, 1}, {2, 2}, {3, 5}, {9, 8}}) {
+            const uint32_t rows = size.rows, cols = size.cols;  // named variables: the lambda captures them
             const auto src = random_image<uint8_t>(rows * cols, seed++);
             std::vector<uint8_t> out(src.size(), 77);
             bal_filter_3x3(src.data(), int32_t(rows), int32_t(cols), k, out.data());
@@ -172,9 +173,9 @@ TEST(SetPixel, IgnoresPositionsOutsideTheImage) {
 namespace {
 
 TEST(Sharpen, ScratchThatCannotBeAllocatedReturnsNoMemory) {
-    EXPECT_EQ(bal_sharpen_uint8(nullptr, UINT32_MAX, UINT32_MAX, 128, nullptr), 9u);
+    EXPECT_EQ(bal_sharpen_uint8(nullptr, UINT32_MAX, UINT32_MAX, 128, nullptr), BAL_NO_MEMORY);
     FP_REQUIRE_PLAIN_MALLOC();
-    EXPECT_EQ(bal_sharpen_uint8(nullptr, 1u << 31, 1u << 31, 128, nullptr), 9u);
+    EXPECT_EQ(bal_sharpen_uint8(nullptr, 1u << 31, 1u << 31, 128, nullptr), BAL_NO_MEMORY);
 }
 
 }  // namespace

@@ -47,10 +47,10 @@ void expect_median_matches(Filter filter, bool cross, int64_t lo, int64_t hi) {
             const auto src = random_image<T>(size_t(rows) * cols, seed++, lo, range);
             const auto expected = median_reference(src, rows, cols, cross);
             std::vector<T> out(src.size(), T(7));
-            ASSERT_EQ(filter(src.data(), rows, cols, out.data()), 0);
+            ASSERT_EQ(filter(src.data(), rows, cols, out.data()), BAL_OK);
             EXPECT_EQ(out, expected) << rows << " x " << cols;
             auto in_place = src;
-            ASSERT_EQ(filter(in_place.data(), rows, cols, in_place.data()), 0);
+            ASSERT_EQ(filter(in_place.data(), rows, cols, in_place.data()), BAL_OK);
             EXPECT_EQ(in_place, expected) << rows << " x " << cols << " in place";
         }
 }
@@ -74,38 +74,38 @@ TEST(Median, EveryMemberMatchesSortedWindowMedian) {
 
 TEST(Median, WorkedValues) {
     std::vector<uint8_t> square = {10, 20, 30, 40};
-    ASSERT_EQ(bal_median_uint8(square.data(), 2, 2, square.data()), 0);
+    ASSERT_EQ(bal_median_uint8(square.data(), 2, 2, square.data()), BAL_OK);
     EXPECT_EQ(square, std::vector<uint8_t>(4, 25));
     const std::vector<uint8_t> img = {0, 1, 0, 1, 1, 0, 0, 0, 0};
     std::vector<uint8_t> out(9);
-    ASSERT_EQ(bal_median_uint8(img.data(), 3, 3, out.data()), 0);
+    ASSERT_EQ(bal_median_uint8(img.data(), 3, 3, out.data()), BAL_OK);
     EXPECT_EQ(out[0], 1);
     EXPECT_EQ(out[4], 0);
-    ASSERT_EQ(bal_median_small_uint8(img.data(), 3, 3, out.data()), 0);
+    ASSERT_EQ(bal_median_small_uint8(img.data(), 3, 3, out.data()), BAL_OK);
     EXPECT_EQ(out[0], 1);
     // Even windows: -3 and 0 average to -1; the largest u32 and two below it to one below.
     const std::vector<int8_t> pair = {-3, 0, -100, 100};
     std::vector<int8_t> s8(4);
-    ASSERT_EQ(bal_median_int8(pair.data(), 2, 2, s8.data()), 0);
+    ASSERT_EQ(bal_median_int8(pair.data(), 2, 2, s8.data()), BAL_OK);
     EXPECT_EQ(s8[0], -1);
     const std::vector<uint32_t> big = {UINT32_MAX, UINT32_MAX - 2, UINT32_MAX, 0};
     std::vector<uint32_t> u32(4);
-    ASSERT_EQ(bal_median_uint32(big.data(), 2, 2, u32.data()), 0);
+    ASSERT_EQ(bal_median_uint32(big.data(), 2, 2, u32.data()), BAL_OK);
     EXPECT_EQ(u32[0], UINT32_MAX - 1);
     const std::vector<int32_t> wide = {INT32_MIN, INT32_MIN + 1, INT32_MIN, 5};
     std::vector<int32_t> s32(4);
-    ASSERT_EQ(bal_median_int32(wide.data(), 2, 2, s32.data()), 0);
+    ASSERT_EQ(bal_median_int32(wide.data(), 2, 2, s32.data()), BAL_OK);
     EXPECT_EQ(s32[0], INT32_MIN + 1);  // (INT32_MIN + INT32_MIN + 1) / 2, toward zero
 }
 
 TEST(Median, SingleRowOrColumnIsCopied) {
     const auto row = random_image<uint8_t>(9, 1);
     std::vector<uint8_t> out(9);
-    ASSERT_EQ(bal_median_uint8(row.data(), 1, 9, out.data()), 0);
+    ASSERT_EQ(bal_median_uint8(row.data(), 1, 9, out.data()), BAL_OK);
     EXPECT_EQ(out, row);
-    ASSERT_EQ(bal_median_uint8(row.data(), 9, 1, out.data()), 0);
+    ASSERT_EQ(bal_median_uint8(row.data(), 9, 1, out.data()), BAL_OK);
     EXPECT_EQ(out, row);
-    EXPECT_EQ(bal_median_uint8(nullptr, 0, 9, nullptr), 0);
+    EXPECT_EQ(bal_median_uint8(nullptr, 0, 9, nullptr), BAL_OK);
 }
 
 TEST(MedianPixel, FiltersOnlyInnerPositions) {

@@ -13,7 +13,7 @@ namespace {
 using filters_test::for_clipped_window;
 using filters_test::random_image;
 using Image = std::vector<uint8_t>;
-using Filter = std::function<uint32_t(const uint8_t*, uint32_t, uint32_t, uint8_t*)>;
+using Filter = std::function<bal_status(const uint8_t*, uint32_t, uint32_t, uint8_t*)>;
 using Reference = std::function<Image(const Image&, uint32_t, uint32_t)>;
 
 std::vector<filters_test::Size> sizes_with_strips() {
@@ -59,10 +59,10 @@ void expect_matches(const Filter& filter, const Reference& reference, int64_t ma
             for (auto& p : src) p = p == 2 ? 255 : p;
         const Image expected = reference(src, rows, cols);
         Image out(src.size(), 0xAB);
-        ASSERT_EQ(filter(src.data(), rows, cols, out.data()), 0u);
+        ASSERT_EQ(filter(src.data(), rows, cols, out.data()), BAL_OK);
         EXPECT_EQ(out, expected) << rows << " x " << cols;
         Image in_place = src;
-        ASSERT_EQ(filter(in_place.data(), rows, cols, in_place.data()), 0u);
+        ASSERT_EQ(filter(in_place.data(), rows, cols, in_place.data()), BAL_OK);
         EXPECT_EQ(in_place, expected) << rows << " x " << cols << " in place";
     }
 }
@@ -103,7 +103,7 @@ TEST(BinaryMorphology, OpeningAndClosingWorkedValues) {
     for (uint32_t y = 3; y < 6; ++y)
         for (uint32_t x = 3; x < 6; ++x) img[y * 7 + x] = 255;
     Image out(img.size());
-    ASSERT_EQ(bal_open(img.data(), 7, 7, out.data()), 0u);
+    ASSERT_EQ(bal_open(img.data(), 7, 7, out.data()), BAL_OK);
     Image expected(7 * 7, 0);
     for (uint32_t y = 3; y < 6; ++y)
         for (uint32_t x = 3; x < 6; ++x) expected[y * 7 + x] = 1;
@@ -112,7 +112,7 @@ TEST(BinaryMorphology, OpeningAndClosingWorkedValues) {
 
     Image full(5 * 5, 255);
     full[2 * 5 + 2] = 0;
-    ASSERT_EQ(bal_close(full.data(), 5, 5, full.data()), 0u);
+    ASSERT_EQ(bal_close(full.data(), 5, 5, full.data()), BAL_OK);
     Image closed(5 * 5, 255);
     closed[2 * 5 + 2] = 1;
     EXPECT_EQ(full, closed);
@@ -122,17 +122,17 @@ TEST(Morphology, BorderIsNotErodedAndEmptyImageIsLeftAlone) {
     const Image full(4 * 5, 200);
     Image out(full.size());
     for (auto op : {bal_erode, bal_erode_uint8, bal_erode_small_uint8}) {
-        ASSERT_EQ(op(full.data(), 4, 5, out.data()), 0u);
+        ASSERT_EQ(op(full.data(), 4, 5, out.data()), BAL_OK);
         EXPECT_EQ(out, full);
     }
     const Image square = {10, 20, 30, 40};
-    ASSERT_EQ(bal_dilate_uint8(square.data(), 2, 2, out.data()), 0u);
+    ASSERT_EQ(bal_dilate_uint8(square.data(), 2, 2, out.data()), BAL_OK);
     EXPECT_EQ(Image(out.begin(), out.begin() + 4), Image(4, 40));
-    ASSERT_EQ(bal_erode_uint8(square.data(), 2, 2, out.data()), 0u);
+    ASSERT_EQ(bal_erode_uint8(square.data(), 2, 2, out.data()), BAL_OK);
     EXPECT_EQ(Image(out.begin(), out.begin() + 4), Image(4, 10));
-    EXPECT_EQ(bal_dilate(nullptr, 0, 4, nullptr), 0u);
-    EXPECT_EQ(bal_close_uint8(nullptr, 4, 0, nullptr), 0u);
-    EXPECT_EQ(bal_despeckle_dark_uint8(nullptr, 0, 0, 10, nullptr), 0u);
+    EXPECT_EQ(bal_dilate(nullptr, 0, 4, nullptr), BAL_OK);
+    EXPECT_EQ(bal_close_uint8(nullptr, 4, 0, nullptr), BAL_OK);
+    EXPECT_EQ(bal_despeckle_dark_uint8(nullptr, 0, 0, 10, nullptr), BAL_OK);
 }
 
 Image despeckle_reference(const Image& src, uint32_t rows, uint32_t cols, int threshold) {
@@ -174,9 +174,9 @@ TEST(Despeckle, MatchesReferenceAndWorkedValues) {
     Image speck(9, 200);
     speck[4] = 50;
     Image out(9);
-    ASSERT_EQ(bal_despeckle_dark_uint8(speck.data(), 3, 3, 100, out.data()), 0u);
+    ASSERT_EQ(bal_despeckle_dark_uint8(speck.data(), 3, 3, 100, out.data()), BAL_OK);
     EXPECT_EQ(out, Image(9, 200));
-    ASSERT_EQ(bal_despeckle_dark_uint8(speck.data(), 3, 3, 150, out.data()), 0u);
+    ASSERT_EQ(bal_despeckle_dark_uint8(speck.data(), 3, 3, 150, out.data()), BAL_OK);
     EXPECT_EQ(out, speck);
     // A horizontal dark line takes the mean of its rows above and below; a vertical one stays.
     Image lines(5 * 6, 0);
@@ -187,12 +187,12 @@ TEST(Despeckle, MatchesReferenceAndWorkedValues) {
         lines[4 * 6 + x] = 200;
     }
     out.resize(lines.size());
-    ASSERT_EQ(bal_despeckle_dark_uint8(lines.data(), 5, 6, 50, out.data()), 0u);
+    ASSERT_EQ(bal_despeckle_dark_uint8(lines.data(), 5, 6, 50, out.data()), BAL_OK);
     for (uint32_t x = 0; x < 6; ++x) EXPECT_EQ(out[2 * 6 + x], 150);
     Image vertical(4 * 5, 200);
     for (uint32_t y = 0; y < 4; ++y) vertical[y * 5 + 2] = 10;
     out.resize(vertical.size());
-    ASSERT_EQ(bal_despeckle_dark_uint8(vertical.data(), 4, 5, 50, out.data()), 0u);
+    ASSERT_EQ(bal_despeckle_dark_uint8(vertical.data(), 4, 5, 50, out.data()), BAL_OK);
     EXPECT_EQ(out, vertical);
 }
 
@@ -202,7 +202,7 @@ namespace {
 
 TEST(Despeckle, DepthMapThatCannotBeAllocatedReturnsNoMemory) {
     FP_REQUIRE_PLAIN_MALLOC();
-    EXPECT_EQ(bal_despeckle_dark_uint8(nullptr, 1u << 31, 1u << 31, 10, nullptr), 9u);
+    EXPECT_EQ(bal_despeckle_dark_uint8(nullptr, 1u << 31, 1u << 31, 10, nullptr), BAL_NO_MEMORY);
 }
 
 }  // namespace

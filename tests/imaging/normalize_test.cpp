@@ -101,14 +101,14 @@ TEST(NormalizeGlobally, UsesTheMaskedBlocksOnly) {
         for (uint32_t x = 0; x < kN / 2; ++x) img[y * kN + x] = 60;
     std::vector<uint8_t> mask = {0, 0, 1, 1, 0, 0, 1, 1, 0, 0, 1, 1, 0, 0, 1, 1}, out(kN * kN);
     ASSERT_EQ(
-        bal_normalize_globally(img.data(), kN, kN, mask.data(), 12, 4, 4, 150, 60, out.data()), 0u);
+        bal_normalize_globally(img.data(), kN, kN, mask.data(), 12, 4, 4, 150, 60, out.data()), BAL_OK);
     const Stats right = stats(out, kN, 0, kN, kN / 2, kN);
     EXPECT_NEAR(right.mean, (150 + 120) / 2, 4);
     EXPECT_NEAR(right.sd, 60, 8);
 
     std::vector<uint8_t> none(16, 0);
     ASSERT_EQ(
-        bal_normalize_globally(img.data(), kN, kN, none.data(), 12, 4, 4, 150, 60, out.data()), 0u);
+        bal_normalize_globally(img.data(), kN, kN, none.data(), 12, 4, 4, 150, 60, out.data()), BAL_OK);
     for (uint8_t v : out) EXPECT_EQ(v, 75);
 }
 
@@ -202,7 +202,7 @@ TEST(NormalizeLocally, MatchesAStepByStepReferenceExactly) {
                 std::vector<uint8_t> got(img.size(), 7);
                 ASSERT_EQ(bal_normalize_locally(img.data(), kRows, kCols, mp, block, br, bc, 150,
                                                 120, got.data()),
-                          0u);
+                          BAL_OK);
                 ASSERT_EQ(got, want) << "block " << block << (masked ? " masked" : "");
             }
     }
@@ -215,7 +215,7 @@ TEST(NormalizeLocally, ReachesTargetMeanAndSpreadOnAGrating) {
     const auto img = grating(kN, kN, 0.7, 9.0, 90, 40);
     std::vector<uint8_t> out(kN * kN);
     ASSERT_EQ(bal_normalize_locally(img.data(), kN, kN, nullptr, 12, 8, 8, 150, 60, out.data()),
-              0u);
+              BAL_OK);
     const Stats st = stats(out, kN, 12, 84, 12, 84);
     EXPECT_NEAR(st.mean, 150, 5);
     EXPECT_NEAR(st.sd, 60, 9);
@@ -229,7 +229,7 @@ TEST(NormalizeLocally, LowContrastGainIsBoundedAtTwelve) {
     const Stats in = stats(img, kN, 12, 84, 12, 84);
     std::vector<uint8_t> out(kN * kN);
     ASSERT_EQ(bal_normalize_locally(img.data(), kN, kN, nullptr, 12, 8, 8, 150, 120, out.data()),
-              0u);
+              BAL_OK);
     const Stats st = stats(out, kN, 12, 84, 12, 84);
     EXPECT_NEAR(st.sd, 12 * in.sd, 0.15 * 12 * in.sd);
     EXPECT_NEAR(st.mean, 150, 10);  // the truncated block means, amplified 12x
@@ -242,7 +242,7 @@ TEST(NormalizeLocally, FlatImageMapsToTheTargetAndMaskedBlocksToWhite) {
     mask[1 * 3 + 2] = 0;
     ASSERT_EQ(bal_normalize_locally(img.data(), kRows, kCols, mask.data(), 12, 4, 3, 150, 120,
                                     out.data()),
-              0u);
+              BAL_OK);
     for (uint32_t y = 0; y < kRows; ++y)
         for (uint32_t x = 0; x < kCols; ++x) {
             const uint8_t v = out[y * kCols + x];
@@ -253,7 +253,7 @@ TEST(NormalizeLocally, FlatImageMapsToTheTargetAndMaskedBlocksToWhite) {
     auto inplace = img;
     ASSERT_EQ(bal_normalize_locally(inplace.data(), kRows, kCols, mask.data(), 12, 4, 3, 150, 120,
                                     inplace.data()),
-              0u);
+              BAL_OK);
     for (uint32_t y = 0; y < kRows; ++y)
         for (uint32_t x = 0; x < 36; ++x) EXPECT_EQ(inplace[y * kCols + x], out[y * kCols + x]);
 }
@@ -261,11 +261,11 @@ TEST(NormalizeLocally, FlatImageMapsToTheTargetAndMaskedBlocksToWhite) {
 TEST(NormalizeLocally, RejectsBadGeometry) {
     std::vector<uint8_t> img(48 * 48, 100), out(48 * 48, 7);
     EXPECT_EQ(bal_normalize_locally(img.data(), 48, 48, nullptr, 12, 5, 4, 150, 120, out.data()),
-              14u);
+              BAL_BAD_ARGUMENT);
     EXPECT_EQ(bal_normalize_locally(img.data(), 48, 48, nullptr, 12, 1, 4, 150, 120, out.data()),
-              14u);
+              BAL_BAD_ARGUMENT);
     EXPECT_EQ(bal_normalize_locally(img.data(), 48, 48, nullptr, 0, 4, 4, 150, 120, out.data()),
-              14u);
+              BAL_BAD_ARGUMENT);
     for (uint8_t v : out) EXPECT_EQ(v, 7);
 }
 
@@ -274,7 +274,7 @@ TEST(NormalizeLocally, ScratchThatCannotBeAllocatedReturnsNoMemory) {
     uint8_t px = 0;
     const std::vector<uint8_t> mask(4, 1);
     EXPECT_EQ(bal_normalize_locally(&px, 1u << 30, 1u << 30, mask.data(), 12, 2, 2, 150, 120, &px),
-              9u);
+              BAL_NO_MEMORY);
     EXPECT_EQ(px, 0);
 }
 
@@ -285,7 +285,7 @@ TEST(NormalizeLocallyMinmax, FlatAndMaskedBlocks) {
     mask[0] = 0;
     ASSERT_EQ(bal_normalize_locally_minmax(img.data(), kN, kN, mask.data(), 12, 3, 3, 0x196, 120,
                                            out.data()),
-              0u);
+              BAL_OK);
     for (uint32_t y = 0; y < kN; ++y)
         for (uint32_t x = 0; x < kN; ++x)
             EXPECT_EQ(out[y * kN + x], (y < 12 && x < 12) ? 255 : 150);
@@ -294,7 +294,7 @@ TEST(NormalizeLocallyMinmax, FlatAndMaskedBlocks) {
     std::vector<uint8_t> all(9, 1);
     ASSERT_EQ(
         bal_normalize_locally_minmax(g.data(), kN, kN, all.data(), 12, 3, 3, 150, 60, out.data()),
-        0u);
+        BAL_OK);
     EXPECT_NEAR(stats(out, kN, 0, kN, 0, kN).mean, 150, 8);
 }
 
@@ -330,18 +330,18 @@ TEST(NormalizeImageMean, SubtractsTheSmoothLocalMean) {
 
 TEST(NormalizeSmqt, QuantisesByMeansIntoMultiplesOfFour) {
     std::vector<uint8_t> flat(100, 77), out(100, 9);
-    ASSERT_EQ(bal_normalize_image_smqt(flat.data(), 10, 10, out.data()), 0u);
+    ASSERT_EQ(bal_normalize_image_smqt(flat.data(), 10, 10, out.data()), BAL_OK);
     for (uint8_t v : out) EXPECT_EQ(v, 0);
 
     std::vector<uint8_t> two = {50, 200, 50, 200};
-    ASSERT_EQ(bal_normalize_image_smqt(two.data(), 2, 2, out.data()), 0u);
+    ASSERT_EQ(bal_normalize_image_smqt(two.data(), 2, 2, out.data()), BAL_OK);
     EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 4),
               (std::vector<uint8_t>{0, 128, 0, 128}));
 
     std::mt19937 rng(8);
     std::vector<uint8_t> img(64 * 64), res(img.size());
     for (auto& v : img) v = static_cast<uint8_t>(rng() & 0xFF);
-    ASSERT_EQ(bal_normalize_image_smqt(img.data(), 64, 64, res.data()), 0u);
+    ASSERT_EQ(bal_normalize_image_smqt(img.data(), 64, 64, res.data()), BAL_OK);
     std::vector<int> code(256, -1);
     for (size_t i = 0; i < img.size(); ++i) {
         EXPECT_EQ(res[i] % 4, 0);
@@ -370,7 +370,7 @@ TEST(NormalizeLocallyEdgefix, FlagsTheRimAndWhitensTheBackground) {
     std::vector<uint8_t> out(kN * kN);
     ASSERT_EQ(bal_normalize_locally_edgefix(img.data(), kN, kN, mask.data(), 12, kB, kB, 150, 60,
                                             out.data()),
-              0u);
+              BAL_OK);
     for (uint32_t r = 0; r < kB; ++r)
         for (uint32_t c = 0; c < kB; ++c) {
             const bool inside = r >= 1 && r < 5 && c >= 1 && c < 5;
@@ -389,12 +389,12 @@ TEST(NormalizeLocallyEdgefix, FlagsTheRimAndWhitensTheBackground) {
     std::vector<uint8_t> none(kB * kB, 0);
     ASSERT_EQ(bal_normalize_locally_edgefix(img.data(), kN, kN, none.data(), 12, kB, kB, 150, 60,
                                             out.data()),
-              0u);
+              BAL_OK);
     for (uint8_t v : none) EXPECT_EQ(v, 0);
     for (uint8_t v : out) EXPECT_EQ(v, 255);
     EXPECT_EQ(
         bal_normalize_locally_edgefix(img.data(), kN, kN, nullptr, 12, kB, kB, 150, 60, out.data()),
-        14u);
+        BAL_BAD_ARGUMENT);
 }
 
 }  // namespace

@@ -35,8 +35,8 @@ TEST(OrientedSmoothing, InPlaceEqualsSeparateOutputAndKeepsTheFrame) {
     } filters[] = {{bal_oriented_mean, 3}, {bal_oriented_median, 2}};
     for (const auto& f : filters) {
         std::vector<uint8_t> out(kRows * kCols, 7), inplace = img;
-        ASSERT_EQ(f.fn(img.data(), kRows, kCols, orient.data(), out.data()), 0u);
-        ASSERT_EQ(f.fn(inplace.data(), kRows, kCols, orient.data(), inplace.data()), 0u);
+        ASSERT_EQ(f.fn(img.data(), kRows, kCols, orient.data(), out.data()), BAL_OK);
+        ASSERT_EQ(f.fn(inplace.data(), kRows, kCols, orient.data(), inplace.data()), BAL_OK);
         for (uint32_t y = 0; y < kRows; ++y)
             for (uint32_t x = 0; x < kCols; ++x) {
                 const size_t i = y * kCols + x;
@@ -61,12 +61,12 @@ TEST(OrientedSmoothing, SmallImagesAreLeftUntouched) {
             std::vector<uint8_t> out(rows * cols, 9);
             const bool mean_writes = rows >= 7 && cols >= 7;
             const bool median_writes = rows >= 5 && cols >= 5;
-            ASSERT_EQ(bal_oriented_mean(img.data(), rows, cols, orient.data(), out.data()), 0u);
+            ASSERT_EQ(bal_oriented_mean(img.data(), rows, cols, orient.data(), out.data()), BAL_OK);
             EXPECT_EQ(std::count(out.begin(), out.end(), 9) == static_cast<long>(out.size()),
                       !mean_writes)
                 << rows << "x" << cols;
             std::fill(out.begin(), out.end(), 9);
-            ASSERT_EQ(bal_oriented_median(img.data(), rows, cols, orient.data(), out.data()), 0u);
+            ASSERT_EQ(bal_oriented_median(img.data(), rows, cols, orient.data(), out.data()), BAL_OK);
             EXPECT_EQ(std::count(out.begin(), out.end(), 9) == static_cast<long>(out.size()),
                       !median_writes)
                 << rows << "x" << cols;
@@ -88,7 +88,7 @@ TEST(OrientedSmoothing, MedianAlongStraightRidgesKeepsThem) {
             for (uint32_t x = 0; x < kN; ++x)
                 img[y * kN + x] = profile[c.ky * int(y) + c.kx * int(x) + kN];
         out = img;
-        ASSERT_EQ(bal_oriented_median(out.data(), kN, kN, orient.data(), out.data()), 0u);
+        ASSERT_EQ(bal_oriented_median(out.data(), kN, kN, orient.data(), out.data()), BAL_OK);
         EXPECT_EQ(out, img) << int(c.orientation);
     }
 }
@@ -101,7 +101,7 @@ TEST(OrientedSmoothing, MeanOfNineAlongTheRidge) {
     img[7 * kN + 7] = 90;
     for (uint8_t o : {uint8_t{128}, uint8_t{64}}) {
         std::vector<uint8_t> orient(kN * kN, o), out(kN * kN, 0);
-        ASSERT_EQ(bal_oriented_mean(img.data(), kN, kN, orient.data(), out.data()), 0u);
+        ASSERT_EQ(bal_oriented_mean(img.data(), kN, kN, orient.data(), out.data()), BAL_OK);
         const bool vertical = o == 128;
         for (int d = -3; d <= 3; ++d) {
             const uint32_t y = vertical ? 7 + d : 7, x = vertical ? 7 : 7 + d;
@@ -160,10 +160,10 @@ TEST(OrientedSmoothing, EveryClassFollowsItsOffsetTable) {
             std::vector<uint8_t> got_mean = img, got_median = img;
             ASSERT_EQ(bal_oriented_mean(got_mean.data(), rows, cols, orient.data(),
                                         got_mean.data()),
-                      0u);
+                      BAL_OK);
             ASSERT_EQ(bal_oriented_median(got_median.data(), rows, cols, orient.data(),
                                           got_median.data()),
-                      0u);
+                      BAL_OK);
             EXPECT_EQ(got_mean, mean) << rows << "x" << cols;
             EXPECT_EQ(got_median, median) << rows << "x" << cols;
         }
@@ -247,7 +247,7 @@ TEST(OrientationDifference, MatchesAStepByStepReference) {
 TEST(OrientationBlurWeighted, UniformFieldIsUnchangedAndMaskedBlocksStay) {
     constexpr uint32_t kR = 5, kC = 6;
     std::vector<uint8_t> o(kR * kC, 40), v(kR * kC, 90), w(kR * kC, 200), mask(kR * kC, 1);
-    ASSERT_EQ(bal_orientation_blur_weighted(o.data(), v.data(), w.data(), mask.data(), kR, kC), 0u);
+    ASSERT_EQ(bal_orientation_blur_weighted(o.data(), v.data(), w.data(), mask.data(), kR, kC), BAL_OK);
     for (size_t i = 0; i < o.size(); ++i) {
         EXPECT_EQ(o[i], 40);
         EXPECT_EQ(v[i], 90);
@@ -257,12 +257,12 @@ TEST(OrientationBlurWeighted, UniformFieldIsUnchangedAndMaskedBlocksStay) {
     o[2 * kC + 2] = 104;
     v[2 * kC + 2] = 10;
     auto o2 = o, v2 = v, w2 = w;
-    ASSERT_EQ(bal_orientation_blur_weighted(o.data(), v.data(), w.data(), mask.data(), kR, kC), 0u);
+    ASSERT_EQ(bal_orientation_blur_weighted(o.data(), v.data(), w.data(), mask.data(), kR, kC), BAL_OK);
     EXPECT_EQ(v[2 * kC + 2], (10 * 4 + 90 * 12) / 16);
     EXPECT_NEAR(o[2 * kC + 2], 40, 1);  // doubled 208 (weight 4) opposes doubled 80 (weight 12)
     mask[2 * kC + 2] = 0;
     ASSERT_EQ(bal_orientation_blur_weighted(o2.data(), v2.data(), w2.data(), mask.data(), kR, kC),
-              0u);
+              BAL_OK);
     EXPECT_EQ(o2[2 * kC + 2], 104);
     EXPECT_EQ(v2[2 * kC + 2], 10);
 }
@@ -276,12 +276,12 @@ TEST(OrientationReplaceNullValues, FillsEmptyBlocksFromTheirNeighbours) {
             w[r * kC + c] = 0;
             o[r * kC + c] = 0;
         }
-    ASSERT_EQ(bal_orientation_replace_null_values(o.data(), v.data(), w.data(), kR, kC), 0u);
+    ASSERT_EQ(bal_orientation_replace_null_values(o.data(), v.data(), w.data(), kR, kC), BAL_OK);
     for (size_t i = 0; i < v.size(); ++i) {
         EXPECT_EQ(v[i], 77) << i;
         EXPECT_NEAR(o[i], 30, 1) << i;
     }
-    EXPECT_EQ(bal_orientation_replace_null_values(o.data(), v.data(), w.data(), 0, kC), 0u);
+    EXPECT_EQ(bal_orientation_replace_null_values(o.data(), v.data(), w.data(), 0, kC), BAL_OK);
 }
 
 // Block (1, 2) sits between a weighted block of value 1 and a weighted empty
@@ -294,7 +294,7 @@ TEST(OrientationReplaceNullValues, EndsWhenPassesMakeNoProgress) {
     v[1 * kC + 1] = 1;
     w[1 * kC + 1] = 255;
     w[1 * kC + 3] = 255;
-    ASSERT_EQ(bal_orientation_replace_null_values(o.data(), v.data(), w.data(), kR, kC), 0u);
+    ASSERT_EQ(bal_orientation_replace_null_values(o.data(), v.data(), w.data(), kR, kC), BAL_OK);
     EXPECT_EQ(v[1 * kC + 2], 0);
     EXPECT_EQ(v[1 * kC + 0], 1);
     EXPECT_EQ(v[1 * kC + kC - 1], 0);
@@ -309,7 +309,7 @@ TEST(OrientationReplacePerpendicular, ReplacesOutliersButNeverCorners) {
     f[2 * kC + 0] = 50;  // left column outlier
     f[2 * kC + 3] = 22;  // within 20 of its neighbours: stays
     const auto before = f;
-    ASSERT_EQ(bal_orientation_replace_perpendicular_orientations(f.data(), nullptr, kR, kC), 0u);
+    ASSERT_EQ(bal_orientation_replace_perpendicular_orientations(f.data(), nullptr, kR, kC), BAL_OK);
     EXPECT_EQ(f[0], 74);
     EXPECT_EQ(f[1 * kC + 2], 10);
     EXPECT_EQ(f[0 * kC + 3], 10);
@@ -318,7 +318,7 @@ TEST(OrientationReplacePerpendicular, ReplacesOutliersButNeverCorners) {
     // A pair that straddles the wrap averages the short way: 120 and 4 give
     // 126. With two rows only the rows are treated.
     std::vector<uint8_t> g = {120, 60, 4, 0, 0, 0};
-    ASSERT_EQ(bal_orientation_replace_perpendicular_orientations(g.data(), nullptr, 2, 3), 0u);
+    ASSERT_EQ(bal_orientation_replace_perpendicular_orientations(g.data(), nullptr, 2, 3), BAL_OK);
     EXPECT_EQ(g, (std::vector<uint8_t>{120, 126, 4, 0, 0, 0}));
 }
 

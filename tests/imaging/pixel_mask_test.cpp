@@ -66,10 +66,10 @@ TEST(LocalMaxima, PeaksAndPlateaus) {
 
     std::vector<uint8_t> dst(img.size(), 99);
     uint32_t count = 0;
-    ASSERT_EQ(bal_local_maxima(img.data(), rows, cols, 1, dst.data(), &count), 0u);
+    ASSERT_EQ(bal_local_maxima(img.data(), rows, cols, 1, dst.data(), &count), BAL_OK);
     EXPECT_EQ(count, 3u);
     EXPECT_EQ(dst, want);
-    ASSERT_EQ(bal_local_maxima(img.data(), rows, cols, 0, img.data(), &count), 0u);
+    ASSERT_EQ(bal_local_maxima(img.data(), rows, cols, 0, img.data(), &count), BAL_OK);
     EXPECT_EQ(count, 3u);
     EXPECT_EQ(img, want);
 
@@ -77,7 +77,7 @@ TEST(LocalMaxima, PeaksAndPlateaus) {
     // pixels with no maximum right of or below them, and all are counted.
     std::vector<uint8_t> ground(rows * cols, 10);
     ground[5 * cols + 5] = 60;
-    ASSERT_EQ(bal_local_maxima(ground.data(), rows, cols, 1, dst.data(), &count), 0u);
+    ASSERT_EQ(bal_local_maxima(ground.data(), rows, cols, 1, dst.data(), &count), BAL_OK);
     EXPECT_EQ(dst[5 * cols + 5], 60);
     EXPECT_EQ(count, size_t(std::count_if(dst.begin(), dst.end(), [](uint8_t v) { return v != 0; })));
     for (uint32_t y = 1; y + 1 < rows; ++y)
@@ -94,7 +94,7 @@ TEST(LocalMaxima, ImagesWithoutInteriorAreNotWritten) {
         const auto img = random_image(rows, cols, 1);
         std::vector<uint8_t> dst(img.size() + 4, 77);
         uint32_t count = 123;
-        EXPECT_EQ(bal_local_maxima(img.data(), rows, cols, radius, dst.data(), &count), 0u);
+        EXPECT_EQ(bal_local_maxima(img.data(), rows, cols, radius, dst.data(), &count), BAL_OK);
         EXPECT_EQ(count, 0u);
         EXPECT_EQ(dst, std::vector<uint8_t>(img.size() + 4, 77));
     }
@@ -105,9 +105,9 @@ TEST(MaskImage, WholeMasksAndTheForegroundStayAsTheySay) {
     const auto img = random_image(rows, cols, 4);
     std::vector<uint8_t> dst(img.size(), 1);
     const std::vector<uint8_t> none(img.size(), 0), all(img.size(), 1);
-    ASSERT_EQ(bal_mask_image(img.data(), rows, cols, none.data(), dst.data()), 0u);
+    ASSERT_EQ(bal_mask_image(img.data(), rows, cols, none.data(), dst.data()), BAL_OK);
     EXPECT_EQ(dst, std::vector<uint8_t>(img.size(), 0));
-    ASSERT_EQ(bal_mask_image(img.data(), rows | 0x10000u, cols | 0x30000u, all.data(), dst.data()), 0u);
+    ASSERT_EQ(bal_mask_image(img.data(), rows | 0x10000u, cols | 0x30000u, all.data(), dst.data()), BAL_OK);
     EXPECT_EQ(dst, img);
 }
 
@@ -132,7 +132,7 @@ TEST(MaskImage, BackgroundContinuesTheRimOfARealCapture) {
             if (mask[p] && edge) rim_lo = std::min(rim_lo, g.pixels[p]), rim_hi = std::max(rim_hi, g.pixels[p]);
         }
     std::vector<uint8_t> dst = g.pixels;
-    ASSERT_EQ(bal_mask_image(dst.data(), rows, cols, mask.data(), dst.data()), 0u);
+    ASSERT_EQ(bal_mask_image(dst.data(), rows, cols, mask.data(), dst.data()), BAL_OK);
     for (size_t p = 0; p < dst.size(); ++p) {
         if (mask[p]) {
             ASSERT_EQ(dst[p], g.pixels[p]) << p;
@@ -186,7 +186,7 @@ TEST(MaskImage, MatchesThePlainComposition) {
                 }
             grid = next;
         }
-        ASSERT_EQ(bal_blur_uint8(grid.data(), gr, gc, grid.data()), 0u);
+        ASSERT_EQ(bal_blur_uint8(grid.data(), gr, gc, grid.data()), BAL_OK);
         std::vector<uint8_t> up(size_t{gr} * 8 * gc * 8);
         bal_scale_up_bilinear_uint8(grid.data(), gr, gc, 8, up.data(), int32_t(gr * 8), int32_t(gc * 8));
         std::vector<uint8_t> want = src;
@@ -194,7 +194,7 @@ TEST(MaskImage, MatchesThePlainComposition) {
             for (uint32_t x = 0; x < cols; ++x)
                 if (!m(y, x)) want[size_t{y} * cols + x] = up[size_t{y} * gc * 8 + x];
         std::vector<uint8_t> blurred(src.size());
-        ASSERT_EQ(bal_blur_uint8(want.data(), rows, cols, blurred.data()), 0u);
+        ASSERT_EQ(bal_blur_uint8(want.data(), rows, cols, blurred.data()), BAL_OK);
         for (uint32_t y = 1; y + 1 < rows; ++y)
             for (uint32_t x = 1; x + 1 < cols; ++x) {
                 bool seam = false;
@@ -203,10 +203,10 @@ TEST(MaskImage, MatchesThePlainComposition) {
                 if (!m(y, x) && seam) want[size_t{y} * cols + x] = blurred[size_t{y} * cols + x];
             }
         std::vector<uint8_t> dst(src.size());
-        ASSERT_EQ(bal_mask_image(src.data(), rows, cols, mask.data(), dst.data()), 0u);
+        ASSERT_EQ(bal_mask_image(src.data(), rows, cols, mask.data(), dst.data()), BAL_OK);
         ASSERT_EQ(dst, want) << "trial " << trial << ", " << rows << " x " << cols;
         std::vector<uint8_t> in_place = src;
-        ASSERT_EQ(bal_mask_image(in_place.data(), rows, cols, mask.data(), in_place.data()), 0u);
+        ASSERT_EQ(bal_mask_image(in_place.data(), rows, cols, mask.data(), in_place.data()), BAL_OK);
         ASSERT_EQ(in_place, want) << "in place, trial " << trial;
     }
 }
@@ -217,7 +217,7 @@ TEST(MaskImage, GridsOfOneCellRowOrColumn) {
     for (uint32_t y = 0; y < 6; ++y)
         for (uint32_t x = 12; x < 20; ++x) mask[y * 20 + x] = 0, img[y * 20 + x] = 0;
     std::vector<uint8_t> dst(img.size());
-    ASSERT_EQ(bal_mask_image(img.data(), 6, 20, mask.data(), dst.data()), 0u);
+    ASSERT_EQ(bal_mask_image(img.data(), 6, 20, mask.data(), dst.data()), BAL_OK);
     for (uint32_t y = 0; y < 6; ++y)
         for (uint32_t x = 0; x < 20; ++x) EXPECT_EQ(dst[y * 20 + x], 200) << y << "," << x;
 }
@@ -258,13 +258,13 @@ TEST(SegmentImageMorphological, MatchesThePlainComposition) {
         auto src = random_image(rows, cols, rows + cols);
         for (size_t i = 0; i < src.size(); ++i) src[i] = uint8_t(i % cols < cols / 2 ? src[i] : 120 + src[i] % 8);
         std::vector<uint8_t> smooth(src.size()), range(src.size());
-        ASSERT_EQ(bal_image_morphological_denoise(src.data(), int32_t(rows), int32_t(cols), smooth.data()), 0u);
+        ASSERT_EQ(bal_image_morphological_denoise(src.data(), int32_t(rows), int32_t(cols), smooth.data()), BAL_OK);
         bal_local_intensity_difference(smooth.data(), int32_t(rows), cols, 5, range.data());
         for (int pass = 0; pass < 10; ++pass)
-            ASSERT_EQ(bal_blur_weighted_uint8(range.data(), rows, cols, range.data()), 0u);
+            ASSERT_EQ(bal_blur_weighted_uint8(range.data(), rows, cols, range.data()), BAL_OK);
         std::vector<uint8_t> want(src.size()), dst(src.size(), 7);
         for (size_t i = 0; i < src.size(); ++i) want[i] = range[i] > 48 ? 1 : 0;
-        ASSERT_EQ(bal_segment_image_morphological(src.data(), rows, cols, dst.data()), 0u);
+        ASSERT_EQ(bal_segment_image_morphological(src.data(), rows, cols, dst.data()), BAL_OK);
         EXPECT_EQ(dst, want) << rows << " x " << cols;
         EXPECT_GT(std::count(want.begin(), want.end(), 1), 0);
         EXPECT_GT(std::count(want.begin(), want.end(), 0), 0);
@@ -285,7 +285,7 @@ TEST(SegmentImageMorphological, FingerAgainstAFlatBackground) {
         for (uint32_t y = 0; y < g.rows; ++y)
             for (uint32_t x = 60; x < g.cols; ++x) img[size_t{y} * g.cols + x] = 210;
         std::vector<uint8_t> mask(img.size(), 7);
-        ASSERT_EQ(bal_segment_image_morphological(img.data(), g.rows, g.cols, mask.data()), 0u);
+        ASSERT_EQ(bal_segment_image_morphological(img.data(), g.rows, g.cols, mask.data()), BAL_OK);
         size_t flat_set = 0;
         for (uint32_t y = 0; y < g.rows; ++y)
             for (uint32_t x = 0; x < g.cols; ++x) {

@@ -84,14 +84,14 @@ TEST(PointOps, DeadPixelsAreDrawnFromTheCallersGenerator) {
     for (int32_t count : {0, -5}) {
         std::vector<uint8_t> dst(src.size(), 0);
         uint64_t state = 99;
-        EXPECT_EQ(bal_image_add_dead_pixels(src.data(), 12, 10, count, 0, &state, dst.data()), 0u);
+        EXPECT_EQ(bal_image_add_dead_pixels(src.data(), 12, 10, count, 0, &state, dst.data()), BAL_OK);
         EXPECT_EQ(dst, src);
         EXPECT_EQ(state, 99u);
     }
     // The places are the generator's draws over 0 .. rows * cols - 1.
     uint64_t state = 12345, expected_state = 12345;
     std::vector<uint8_t> dst(src.size(), 0);
-    ASSERT_EQ(bal_image_add_dead_pixels(src.data(), 12, 10, 30, 7, &state, dst.data()), 0u);
+    ASSERT_EQ(bal_image_add_dead_pixels(src.data(), 12, 10, 30, 7, &state, dst.data()), BAL_OK);
     std::set<uint32_t> places;
     for (int i = 0; i < 30; ++i) places.insert(zr_randint_uint32(&expected_state, 0, 119));
     EXPECT_EQ(state, expected_state);
@@ -107,10 +107,10 @@ TEST(PointOps, DeadPixelsOnAnEmptyImageWriteNothing) {
     // The draw range would be rows * cols - 1 = 0xFFFFFFFF: nothing is drawn.
     uint8_t guard[4] = {1, 2, 3, 4};
     uint64_t state = 5;
-    EXPECT_EQ(bal_image_add_dead_pixels(guard, 0, 96, 10, 0, &state, guard + 1), 0u);
-    EXPECT_EQ(bal_image_add_dead_pixels(guard, 176, 0, 10, 0, &state, guard + 1), 0u);
+    EXPECT_EQ(bal_image_add_dead_pixels(guard, 0, 96, 10, 0, &state, guard + 1), BAL_OK);
+    EXPECT_EQ(bal_image_add_dead_pixels(guard, 176, 0, 10, 0, &state, guard + 1), BAL_OK);
     // rows * cols beyond 32 bits: no image of that size exists.
-    EXPECT_EQ(bal_image_add_dead_pixels(guard, 0x10000, 0x10000, 10, 0, &state, guard), 0u);
+    EXPECT_EQ(bal_image_add_dead_pixels(guard, 0x10000, 0x10000, 10, 0, &state, guard), BAL_OK);
     EXPECT_EQ(std::vector<uint8_t>(guard, guard + 4), (std::vector<uint8_t>{1, 2, 3, 4}));
     EXPECT_EQ(state, 5u);
 }

@@ -113,7 +113,7 @@ TEST(ImageRotate, QuarterTurnsAreExactFlipsWithTheirOffsets) {
         ASSERT_EQ(bal_image_rotate_nearest_neighbour_uint8(
                       src.data(), rows, cols, 0x300u | turn.angle, 7, &nearest.image,
                       &nearest.rows, &nearest.cols, &nearest.row_offset, &nearest.col_offset),
-                  0u);
+                  BAL_OK);
         for (const rotated* r : {&bilinear, &nearest}) {
             ASSERT_NE(r->image, nullptr);
             EXPECT_EQ(r->rows, static_cast<uint32_t>(expected.rows));
@@ -216,7 +216,7 @@ TEST(ImageRotate, ConstantImagesStayConstantWhereTheSourceReaches) {
                                                            &nearest.image, &nearest.rows,
                                                            &nearest.cols, &nearest.row_offset,
                                                            &nearest.col_offset),
-                  0u);
+                  BAL_OK);
         for (size_t k = 0; k < static_cast<size_t>(nearest.rows) * nearest.cols; ++k) {
             ASSERT_TRUE(nearest.image[k] == 100 || nearest.image[k] == 7) << angle;
         }
@@ -257,7 +257,7 @@ TEST(ImageRotate, SignedMembersHaveNoQuarterTurnPath) {
 
     ASSERT_EQ(bal_image_rotate_nearest_neighbour_int8(src.data(), 3, 4, 0, -99, &out, &rows,
                                                       &cols, &ro, &co),
-              0u);
+              BAL_OK);
     const std::vector<int8_t> nearest = {1,  -2,  3,   -4,  -99, 5,   -6,  7,   -8,  -99,
                                          9,  -10, 11,  -12, -99, -99, -99, -99, -99, -99};
     EXPECT_EQ(std::vector<int8_t>(out, out + 20), nearest);
@@ -277,7 +277,7 @@ TEST(ImageRotate, NearestNeighbourTakesTheFlooredSourcePixel) {
         ASSERT_EQ(bal_image_rotate_nearest_neighbour_uint8(labels.data(), rows, cols, angle, 255,
                                                            &r.image, &r.rows, &r.cols,
                                                            &r.row_offset, &r.col_offset),
-                  0u);
+                  BAL_OK);
         EXPECT_EQ(r.image[r.row_offset * r.cols + r.col_offset], 0) << angle;
         for (int32_t i = 0; i < static_cast<int32_t>(r.rows); ++i) {
             for (int32_t j = 0; j < static_cast<int32_t>(r.cols); ++j) {

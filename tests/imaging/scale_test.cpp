@@ -367,7 +367,7 @@ TEST(ScaleUpPad, BlendsTheOuterBlocksTowardsThePadValue) {
     }
     const auto work = reference_scale_up(framed, 8, 7, 12, 72 + 24, 60 + 24);
     std::vector<uint8_t> dst(72 * 60);
-    ASSERT_EQ(bal_scale_up_bilinear_pad_uint8(field.data(), 6, 5, 12, 40, dst.data(), 72, 60), 0u);
+    ASSERT_EQ(bal_scale_up_bilinear_pad_uint8(field.data(), 6, 5, 12, 40, dst.data(), 72, 60), BAL_OK);
     for (int y = 0; y < 72; ++y) {
         for (int x = 0; x < 60; ++x) {
             ASSERT_EQ(dst[y * 60 + x], work[(y + 12) * 84 + x + 12]) << y << "," << x;
@@ -376,7 +376,7 @@ TEST(ScaleUpPad, BlendsTheOuterBlocksTowardsThePadValue) {
     // A field equal to the pad stays constant.
     const std::vector<uint8_t> constant(6 * 5, 40);
     ASSERT_EQ(bal_scale_up_bilinear_pad_uint8(constant.data(), 6, 5, 12, 40, dst.data(), 72, 60),
-              0u);
+              BAL_OK);
     EXPECT_EQ(dst, std::vector<uint8_t>(72 * 60, 40));
 }
 

@@ -44,7 +44,7 @@ TEST(FilterSegmented, KeepsTheFirstOfEqualRegions) {
         "0111001110"
         "0111001110"
         "0000000000");
-    ASSERT_EQ(bal_filter_segmented(m.data(), 5, 10), 0u);
+    ASSERT_EQ(bal_filter_segmented(m.data(), 5, 10), BAL_OK);
     for (uint32_t y = 0; y < 5; ++y)
         for (uint32_t x = 5; x < 10; ++x) EXPECT_EQ(m[y * 10 + x], 0) << y << "," << x;
     EXPECT_EQ(m[2 * 10 + 2], 1);
@@ -60,7 +60,7 @@ TEST(FilterSegmented, FillsInletsFromOneSideButNotBandsAcrossTwo) {
         "1111111111"
         "1111111111"
         "1111111111");
-    ASSERT_EQ(bal_filter_segmented(m.data(), 6, 10), 0u);
+    ASSERT_EQ(bal_filter_segmented(m.data(), 6, 10), BAL_OK);
     EXPECT_EQ(m[2 * 10 + 0], 1);
     EXPECT_EQ(m[2 * 10 + 1], 1);
     EXPECT_EQ(m[0 * 10 + 9], 0);
@@ -68,11 +68,11 @@ TEST(FilterSegmented, FillsInletsFromOneSideButNotBandsAcrossTwo) {
 
 TEST(FilterSegmented, CornerNeedsItsWholeSquare) {
     auto full = std::vector<uint8_t>(36, 1);
-    ASSERT_EQ(bal_filter_segmented(full.data(), 6, 6), 0u);
+    ASSERT_EQ(bal_filter_segmented(full.data(), 6, 6), BAL_OK);
     EXPECT_EQ(full[0], 1);
     auto m = full;
     m[1] = 0;  // the top-left corner loses a neighbour of its 2x2 square
-    ASSERT_EQ(bal_filter_segmented(m.data(), 6, 6), 0u);
+    ASSERT_EQ(bal_filter_segmented(m.data(), 6, 6), BAL_OK);
     EXPECT_EQ(m[0], 0);
 }
 
@@ -80,8 +80,8 @@ TEST(FilterSegmented, CornerNeedsItsWholeSquare) {
 // outside it, so the clean-up refuses it and writes nothing.
 TEST(FilterSegmented, RejectsThinGrids) {
     std::vector<uint8_t> m = {1, 1, 1, 1, 1};
-    EXPECT_EQ(bal_filter_segmented(m.data(), 1, 5), 14u);
-    EXPECT_EQ(bal_filter_segmented(m.data(), 5, 1), 14u);
+    EXPECT_EQ(bal_filter_segmented(m.data(), 1, 5), BAL_BAD_ARGUMENT);
+    EXPECT_EQ(bal_filter_segmented(m.data(), 5, 1), BAL_BAD_ARGUMENT);
     EXPECT_EQ(m, std::vector<uint8_t>(5, 1));
 }
 
@@ -155,8 +155,8 @@ void reference_filter(std::vector<uint8_t>& m, int rows, int cols) {
             if (top + bottom + left + right <= 1)
                 for (int c : region) m[c] = 1;
         }
-    ASSERT_EQ(bal_open(m.data(), rows, cols, m.data()), 0u);
-    ASSERT_EQ(bal_binarize_blur(m.data(), rows, cols, m.data()), 0u);
+    ASSERT_EQ(bal_open(m.data(), rows, cols, m.data()), BAL_OK);
+    ASSERT_EQ(bal_binarize_blur(m.data(), rows, cols, m.data()), BAL_OK);
 }
 
 TEST(FilterSegmented, MatchesAStepByStepReferenceOnRandomMasks) {
@@ -167,7 +167,7 @@ TEST(FilterSegmented, MatchesAStepByStepReferenceOnRandomMasks) {
         for (auto& v : m) v = static_cast<int>(rng() % 100) < share;
         std::vector<uint8_t> want = m;
         reference_filter(want, rows, cols);
-        ASSERT_EQ(bal_filter_segmented(m.data(), rows, cols), 0u);
+        ASSERT_EQ(bal_filter_segmented(m.data(), rows, cols), BAL_OK);
         ASSERT_EQ(m, want) << rows << "x" << cols << " case " << it;
     }
 }
@@ -239,11 +239,11 @@ TEST(SegmentImage, ClassificationMatchesAStepByStepReference) {
                 std::vector<uint8_t> want(br * bc);
                 for (size_t k = 0; k < want.size(); ++k)
                     want[k] = means[k] < t_mean || energy[k] > t_energy;
-                ASSERT_EQ(bal_filter_segmented(want.data(), br, bc), 0u);
+                ASSERT_EQ(bal_filter_segmented(want.data(), br, bc), BAL_OK);
                 std::vector<uint8_t> got(br * bc, 9);
                 ASSERT_EQ(bal_segment_image_scale(img.data(), rows, cols, br, bc, block, got.data(),
                                                   scale),
-                          0u);
+                          BAL_OK);
                 ASSERT_EQ(got, want) << "block " << block << " scale " << scale;
                 ++compared;
             }
@@ -279,7 +279,7 @@ TEST(SegmentImage, FindsATexturedEllipseOnABrightNoisyBackground) {
             const auto img = finger_on_background(sc.rows, sc.cols, e);
             std::vector<uint8_t> mask(br * bc, 9);
             ASSERT_EQ(
-                bal_segment_image(img.data(), sc.rows, sc.cols, br, bc, sc.block, mask.data()), 0u);
+                bal_segment_image(img.data(), sc.rows, sc.cols, br, bc, sc.block, mask.data()), BAL_OK);
             const auto truth = covered_blocks(e, br, bc, sc.block);
             int inter = 0, uni = 0;
             for (size_t b = 0; b < mask.size(); ++b) {
@@ -306,7 +306,7 @@ TEST(SegmentImage, OddBlocksAtFullResolution) {
         const auto img = finger_on_background(sc.rows, sc.cols, e, 5);
         std::vector<uint8_t> mask(br * bc, 9);
         ASSERT_EQ(bal_segment_image(img.data(), sc.rows, sc.cols, br, bc, sc.block, mask.data()),
-                  0u);
+                  BAL_OK);
         const auto truth = covered_blocks(e, br, bc, sc.block);
         int inter = 0, uni = 0;
         for (size_t b = 0; b < mask.size(); ++b) {
@@ -330,7 +330,7 @@ TEST(SegmentImage, EnergyThresholdAbove128IsUsedAs128) {
             img[y * kN + x] =
                 static_cast<uint8_t>(128 + ((x / 2) % 2 ? 1 : -1) * (x < 72 ? 100 : 20));
     std::vector<uint8_t> mask(kBlocks * kBlocks, 9);
-    ASSERT_EQ(bal_segment_image_scale(img.data(), kN, kN, kBlocks, kBlocks, 8, mask.data(), 2), 0u);
+    ASSERT_EQ(bal_segment_image_scale(img.data(), kN, kN, kBlocks, kBlocks, 8, mask.data(), 2), BAL_OK);
     for (uint32_t r = 1; r + 1 < kBlocks; ++r) {
         for (uint32_t c = 0; c <= 10; ++c) EXPECT_EQ(mask[r * kBlocks + c], 1) << r << "," << c;
         EXPECT_EQ(mask[r * kBlocks + 11], 0) << r;
@@ -340,7 +340,7 @@ TEST(SegmentImage, EnergyThresholdAbove128IsUsedAs128) {
 TEST(SegmentImage, UniformImageGivesAnEmptyMask) {
     for (uint8_t level : {uint8_t{30}, uint8_t{128}, uint8_t{230}}) {
         std::vector<uint8_t> img(168 * 96, level), mask(14 * 8, 9);
-        ASSERT_EQ(bal_segment_image(img.data(), 168, 96, 14, 8, 12, mask.data()), 0u);
+        ASSERT_EQ(bal_segment_image(img.data(), 168, 96, 14, 8, 12, mask.data()), BAL_OK);
         for (uint8_t v : mask) EXPECT_EQ(v, 0) << int(level);
     }
 }
@@ -351,8 +351,8 @@ TEST(SegmentImage, HalfResolutionInputAnalysesTheSameWorkingImage) {
     std::vector<uint8_t> half(84 * 48);
     bal_scale_bilinear(img.data(), 168, 96, half.data(), 84, 48);
     std::vector<uint8_t> full_mask(14 * 8), half_mask(14 * 8);
-    ASSERT_EQ(bal_segment_image_scale(img.data(), 168, 96, 14, 8, 12, full_mask.data(), 1), 0u);
-    ASSERT_EQ(bal_segment_image_scale(half.data(), 84, 48, 14, 8, 6, half_mask.data(), 2), 0u);
+    ASSERT_EQ(bal_segment_image_scale(img.data(), 168, 96, 14, 8, 12, full_mask.data(), 1), BAL_OK);
+    ASSERT_EQ(bal_segment_image_scale(half.data(), 84, 48, 14, 8, 6, half_mask.data(), 2), BAL_OK);
     EXPECT_EQ(full_mask, half_mask);
 }
 
@@ -360,18 +360,18 @@ TEST(SegmentImage, WorkingImageThatCannotBeAllocatedReturnsNoMemory) {
     FP_REQUIRE_PLAIN_MALLOC();
     uint8_t px = 0;
     std::vector<uint8_t> mask(4, 9);
-    EXPECT_EQ(bal_segment_image_scale(&px, 1u << 30, 1u << 30, 2, 2, 1u << 29, mask.data(), 2), 9u);
+    EXPECT_EQ(bal_segment_image_scale(&px, 1u << 30, 1u << 30, 2, 2, 1u << 29, mask.data(), 2), BAL_NO_MEMORY);
     EXPECT_EQ(mask, std::vector<uint8_t>(4, 9));
 }
 
 TEST(SegmentImage, RejectsSizesThatAreNotTheBlockGeometry) {
     std::vector<uint8_t> img(176 * 96, 100), mask(22 * 12, 9);
     const std::vector<uint8_t> untouched = mask;
-    EXPECT_EQ(bal_segment_image(img.data(), 176, 96, 14, 8, 12, mask.data()), 14u);
+    EXPECT_EQ(bal_segment_image(img.data(), 176, 96, 14, 8, 12, mask.data()), BAL_BAD_ARGUMENT);
     // A single block row or column.
-    EXPECT_EQ(bal_segment_image(img.data(), 12, 96, 1, 8, 12, mask.data()), 14u);
-    EXPECT_EQ(bal_segment_image_scale(img.data(), 96, 12, 8, 1, 12, mask.data(), 2), 14u);
-    EXPECT_EQ(bal_segment_image(img.data(), 0, 0, 0, 0, 12, mask.data()), 14u);
+    EXPECT_EQ(bal_segment_image(img.data(), 12, 96, 1, 8, 12, mask.data()), BAL_BAD_ARGUMENT);
+    EXPECT_EQ(bal_segment_image_scale(img.data(), 96, 12, 8, 1, 12, mask.data(), 2), BAL_BAD_ARGUMENT);
+    EXPECT_EQ(bal_segment_image(img.data(), 0, 0, 0, 0, 12, mask.data()), BAL_BAD_ARGUMENT);
     EXPECT_EQ(mask, untouched);
 }
 
@@ -389,7 +389,7 @@ TEST(SegmentImage, OneRegionOnEveryRealCapture) {
             std::vector<uint8_t> mask(br * bc);
             ASSERT_EQ(
                 bal_segment_image(g.pixels.data(), sc.rows, sc.cols, br, bc, sc.block, mask.data()),
-                0u);
+                BAL_OK);
             const Topology t = mask_topology(mask, br, bc);
             EXPECT_EQ(t.regions, 1) << path << " block " << sc.block;
             EXPECT_FALSE(t.holes) << path;

@@ -14,7 +14,8 @@ using filters_test::test_sizes;
 
 TEST(ImageMean, TypedMembersMatchDirectMeanAndTruncateTowardZero) {
     uint32_t seed = 1;
-    for (auto [rows, cols] : test_sizes()) {
+    for (const filters_test::Size size : test_sizes()) {
+        const uint32_t rows = size.rows, cols = size.cols;  // named variables: the lambda captures them
         const size_t n = size_t(rows) * cols;
         auto check = [&](auto mean_fn, auto tag, int64_t lo, int64_t hi) {
             using T = decltype(tag);
@@ -51,7 +52,7 @@ TEST(ImageMean, EmptyImageGivesZero) {
 TEST(ImageMinMax, FindsExtremesAndWritesOnlyRequestedOutputs) {
     const uint8_t img[] = {7, 3, 9};
     uint8_t lo = 0, hi = 0;
-    EXPECT_EQ(bal_image_min_max_uint8(img, 1, 3, &lo, &hi), 0);
+    EXPECT_EQ(bal_image_min_max_uint8(img, 1, 3, &lo, &hi), BAL_OK);
     EXPECT_EQ(lo, 3);
     EXPECT_EQ(hi, 9);
     lo = 77;
@@ -264,8 +265,8 @@ TEST(BlockwiseMinMax, MatchesDirectExtremes) {
         const auto s8 = random_image<int8_t>(rows * cols, seed++);
         std::vector<uint8_t> umin(br * bc), umax(br * bc);
         std::vector<int8_t> smin(br * bc), smax(br * bc);
-        ASSERT_EQ(bal_min_max_blockwise_uint8(u8.data(), rows, cols, block, br, bc, umin.data(), umax.data()), 0);
-        ASSERT_EQ(bal_min_max_blockwise_int8(s8.data(), rows, cols, block, br, bc, smin.data(), smax.data()), 0);
+        ASSERT_EQ(bal_min_max_blockwise_uint8(u8.data(), rows, cols, block, br, bc, umin.data(), umax.data()), BAL_OK);
+        ASSERT_EQ(bal_min_max_blockwise_int8(s8.data(), rows, cols, block, br, bc, smin.data(), smax.data()), BAL_OK);
         for (uint32_t i = 0; i < br; ++i)
             for (uint32_t j = 0; j < bc; ++j) {
                 int ulo = 255, uhi = 0, slo = 127, shi = -128;
@@ -288,21 +289,21 @@ TEST(BlockwiseMinMax, MatchesDirectExtremes) {
 TEST(BlockwiseMinMax, RejectsBadArgumentsWithoutWriting) {
     const std::vector<uint8_t> img(10 * 10, 50);
     std::vector<uint8_t> lo(4, 1), hi(4, 1);
-    EXPECT_EQ(bal_min_max_blockwise_uint8(nullptr, 10, 10, 5, 2, 2, lo.data(), hi.data()), 14);
-    EXPECT_EQ(bal_min_max_blockwise_uint8(img.data(), 10, 10, 5, 2, 2, nullptr, nullptr), 14);
-    EXPECT_EQ(bal_min_max_blockwise_uint8(img.data(), 10, 10, 11, 1, 1, lo.data(), hi.data()), 14);
-    EXPECT_EQ(bal_min_max_blockwise_uint8(img.data(), 10, 10, 5, 2, 3, lo.data(), hi.data()), 14);
+    EXPECT_EQ(bal_min_max_blockwise_uint8(nullptr, 10, 10, 5, 2, 2, lo.data(), hi.data()), BAL_BAD_ARGUMENT);
+    EXPECT_EQ(bal_min_max_blockwise_uint8(img.data(), 10, 10, 5, 2, 2, nullptr, nullptr), BAL_BAD_ARGUMENT);
+    EXPECT_EQ(bal_min_max_blockwise_uint8(img.data(), 10, 10, 11, 1, 1, lo.data(), hi.data()), BAL_BAD_ARGUMENT);
+    EXPECT_EQ(bal_min_max_blockwise_uint8(img.data(), 10, 10, 5, 2, 3, lo.data(), hi.data()), BAL_BAD_ARGUMENT);
     // 2^16 x 2^16 wraps to 0 in 32 bits; the 64-bit test still refuses it.
-    EXPECT_EQ(bal_min_max_blockwise_uint8(img.data(), 10, 10, 65536, 65536, 1, lo.data(), hi.data()), 14);
-    EXPECT_EQ(bal_min_max_blockwise_uint8(img.data(), 10, 10, 65536, 1, 65536, lo.data(), hi.data()), 14);
+    EXPECT_EQ(bal_min_max_blockwise_uint8(img.data(), 10, 10, 65536, 65536, 1, lo.data(), hi.data()), BAL_BAD_ARGUMENT);
+    EXPECT_EQ(bal_min_max_blockwise_uint8(img.data(), 10, 10, 65536, 1, 65536, lo.data(), hi.data()), BAL_BAD_ARGUMENT);
     EXPECT_EQ(lo, std::vector<uint8_t>(4, 1));
     EXPECT_EQ(hi, std::vector<uint8_t>(4, 1));
     // Only the minimum asked for; block 0 leaves the starting values.
-    EXPECT_EQ(bal_min_max_blockwise_uint8(img.data(), 10, 10, 5, 2, 2, lo.data(), nullptr), 0);
+    EXPECT_EQ(bal_min_max_blockwise_uint8(img.data(), 10, 10, 5, 2, 2, lo.data(), nullptr), BAL_OK);
     EXPECT_EQ(lo, std::vector<uint8_t>(4, 50));
     std::vector<int8_t> slo(4), shi(4);
     const std::vector<int8_t> simg(100, 0);
-    EXPECT_EQ(bal_min_max_blockwise_int8(simg.data(), 10, 10, 0, 2, 2, slo.data(), shi.data()), 0);
+    EXPECT_EQ(bal_min_max_blockwise_int8(simg.data(), 10, 10, 0, 2, 2, slo.data(), shi.data()), BAL_OK);
     EXPECT_EQ(slo, std::vector<int8_t>(4, 127));
     EXPECT_EQ(shi, std::vector<int8_t>(4, -128));
 }
@@ -334,7 +335,7 @@ TEST(LocalVariance, MatchesDirectWindowsForEveryRadius) {
         for (uint32_t radius : {0u, 1u, 2u, 4u, 7u, 22u, 40u}) {
             const auto img = random_image<uint8_t>(size_t(rows) * cols, seed++);
             std::vector<uint16_t> out(img.size(), 0xBEEF);
-            ASSERT_EQ(bal_var_local_uint8(img.data(), rows, cols, radius, out.data()), 0);
+            ASSERT_EQ(bal_var_local_uint8(img.data(), rows, cols, radius, out.data()), BAL_OK);
             ASSERT_EQ(out, local_variance_reference(img, rows, cols, radius))
                 << rows << " x " << cols << " radius " << radius;
             if (radius == 0) {
@@ -353,7 +354,7 @@ TEST(LocalVariance, LargestWindowsOfExtremeValues) {
                 img[y * cols + x] = pattern == 0 ? 255 : ((x + y) % (pattern + 1) == 0 ? 255 : 0);
         for (uint32_t radius : {20u, 21u, 22u}) {
             std::vector<uint16_t> out(img.size());
-            ASSERT_EQ(bal_var_local_uint8(img.data(), rows, cols, radius, out.data()), 0);
+            ASSERT_EQ(bal_var_local_uint8(img.data(), rows, cols, radius, out.data()), BAL_OK);
             EXPECT_EQ(out, local_variance_reference(img, rows, cols, radius)) << pattern << " " << radius;
         }
     }
@@ -363,7 +364,7 @@ TEST(LocalVariance, FormulaTracksTrueVariance) {
     // On a 3 x 3 image with radius 1 the corners see 4 pixels, edges 6, the centre 9.
     const std::vector<uint8_t> img = {0, 255, 0, 255, 0, 255, 0, 255, 0};
     std::vector<uint16_t> out(9);
-    ASSERT_EQ(bal_var_local_uint8(img.data(), 3, 3, 1, out.data()), 0);
+    ASSERT_EQ(bal_var_local_uint8(img.data(), 3, 3, 1, out.data()), BAL_OK);
     EXPECT_NEAR(out[0], 255.0 * 255 / 4, 16);            // {0, 255, 255, 0}
     EXPECT_NEAR(out[1], 255.0 * 255 / 4, 16);             // three of six bright
     EXPECT_NEAR(out[4], 255.0 * 255 * 20 / 81, 16);       // four of nine bright
@@ -374,9 +375,9 @@ TEST(LocalVariance, FormulaTracksTrueVariance) {
 namespace {
 
 TEST(LocalVariance, TablesThatCannotBeAllocatedReturnNoMemory) {
-    EXPECT_EQ(bal_var_local_uint8(nullptr, UINT32_MAX, UINT32_MAX, 1, nullptr), 9);
+    EXPECT_EQ(bal_var_local_uint8(nullptr, UINT32_MAX, UINT32_MAX, 1, nullptr), BAL_NO_MEMORY);
     FP_REQUIRE_PLAIN_MALLOC();
-    EXPECT_EQ(bal_var_local_uint8(nullptr, 1u << 31, 1u << 29, 1, nullptr), 9);
+    EXPECT_EQ(bal_var_local_uint8(nullptr, 1u << 31, 1u << 29, 1, nullptr), BAL_NO_MEMORY);
 }
 
 }  // namespace

@@ -538,7 +538,7 @@ std::pair<BinaryImage, BinaryImage> binarise(const fp_test::GreyImage& g) {
     BinaryImage ridges(g.rows, g.cols), valleys(g.rows, g.cols);
     EXPECT_EQ(bal_binarize_local_threshold(centred.data(), quality.data(), g.rows, g.cols, 12, ridges.px.data(),
                                            valleys.px.data()),
-              0u);
+              BAL_OK);
     bal_binarize_remove_edges(ridges.px.data(), valleys.px.data(), g.rows, g.cols, 1, 1, 1, 1);
     return {ridges, valleys};
 }

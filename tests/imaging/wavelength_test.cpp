@@ -99,7 +99,7 @@ TEST(RidgeWavelengths, GratingsOfEveryPeriodAndDirection) {
             ASSERT_EQ(bal_ridge_wavelengths_fft(img.data(), nullptr, kRows, kCols, kBlock, 18, 5,
                                                 nullptr, kBlockRows, kBlockCols, quality.data(),
                                                 wavelength.data(), frequency.data(), doubled.data()),
-                      0u);
+                      BAL_OK);
             for (int32_t r = 1; r + 1 < kBlockRows; ++r)
                 for (int32_t c = 1; c + 1 < kBlockCols; ++c) {
                     const int32_t i = r * kBlockCols + c;
@@ -128,7 +128,7 @@ TEST(RidgeWavelengths, HalfResolutionPathReportsFullResolutionUnits) {
         ASSERT_EQ(bal_ridge_wavelengths_fft16(img.data(), rows, cols, block, 18, 5, nullptr,
                                               kBlockRows, kBlockCols, nullptr, wavelength.data(),
                                               frequency.data(), doubled.data()),
-                  0u);
+                  BAL_OK);
         for (int32_t r = 1; r + 1 < kBlockRows; ++r)
             for (int32_t c = 1; c + 1 < kBlockCols; ++c) {
                 const int32_t i = r * kBlockCols + c;
@@ -148,7 +148,7 @@ TEST(RidgeWavelengths, FlatImageGivesTenPixelsAndLeavesAngleAndQuality) {
     ASSERT_EQ(bal_ridge_wavelengths_fft(flat.data(), nullptr, kRows, kCols, kBlock, 18, 0, nullptr,
                                         kBlockRows, kBlockCols, quality.data(), wavelength.data(),
                                         frequency.data(), doubled.data()),
-              0u);
+              BAL_OK);
     for (int32_t i = 0; i < n; ++i) {
         EXPECT_EQ(wavelength[i], 10);
         EXPECT_EQ(frequency[i], 0);
@@ -169,7 +169,7 @@ TEST(RidgeWavelengths, TexturedBlocksWithoutARidgeFrequencyAreNeverValid) {
     ASSERT_EQ(bal_ridge_wavelengths_fft(img.data(), nullptr, kRows, kCols, kBlock, 255, 0, nullptr,
                                         kBlockRows, kBlockCols, quality.data(), wavelength.data(),
                                         frequency.data(), doubled.data()),
-              0u);
+              BAL_OK);
     for (int32_t i = 0; i < n; ++i) {
         EXPECT_EQ(frequency[i], 0) << i;
         EXPECT_EQ(quality[i], 0) << i;
@@ -180,7 +180,7 @@ TEST(RidgeWavelengths, TexturedBlocksWithoutARidgeFrequencyAreNeverValid) {
     ASSERT_EQ(bal_ridge_wavelengths_fft16(half.data(), kRows / 2, kCols / 2, kBlock / 2, 255, 0,
                                           nullptr, kBlockRows, kBlockCols, nullptr,
                                           wavelength.data(), frequency.data(), doubled.data()),
-              0u);
+              BAL_OK);
     for (int32_t i = 0; i < n; ++i) {
         EXPECT_EQ(frequency[i], 0) << i;
         EXPECT_EQ(wavelength[i], 10) << i;
@@ -201,7 +201,7 @@ TEST(RidgeWavelengths, PeakTooNearTheCentreIsPassedOverForTheNextOne) {
     ASSERT_EQ(bal_ridge_wavelengths_fft(img.data(), nullptr, kRows, kCols, kBlock, 18, 5, nullptr,
                                         kBlockRows, kBlockCols, nullptr, wavelength.data(),
                                         frequency.data(), nullptr),
-              0u);
+              BAL_OK);
     for (int32_t r = 1; r + 1 < kBlockRows; ++r)
         for (int32_t c = 1; c + 1 < kBlockCols; ++c) {
             EXPECT_NEAR(frequency[r * kBlockCols + c], 128, 8) << r << "," << c;
@@ -219,20 +219,20 @@ TEST(RidgeWavelengths, OutOfRangeWavelengths) {
     ASSERT_EQ(bal_ridge_wavelengths_fft(img.data(), nullptr, kRows, kCols, kBlock, 18, 9, nullptr,
                                         kBlockRows, kBlockCols, quality.data(), nullptr,
                                         frequency.data(), nullptr),
-              0u);
+              BAL_OK);
     EXPECT_EQ(frequency[centre], 0);
     EXPECT_EQ(quality[centre], 0);
     ASSERT_EQ(bal_ridge_wavelengths_fft(img.data(), nullptr, kRows, kCols, kBlock, 18, 9, nullptr,
                                         kBlockRows, kBlockCols, nullptr, nullptr, frequency.data(),
                                         nullptr),
-              0u);
+              BAL_OK);
     // The 16-point path keeps its frequency byte.
     const Image half = grating(kRows / 2, kCols / 2, 4, 0.3);
     std::vector<uint8_t> wavelength(n), frequency16(n);
     ASSERT_EQ(bal_ridge_wavelengths_fft16(half.data(), kRows / 2, kCols / 2, kBlock / 2, 18, 9,
                                           nullptr, kBlockRows, kBlockCols, nullptr,
                                           wavelength.data(), frequency16.data(), nullptr),
-              0u);
+              BAL_OK);
     EXPECT_NEAR(frequency16[centre], 128, 8);
 }
 
@@ -246,7 +246,7 @@ TEST(RidgeWavelengths, MaskedBlocksAreFilledFromTheirNeighbours) {
     ASSERT_EQ(bal_ridge_wavelengths_fft(img.data(), mask.data(), kRows, kCols, kBlock, 18, 5,
                                         nullptr, kBlockRows, kBlockCols, nullptr, wavelength.data(),
                                         frequency.data(), nullptr),
-              0u);
+              BAL_OK);
     EXPECT_EQ(frequency[0], 0);
     EXPECT_EQ(frequency[1 * kBlockCols + 3], 0);
     EXPECT_GT(frequency[10 * kBlockCols + 3], 0);
@@ -258,14 +258,14 @@ TEST(FilterWavelengths, TrimmedMeansOfMeasuredNeighbours) {
     std::vector<uint16_t> field = {100, 0, 0,
                                    0, 3000, 3200,
                                    0, 2000, 9000};
-    ASSERT_EQ(filter_wavelengths(field.data(), 3, 3), 0u);
+    ASSERT_EQ(filter_wavelengths(field.data(), 3, 3), BAL_OK);
     EXPECT_EQ(field[0], 0);
     EXPECT_EQ(field[4], 3000);             // {3000, 3200, 2000}: drop max and min
     EXPECT_EQ(field[5], (3200 + 3000 + 9000 - 9000 - 3000) / 1);
     EXPECT_EQ(field[7], 3000);             // {2000, 3000, 9000}
     EXPECT_EQ(field[8], (9000 + 3200 + 2000 - 9000 - 2000) / 1);
     std::vector<uint16_t> pair = {0, 1000, 1400, 0};
-    ASSERT_EQ(filter_wavelengths(pair.data(), 1, 4), 0u);
+    ASSERT_EQ(filter_wavelengths(pair.data(), 1, 4), BAL_OK);
     EXPECT_EQ(pair[1], 1200);
     EXPECT_EQ(pair[2], 1200);
 }
@@ -275,10 +275,10 @@ TEST(PostprocessFrequencyField, FillsGapsRingByRing) {
     // A measured 2 x 2 patch of 12 pixels in one corner.
     for (int i : {0, 1, 7, 8}) field[i] = 12 * 256;
     std::vector<uint8_t> wavelength(field.size());
-    ASSERT_EQ(postprocess_frequency_field(field.data(), 5, 7, wavelength.data()), 0u);
+    ASSERT_EQ(postprocess_frequency_field(field.data(), 5, 7, wavelength.data()), BAL_OK);
     for (uint8_t w : wavelength) EXPECT_EQ(w, 12);
     std::vector<uint16_t> empty(4 * 4, 0);
     std::vector<uint8_t> tens(empty.size());
-    ASSERT_EQ(postprocess_frequency_field(empty.data(), 4, 4, tens.data()), 0u);
+    ASSERT_EQ(postprocess_frequency_field(empty.data(), 4, 4, tens.data()), BAL_OK);
     for (uint8_t w : tens) EXPECT_EQ(w, 10);
 }

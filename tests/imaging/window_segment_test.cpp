@@ -40,7 +40,7 @@ TEST(SegmentHull, MatchesTheBruteForceCount) {
         std::vector<uint8_t> mask(plane.size(), 7);
         ASSERT_EQ(bal_segment_hull(plane.data(), c.rows, uint32_t(c.cols), uint32_t(c.r), c.t, uint32_t(c.percent),
                                    mask.data()),
-                  0u);
+                  BAL_OK);
         EXPECT_EQ(mask, reference_hull(plane, c.rows, c.cols, c.r, c.t, c.percent))
             << c.rows << " x " << c.cols << " r " << c.r << " p " << c.percent;
     }
@@ -60,12 +60,12 @@ TEST(SegmentImageVariance, FlatAndBusyImagesAndTheCountLimits) {
     const uint32_t rows = 60, cols = 48;
     std::vector<uint8_t> mask(rows * cols);
     const std::vector<uint8_t> flat(rows * cols, 90);
-    ASSERT_EQ(bal_segment_image_variance(flat.data(), rows, cols, mask.data()), 0u);
+    ASSERT_EQ(bal_segment_image_variance(flat.data(), rows, cols, mask.data()), BAL_OK);
     EXPECT_EQ(mask, std::vector<uint8_t>(mask.size(), 0));
 
     std::vector<uint8_t> checker(rows * cols);
     for (uint32_t i = 0; i < checker.size(); ++i) checker[i] = ((i / cols + i % cols) % 2) ? 40 : 200;
-    ASSERT_EQ(bal_segment_image_variance(checker.data(), rows, cols, mask.data()), 0u);
+    ASSERT_EQ(bal_segment_image_variance(checker.data(), rows, cols, mask.data()), BAL_OK);
     EXPECT_EQ(mask, std::vector<uint8_t>(mask.size(), 255));
 
     // Interior: 5 flat pixels in the 17 x 17 window keep a pixel, 6 do not;
@@ -93,9 +93,9 @@ TEST(SegmentImageVariance, RealCapturesFollowTheRuleOnTheirLocalVariance) {
     for (size_t i = 0; i < paths.size(); i += 16) {
         const fp_test::GreyImage g = fp_test::read_pgm(paths[i]);
         std::vector<uint16_t> variance(g.pixels.size());
-        ASSERT_EQ(bal_var_local_uint8(g.pixels.data(), g.rows, g.cols, 4, variance.data()), 0);
+        ASSERT_EQ(bal_var_local_uint8(g.pixels.data(), g.rows, g.cols, 4, variance.data()), BAL_OK);
         std::vector<uint8_t> mask(g.pixels.size());
-        ASSERT_EQ(bal_segment_image_variance(g.pixels.data(), g.rows, g.cols, mask.data()), 0u);
+        ASSERT_EQ(bal_segment_image_variance(g.pixels.data(), g.rows, g.cols, mask.data()), BAL_OK);
         EXPECT_EQ(mask, reference_hull(variance, int32_t(g.rows), int32_t(g.cols), 8, 5, 98)) << paths[i];
     }
 }

@@ -16,14 +16,26 @@
 namespace {
 
 TEST(ResultCodes, ImageLibraryCodesTranslate) {
-    const uint32_t expected[35] = {0,  4,  7,  17, 3,  3,  13, 17, 17, 9,  17, 17,
-                                   5,  1,  2,  14, 8,  17, 17, 17, 17, 17, 17, 17,
-                                   17, 4,  4,  17, 17, 17, 17, 17, 17, 17, 21};
+    const zr_status expected[35] = {
+        ZR_OK, ZR_BAD_FORMAT, ZR_IMAGE_LIB_CODE_2, ZR_FAILURE, ZR_WRONG_TYPE,
+        ZR_WRONG_TYPE, ZR_IMAGE_LIB_CODE_6, ZR_FAILURE, ZR_FAILURE, ZR_NO_MEMORY,
+        ZR_FAILURE, ZR_FAILURE, ZR_BAD_DATA, ZR_UNHANDLED_INPUT, ZR_BAD_ARGUMENT,
+        ZR_NOT_ALLOWED, ZR_IMAGE_LIB_CODE_16, ZR_FAILURE, ZR_FAILURE, ZR_FAILURE,
+        ZR_FAILURE, ZR_FAILURE, ZR_FAILURE, ZR_FAILURE, ZR_FAILURE,
+        ZR_BAD_FORMAT, ZR_BAD_FORMAT, ZR_FAILURE, ZR_FAILURE, ZR_FAILURE,
+        ZR_FAILURE, ZR_FAILURE, ZR_FAILURE, ZR_FAILURE, ZR_PART_MISSING};
     for (uint32_t code = 0; code < 35; ++code) {
         EXPECT_EQ(zr_rc_convert_from_zri(code), expected[code]) << code;
     }
+    // The image library's named codes take the same path.
+    EXPECT_EQ(zr_rc_convert_from_zri(BAL_OK), ZR_OK);
+    EXPECT_EQ(zr_rc_convert_from_zri(BAL_FFT_WORK_TOO_SMALL), ZR_BAD_FORMAT);
+    EXPECT_EQ(zr_rc_convert_from_zri(BAL_NO_MEMORY), ZR_NO_MEMORY);
+    EXPECT_EQ(zr_rc_convert_from_zri(BAL_UNSUPPORTED), ZR_UNHANDLED_INPUT);
+    EXPECT_EQ(zr_rc_convert_from_zri(BAL_BAD_ARGUMENT), ZR_BAD_ARGUMENT);
+    EXPECT_EQ(zr_rc_convert_from_zri(BAL_BUFFER_FULL), ZR_FAILURE);
     for (uint32_t code : {35u, 36u, 1000u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
-        EXPECT_EQ(zr_rc_convert_from_zri(code), 17u) << code;
+        EXPECT_EQ(zr_rc_convert_from_zri(code), ZR_FAILURE) << code;
     }
 }
 

@@ -31,7 +31,7 @@ const bytes kParts = concat({encode(0xC1, {10, 11}), encode(0xC5, {20, 21, 22}),
                              encode(0xC9, {50, 51})});
 
 struct View {
-    uint32_t status;
+    zr_status status;
     bytes data;
     const uint8_t* pointer;
 };
@@ -39,10 +39,10 @@ struct View {
 View convert(const zr_template* tmpl, uint32_t target) {
     const uint8_t* data = reinterpret_cast<const uint8_t*>(1);
     uint32_t size = 77;
-    const uint32_t status = zr_template_convert(tmpl, target, &data, &size);
+    const zr_status status = zr_template_convert(tmpl, target, &data, &size);
     View view{status, {}, data};
-    if (status == 0 && data != nullptr) view.data.assign(data, data + size);
-    if (status != 0) {
+    if (status == ZR_OK && data != nullptr) view.data.assign(data, data + size);
+    if (status != ZR_OK) {
         EXPECT_EQ(data, nullptr);
         EXPECT_EQ(size, 0u);
     }
@@ -62,7 +62,7 @@ TEST(TemplateConvert, PartsOfAFusionTemplateAreViews) {
     };
     for (const Case& c : cases) {
         const View view = convert(ehm.get(), c.target);
-        EXPECT_EQ(view.status, 0u) << c.target;
+        EXPECT_EQ(view.status, ZR_OK) << c.target;
         EXPECT_EQ(view.data, c.expected) << c.target;
         EXPECT_GE(view.pointer, ehm->data);
         EXPECT_LE(view.pointer, ehm->data + ehm->size);
@@ -79,28 +79,28 @@ TEST(TemplateConvert, UnavailableOrUnknownConversionsNeverSucceed) {
     // Targets without converter: unknown types and the compact-card and
     // spectral parts, which are read by the EHM and fusion template readers.
     for (uint32_t target : {2u, 66u, 80u, 1u, 3u, 71u, 72u, 86u, 999u}) {
-        EXPECT_EQ(convert(ehm.get(), target).status, 3u) << target;
+        EXPECT_EQ(convert(ehm.get(), target).status, ZR_WRONG_TYPE) << target;
         EXPECT_EQ(zr_template_is_compatible(ehm.get(), target), 0) << target;
     }
     // Sources that have no conversions.
     for (uint32_t source : {1u, 2u, 71u, 72u, 80u, 86u}) {
         template_ptr other = make(source, fusion(kParts));
-        EXPECT_EQ(convert(other.get(), 77).status, 3u) << source;
+        EXPECT_EQ(convert(other.get(), 77).status, ZR_WRONG_TYPE) << source;
         EXPECT_EQ(zr_template_is_compatible(other.get(), 77), 0) << source;
     }
     // Absent parts.
     template_ptr without_c5 = make(67, fusion(encode(0xC1, {1})));
     for (uint32_t target : {77u, 78u, 79u, 83u, 85u}) {
-        EXPECT_EQ(convert(without_c5.get(), target).status, 3u) << target;
+        EXPECT_EQ(convert(without_c5.get(), target).status, ZR_WRONG_TYPE) << target;
     }
     // An EHM root (0xE1) holds its parts directly, not under 0x7F2E > 0xA2.
     template_ptr e1 = make(67, encode(0xE1, concat({encode(0x7F2E, encode(0x81, {1})),
                                                    encode(0xC5, {1})})));
-    EXPECT_EQ(convert(e1.get(), 77).status, 3u);
+    EXPECT_EQ(convert(e1.get(), 77).status, ZR_WRONG_TYPE);
     // A present but empty part converts to empty data, which is not compatible.
     template_ptr empty_part = make(67, fusion(encode(0xC5, {})));
     const View view = convert(empty_part.get(), 77);
-    EXPECT_EQ(view.status, 0u);
+    EXPECT_EQ(view.status, ZR_OK);
     EXPECT_TRUE(view.data.empty());
     EXPECT_EQ(zr_template_is_compatible(empty_part.get(), 77), 0);
     EXPECT_EQ(zr_template_is_compatible(empty_part.get(), 78), 1);
@@ -111,7 +111,7 @@ TEST(TemplateConvert, TruncatedSourcesAreRefused) {
     for (size_t size = 0; size < data.size(); ++size) {
         template_ptr cut(zr_template_create(67, data.data(), uint32_t(size)));
         for (uint32_t target : {77u, 78u, 85u}) {
-            EXPECT_EQ(convert(cut.get(), target).status, 3u) << size << " " << target;
+            EXPECT_EQ(convert(cut.get(), target).status, ZR_WRONG_TYPE) << size << " " << target;
         }
     }
 }
@@ -120,15 +120,15 @@ TEST(TemplateConvert, AliasesAndArguments) {
     const bytes data = {9, 9};
     template_ptr stored74 = make(74, data);
     const View own = convert(stored74.get(), 67);
-    EXPECT_EQ(own.status, 0u);
+    EXPECT_EQ(own.status, ZR_OK);
     EXPECT_EQ(own.pointer, stored74->data);
     template_ptr iso = make(4, data);
     EXPECT_EQ(convert(iso.get(), 1).pointer, iso->data);
     const uint8_t* out = nullptr;
     uint32_t size = 0;
-    EXPECT_EQ(zr_template_convert(nullptr, 67, &out, &size), 2u);
-    EXPECT_EQ(zr_template_convert(stored74.get(), 67, nullptr, &size), 2u);
-    EXPECT_EQ(zr_template_convert(stored74.get(), 67, &out, nullptr), 2u);
+    EXPECT_EQ(zr_template_convert(nullptr, 67, &out, &size), ZR_BAD_ARGUMENT);
+    EXPECT_EQ(zr_template_convert(stored74.get(), 67, nullptr, &size), ZR_BAD_ARGUMENT);
+    EXPECT_EQ(zr_template_convert(stored74.get(), 67, &out, nullptr), ZR_BAD_ARGUMENT);
     EXPECT_EQ(zr_template_is_compatible(nullptr, 67), 0);
     template_ptr empty = make(67, {});
     EXPECT_EQ(zr_template_is_compatible(empty.get(), 67), 0);
@@ -146,13 +146,13 @@ TEST(TemplateConvert, ContainersGiveEntriesOrConvertTheirEhmEntry) {
     ASSERT_NE(container, nullptr);
 
     const View entry = convert(container.get(), 86);
-    EXPECT_EQ(entry.status, 0u);
+    EXPECT_EQ(entry.status, ZR_OK);
     EXPECT_EQ(entry.data, meta);
     EXPECT_GT(entry.pointer, container->data);  // inside the container's own bytes
     EXPECT_EQ(convert(container.get(), 77).data, (bytes{20, 21, 22}));
     EXPECT_EQ(convert(container.get(), 84).pointer, container->data);
-    EXPECT_EQ(convert(container.get(), 2).status, 3u);
-    EXPECT_EQ(convert(container.get(), 80).status, 3u);
+    EXPECT_EQ(convert(container.get(), 2).status, ZR_WRONG_TYPE);
+    EXPECT_EQ(convert(container.get(), 80).status, ZR_WRONG_TYPE);
 
     // Compatibility with a container asks for the entry only.
     EXPECT_EQ(zr_template_is_compatible(container.get(), 86), 1);
@@ -163,11 +163,11 @@ TEST(TemplateConvert, ContainersGiveEntriesOrConvertTheirEhmEntry) {
     // Without the target and without an EHM entry: not found.
     template_ptr meta_only(zr_template_generic_insert(nullptr, 86, meta.data(),
                                                       uint32_t(meta.size())));
-    EXPECT_EQ(convert(meta_only.get(), 77).status, 6u);
+    EXPECT_EQ(convert(meta_only.get(), 77).status, ZR_NOT_FOUND);
     template_ptr empty(zr_template_generic_convert(nullptr));
-    EXPECT_EQ(convert(empty.get(), 77).status, 6u);
+    EXPECT_EQ(convert(empty.get(), 77).status, ZR_NOT_FOUND);
     template_ptr broken = make(84, {'V', 'O', 'R'});
-    EXPECT_EQ(convert(broken.get(), 77).status, 3u);
+    EXPECT_EQ(convert(broken.get(), 77).status, ZR_WRONG_TYPE);
 }
 
 }  // namespace

@@ -112,7 +112,7 @@ TEST(GenericContainer, RandomContentMatchesTheReferenceAndReadsBack) {
             EXPECT_EQ(parsed->entries[i].crc, zlib_crc(entries[i].second));
             const uint8_t* view = nullptr;
             uint32_t size = 0;
-            ASSERT_EQ(zr_template_generic_extract(built.get(), entries[i].first, &view, &size), 0u);
+            ASSERT_EQ(zr_template_generic_extract(built.get(), entries[i].first, &view, &size), ZR_OK);
             EXPECT_EQ(bytes(view, view + size), entries[i].second);
             EXPECT_TRUE(size == 0 || (view >= built->data && view < built->data + built->size));
             EXPECT_EQ(zr_template_generic_has_data(built.get(), entries[i].first), 1);
@@ -168,7 +168,7 @@ TEST(GenericContainer, MalformedContainersAreRefusedAsAWhole) {
         EXPECT_EQ(deserialize_template(t.get()), nullptr) << ::testing::PrintToString(raw);
         const uint8_t* view = nullptr;
         uint32_t size = 0;
-        EXPECT_EQ(zr_template_generic_extract(t.get(), 67, &view, &size), 3u);
+        EXPECT_EQ(zr_template_generic_extract(t.get(), 67, &view, &size), ZR_WRONG_TYPE);
         EXPECT_EQ(view, nullptr);
         EXPECT_EQ(zr_template_generic_has_data(t.get(), 67), 0);
         EXPECT_EQ(zr_template_generic_is_empty(t.get()), 1);
@@ -231,7 +231,7 @@ TEST(GenericContainer, IntegrityLevels) {
     EXPECT_EQ(zr_template_generic_verify_integrity(old.get(), -1), 1);
     const uint8_t* view = nullptr;
     uint32_t size = 0;
-    EXPECT_EQ(zr_template_generic_extract(old.get(), 67, &view, &size), 0u);
+    EXPECT_EQ(zr_template_generic_extract(old.get(), 67, &view, &size), ZR_OK);
     EXPECT_EQ(size, 2u);
 }
 
@@ -280,9 +280,9 @@ TEST(GenericContainer, ConvertWrapsOtherTemplates) {
     zr_template_delete(same);
     const uint8_t* view = nullptr;
     uint32_t size = 0;
-    EXPECT_EQ(zr_template_generic_extract(nullptr, 67, &view, &size), 6u);
-    EXPECT_EQ(zr_template_generic_extract(wrapped.get(), 80, &view, &size), 6u);
-    EXPECT_EQ(zr_template_generic_extract(wrapped.get(), 67, nullptr, &size), 2u);
+    EXPECT_EQ(zr_template_generic_extract(nullptr, 67, &view, &size), ZR_NOT_FOUND);
+    EXPECT_EQ(zr_template_generic_extract(wrapped.get(), 80, &view, &size), ZR_NOT_FOUND);
+    EXPECT_EQ(zr_template_generic_extract(wrapped.get(), 67, nullptr, &size), ZR_BAD_ARGUMENT);
     EXPECT_EQ(zr_template_generic_is_empty(nullptr), 1);
     EXPECT_EQ(zr_template_generic_is_empty(wrapped.get()), 0);
     plain.reset();

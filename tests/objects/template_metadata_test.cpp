@@ -24,45 +24,45 @@ template_ptr make(uint32_t type, const bytes& data) {
 bytes metadata_bytes(const zr_template* tmpl) {
     const uint8_t* data = nullptr;
     uint32_t size = 0;
-    EXPECT_EQ(zr_template_convert(tmpl, 86, &data, &size), 0u);
+    EXPECT_EQ(zr_template_convert(tmpl, 86, &data, &size), ZR_OK);
     return bytes(data, data + size);
 }
 
 TEST(TemplateMetadata, EncodeWritesVersion3BigEndian) {
     const zr_template_metadata metadata{96, 176, 0x0102, 508, 0x1FF};
     zr_template* out = nullptr;
-    ASSERT_EQ(zr_template_metadata_encode(nullptr, &metadata, &out), 0u);
+    ASSERT_EQ(zr_template_metadata_encode(nullptr, &metadata, &out), ZR_OK);
     template_ptr tmpl(out);
     EXPECT_EQ(tmpl->type, 86u);
     EXPECT_EQ(bytes(tmpl->data, tmpl->data + tmpl->size),
               (bytes{0, 3, 0, 176, 0, 96, 1, 2, 0xFF, 0x01, 0xFC}));
     zr_template_metadata back{};
-    ASSERT_EQ(zr_template_metadata_get(nullptr, tmpl.get(), &back), 0u);
+    ASSERT_EQ(zr_template_metadata_get(nullptr, tmpl.get(), &back), ZR_OK);
     EXPECT_EQ(back.rows, 176);
     EXPECT_EQ(back.cols, 96);
     EXPECT_EQ(back.image_class, 0x0102);
     EXPECT_EQ(back.resolution, 508);
     EXPECT_EQ(back.enroll_type, 0xFFu);
-    EXPECT_EQ(zr_template_metadata_encode(nullptr, nullptr, &out), 2u);
-    EXPECT_EQ(zr_template_metadata_encode(nullptr, &metadata, nullptr), 2u);
+    EXPECT_EQ(zr_template_metadata_encode(nullptr, nullptr, &out), ZR_BAD_ARGUMENT);
+    EXPECT_EQ(zr_template_metadata_encode(nullptr, &metadata, nullptr), ZR_BAD_ARGUMENT);
 }
 
 TEST(TemplateMetadata, ReadsEachVersionBySize) {
     const zr_template_metadata untouched{7, 7, 7, 7, 7};
     struct Case {
         bytes data;
-        uint32_t status;
+        zr_status status;
         zr_template_metadata expected;
     };
     const Case cases[] = {
-        {{0, 1, 0, 10, 0, 20, 0, 30}, 0, {20, 10, 30, 7, 7}},
-        {{0, 2, 0, 10, 0, 20, 0, 30, 4}, 0, {20, 10, 30, 7, 4}},
-        {{0, 3, 0, 10, 0, 20, 0, 30, 4, 1, 244}, 0, {20, 10, 30, 500, 4}},
-        {{0, 9, 0, 10, 0, 20, 0, 30, 4, 1, 244}, 0, {20, 10, 30, 500, 4}},  // later: as 3
-        {{0, 3, 0, 10, 0, 20, 0, 30, 4}, 4, untouched},   // 9 bytes claiming version 3
-        {{0, 1, 0, 10, 0, 20, 0, 30, 0}, 4, untouched},
-        {{0, 0, 0, 10, 0, 20, 0, 30}, 1, untouched},      // version 0
-        {{0}, 4, untouched},
+        {{0, 1, 0, 10, 0, 20, 0, 30}, ZR_OK, {20, 10, 30, 7, 7}},
+        {{0, 2, 0, 10, 0, 20, 0, 30, 4}, ZR_OK, {20, 10, 30, 7, 4}},
+        {{0, 3, 0, 10, 0, 20, 0, 30, 4, 1, 244}, ZR_OK, {20, 10, 30, 500, 4}},
+        {{0, 9, 0, 10, 0, 20, 0, 30, 4, 1, 244}, ZR_OK, {20, 10, 30, 500, 4}},  // later: as 3
+        {{0, 3, 0, 10, 0, 20, 0, 30, 4}, ZR_BAD_FORMAT, untouched},   // 9 bytes claiming version 3
+        {{0, 1, 0, 10, 0, 20, 0, 30, 0}, ZR_BAD_FORMAT, untouched},
+        {{0, 0, 0, 10, 0, 20, 0, 30}, ZR_UNHANDLED_INPUT, untouched},      // version 0
+        {{0}, ZR_BAD_FORMAT, untouched},
     };
     for (const Case& c : cases) {
         template_ptr tmpl = make(86, c.data);
@@ -77,8 +77,8 @@ TEST(TemplateMetadata, ReadsEachVersionBySize) {
     }
     zr_template_metadata out{};
     template_ptr ehm = make(67, {1, 2});
-    EXPECT_EQ(zr_template_metadata_get(nullptr, ehm.get(), &out), 3u);  // no conversion to 86
-    EXPECT_EQ(zr_template_metadata_get(nullptr, nullptr, &out), 2u);
+    EXPECT_EQ(zr_template_metadata_get(nullptr, ehm.get(), &out), ZR_WRONG_TYPE);  // no conversion to 86
+    EXPECT_EQ(zr_template_metadata_get(nullptr, nullptr, &out), ZR_BAD_ARGUMENT);
 }
 
 TEST(TemplateMetadata, EnrollType) {
@@ -94,7 +94,7 @@ TEST(TemplateMetadata, SettingTheEnrollTypeBuildsANewContainer) {
     zr_template* tmpl = zr_template_create(67, reinterpret_cast<const uint8_t*>("ehm"), 3);
     zr_template* original = tmpl;
     zr_template_retain(original);  // watch the caller's old reference go
-    ASSERT_EQ(zr_template_metadata_set_enroll_type(5, &tmpl), 0u);
+    ASSERT_EQ(zr_template_metadata_set_enroll_type(5, &tmpl), ZR_OK);
     EXPECT_NE(tmpl, original);
     EXPECT_EQ(original->ref_count, 1u);
     zr_template_delete(original);
@@ -105,10 +105,10 @@ TEST(TemplateMetadata, SettingTheEnrollTypeBuildsANewContainer) {
 
     // The same value again changes nothing.
     zr_template* before = tmpl;
-    ASSERT_EQ(zr_template_metadata_set_enroll_type(5, &tmpl), 0u);
+    ASSERT_EQ(zr_template_metadata_set_enroll_type(5, &tmpl), ZR_OK);
     EXPECT_EQ(tmpl, before);
     // A new class keeps the enrol type and the other fields.
-    ASSERT_EQ(zr_template_metadata_set_image_class(0x0A0B, &tmpl), 0u);
+    ASSERT_EQ(zr_template_metadata_set_image_class(0x0A0B, &tmpl), ZR_OK);
     EXPECT_EQ(metadata_bytes(tmpl), (bytes{0, 3, 0, 0, 0, 0, 0x0A, 0x0B, 5, 0, 0}));
     EXPECT_EQ(zr_template_generic_verify_integrity(tmpl, 2), 1);
     zr_template_delete(tmpl);
@@ -117,29 +117,29 @@ TEST(TemplateMetadata, SettingTheEnrollTypeBuildsANewContainer) {
 TEST(TemplateMetadata, OldRecordsAreUpgradedAndOddCasesReported) {
     const bytes v1 = {0, 1, 0, 176, 0, 96, 0, 4};
     zr_template* tmpl = zr_template_generic_insert(nullptr, 86, v1.data(), uint32_t(v1.size()));
-    ASSERT_EQ(zr_template_metadata_set_enroll_type(2, &tmpl), 0u);
+    ASSERT_EQ(zr_template_metadata_set_enroll_type(2, &tmpl), ZR_OK);
     EXPECT_EQ(metadata_bytes(tmpl), (bytes{0, 3, 0, 176, 0, 96, 0, 4, 2, 0, 0}));
     zr_template_delete(tmpl);
 
     // No template yet: the result is the bare metadata record.
     zr_template* none = nullptr;
-    ASSERT_EQ(zr_template_metadata_set_image_class(3, &none), 0u);
+    ASSERT_EQ(zr_template_metadata_set_image_class(3, &none), ZR_OK);
     ASSERT_NE(none, nullptr);
     EXPECT_EQ(none->type, 86u);
     EXPECT_EQ(none->ref_count, 1u);
     // A bare record cannot have its entry removed.
     zr_template* bare = none;
-    EXPECT_EQ(zr_template_metadata_set_image_class(4, &bare), 17u);
+    EXPECT_EQ(zr_template_metadata_set_image_class(4, &bare), ZR_FAILURE);
     EXPECT_EQ(bare, none);
     zr_template_delete(none);
 
     const bytes broken = {0, 3, 0, 1};
     zr_template* wrong_size = zr_template_generic_insert(nullptr, 86, broken.data(), 4);
     zr_template* kept = wrong_size;
-    EXPECT_EQ(zr_template_metadata_set_enroll_type(1, &wrong_size), 4u);
+    EXPECT_EQ(zr_template_metadata_set_enroll_type(1, &wrong_size), ZR_BAD_FORMAT);
     EXPECT_EQ(wrong_size, kept);
     zr_template_delete(wrong_size);
-    EXPECT_EQ(zr_template_metadata_set_enroll_type(1, nullptr), 2u);
+    EXPECT_EQ(zr_template_metadata_set_enroll_type(1, nullptr), ZR_BAD_ARGUMENT);
 }
 
 bytes from_hex(const char* hex) {
@@ -207,19 +207,19 @@ zr_status refuse(void*, zr_image*, uint16_t*, uint16_t*, uint32_t*, zr_template*
 TEST(TemplateMetadata, ExtractFromAnImage) {
     zr_image* image = zr_image_create(176, 96, 500, 500, nullptr, 0);
     zr_template* out = nullptr;
-    ASSERT_EQ(zr_template_metadata_extract(nullptr, image, fill_class, &out), 0u);
+    ASSERT_EQ(zr_template_metadata_extract(nullptr, image, fill_class, &out), ZR_OK);
     EXPECT_EQ(bytes(out->data, out->data + out->size),
               (bytes{0, 3, 0, 176, 0, 96, 0, 12, 3, 0x01, 0xF4}));
     zr_template_delete(out);
     out = nullptr;
-    ASSERT_EQ(zr_template_metadata_extract(nullptr, image, nullptr, &out), 0u);
+    ASSERT_EQ(zr_template_metadata_extract(nullptr, image, nullptr, &out), ZR_OK);
     EXPECT_EQ(bytes(out->data, out->data + out->size),
               (bytes{0, 3, 0, 176, 0, 96, 0, 0, 0, 0x01, 0xF4}));
     zr_template_delete(out);
     out = nullptr;
-    EXPECT_EQ(zr_template_metadata_extract(nullptr, image, refuse, &out), 21u);
+    EXPECT_EQ(zr_template_metadata_extract(nullptr, image, refuse, &out), ZR_PART_MISSING);
     EXPECT_EQ(out, nullptr);
-    EXPECT_EQ(zr_template_metadata_extract(nullptr, nullptr, nullptr, &out), 2u);
+    EXPECT_EQ(zr_template_metadata_extract(nullptr, nullptr, nullptr, &out), ZR_BAD_ARGUMENT);
     zr_image_delete(image);
 }
 

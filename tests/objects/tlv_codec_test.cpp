@@ -140,29 +140,29 @@ TEST(TlvWrite, PrimitiveElement) {
 TEST(TlvValidate, Examples) {
     struct Case {
         bytes data;
-        uint32_t expected;
+        zr_status expected;
     };
     const Case cases[] = {
-        {{0xA1, 0x00}, 4},                         // empty constructed value
-        {{0x81, 0x01, 0x05}, 0},
-        {{}, 4},
-        {{0x81, 0x01, 0x05, 0x82, 0x00}, 0},       // two top-level elements
-        {{0x81, 0x02, 0x05}, 4},                   // value overruns
-        {{0x5F}, 4},                               // two-byte tag cut short
-        {{0x5F, 0x2E}, 4},                         // tag uses up the level
-        {{0x1F, 0x80, 0x00}, 4},                   // invalid second tag byte
-        {{0xC1, 0x80}, 4},                         // indefinite length
-        {{0xC1, 0x84, 0, 0, 0, 0}, 4},             // four length bytes
-        {{0xC1, 0x82, 0x00}, 4},                   // long form cut short
-        {{0xE1, 0x03, 0xC1, 0x01, 0x07}, 0},
-        {{0xE1, 0x03, 0xC1, 0x02, 0x07}, 4},       // child overruns its parent
-        {{0xE1, 0x02, 0xC1, 0x01, 0x07}, 4},       // parent too short for the child
+        {{0xA1, 0x00}, ZR_BAD_FORMAT},                    // empty constructed value
+        {{0x81, 0x01, 0x05}, ZR_OK},
+        {{}, ZR_BAD_FORMAT},
+        {{0x81, 0x01, 0x05, 0x82, 0x00}, ZR_OK},          // two top-level elements
+        {{0x81, 0x02, 0x05}, ZR_BAD_FORMAT},              // value overruns
+        {{0x5F}, ZR_BAD_FORMAT},                          // two-byte tag cut short
+        {{0x5F, 0x2E}, ZR_BAD_FORMAT},                    // tag uses up the level
+        {{0x1F, 0x80, 0x00}, ZR_BAD_FORMAT},              // invalid second tag byte
+        {{0xC1, 0x80}, ZR_BAD_FORMAT},                    // indefinite length
+        {{0xC1, 0x84, 0, 0, 0, 0}, ZR_BAD_FORMAT},        // four length bytes
+        {{0xC1, 0x82, 0x00}, ZR_BAD_FORMAT},              // long form cut short
+        {{0xE1, 0x03, 0xC1, 0x01, 0x07}, ZR_OK},
+        {{0xE1, 0x03, 0xC1, 0x02, 0x07}, ZR_BAD_FORMAT},  // child overruns its parent
+        {{0xE1, 0x02, 0xC1, 0x01, 0x07}, ZR_BAD_FORMAT},  // parent too short for the child
     };
     for (const Case& c : cases) {
         EXPECT_EQ(tlv_validate(c.data.data(), uint32_t(c.data.size())), c.expected)
             << ::testing::PrintToString(c.data);
     }
-    EXPECT_EQ(tlv_validate(nullptr, 3), 4u);
+    EXPECT_EQ(tlv_validate(nullptr, 3), ZR_BAD_FORMAT);
 }
 
 // Nested constructed elements: `depth` levels; with `unfinished`, every
@@ -183,21 +183,21 @@ bytes nested(int depth, bool unfinished) {
 TEST(TlvValidate, OpenLevelLimit) {
     // Elements that fill their parent close it first: any depth is fine.
     const bytes deep = nested(40, false);
-    EXPECT_EQ(tlv_validate(deep.data(), uint32_t(deep.size())), 0u);
+    EXPECT_EQ(tlv_validate(deep.data(), uint32_t(deep.size())), ZR_OK);
     // The buffer plus 7 unfinished constructed levels is the most allowed;
     // the outermost element ends the buffer level, so 8 constructed levels fit.
     const bytes eight = nested(8, true);
-    EXPECT_EQ(tlv_validate(eight.data(), uint32_t(eight.size())), 0u);
+    EXPECT_EQ(tlv_validate(eight.data(), uint32_t(eight.size())), ZR_OK);
     const bytes nine = nested(9, true);
-    EXPECT_EQ(tlv_validate(nine.data(), uint32_t(nine.size())), 4u);
+    EXPECT_EQ(tlv_validate(nine.data(), uint32_t(nine.size())), ZR_BAD_FORMAT);
     // With a trailing element the buffer level stays open as well.
     bytes seven_open = nested(7, true);
     bytes eight_open = nested(8, true);
     const bytes tail = encode(0xC3, {3});
     seven_open.insert(seven_open.end(), tail.begin(), tail.end());
     eight_open.insert(eight_open.end(), tail.begin(), tail.end());
-    EXPECT_EQ(tlv_validate(seven_open.data(), uint32_t(seven_open.size())), 0u);
-    EXPECT_EQ(tlv_validate(eight_open.data(), uint32_t(eight_open.size())), 4u);
+    EXPECT_EQ(tlv_validate(seven_open.data(), uint32_t(seven_open.size())), ZR_OK);
+    EXPECT_EQ(tlv_validate(eight_open.data(), uint32_t(eight_open.size())), ZR_BAD_FORMAT);
     // The oracle's reading of the rule agrees.
     ber_oracle::Rules rules{true, int(TLV_VALIDATE_MAX_LEVELS)};
     std::vector<ber_oracle::Node> nodes;

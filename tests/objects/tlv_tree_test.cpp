@@ -17,9 +17,9 @@ struct TreeDeleter {
 };
 using tree_ptr = std::unique_ptr<tlv_node, TreeDeleter>;
 
-tree_ptr parse(const bytes& data, uint32_t* status = nullptr) {
+tree_ptr parse(const bytes& data, zr_status* status = nullptr) {
     tlv_node* root = nullptr;
-    const uint32_t s = tlv_parse_buffer(data.data(), uint32_t(data.size()), &root);
+    const zr_status s = tlv_parse_buffer(data.data(), uint32_t(data.size()), &root);
     if (status != nullptr) *status = s;
     return tree_ptr(root);
 }
@@ -27,7 +27,7 @@ tree_ptr parse(const bytes& data, uint32_t* status = nullptr) {
 bytes write(tlv_node* node) {
     uint8_t* buffer = nullptr;
     uint32_t size = 0;
-    EXPECT_EQ(tlv_write_tree(node, &buffer, &size), 0u);
+    EXPECT_EQ(tlv_write_tree(node, &buffer, &size), ZR_OK);
     bytes out(buffer, buffer + size);
     std::free(buffer);
     return out;
@@ -107,15 +107,15 @@ TEST(TlvTree, RandomTreesMatchTheOracleAndWriteBackIdentically) {
         const bytes data = random.element(5);
         ber_oracle::Node ref;
         ASSERT_TRUE(ber_oracle::decode_first(data.data(), data.size(), parse_rules, &ref));
-        uint32_t status = 99;
+        zr_status status = ZR_FAILURE;  // never a result of parsing
         tree_ptr root = parse(data, &status);
-        ASSERT_EQ(status, 0u);
+        ASSERT_EQ(status, ZR_OK);
         expect_same_tree(root.get(), ref, data.data());
-        EXPECT_EQ(tlv_validate(data.data(), uint32_t(data.size())), 0u);
+        EXPECT_EQ(tlv_validate(data.data(), uint32_t(data.size())), ZR_OK);
         EXPECT_EQ(tlv_get_buffer_length(data.data(), uint32_t(data.size())), data.size());
         EXPECT_EQ(write(root.get()), data);
         uint32_t size = 0;
-        EXPECT_EQ(tlv_write_tree(root.get(), nullptr, &size), 0u);
+        EXPECT_EQ(tlv_write_tree(root.get(), nullptr, &size), ZR_OK);
         EXPECT_EQ(size, data.size());
         bytes direct(data.size() + 4, 0xEE);
         EXPECT_EQ(tlv_write_tlv(direct.data(), root.get()), data.size());
@@ -153,11 +153,11 @@ TEST(TlvTree, TruncatedAndBitFlippedInputsAgreeWithTheOracle) {
         // Any proper prefix of one element is refused by every reader.
         for (size_t size = 0; size < data.size(); ++size) {
             const bytes prefix(data.begin(), data.begin() + size);
-            uint32_t status = 0;
+            zr_status status = ZR_OK;
             tree_ptr root = parse(prefix, &status);
-            EXPECT_EQ(status, 5u) << "prefix " << size;
+            EXPECT_EQ(status, ZR_BAD_DATA) << "prefix " << size;
             EXPECT_EQ(root, nullptr);
-            EXPECT_EQ(tlv_validate(prefix.data(), uint32_t(size)), 4u);
+            EXPECT_EQ(tlv_validate(prefix.data(), uint32_t(size)), ZR_BAD_FORMAT);
             tlv_element element{};
             EXPECT_EQ(tlv_read(prefix.data(), uint32_t(size), &element), 0u);
             EXPECT_EQ(tlv_get_buffer_length(prefix.data(), uint32_t(size)), 0u);
@@ -170,20 +170,20 @@ TEST(TlvTree, TruncatedAndBitFlippedInputsAgreeWithTheOracle) {
             ber_oracle::Node ref;
             const bool parse_ok =
                 ber_oracle::decode_first(flipped.data(), flipped.size(), parse_rules, &ref);
-            uint32_t status = 0;
+            zr_status status = ZR_OK;
             tree_ptr root = parse(flipped, &status);
-            ASSERT_EQ(status == 0, parse_ok) << "bit " << bit;
+            ASSERT_EQ(status == ZR_OK, parse_ok) << "bit " << bit;
             if (parse_ok) {
                 expect_same_tree(root.get(), ref, flipped.data());
                 ++flips_accepted;
             } else {
-                EXPECT_EQ(status, 5u);
+                EXPECT_EQ(status, ZR_BAD_DATA);
                 ++flips_refused;
             }
             std::vector<ber_oracle::Node> nodes;
             const bool valid =
                 ber_oracle::decode_buffer(flipped.data(), flipped.size(), validate_rules, &nodes);
-            EXPECT_EQ(tlv_validate(flipped.data(), uint32_t(flipped.size())), valid ? 0u : 4u)
+            EXPECT_EQ(tlv_validate(flipped.data(), uint32_t(flipped.size())), valid ? ZR_OK : ZR_BAD_FORMAT)
                 << "bit " << bit;
         }
     }
@@ -198,34 +198,34 @@ TEST(TlvTree, UnsupportedLengthFormsAreNotParsed) {
         {0xE1, 0x03, 0xC1, 0x80, 0x00},       // inside a constructed value
     };
     for (const bytes& data : cases) {
-        uint32_t status = 0;
+        zr_status status = ZR_OK;
         tree_ptr root = parse(data, &status);
-        EXPECT_EQ(status, 5u) << ::testing::PrintToString(data);
+        EXPECT_EQ(status, ZR_BAD_DATA) << ::testing::PrintToString(data);
         EXPECT_EQ(root, nullptr);
     }
 }
 
 TEST(TlvTree, ParsesTheFirstElementOnly) {
     const bytes data = {0xC1, 0x01, 0x07, 0xFF, 0xFF};
-    uint32_t status = 9;
+    zr_status status = ZR_NO_MEMORY;
     tree_ptr root = parse(data, &status);
-    ASSERT_EQ(status, 0u);
+    ASSERT_EQ(status, ZR_OK);
     EXPECT_EQ(root->tag, 0xC1);
     EXPECT_EQ(root->value, data.data() + 2);
     // An empty constructed value parses into a node without children.
     root = parse({0xA1, 0x00}, &status);
-    ASSERT_EQ(status, 0u);
+    ASSERT_EQ(status, ZR_OK);
     EXPECT_EQ(root->child_count, 0u);
-    EXPECT_EQ(tlv_parse_buffer(data.data(), 5, nullptr), 2u);
+    EXPECT_EQ(tlv_parse_buffer(data.data(), 5, nullptr), ZR_BAD_ARGUMENT);
 }
 
 TEST(TlvTree, DeepNestingNeedsNoRecursion) {
     // 20000 nested constructed elements, each filling its parent.
     bytes data = encode(0xC1, {1});
     for (int i = 0; i < 20000; ++i) data = encode(0xE1, data);
-    uint32_t status = 9;
+    zr_status status = ZR_NO_MEMORY;
     tree_ptr root = parse(data, &status);
-    ASSERT_EQ(status, 0u);
+    ASSERT_EQ(status, ZR_OK);
     EXPECT_EQ(tlv_get_length(root.get()), data.size() - 5);  // root header: E1 83 xx xx xx
     EXPECT_EQ(write(root.get()), data);
     EXPECT_NE(tlv_find_tag_in_tree(root.get(), 0xC1), nullptr);
@@ -240,9 +240,9 @@ TEST(TlvTree, BuildEditAndWrite) {
     tlv_node* group = tlv_create(0xA2, 0, nullptr);
     tlv_node* first = tlv_create(0xC1, 3, card);
     tlv_node* second = tlv_create(0xC5, 2, part);
-    ASSERT_EQ(tlv_append_child(root.get(), group), 0u);
-    ASSERT_EQ(tlv_append_child(group, second), 0u);
-    ASSERT_EQ(tlv_insert_child(group, first), 0u);
+    ASSERT_EQ(tlv_append_child(root.get(), group), ZR_OK);
+    ASSERT_EQ(tlv_append_child(group, second), ZR_OK);
+    ASSERT_EQ(tlv_insert_child(group, first), ZR_OK);
     EXPECT_EQ(tlv_get_first_child(group), first);
     EXPECT_EQ(tlv_get_last_child(group), second);
     EXPECT_EQ(tlv_get_next_sibling(first), second);
@@ -261,13 +261,13 @@ TEST(TlvTree, BuildEditAndWrite) {
 
     // Refused links leave both nodes as they were.
     tree_ptr loose(tlv_create(0xC9, 1, part));
-    EXPECT_EQ(tlv_append_child(first, loose.get()), 14u);  // primitive parent
+    EXPECT_EQ(tlv_append_child(first, loose.get()), ZR_NOT_ALLOWED);  // primitive parent
     EXPECT_EQ(loose->parent, nullptr);
     EXPECT_EQ(first->child_count, 0u);
-    EXPECT_EQ(tlv_append_child(group, nullptr), 9u);
-    EXPECT_EQ(tlv_append_child(nullptr, loose.get()), 2u);
-    EXPECT_EQ(tlv_append_child(group, root.get()), 14u);    // would make a cycle
-    EXPECT_EQ(tlv_append_child(root.get(), second), 14u);   // already linked
+    EXPECT_EQ(tlv_append_child(group, nullptr), ZR_NO_MEMORY);
+    EXPECT_EQ(tlv_append_child(nullptr, loose.get()), ZR_BAD_ARGUMENT);
+    EXPECT_EQ(tlv_append_child(group, root.get()), ZR_NOT_ALLOWED);    // would make a cycle
+    EXPECT_EQ(tlv_append_child(root.get(), second), ZR_NOT_ALLOWED);   // already linked
 
     tlv_remove(second);
     EXPECT_EQ(group->child_count, 1u);
@@ -284,19 +284,19 @@ TEST(TlvTree, BuildEditAndWrite) {
 TEST(TlvTree, TreesThatCannotBeEncodedAreRefused) {
     tree_ptr root(tlv_create(0xE1, 0, nullptr));
     tlv_node* bad_tag = tlv_create(0x1F80, 1, nullptr);
-    ASSERT_EQ(tlv_append_child(root.get(), bad_tag), 0u);
+    ASSERT_EQ(tlv_append_child(root.get(), bad_tag), ZR_OK);
     uint8_t* buffer = reinterpret_cast<uint8_t*>(1);
     uint32_t size = 7;
-    EXPECT_EQ(tlv_write_tree(root.get(), &buffer, &size), 5u);
+    EXPECT_EQ(tlv_write_tree(root.get(), &buffer, &size), ZR_BAD_DATA);
     EXPECT_EQ(buffer, nullptr);
     EXPECT_EQ(size, 0u);
     uint8_t out[16];
     EXPECT_EQ(tlv_write_tlv(out, root.get()), 0u);
     tree_ptr missing_value(tlv_create(0xC1, 4, nullptr));
-    EXPECT_EQ(tlv_write_tree(missing_value.get(), nullptr, &size), 5u);
+    EXPECT_EQ(tlv_write_tree(missing_value.get(), nullptr, &size), ZR_BAD_DATA);
     tree_ptr too_long(tlv_create(0xC1, TLV_MAX_LENGTH + 1, out));
-    EXPECT_EQ(tlv_write_tree(too_long.get(), nullptr, &size), 5u);
-    EXPECT_EQ(tlv_write_tree(nullptr, nullptr, &size), 2u);
+    EXPECT_EQ(tlv_write_tree(too_long.get(), nullptr, &size), ZR_BAD_DATA);
+    EXPECT_EQ(tlv_write_tree(nullptr, nullptr, &size), ZR_BAD_ARGUMENT);
 }
 
 }  // namespace

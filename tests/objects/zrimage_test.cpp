@@ -16,7 +16,7 @@ bytes encode_record(const bytes& pixels, uint16_t rows, uint16_t cols, uint16_t 
     uint32_t size = 0;
     EXPECT_EQ(zr_fusion_zrimage_encode(pixels.data(), rows, cols, hdpi, vdpi, impression, &buffer,
                                        &size),
-              0u);
+              ZR_OK);
     bytes out(buffer, buffer + size);
     std::free(buffer);
     return out;
@@ -48,7 +48,7 @@ TEST(ZrImageRecord, RandomImagesReadBackIdentically) {
         uint8_t imp = 0;
         ASSERT_EQ(zr_fusion_zrimage_to_parts(record.data(), uint32_t(record.size()), &out_pixels,
                                              &r, &c, &h, &v, &imp),
-                  0u);
+                  ZR_OK);
         EXPECT_EQ(r, rows);
         EXPECT_EQ(c, cols);
         EXPECT_EQ(h, hdpi);
@@ -68,7 +68,7 @@ TEST(ZrImageRecord, MalformedRecordsAreRefused) {
     for (size_t size = 0; size < record.size(); ++size) {
         EXPECT_EQ(zr_fusion_zrimage_to_parts(record.data(), uint32_t(size), &out_pixels, &rows,
                                              &cols, nullptr, nullptr, nullptr),
-                  5u)
+                  ZR_BAD_DATA)
             << size;
         EXPECT_EQ(out_pixels, nullptr);
     }
@@ -76,7 +76,7 @@ TEST(ZrImageRecord, MalformedRecordsAreRefused) {
     longer.push_back(0);
     EXPECT_EQ(zr_fusion_zrimage_to_parts(longer.data(), uint32_t(longer.size()), &out_pixels,
                                          &rows, &cols, nullptr, nullptr, nullptr),
-              5u);
+              ZR_BAD_DATA);
     EXPECT_EQ(rows, 2);  // geometry stays set, pixels none
     EXPECT_EQ(cols, 3);
     EXPECT_EQ(out_pixels, nullptr);
@@ -87,13 +87,13 @@ TEST(ZrImageRecord, MalformedRecordsAreRefused) {
         EXPECT_EQ(zr_fusion_zrimage_to_parts(flipped.data(), uint32_t(flipped.size()),
                                              &out_pixels, &rows, &cols, nullptr, nullptr,
                                              nullptr),
-                  5u)
+                  ZR_BAD_DATA)
             << "bit " << bit;
         EXPECT_EQ(out_pixels, nullptr);
     }
     EXPECT_EQ(zr_fusion_zrimage_to_parts(nullptr, 21, &out_pixels, &rows, &cols, nullptr,
                                          nullptr, nullptr),
-              2u);
+              ZR_BAD_ARGUMENT);
 }
 
 TEST(ZrImageRecord, OptionalOutputsAreLeftAlone) {
@@ -102,17 +102,17 @@ TEST(ZrImageRecord, OptionalOutputsAreLeftAlone) {
     uint16_t rows = 0, cols = 0;
     ASSERT_EQ(zr_fusion_zrimage_to_parts(record.data(), uint32_t(record.size()), &out_pixels,
                                          &rows, &cols, nullptr, nullptr, nullptr),
-              0u);
+              ZR_OK);
     EXPECT_EQ(*out_pixels, 7);
 }
 
 TEST(ZrImageRecord, EncodeArguments) {
     uint8_t* buffer = reinterpret_cast<uint8_t*>(1);
     uint32_t size = 9;
-    EXPECT_EQ(zr_fusion_zrimage_encode(nullptr, 2, 2, 500, 500, 0, &buffer, &size), 2u);
+    EXPECT_EQ(zr_fusion_zrimage_encode(nullptr, 2, 2, 500, 500, 0, &buffer, &size), ZR_BAD_ARGUMENT);
     EXPECT_EQ(buffer, nullptr);
     EXPECT_EQ(size, 0u);
-    ASSERT_EQ(zr_fusion_zrimage_encode(nullptr, 0, 5, 500, 500, 0, &buffer, &size), 0u);
+    ASSERT_EQ(zr_fusion_zrimage_encode(nullptr, 0, 5, 500, 500, 0, &buffer, &size), ZR_OK);
     EXPECT_EQ(size, 15u);
     std::free(buffer);
 }

@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace fp_test {
@@ -18,18 +18,15 @@ struct GreyImage {
     std::vector<uint8_t> pixels;
 };
 
-// The data directory: $FP_DATA_DIR when set, otherwise the build's default,
-// otherwise the shared checkout beside the workspace.
+// The data directory: $FP_DATA_DIR when set, otherwise the build's default
+// (../shared/data beside the source tree).
 inline std::filesystem::path data_dir() {
     if (const char* env = std::getenv("FP_DATA_DIR"); env && *env) return env;
-    std::vector<std::filesystem::path> candidates;
 #ifdef FP_DATA_DIR
-    candidates.emplace_back(FP_DATA_DIR);
+    return FP_DATA_DIR;
+#else
+    return {};
 #endif
-    candidates.emplace_back("/work/shared/data");
-    for (const auto& dir : candidates)
-        if (std::filesystem::exists(dir / "ssb-dev" / "manifest.tsv")) return dir;
-    return candidates.front();
 }
 
 inline std::filesystem::path captures_dir() { return data_dir() / "ssb-dev"; }
@@ -86,19 +83,15 @@ inline std::vector<std::filesystem::path> capture_paths() {
 constexpr uint32_t kSensorRows = 176;
 constexpr uint32_t kSensorCols = 96;
 
-// The first 176 x 96 capture of the set, or a fixed pseudo-random image of
-// that size where the captures are absent (so that benchmarks still run).
+// The first 176 x 96 capture of the set; empty where the captures are absent.
 inline const std::vector<uint8_t>& sensor_image() {
     static const std::vector<uint8_t> image = [] {
         if (have_captures())
             for (const auto& path : capture_paths()) {
                 GreyImage img = read_pgm(path);
-                if (img.rows == kSensorRows && img.cols == kSensorCols) return img.pixels;
+                if (img.rows == kSensorRows && img.cols == kSensorCols) return std::move(img.pixels);
             }
-        std::vector<uint8_t> px(size_t{kSensorRows} * kSensorCols);
-        std::mt19937 rng(1);
-        for (auto& p : px) p = static_cast<uint8_t>(rng());
-        return px;
+        return std::vector<uint8_t>{};
     }();
     return image;
 }

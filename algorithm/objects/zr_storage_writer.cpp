@@ -1,4 +1,4 @@
-#include "imaging/zr_storage_writer.h"
+#include "objects/zr_storage_writer.h"
 
 #include <cstdlib>
 #include <cstring>

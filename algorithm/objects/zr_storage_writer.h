@@ -32,12 +32,12 @@ struct heap_buffer {
 // Allocates size bytes and hands them out with const flag 1, free_mem as the
 // release operation and the buffer as its context; the outputs are written
 // even when the allocation fails (then with a null buffer, so releasing it is
-// harmless). 0, or 9 when the buffer cannot be allocated.
+// harmless). BAL_OK, or BAL_NO_MEMORY when the buffer cannot be allocated.
 [[nodiscard]] bal_status heap_reserve(heap_buffer* state, uint32_t size, uint8_t** data, int32_t* is_const, zr_release_fn* release,
                                       void** release_context);
 
-// Appends n bytes at state->used. 17 when they do not fit, with nothing
-// written; a write of 0 bytes always succeeds.
+// Appends n bytes at state->used. BAL_BUFFER_FULL when they do not fit, with
+// nothing written; a write of 0 bytes always succeeds.
 [[nodiscard]] bal_status heap_write(heap_buffer* state, const uint8_t* bytes, uint32_t n);
 
 // Frees a buffer from the C heap; null is ignored.
