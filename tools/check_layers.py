@@ -55,7 +55,8 @@ SEARCH = {
     "tests": TEST_DIRS,
     "bench": ["testsupport", "algorithm"],
     "testsupport": ["testsupport", "algorithm"],
-    "fuzz": ["fuzz", "testsupport", "algorithm"],
+    "fuzz": ["fuzz", "testsupport", "algorithm", "platform", "platform/sim", "driver",
+             "adapters/engine_adapter"],
 }
 
 INCLUDE_RE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')

@@ -32,18 +32,37 @@ zr_status read_metadata(const zr_template* tmpl, zr_template_metadata* out, uint
 
 enum class metadata_field { enroll_type, image_class };
 
+// A bare type-86 template holds metadata even when it has no bytes: merging
+// the new record into it would keep the old one.
+bool holds_metadata(const zr_template* tmpl) {
+    return zr_template_is_compatible(tmpl, ZR_TEMPLATE_METADATA) ||
+           zr_template_get_type(tmpl) == ZR_TEMPLATE_METADATA;
+}
+
+// The container without any type-86 entry (later duplicates included, which
+// the merge would otherwise keep in place of the new record); none on failure.
+zr_template* remove_all_metadata(const zr_template* tmpl) {
+    zr_template* reduced = zr_template_remove_data_of_type(tmpl, ZR_TEMPLATE_METADATA);
+    while (reduced != nullptr && zr_template_generic_has_data(reduced, ZR_TEMPLATE_METADATA)) {
+        zr_template* smaller = zr_template_remove_data_of_type(reduced, ZR_TEMPLATE_METADATA);
+        zr_template_delete(reduced);
+        reduced = smaller;
+    }
+    return reduced;
+}
+
 zr_status set_field(metadata_field field, uint32_t value, zr_template** tmpl) {
     if (tmpl == nullptr) return ZR_BAD_ARGUMENT;
     zr_template_metadata metadata{};
     zr_template* reduced = nullptr;
-    if (zr_template_is_compatible(*tmpl, ZR_TEMPLATE_METADATA)) {
+    if (holds_metadata(*tmpl)) {
         uint16_t version = 0;
         const zr_status status = read_metadata(*tmpl, &metadata, &version);
         if (status != ZR_OK) return status;
         const uint32_t current =
             field == metadata_field::enroll_type ? metadata.enroll_type : metadata.image_class;
         if (current == value) return ZR_OK;
-        reduced = zr_template_remove_data_of_type(*tmpl, ZR_TEMPLATE_METADATA);
+        reduced = remove_all_metadata(*tmpl);
         if (reduced == nullptr) return ZR_FAILURE;
     } else {
         reduced = zr_template_retain(*tmpl);

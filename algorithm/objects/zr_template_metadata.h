@@ -45,6 +45,11 @@ using zr_template_metadata_callback = zr_status (*)(void* context, zr_image* ima
 // The enrol type byte; 0 without metadata or for a version-1 record, 3 when
 // the metadata cannot be read.
 uint32_t zr_template_metadata_enroll_type(const zr_template* tmpl);
-// Replace *tmpl by a container whose metadata holds the new value.
+// Replace *tmpl by a container whose metadata holds the new value (every
+// older type-86 entry removed); *tmpl is unchanged on failure. 0 (also when the
+// field already holds the value); 2 for a missing output; the read's failure
+// code when the template holds metadata that cannot be read (a bare type-86
+// template without bytes gives 4); 17 when its metadata cannot be removed (a
+// bare record); 9 when the merge fails.
 [[nodiscard]] zr_status zr_template_metadata_set_enroll_type(uint32_t enroll_type, zr_template** tmpl);
 [[nodiscard]] zr_status zr_template_metadata_set_image_class(uint16_t image_class, zr_template** tmpl);

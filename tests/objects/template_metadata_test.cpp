@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
+#include "objects/zr_result.h"
 #include "objects/zr_template_convert.h"
 #include "objects/zr_template_generic.h"
 #include "objects/zr_template_metadata.h"
@@ -138,6 +140,59 @@ TEST(TemplateMetadata, OldRecordsAreUpgradedAndOddCasesReported) {
     EXPECT_EQ(wrong_size, kept);
     zr_template_delete(wrong_size);
     EXPECT_EQ(zr_template_metadata_set_enroll_type(1, nullptr), ZR_BAD_ARGUMENT);
+}
+
+bytes from_hex(const char* hex) {
+    bytes out;
+    for (const char* p = hex; p[0] != '\0' && p[1] != '\0'; p += 2) {
+        out.push_back(uint8_t(std::stoi(std::string(p, 2), nullptr, 16)));
+    }
+    return out;
+}
+
+// A setter that reports success has stored the value; a template it cannot
+// update is left as it was with a failure code.
+TEST(TemplateMetadata, SettersStoreTheValueOrFail) {
+    // Two type-86 entries (version-3 record of zeros, then an empty one); the
+    // table CRC is not checked by the setters.
+    const bytes two_records = from_hex(
+        "564f5254414e450001020000000000560000000b00000000000300000000000000000000"
+        "560000000000000000464f4f46");
+    struct Case {
+        const char* name;
+        uint32_t type;
+        bytes data;
+        zr_status status;  // of both setters
+    };
+    const Case cases[] = {
+        {"bare type-86 template without bytes", 86, {}, ZR_BAD_FORMAT},
+        {"container with a second, empty type-86 entry", 84, two_records, ZR_OK},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const bool set_class : {false, true}) {
+            SCOPED_TRACE(set_class ? "image class" : "enrol type");
+            zr_template* tmpl = zr_template_create(c.type, c.data.data(), uint32_t(c.data.size()));
+            zr_template* original = tmpl;
+            const zr_status status = set_class ? zr_template_metadata_set_image_class(5, &tmpl)
+                                               : zr_template_metadata_set_enroll_type(5, &tmpl);
+            EXPECT_EQ(c.status, status);
+            if (status == ZR_OK) {
+                zr_template_metadata read{};
+                ASSERT_EQ(ZR_OK, zr_template_metadata_get(nullptr, tmpl, &read));
+                EXPECT_EQ(5u, set_class ? read.image_class : read.enroll_type);
+                EXPECT_EQ(set_class ? 0u : 5u, zr_template_metadata_enroll_type(tmpl));
+                // Exactly one metadata entry remains.
+                zr_template* rest = zr_template_remove_data_of_type(tmpl, 86);
+                ASSERT_NE(rest, nullptr);
+                EXPECT_EQ(0, zr_template_generic_has_data(rest, 86));
+                zr_template_delete(rest);
+            } else {
+                EXPECT_EQ(tmpl, original);
+            }
+            zr_template_delete(tmpl);
+        }
+    }
 }
 
 zr_status fill_class(void*, zr_image*, uint16_t* image_class, uint16_t*, uint32_t* enroll_type,

@@ -1,0 +1,339 @@
+// Writes the seed corpora of the harnesses from the library's own writers:
+//   fuzz_seed_writer OUT_DIR
+// creates OUT_DIR/<harness>/<seed> for every harness it knows.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "capture_data.h"
+#include "objects/tlv_codec.h"
+#include "objects/tlv_tree.h"
+#include "objects/zr_template.h"
+#include "objects/zr_template_generic.h"
+#include "objects/zr_template_metadata.h"
+#include "objects/zr_zrimage.h"
+#include "sim_biometric_service.h"
+#include "winbio_types.h"
+
+namespace {
+
+using bytes = std::vector<uint8_t>;
+namespace fs = std::filesystem;
+
+fs::path g_out;
+
+void write_seed(const char* harness, const std::string& name, const bytes& data) {
+    const fs::path dir = g_out / harness;
+    fs::create_directories(dir);
+    FILE* file = std::fopen((dir / name).c_str(), "wb");
+    if (file == nullptr || std::fwrite(data.data(), 1, data.size(), file) != data.size()) {
+        std::fprintf(stderr, "cannot write %s/%s\n", harness, name.c_str());
+        std::exit(1);
+    }
+    std::fclose(file);
+}
+
+bytes pattern(size_t size, uint8_t seed) {
+    bytes out(size);
+    for (size_t i = 0; i < size; ++i) out[i] = uint8_t(seed + i * 13);
+    return out;
+}
+
+bytes template_bytes(const zr_template* tmpl) { return bytes(tmpl->data, tmpl->data + tmpl->size); }
+
+// --- BER-TLV ---
+
+tlv_node* primitive(uint16_t tag, const bytes& value) {
+    return tlv_create(tag, uint32_t(value.size()), value.data());
+}
+
+void append(tlv_node* parent, tlv_node* child) {
+    if (tlv_append_child(parent, child) != 0) std::exit(1);
+}
+
+bytes write_tree(tlv_node* root) {
+    uint8_t* buffer = nullptr;
+    uint32_t size = 0;
+    if (tlv_write_tree(root, &buffer, &size) != 0) std::exit(1);
+    bytes out(buffer, buffer + size);
+    std::free(buffer);
+    tlv_delete(root);
+    return out;
+}
+
+// The part values of a fusion-shaped template; kept alive while trees use them.
+const bytes kPartC1 = pattern(40, 1);
+const bytes kPartC5 = pattern(200, 2);  // a two-byte length
+const bytes kPartC6 = pattern(3, 3);
+const bytes kPartC9 = pattern(300, 4);  // a three-byte length
+const bytes kPartCA = pattern(1, 5);
+const bytes kMinutiae = pattern(18, 6);
+
+// 7F2E { A1 { 81 }, A2 { C1, C5, C6, C9, CA } }
+bytes fusion_tree() {
+    tlv_node* root = tlv_create(0x7F2E, 0, nullptr);
+    tlv_node* card = tlv_create(0xA1, 0, nullptr);
+    append(card, primitive(0x81, kMinutiae));
+    append(root, card);
+    tlv_node* parts = tlv_create(0xA2, 0, nullptr);
+    append(parts, primitive(0xC1, kPartC1));
+    append(parts, primitive(0xC5, kPartC5));
+    append(parts, primitive(0xC6, kPartC6));
+    append(parts, primitive(0xC9, kPartC9));
+    append(parts, primitive(0xCA, kPartCA));
+    append(root, parts);
+    return write_tree(root);
+}
+
+// Nine constructed levels around one primitive.
+bytes deep_tree() {
+    tlv_node* root = tlv_create(0xA1, 0, nullptr);
+    tlv_node* inner = root;
+    for (int i = 0; i < 8; ++i) {
+        tlv_node* next = tlv_create(0x3F21, 0, nullptr);
+        append(inner, next);
+        inner = next;
+    }
+    append(inner, primitive(0x5F01, kPartCA));
+    return write_tree(root);
+}
+
+void tlv_seeds() {
+    write_seed("tlv", "fusion", fusion_tree());
+    write_seed("tlv", "deep", deep_tree());
+    write_seed("tlv", "primitive", write_tree(primitive(0xC5, kPartC6)));
+    write_seed("tlv", "empty_constructed", write_tree(tlv_create(0xA2, 0, nullptr)));
+    // Two top-level elements one after the other.
+    bytes pair(8);
+    tlv_element first{0x81, 1, kPartCA.data()};
+    tlv_element second{0x9F10, 2, kPartC6.data()};
+    const uint32_t n = tlv_write(pair.data(), &first);
+    pair.resize(n + tlv_write(pair.data() + n, &second));
+    write_seed("tlv", "pair", pair);
+}
+
+// --- Templates and containers ---
+
+bytes metadata_record(uint16_t rows, uint16_t cols, uint16_t image_class, uint32_t enroll_type) {
+    const zr_template_metadata metadata{cols, rows, image_class, 500, enroll_type};
+    zr_template* record = nullptr;
+    if (zr_template_metadata_encode(nullptr, &metadata, &record) != 0) std::exit(1);
+    bytes out = template_bytes(record);
+    zr_template_delete(record);
+    return out;
+}
+
+// A container holding (type, bytes) entries in order, written by insertion.
+bytes container(const std::vector<std::pair<uint16_t, bytes>>& entries) {
+    zr_template* tmpl = zr_template_generic_convert(nullptr);
+    for (const auto& [type, data] : entries) {
+        zr_template* next = zr_template_generic_insert(tmpl, type, data.data(), uint32_t(data.size()));
+        zr_template_delete(tmpl);
+        tmpl = next;
+        if (tmpl == nullptr) std::exit(1);
+    }
+    bytes out = template_bytes(tmpl);
+    zr_template_delete(tmpl);
+    return out;
+}
+
+// The version-0 form of a written container: no CRCs, no trailer.
+bytes version0(const bytes& written) {
+    zr_template* tmpl = zr_template_create(ZR_TEMPLATE_GENERIC, written.data(), uint32_t(written.size()));
+    zr_generic_container parsed{};
+    if (!zr_template_generic_parse(tmpl, &parsed)) std::exit(1);
+    bytes out(written.begin(), written.begin() + 8);
+    out.push_back(0);
+    out.push_back(parsed.count);
+    for (uint32_t i = 0; i < parsed.count; ++i) {
+        const zr_generic_entry& e = parsed.entries[i];
+        const uint8_t header[6] = {uint8_t(e.type >> 8), uint8_t(e.type), uint8_t(e.size >> 24),
+                                   uint8_t(e.size >> 16), uint8_t(e.size >> 8), uint8_t(e.size)};
+        out.insert(out.end(), header, header + 6);
+        out.insert(out.end(), e.data, e.data + e.size);
+    }
+    zr_template_delete(tmpl);
+    return out;
+}
+
+void container_seeds() {
+    const bytes ehm = fusion_tree();
+    const bytes metadata = metadata_record(176, 96, 2, 5);
+    write_seed("generic_container", "empty", container({}));
+    write_seed("generic_container", "ehm", container({{ZR_TEMPLATE_EHM, ehm}}));
+    const bytes three = container({{ZR_TEMPLATE_EHM, ehm}, {ZR_TEMPLATE_METADATA, metadata},
+                                   {ZR_TEMPLATE_MULTI, pattern(30, 9)}});
+    write_seed("generic_container", "ehm_metadata_multi", three);
+    write_seed("generic_container", "version0", version0(three));
+    std::vector<std::pair<uint16_t, bytes>> ten;
+    for (uint16_t t = 1; t <= 10; ++t) ten.push_back({uint16_t(t + 60), pattern(t, uint8_t(t))});
+    write_seed("generic_container", "ten_entries", container(ten));
+}
+
+void zrimage_seeds() {
+    const struct {
+        const char* name;
+        uint16_t rows, cols;
+    } images[] = {{"2x3", 2, 3}, {"empty", 0, 0}, {"16x8", 16, 8}, {"1x40", 1, 40}};
+    for (const auto& image : images) {
+        const bytes pixels = pattern(size_t(image.rows) * image.cols, 7);
+        uint8_t* record = nullptr;
+        uint32_t size = 0;
+        if (zr_fusion_zrimage_encode(pixels.data(), image.rows, image.cols, 500, 508, 2, &record, &size) != 0)
+            std::exit(1);
+        write_seed("zrimage", image.name, bytes(record, record + size));
+        std::free(record);
+    }
+}
+
+// Selector bytes index the harnesses' type tables.
+constexpr uint8_t kConvertEhm = 5;        // 67
+constexpr uint8_t kConvertEhmNeo = 12;    // 78
+constexpr uint8_t kConvertGeneric = 16;   // 84
+constexpr uint8_t kConvertMetadata = 18;  // 86
+
+bytes with_selector(uint8_t selector, const bytes& data) {
+    bytes out{selector};
+    out.insert(out.end(), data.begin(), data.end());
+    return out;
+}
+
+void convert_seeds() {
+    const bytes ehm = fusion_tree();
+    write_seed("template_convert", "ehm", with_selector(kConvertEhm, ehm));
+    write_seed("template_convert", "ehm_neo", with_selector(kConvertEhmNeo, ehm));
+    write_seed("template_convert", "container",
+               with_selector(kConvertGeneric, container({{ZR_TEMPLATE_EHM, ehm},
+                                                         {ZR_TEMPLATE_METADATA, metadata_record(1, 2, 3, 4)}})));
+    write_seed("template_convert", "metadata", with_selector(kConvertMetadata, metadata_record(176, 96, 0, 1)));
+}
+
+// selector, big-endian size, template bytes, then operations (kind, u32).
+constexpr uint8_t kMetadataGeneric = 0;
+constexpr uint8_t kMetadataRecord = 1;
+constexpr uint8_t kMetadataEhm = 2;
+constexpr uint8_t kMetadataNone = 0x80;
+
+bytes metadata_input(uint8_t selector, const bytes& tmpl, std::initializer_list<std::pair<uint8_t, uint32_t>> ops) {
+    bytes out{selector, uint8_t(tmpl.size() >> 8), uint8_t(tmpl.size())};
+    out.insert(out.end(), tmpl.begin(), tmpl.end());
+    for (const auto& [kind, value] : ops) {
+        const uint8_t op[5] = {kind, uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8),
+                               uint8_t(value)};
+        out.insert(out.end(), op, op + 5);
+    }
+    return out;
+}
+
+void metadata_seeds() {
+    const bytes ehm = fusion_tree();
+    const bytes record = metadata_record(176, 96, 7, 3);
+    write_seed("metadata", "container", metadata_input(kMetadataGeneric,
+        container({{ZR_TEMPLATE_EHM, ehm}, {ZR_TEMPLATE_METADATA, record}}), {{0, 5}, {1, 9}, {0, 5}}));
+    write_seed("metadata", "container_v1", metadata_input(kMetadataGeneric,
+        container({{ZR_TEMPLATE_METADATA, bytes(record.begin(), record.begin() + 8)}}), {{1, 2}}));
+    write_seed("metadata", "bare_record", metadata_input(kMetadataRecord, record, {{0, 1}}));
+    write_seed("metadata", "ehm", metadata_input(kMetadataEhm, ehm, {{0, 2}, {1, 4}}));
+    write_seed("metadata", "nothing", metadata_input(kMetadataNone, {}, {{1, 3}, {0, 6}}));
+}
+
+// --- Engine adapter, simulated service and driver ---
+
+void engine_seeds() {
+    const bytes image = pattern(WINBIO_SENSOR_IMAGE_BYTES, 11);
+    const bytes record = sim_make_sample_record(image.data(), WINBIO_PURPOSE_VERIFY);
+    write_seed("engine_sample", "record", record);
+    // The standard block after a vendor block.
+    bytes with_vendor = record;
+    WINBIO_BIR table;
+    std::memcpy(&table, with_vendor.data(), sizeof table);
+    const bytes vendor = pattern(16, 12);
+    table.VendorDataBlock = {uint32_t(vendor.size()), uint32_t(with_vendor.size())};
+    with_vendor.insert(with_vendor.end(), vendor.begin(), vendor.end());
+    std::memcpy(with_vendor.data(), &table, sizeof table);
+    write_seed("engine_sample", "vendor_block", with_vendor);
+
+    // The driver's full reply: its head, the record, unused bytes up to its size.
+    bytes reply(fpusbdrv::kCapturePayloadSize, 0);
+    WINBIO_CAPTURE_DATA head{};
+    head.PayloadSize = fpusbdrv::kCapturePayloadSize;
+    head.SensorStatus = WINBIO_SENSOR_ACCEPT;
+    head.CaptureData.Size = uint32_t(record.size());
+    std::memcpy(reply.data(), &head, fpusbdrv::kBirOffset);
+    std::memcpy(reply.data() + fpusbdrv::kBirOffset, record.data(), record.size());
+    write_seed("capture_reply", "full_reply", reply);
+    write_seed("capture_reply", "size_only", bytes(reply.begin(), reply.begin() + 4));
+}
+
+// selector (control index, 0x80: do not wait), u16 output size, input.
+void add_request(bytes* out, uint8_t selector, uint16_t output_size, const bytes& input) {
+    out->insert(out->end(), {selector, uint8_t(output_size >> 8), uint8_t(output_size), uint8_t(input.size())});
+    out->insert(out->end(), input.begin(), input.end());
+}
+
+bytes capture_parameters(uint8_t purpose) {
+    WINBIO_CAPTURE_PARAMETERS parameters{};
+    parameters.PayloadSize = sizeof parameters;
+    parameters.Purpose = purpose;
+    parameters.Format = {WINBIO_ANSI_381_FORMAT_OWNER, WINBIO_ANSI_381_FORMAT_TYPE};
+    parameters.Flags = WINBIO_DATA_FLAG_RAW;
+    bytes out(sizeof parameters);
+    std::memcpy(out.data(), &parameters, sizeof parameters);
+    return out;
+}
+
+// Indexes of the harness's control table.
+constexpr uint8_t kAttributes = 0, kReset = 1, kCalibrate = 2, kSensorStatus = 3, kCapture = 4, kFirmware = 5;
+constexpr uint8_t kCodeFromInput = 9, kNoWait = 0x80;
+
+void driver_seeds() {
+    const uint16_t full = uint16_t(fpusbdrv::kCapturePayloadSize);
+    bytes fixed;
+    add_request(&fixed, kAttributes, 1580, {});
+    add_request(&fixed, kCalibrate, 16, {});
+    add_request(&fixed, kSensorStatus, 4, {});
+    add_request(&fixed, kReset, 8, {});
+    add_request(&fixed, kFirmware, 0, {});
+    write_seed("driver_ioctl", "fixed_replies", fixed);
+
+    bytes capture;
+    add_request(&capture, kCapture, full, capture_parameters(WINBIO_PURPOSE_ENROLL));
+    add_request(&capture, kCapture, full - 1, capture_parameters(WINBIO_PURPOSE_VERIFY));
+    write_seed("driver_ioctl", "capture", capture);
+
+    bytes busy;
+    add_request(&busy, kCapture | kNoWait, full, capture_parameters(WINBIO_PURPOSE_VERIFY));
+    add_request(&busy, kCapture | kNoWait, full, capture_parameters(WINBIO_PURPOSE_IDENTIFY));
+    add_request(&busy, kReset, 8, {});
+    write_seed("driver_ioctl", "busy_then_reset", busy);
+
+    bytes refused;
+    bytes wrong_flags = capture_parameters(WINBIO_PURPOSE_VERIFY);
+    wrong_flags[offsetof(WINBIO_CAPTURE_PARAMETERS, Flags)] = 0x40;
+    add_request(&refused, kCapture, full, wrong_flags);
+    add_request(&refused, kCapture, full, capture_parameters(0x20));
+    add_request(&refused, kCodeFromInput, 8, {0x04, 0x20, 0x44, 0x00});  // vendor-defined
+    add_request(&refused, kCodeFromInput, 8, {0x28, 0x00, 0x44, 0x00});  // unknown
+    write_seed("driver_ioctl", "refused", refused);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s OUT_DIR\n", argv[0]);
+        return 2;
+    }
+    g_out = argv[1];
+    tlv_seeds();
+    container_seeds();
+    zrimage_seeds();
+    convert_seeds();
+    metadata_seeds();
+    engine_seeds();
+    driver_seeds();
+    return 0;
+}
