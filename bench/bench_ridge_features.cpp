@@ -2,10 +2,12 @@
 // extraction hands it to its first feature callback.
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "extract/bal_extract.h"
+#include "bench_captures.h"
 #include "extract/bal_ridge_features.h"
 #include "fp_test_data.h"
 
@@ -35,10 +37,12 @@ bal_status record_input(const bal_extraction_image* image, uint8_t* skeleton, co
     return BAL_OK;
 }
 
-// The ridge skeleton of the first real capture (or of the fallback image).
+// The ridge skeleton of the first real capture; empty when the capture is
+// missing or the extraction failed.
 const CallbackInput& ridge_skeleton() {
     static const bool done = [] {
         std::vector<uint8_t> pixels = fp_test::sensor_image();
+        if (pixels.empty()) return false;
         zr_template_container* c = zr_template_container_alloc();
         c->flags = BAL_EXTRACT_FEATURE_CALLBACKS;
         c->minutiae.max_minutiae = 255;
@@ -51,7 +55,11 @@ const CallbackInput& ridge_skeleton() {
     return g_input;
 }
 
-void BM_extract_ridge_curvature(benchmark::State& state) {
+// Runs one feature callback on a fresh copy of the skeleton per iteration
+// (the extractors consume it); skips the benchmark when there is no skeleton.
+template <typename Extractor>
+void run_feature_callback(benchmark::State& state, Extractor&& extract) {
+    if (!fp_bench::have_sensor_image(state)) return;
     const CallbackInput& in = ridge_skeleton();
     if (in.skeleton.empty()) {
         state.SkipWithError("extraction failed");
@@ -60,47 +68,38 @@ void BM_extract_ridge_curvature(benchmark::State& state) {
     std::vector<uint8_t> work(in.skeleton.size());
     zr_template_container* c = zr_template_container_alloc();
     for (auto _ : state) {
-        // The extractor consumes the skeleton: every run starts from a copy.
         std::memcpy(work.data(), in.skeleton.data(), work.size());
-        benchmark::DoNotOptimize(bal_extract_ridge_curvature(&in.image, work.data(), in.block_mask.data(),
-                                                             in.block_size, BAL_CALLBACK1_MARGIN, in.quality.data(),
-                                                             c, BAL_CALLBACK1_SLOT_BASE));
+        benchmark::DoNotOptimize(extract(in, work.data(), c));
         benchmark::ClobberMemory();
     }
     zr_template_container_free(c);
+}
+
+void BM_extract_ridge_curvature(benchmark::State& state) {
+    run_feature_callback(state, [](const CallbackInput& in, uint8_t* skeleton, zr_template_container* c) {
+        return bal_extract_ridge_curvature(&in.image, skeleton, in.block_mask.data(), in.block_size,
+                                           BAL_CALLBACK1_MARGIN, in.quality.data(), c, BAL_CALLBACK1_SLOT_BASE);
+    });
 }
 BENCHMARK(BM_extract_ridge_curvature);
 
 // The copy alone, to subtract from the above.
 void BM_skeleton_copy(benchmark::State& state) {
-    const CallbackInput& in = ridge_skeleton();
-    std::vector<uint8_t> work(in.skeleton.size());
-    for (auto _ : state) {
-        std::memcpy(work.data(), in.skeleton.data(), work.size());
-        benchmark::ClobberMemory();
-    }
+    run_feature_callback(state, [](const CallbackInput&, uint8_t*, zr_template_container*) { return BAL_OK; });
 }
 BENCHMARK(BM_skeleton_copy);
 
 void BM_extract_alignment_vectors(benchmark::State& state) {
-    const CallbackInput& in = ridge_skeleton();
-    if (in.skeleton.empty()) {
-        state.SkipWithError("extraction failed");
-        return;
-    }
-    std::vector<uint8_t> work(in.skeleton.size());
-    zr_template_container* c = zr_template_container_alloc();
-    for (auto _ : state) {
-        std::memcpy(work.data(), in.skeleton.data(), work.size());
-        benchmark::DoNotOptimize(bal_extract_alignment_vectors(&in.image, work.data(), in.block_mask.data(),
-                                                               in.block_size, BAL_CALLBACK1_MARGIN,
-                                                               in.quality.data(), c, BAL_CALLBACK1_SLOT_BASE));
+    run_feature_callback(state, [](const CallbackInput& in, uint8_t* skeleton, zr_template_container* c) {
+        const bal_status status =
+            bal_extract_alignment_vectors(&in.image, skeleton, in.block_mask.data(), in.block_size,
+                                          BAL_CALLBACK1_MARGIN, in.quality.data(), c, BAL_CALLBACK1_SLOT_BASE);
         for (auto& block : c->feature_blocks) {
             std::free(block.data);
             block = zr_feature_block{};
         }
-    }
-    zr_template_container_free(c);
+        return status;
+    });
 }
 BENCHMARK(BM_extract_alignment_vectors);
 
