@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdlib>
 
+#include "liveness/nex_features.h"
 #include "liveness/nex_math.h"
 
 namespace {
@@ -62,8 +63,6 @@ constexpr int32_t kQ7Round = 64;
 constexpr int32_t kBlockPixels = kBlock * kBlock;
 constexpr uint32_t kBlockPixelsLog2 = 8;
 constexpr uint8_t kBright = 255;
-
-uint8_t clamp_to_byte(int64_t v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
 
 // Block origin and filter parameters.
 struct OrientedBlock {
@@ -136,8 +135,9 @@ bool scale_to_bytes(const int32_t (&d2)[kBlock][kBlock], uint8_t* bytes) {
     for (int32_t y = 0; y < kBlock; ++y) {
         for (int32_t x = 0; x < kBlock; ++x) {
             const int64_t d = (std::llabs(d2[y][x] - mean) << 7) / spread;
-            const int64_t v = d2[y][x] > mean ? 128 + d : 128 - d;
-            bytes[y * kBlock + x] = clamp_to_byte(v);
+            // d fits in 32 bits: |D2 - mean| << 7 stays below 2^31.
+            const int32_t v = static_cast<int32_t>(d2[y][x] > mean ? 128 + d : 128 - d);
+            bytes[y * kBlock + x] = int2uchar(v);
         }
     }
     return true;
