@@ -3,7 +3,7 @@
 #include <cstddef>
 
 #include "liveness/nex_features.h"
-#include "liveness/nex_filters_pending.h"
+#include "liveness/nex_filters.h"
 #include "liveness/nex_math.h"
 #include "liveness/nex_network.h"
 #include "math/zr_sort.h"
