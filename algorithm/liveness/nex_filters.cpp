@@ -135,7 +135,7 @@ bool scale_to_bytes(const int32_t (&d2)[kBlock][kBlock], uint8_t* bytes) {
     for (int32_t y = 0; y < kBlock; ++y) {
         for (int32_t x = 0; x < kBlock; ++x) {
             const int64_t d = (std::llabs(d2[y][x] - mean) << 7) / spread;
-            // d fits in 32 bits: |D2 - mean| << 7 stays below 2^31.
+            // D2 of 8-bit pixels stays below 2^23 in magnitude, so d <= |D2 - mean| x 128 < 2^31.
             const int32_t v = static_cast<int32_t>(d2[y][x] > mean ? 128 + d : 128 - d);
             bytes[y * kBlock + x] = int2uchar(v);
         }
