@@ -85,8 +85,8 @@ constexpr uint32_t ZR_UNPACK5V_LEFT_OVER = 1;       // whole bytes of input left
 
 // Decodes the fine-grid step code (00 0, 01 +1, 11 -1, 100 -2, 101 +2, most
 // significant bit first) into at most `wanted` signed steps; stops at the
-// wanted count or when fewer than two bits remain (a third bit past the end
-// reads as 0). *out_decoded receives the count. Returns ZR_UNPACK5V_SHORT,
+// wanted count, when fewer than two bits remain or at a three-bit code cut
+// off by the end. *out_decoded receives the count. Returns ZR_UNPACK5V_SHORT,
 // ZR_UNPACK5V_LEFT_OVER or 0.
 uint32_t unpack5v(const uint8_t* stream, int32_t length, int32_t wanted, int8_t* out_steps,
                   uint32_t* out_decoded);

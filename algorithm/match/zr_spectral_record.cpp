@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "match/zr_spectral.h"
+#include "extract/zr_spectral_part.h"
 #include "match/zr_spectral_internal.h"
 #include "objects/zr_alloc.h"
 
@@ -160,8 +161,8 @@ void write_packed_fine_grid(const spectral_part_layout& layout, const int8_t* or
                 const uint32_t step = block * kPackedStepsPerBlock + k;
                 uint8_t* cell = fine + fine_cell_offset(3 * r + kPackedCellOrder[k][0],
                                                         3 * c + kPackedCellOrder[k][1], cols);
-                cell[0] = uint8_t(o + 4 * orientation_steps[step]);
-                cell[1] = uint8_t(f + 4 * frequency_steps[step]);
+                cell[0] = zr_fine_grid_restore(o, orientation_steps[step]);
+                cell[1] = zr_fine_grid_restore(f, frequency_steps[step]);
             }
         }
     }
@@ -240,35 +241,16 @@ zr_status zr_fusion_spectral_to_matcher(const uint8_t* part, int32_t length,
 
 uint32_t unpack5v(const uint8_t* stream, int32_t length, int32_t wanted, int8_t* out_steps,
                   uint32_t* out_decoded) {
-    uint32_t decoded = 0;
     if (out_decoded != nullptr) *out_decoded = 0;
-    if (stream == nullptr || length <= 0) return wanted > 0 ? ZR_UNPACK5V_SHORT : 0;
-    const uint32_t total_bits = uint32_t(length) * 8;
-    uint32_t bit = 0;
-    // Bits past the end read as 0, as in a window refilled with nothing.
-    auto read_bit = [&](uint32_t at) -> uint32_t {
-        if (at >= total_bits) return 0;
-        return (stream[at >> 3] >> (7 - (at & 7))) & 1u;
-    };
-    while (int32_t(decoded) < wanted && bit + 2 <= total_bits) {
-        const uint32_t first = read_bit(bit);
-        const uint32_t second = read_bit(bit + 1);
-        bit += 2;
-        int8_t step;
-        if (first == 0) {
-            step = second ? 1 : 0;
-        } else if (second == 1) {
-            step = -1;
-        } else {
-            step = read_bit(bit) ? 2 : -2;
-            ++bit;
-        }
-        out_steps[decoded++] = step;
-    }
+    const uint32_t want = wanted > 0 ? uint32_t(wanted) : 0;
+    if (stream == nullptr || length <= 0) return want > 0 ? ZR_UNPACK5V_SHORT : 0;
+    const uint32_t decoded = zr_fine_grid_unpack(stream, uint32_t(length), want, out_steps);
     if (out_decoded != nullptr) *out_decoded = decoded;
-    if (int32_t(decoded) < wanted) return ZR_UNPACK5V_SHORT;
-    const uint32_t used_bytes = (bit + 7) / 8;
-    return used_bytes < uint32_t(length) ? ZR_UNPACK5V_LEFT_OVER : 0;
+    if (decoded < want) return ZR_UNPACK5V_SHORT;
+    // Codes of +-2 take three bits, the others two.
+    uint64_t bits = 0;
+    for (uint32_t i = 0; i < decoded; ++i) bits += (out_steps[i] == 2 || out_steps[i] == -2) ? 3 : 2;
+    return (bits + 7) / 8 < uint64_t(length) ? ZR_UNPACK5V_LEFT_OVER : 0;
 }
 
 zr_status spectral_read_record(const uint8_t* record, uint32_t length,
