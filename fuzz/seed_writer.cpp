@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "capture_data.h"
+#include "match/zr_multitemplate.h"
 #include "objects/tlv_codec.h"
 #include "objects/tlv_tree.h"
 #include "objects/zr_template.h"
@@ -320,6 +321,55 @@ void driver_seeds() {
     write_seed("driver_ioctl", "refused", refused);
 }
 
+
+// --- multi-template ---
+
+// The first byte of a multitemplate input chooses in-place (1) or copied (0)
+// decoding; the rest is the record.
+void multitemplate_seed(const std::string& name, zr_multitemplate* mt) {
+    zr_template* record = nullptr;
+    if (zr_multitemplate_encode(mt, &record) != ZR_OK) std::exit(1);
+    for (uint8_t mode = 0; mode < 2; ++mode) {
+        bytes seed{mode};
+        const bytes body = template_bytes(record);
+        seed.insert(seed.end(), body.begin(), body.end());
+        write_seed("multitemplate", name + (mode ? "_in_place" : "_copied"), seed);
+    }
+    zr_template_delete(record);
+    zr_multitemplate_delete(mt);
+}
+
+void multitemplate_seeds() {
+    multitemplate_seed("empty", zr_multitemplate_create());
+
+    // Six EHM-like instances with per-instance items and a next-id item.
+    zr_multitemplate* six = zr_multitemplate_create();
+    for (uint32_t i = 0; i < 6; ++i) {
+        const bytes data = pattern(60 + 10 * i, uint8_t(i));
+        zr_template* t = zr_template_create(ZR_TEMPLATE_EHM, data.data(), uint32_t(data.size()));
+        if (zr_multitemplate_add_instance(six, i + 1, t) != ZR_OK) std::exit(1);
+        zr_template_delete(t);
+        const uint8_t quality[2] = {uint8_t(40 + i), 1};
+        if (zr_multitemplate_add_metadata(six, i + 1, 1, quality, 2) != ZR_OK) std::exit(1);
+    }
+    const uint8_t global[4] = {1, 2, 3, 4};
+    if (zr_multitemplate_add_metadata(six, ZR_MT_GLOBAL, 7, global, 4) != ZR_OK) std::exit(1);
+    six->next_id = 12;
+    multitemplate_seed("six_instances", six);
+
+    // Id -1, an empty template and a type folded on writing.
+    zr_multitemplate* odd = zr_multitemplate_create();
+    zr_template* empty = zr_template_create(ZR_TEMPLATE_RAW_IMAGE, nullptr, 0);
+    const bytes ehm = pattern(24, 9);
+    zr_template* folded = zr_template_create(ZR_TEMPLATE_EHM_PRESET, ehm.data(), uint32_t(ehm.size()));
+    if (zr_multitemplate_add_instance(odd, 0xFFFFFFFFu, empty) != ZR_OK ||
+        zr_multitemplate_add_instance(odd, 0, folded) != ZR_OK)
+        std::exit(1);
+    zr_template_delete(empty);
+    zr_template_delete(folded);
+    multitemplate_seed("minus_one", odd);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -333,6 +383,7 @@ int main(int argc, char** argv) {
     zrimage_seeds();
     convert_seeds();
     metadata_seeds();
+    multitemplate_seeds();
     engine_seeds();
     driver_seeds();
     return 0;
