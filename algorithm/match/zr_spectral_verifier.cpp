@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "match/zr_spectral.h"
+#include "match/zr_verifier.h"
 #include "objects/zr_alloc.h"
 #include "objects/zr_fusion_parts.h"
 #include "objects/zr_template_convert.h"
@@ -133,3 +134,20 @@ zr_status zr_spectral_extract_feature_scores(zr_session* session, zr_template* p
     if (status != ZR_OK) fail_feature_scores(out_scores, out_count, inout_alignment);
     return status;
 }
+
+zr_status zr_spectral_verify_feature_scores(zr_session* session, zr_template*, zr_template*,
+                                            const uint16_t* scores, uint16_t count,
+                                            const zr_vermodel* model, uint16_t* out_score) {
+    if (out_score != nullptr) *out_score = 0;
+    if (count != ZR_SPECTRAL_FEATURE_SCORE_COUNT) return ZR_FAILURE;
+    if (scores == nullptr || out_score == nullptr) return ZR_BAD_ARGUMENT;
+    if (scores[0] == 0) return ZR_OK;
+    return zr_verifier_verify_feature_scores(session, scores, count, model, out_score);
+}
+
+const zr_verifier_descriptor spectral_verifier = {
+    zr_spectral_extract_feature_scores,
+    zr_spectral_extract_feature_scores,
+    zr_spectral_verify_feature_scores,
+    nullptr,
+};
