@@ -168,12 +168,11 @@ void lower_to(uint8_t* value, uint8_t candidate) {
 
 zr_status lc_prune(const uint8_t* card, uint32_t card_length, uint32_t maximum, uint8_t* scratch,
                    lc_minutia* out_minutiae, uint8_t* out_count, uint8_t* out_proprietary) {
-    if (card == nullptr || scratch == nullptr || out_minutiae == nullptr || out_count == nullptr ||
-        out_proprietary == nullptr) {
+    if (scratch == nullptr || out_minutiae == nullptr || out_count == nullptr || out_proprietary == nullptr) {
         return ZR_BAD_ARGUMENT;
     }
     tlv_element part{};
-    if (!find_minutiae_part(card, card_length, &part)) return ZR_BAD_FORMAT;
+    if (card == nullptr || !find_minutiae_part(card, card_length, &part)) return ZR_BAD_FORMAT;
     const uint32_t card_count = part.length / kCardMinutiaSize;
 
     const uint8_t* qualities = nullptr;
