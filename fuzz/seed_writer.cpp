@@ -9,6 +9,10 @@
 #include <vector>
 
 #include "capture_data.h"
+#include "extract/zr_spectral_part.h"
+#include "match/zr_multitemplate.h"
+#include "match/zr_moc.h"
+#include "extract/zr_fusion.h"
 #include "objects/tlv_codec.h"
 #include "objects/tlv_tree.h"
 #include "objects/zr_template.h"
@@ -240,6 +244,63 @@ void metadata_seeds() {
     write_seed("metadata", "nothing", metadata_input(kMetadataNone, {}, {{1, 3}, {0, 6}}));
 }
 
+// --- EHM and fusion templates ---
+
+// A block field of rows x cols blocks over the given storage.
+zr_block_field block_field(bytes* values, bytes* fine, uint8_t rows, uint8_t cols, uint8_t seed) {
+    *values = pattern(size_t(rows) * cols, seed);
+    zr_block_field field{};
+    field.flags = ZR_FEATURE_ENABLE;
+    field.block_rows = rows;
+    field.block_cols = cols;
+    field.block_size = 12;
+    field.values = values->data();
+    if (fine != nullptr) {
+        *fine = pattern(values->size() * 9, uint8_t(seed + 1));
+        field.flags |= ZR_FIELD_FINE;
+        field.fine = fine->data();
+    }
+    return field;
+}
+
+bytes taken(zr_status status, uint8_t* buffer, uint32_t length) {
+    if (status != ZR_OK) std::exit(1);
+    bytes out(buffer, buffer + length);
+    std::free(buffer);
+    return out;
+}
+
+void fusion_seeds() {
+    const bytes card_2005 = write_tree([] {
+        tlv_node* root = tlv_create(0x7F2E, 0, nullptr);
+        tlv_node* group = tlv_create(0xA1, 0, nullptr);
+        append(group, primitive(0x90, kMinutiae));
+        append(root, group);
+        return root;
+    }());
+    bytes ov, of, fv, ff, ov_plain, fv_plain;
+    const zr_block_field orientation = block_field(&ov, &of, 4, 3, 20);
+    const zr_block_field frequency = block_field(&fv, &ff, 4, 3, 40);
+    const zr_block_field orientation_plain = block_field(&ov_plain, nullptr, 4, 3, 20);
+    const zr_block_field frequency_plain = block_field(&fv_plain, nullptr, 4, 3, 40);
+    const bytes pixels = pattern(12, 60);
+    uint8_t* out = nullptr;
+    uint32_t length = 0;
+    zr_status status = zr_iso_compactcard_to_iso_fusion(card_2005.data(), uint32_t(card_2005.size()),
+                                                        &orientation, &frequency, pixels.data(), 3,
+                                                        4, 1, 70, &out, &length);
+    const bytes fusion = taken(status, out, length);
+    write_seed("fusion", "fusion_record_form_image", fusion);
+    status = zr_iso_compactcard_to_iso_ehm(card_2005.data(), uint32_t(card_2005.size()),
+                                           &orientation_plain, &frequency_plain, 176, 96, 70, &out,
+                                           &length);
+    write_seed("fusion", "fusion_plain", taken(status, out, length));
+    status = zr_iso_compactcard_to_ehm(card_2005.data(), uint32_t(card_2005.size()),
+                                       &orientation_plain, &frequency_plain, &out, &length);
+    write_seed("fusion", "ehm", taken(status, out, length));
+    write_seed("fusion", "card", card_2005);
+}
+
 // --- Engine adapter, simulated service and driver ---
 
 void engine_seeds() {
@@ -320,6 +381,169 @@ void driver_seeds() {
     write_seed("driver_ioctl", "refused", refused);
 }
 
+
+// --- multi-template ---
+
+// The first byte of a multitemplate input chooses in-place (1) or copied (0)
+// decoding; the rest is the record.
+void multitemplate_seed(const std::string& name, zr_multitemplate* mt) {
+    zr_template* record = nullptr;
+    if (zr_multitemplate_encode(mt, &record) != ZR_OK) std::exit(1);
+    for (uint8_t mode = 0; mode < 2; ++mode) {
+        bytes seed{mode};
+        const bytes body = template_bytes(record);
+        seed.insert(seed.end(), body.begin(), body.end());
+        write_seed("multitemplate", name + (mode ? "_in_place" : "_copied"), seed);
+    }
+    zr_template_delete(record);
+    zr_multitemplate_delete(mt);
+}
+
+void multitemplate_seeds() {
+    multitemplate_seed("empty", zr_multitemplate_create());
+
+    // Six EHM-like instances with per-instance items and a next-id item.
+    zr_multitemplate* six = zr_multitemplate_create();
+    for (uint32_t i = 0; i < 6; ++i) {
+        const bytes data = pattern(60 + 10 * i, uint8_t(i));
+        zr_template* t = zr_template_create(ZR_TEMPLATE_EHM, data.data(), uint32_t(data.size()));
+        if (zr_multitemplate_add_instance(six, i + 1, t) != ZR_OK) std::exit(1);
+        zr_template_delete(t);
+        const uint8_t quality[2] = {uint8_t(40 + i), 1};
+        if (zr_multitemplate_add_metadata(six, i + 1, 1, quality, 2) != ZR_OK) std::exit(1);
+    }
+    const uint8_t global[4] = {1, 2, 3, 4};
+    if (zr_multitemplate_add_metadata(six, ZR_MT_GLOBAL, 7, global, 4) != ZR_OK) std::exit(1);
+    six->next_id = 12;
+    multitemplate_seed("six_instances", six);
+
+    // Id -1, an empty template and a type folded on writing.
+    zr_multitemplate* odd = zr_multitemplate_create();
+    zr_template* empty = zr_template_create(ZR_TEMPLATE_RAW_IMAGE, nullptr, 0);
+    const bytes ehm = pattern(24, 9);
+    zr_template* folded = zr_template_create(ZR_TEMPLATE_EHM_PRESET, ehm.data(), uint32_t(ehm.size()));
+    if (zr_multitemplate_add_instance(odd, 0xFFFFFFFFu, empty) != ZR_OK ||
+        zr_multitemplate_add_instance(odd, 0, folded) != ZR_OK)
+        std::exit(1);
+    zr_template_delete(empty);
+    zr_template_delete(folded);
+    multitemplate_seed("minus_one", odd);
+}
+
+// --- Spectral matcher ---
+
+// Selector, flags (u32), level, then the input of the harness.
+bytes spectral_prefix(uint8_t selector, uint32_t flags, uint8_t level) {
+    return {selector, uint8_t(flags >> 24), uint8_t(flags >> 16), uint8_t(flags >> 8),
+            uint8_t(flags), level};
+}
+
+void spectral_seeds() {
+    constexpr uint8_t kRows = 5, kCols = 4;
+    bytes ori = pattern(kRows * kCols, 3), freq = pattern(kRows * kCols, 40);
+    for (auto& f : freq) f = uint8_t(40 + f % 60);
+    bytes ori_fine = pattern(ori.size() * 9, 5), freq_fine = pattern(ori.size() * 9, 41);
+    for (auto& f : freq_fine) f = uint8_t(40 + f % 60);
+    zr_block_field of{}, ff{};
+    for (zr_block_field* f : {&of, &ff}) {
+        f->flags = ZR_FEATURE_ENABLE | ZR_FIELD_FINE;
+        f->block_rows = kRows;
+        f->block_cols = kCols;
+        f->block_size = 12;
+    }
+    of.values = ori.data();
+    of.fine = ori_fine.data();
+    ff.values = freq.data();
+    ff.fine = freq_fine.data();
+    for (const int record_form : {0, 1}) {
+        uint8_t* part = nullptr;
+        uint32_t length = 0;
+        if (zr_spectral_part_write(&of, &ff, record_form, &part, &length) != 0) std::exit(1);
+        bytes seed = spectral_prefix(1, 0x18 | (record_form ? 0x20 : 0x04), 1);
+        seed.insert(seed.end(), part, part + length);
+        std::free(part);
+        write_seed("spectral", record_form ? "part_fine" : "part_plain", seed);
+    }
+    // Two records: a 4 x 5 grid with its fine grid, and a 3 x 3 one.
+    bytes probe = {0x5B, 0xDA, 2, 12, 0x01, 0xF4, kCols, kRows, 0, 0};
+    for (size_t i = 0; i < ori.size(); ++i) {
+        probe.push_back(ori[i]);
+        probe.push_back(freq[i]);
+    }
+    for (size_t i = 0; i < ori_fine.size(); ++i) {
+        probe.push_back(ori_fine[i]);
+        probe.push_back(freq_fine[i]);
+    }
+    bytes reference = {0x5B, 0xDA, 2, 12, 0x01, 0xF4, 3, 3, 0, 0};
+    for (int i = 0; i < 9; ++i) {
+        reference.push_back(uint8_t(i * 20));
+        reference.push_back(uint8_t(50 + i));
+    }
+    bytes seed = spectral_prefix(0, 0x0C, 0);
+    seed.push_back(uint8_t(probe.size() >> 8));
+    seed.push_back(uint8_t(probe.size()));
+    seed.insert(seed.end(), probe.begin(), probe.end());
+    seed.insert(seed.end(), reference.begin(), reference.end());
+    write_seed("spectral", "records", seed);
+}
+
+// --- match-on-card: hand-built compact cards and stores enrolled from them ---
+
+bytes compact_card(uint8_t minutiae_tag, uint32_t count, uint8_t seed, bool proprietary) {
+    bytes minutiae;
+    for (uint32_t i = 0; i < count; ++i) {
+        minutiae.push_back(uint8_t(30 + (i % 8) * 24 + (seed + i * 7) % 9));
+        minutiae.push_back(uint8_t(30 + (i / 8) * 22 + (seed * 3 + i) % 7));
+        minutiae.push_back(uint8_t(0x40 | ((seed + i * 11) & 63)));
+    }
+    tlv_node* root = tlv_create(0x7F2E, 0, nullptr);
+    if (minutiae_tag == 0x90) {
+        tlv_node* body = tlv_create(0xA1, 0, nullptr);
+        append(body, primitive(0x90, minutiae));
+        append(root, body);
+    } else {
+        append(root, primitive(minutiae_tag, minutiae));
+    }
+    bytes quality = {0x98, 0xEC, 0x15, 0xE1};
+    for (uint32_t i = 0; i < count; ++i) quality.push_back(uint8_t(0x60 + i % 0x90));
+    if (proprietary) append(root, primitive(0x82, quality));
+    return write_tree(root);
+}
+
+bytes moc_cards_input(uint8_t selector, const bytes& reference, const bytes& probe) {
+    bytes out{selector, uint8_t(reference.size() >> 8), uint8_t(reference.size())};
+    out.insert(out.end(), reference.begin(), reference.end());
+    out.insert(out.end(), probe.begin(), probe.end());
+    return out;
+}
+
+bytes moc_store_input(uint8_t selector, const bytes& reference, const bytes& probe) {
+    std::vector<uint8_t> work(2064);
+    bytes store(LC_STORE_MAX_SIZE);
+    uint16_t used = 0;
+    if (zr_moc_enroll(work.data(), 2064, reference.data(), uint32_t(reference.size()), store.data(),
+                      LC_STORE_MAX_SIZE, &used, write_persistent_mem) != ZR_OK) {
+        std::exit(1);
+    }
+    bytes out{selector};
+    out.insert(out.end(), store.begin(), store.end());
+    out.insert(out.end(), probe.begin(), probe.end());
+    return out;
+}
+
+void moc_seeds() {
+    const bytes card40 = compact_card(0x90, 40, 1, false);
+    const bytes card40_moved = compact_card(0x90, 40, 2, false);
+    const bytes card64 = compact_card(0x81, 64, 3, true);
+    const bytes card90 = compact_card(0x81, 90, 4, true);
+    write_seed("moc", "cards_same", moc_cards_input(0, card40, card40));
+    write_seed("moc", "cards_other", moc_cards_input(2, card40, card40_moved));
+    write_seed("moc", "cards_proprietary", moc_cards_input(1, card64, card40));
+    write_seed("moc", "cards_pruned", moc_cards_input(0, card90, card64));
+    write_seed("moc", "store_same", moc_store_input(1, card40, card40));
+    write_seed("moc", "store_proprietary", moc_store_input(3, card64, card90));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -333,7 +557,11 @@ int main(int argc, char** argv) {
     zrimage_seeds();
     convert_seeds();
     metadata_seeds();
+    multitemplate_seeds();
+    spectral_seeds();
+    fusion_seeds();
     engine_seeds();
     driver_seeds();
+    moc_seeds();
     return 0;
 }
