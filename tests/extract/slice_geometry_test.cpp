@@ -1,4 +1,5 @@
 #include "extract/slice_geometry.h"
+#include "extract/slice_extract.h"
 
 #include <gtest/gtest.h>
 
@@ -307,5 +308,45 @@ TEST(SliceMerge, FieldMismatchGivesFailure) {
         if (b == BlockSizeZero) strips[0]->orientation.block_size = strips[0]->frequency.block_size = 0;
         Merge merge(g, true);
         EXPECT_EQ(ZR_FAILURE, merge_all(merge, g, strips));
+    }
+}
+
+TEST(SlicePreferredGeometry, ProposesTheWorkingResolutionAndSize) {
+    using Fn = zr_status (*)(zr_session*, uint16_t, uint16_t, uint16_t, uint16_t, uint16_t*, uint16_t*, uint16_t*,
+                             uint16_t*);
+    const struct {
+        Fn fn;
+        uint16_t v, h, rows, cols;
+        uint16_t out_v, out_rows, out_cols;
+    } cases[] = {
+        {slice_extract_pref_idim, 1000, 1000, 748, 776, 500, 374, 388},
+        {slice_extract_pref_idim, 254, 254, 150, 100, 508, 300, 200},
+        {slice_extract_pref_idim, 500, 500, 374, 388, 500, 374, 388},
+        {slice_extract_pref_idim, 400, 400, 300, 200, 500, 375, 250},
+        {slice_extract_pref_idim, 500, 1000, 300, 400, 500, 300, 200},  // columns by the horizontal resolution
+        {slice_extract_pref_idim_speed, 1016, 1016, 100, 100, 508, 50, 50},
+        {slice_extract_pref_idim_speedmem, 500, 500, 374, 388, 250, 187, 194},
+        {slice_extract_pref_idim_speedmem, 254, 254, 100, 100, 254, 100, 100},
+        {slice_extract_pref_idim_speedmem, 125, 125, 40000, 100, 250, 65535, 200},  // limited to 16 bits
+    };
+    for (const auto& c : cases) {
+        uint16_t v = 0, h = 0, rows = 0, cols = 0;
+        ASSERT_EQ(ZR_OK, c.fn(nullptr, c.v, c.h, c.rows, c.cols, &v, &h, &rows, &cols));
+        EXPECT_EQ(c.out_v, v) << c.v;
+        EXPECT_EQ(c.out_v, h) << c.v;
+        EXPECT_EQ(c.out_rows, rows) << c.v;
+        EXPECT_EQ(c.out_cols, cols) << c.v;
+    }
+    // A resolution of 0 would divide by zero: the input comes back unchanged.
+    for (Fn fn : {Fn(slice_extract_pref_idim), Fn(slice_extract_pref_idim_speedmem)}) {
+        uint16_t v = 1, h = 1, rows = 1, cols = 1;
+        ASSERT_EQ(ZR_OK, fn(nullptr, 0, 500, 300, 200, &v, &h, &rows, &cols));
+        EXPECT_EQ(0, v);
+        EXPECT_EQ(500, h);
+        EXPECT_EQ(300, rows);
+        EXPECT_EQ(200, cols);
+        ASSERT_EQ(ZR_OK, fn(nullptr, 500, 0, 300, 200, &v, &h, &rows, &cols));
+        EXPECT_EQ(500, v);
+        EXPECT_EQ(0, h);
     }
 }
