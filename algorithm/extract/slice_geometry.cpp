@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "math/zr_trig.h"
+#include "objects/zr_alloc.h"
 
 namespace {
 
@@ -178,8 +179,8 @@ zr_status slice_merge_init(slice_merge* merge, const slice_geometry& g, bool fie
     merge->capacity_cols = ceil_div(uint64_t(g.scale) * g.cols, kFieldBlock);
     const size_t bytes = size_t{merge->capacity_rows} * merge->capacity_cols;
     // calloc(0) may give null: ask for one byte at least.
-    merge->orientation = static_cast<uint8_t*>(std::calloc(std::max<size_t>(bytes, 1), 1));
-    merge->frequency = static_cast<uint8_t*>(std::calloc(std::max<size_t>(bytes, 1), 1));
+    merge->orientation = static_cast<uint8_t*>(zr_calloc(std::max<size_t>(bytes, 1), 1));
+    merge->frequency = static_cast<uint8_t*>(zr_calloc(std::max<size_t>(bytes, 1), 1));
     if (merge->orientation == nullptr || merge->frequency == nullptr) {
         slice_merge_free(merge);
         return ZR_NO_MEMORY;

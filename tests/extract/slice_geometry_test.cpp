@@ -1,5 +1,6 @@
 #include "extract/slice_geometry.h"
 #include "extract/slice_extract.h"
+#include "objects/zr_alloc.h"
 
 #include <gtest/gtest.h>
 
@@ -349,4 +350,21 @@ TEST(SlicePreferredGeometry, ProposesTheWorkingResolutionAndSize) {
         EXPECT_EQ(500, v);
         EXPECT_EQ(0, h);
     }
+}
+
+TEST(SliceMerge, MissingFieldMemoryLeavesNothingAllocated) {
+    const slice_geometry g = plan(300);
+    for (int32_t successes : {0, 1}) {
+        slice_merge merge{};
+        zr_alloc_fail_after(successes);
+        const zr_status st = slice_merge_init(&merge, g, true);
+        zr_alloc_fail_after(-1);
+        EXPECT_EQ(ZR_NO_MEMORY, st);
+        EXPECT_EQ(nullptr, merge.orientation);
+        EXPECT_EQ(nullptr, merge.frequency);
+    }
+    slice_merge merge{};
+    zr_alloc_fail_after(0);
+    EXPECT_EQ(ZR_OK, slice_merge_init(&merge, g, false));  // no fields, nothing to allocate
+    zr_alloc_fail_after(-1);
 }
