@@ -38,7 +38,8 @@ void BM_SliceExtractTemplate(benchmark::State& state) {
     zr_image* image = zr_image_create(uint16_t(g.rows), uint16_t(g.cols), 500, 500, g.pixels.data(), 0);
     for (auto _ : state) {
         zr_template* tmpl = nullptr;
-        benchmark::DoNotOptimize(slice_extract_template(nullptr, image, ZR_FINGER_ANONYMOUS, kEhmTemplate, &tmpl));
+        benchmark::DoNotOptimize(
+            slice_extract_template(nullptr, image, ZR_FINGER_ANONYMOUS, kEhmTemplate, &tmpl));
         zr_template_delete(tmpl);
     }
     zr_image_delete(image);

@@ -8,9 +8,7 @@ namespace {
 constexpr uint32_t kSectors = 16;
 constexpr uint32_t kMaxBlock = 128;
 
-bool supported_block(uint32_t block) {
-    return block == 16 || block == 32 || block == 64 || block == 128;
-}
+bool supported_block(uint32_t block) { return block == 16 || block == 32 || block == 64 || block == 128; }
 
 // Direction sector of the frequency (ky, kx): 16 sectors of a half turn, so
 // opposite frequencies (conjugate entries) share a sector.
@@ -28,8 +26,7 @@ uint32_t strongest_sector(const uint32_t* energy) {
 
 }  // namespace
 
-bal_status process_border_block(int32_t* real, int32_t* imag, uint32_t block, uint8_t*, uint32_t,
-                                void*) {
+bal_status process_border_block(int32_t* real, int32_t* imag, uint32_t block, uint8_t*, uint32_t, void*) {
     if (!supported_block(block)) return BAL_OK;
     const int32_t n = static_cast<int32_t>(block);
     const int32_t half = n / 2;
@@ -41,12 +38,11 @@ bal_status process_border_block(int32_t* real, int32_t* imag, uint32_t block, ui
     uint32_t energy[kSectors] = {};
     for (int32_t ky = -half; ky < half; ++ky)
         for (int32_t kx = -half; kx < half; ++kx)
-            if (ky != 0 || kx != 0)
-                energy[sector_of(ky, kx)] += magnitude[(ky + half) * n + (kx + half)];
+            if (ky != 0 || kx != 0) energy[sector_of(ky, kx)] += magnitude[(ky + half) * n + (kx + half)];
 
     const uint32_t peak = strongest_sector(energy);
-    const uint32_t kept = (1u << peak) | (1u << ((peak + 1) % kSectors)) |
-                          (1u << ((peak + kSectors - 1) % kSectors));
+    const uint32_t kept =
+        (1u << peak) | (1u << ((peak + 1) % kSectors)) | (1u << ((peak + kSectors - 1) % kSectors));
 
     // Every half-spectrum entry: row r holds ky = r (r <= half) or r - n, and
     // column c holds kx = c.

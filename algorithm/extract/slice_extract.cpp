@@ -1,6 +1,7 @@
 #include "extract/slice_extract.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 
 #include "extract/bal_extract_template.h"
@@ -71,9 +72,10 @@ zr_status write_ansi(const minutiastruct& m, bool version3, written_template* ou
 }
 
 zr_status write_card(const minutiastruct& m, bool edition_2011, written_template* out) {
-    zr_status st = edition_2011
-                       ? zr_convert_minutiastruct_to_iso_compactcard_v3(&m, kCardMinutiaeLimit, &out->data, &out->length)
-                       : zr_convert_minutiastruct_to_iso_compactcard_v2(&m, kCardMinutiaeLimit, &out->data, &out->length);
+    zr_status st = edition_2011 ? zr_convert_minutiastruct_to_iso_compactcard_v3(&m, kCardMinutiaeLimit,
+                                                                                 &out->data, &out->length)
+                                : zr_convert_minutiastruct_to_iso_compactcard_v2(&m, kCardMinutiaeLimit,
+                                                                                 &out->data, &out->length);
     if (st == ZR_OK) st = zr_iso_compactcard_extend_proprietary_data(&out->data, &out->length, &m);
     if (st == ZR_OK) out->created_type = ZR_TEMPLATE_ISO_COMPACT_CARD;
     return st;
@@ -91,12 +93,12 @@ zr_status write_ehm(const slice_merge& merge, const slice_geometry& g, bool fusi
     }
     zr_block_field orientation, frequency;
     merged_fields(merge, &orientation, &frequency);
-    st = fusion ? zr_iso_compactcard_to_iso_ehm(card.data, card.length, &orientation, &frequency,
-                                                static_cast<uint16_t>(g.scale * g.rows),
-                                                static_cast<uint16_t>(g.scale * g.cols), merge.minutiae.quality,
-                                                &out->data, &out->length)
-                : zr_iso_compactcard_to_ehm(card.data, card.length, &orientation, &frequency, &out->data,
-                                            &out->length);
+    st = fusion
+             ? zr_iso_compactcard_to_iso_ehm(
+                   card.data, card.length, &orientation, &frequency, static_cast<uint16_t>(g.scale * g.rows),
+                   static_cast<uint16_t>(g.scale * g.cols), merge.minutiae.quality, &out->data, &out->length)
+             : zr_iso_compactcard_to_ehm(card.data, card.length, &orientation, &frequency, &out->data,
+                                         &out->length);
     std::free(card.data);
     if (st == ZR_OK) out->created_type = ZR_TEMPLATE_EHM;
     return st;
@@ -106,31 +108,40 @@ zr_status write_record(const slice_merge& merge, const slice_geometry& g, uint32
                        written_template* out) {
     const minutiastruct& m = merge.minutiae;
     switch (template_type) {
-        case ZR_TEMPLATE_ISO19794_2: return write_iso(m, true, out);
-        case ZR_TEMPLATE_ISO19794_2_ALIAS: return write_iso(m, false, out);
-        case ZR_TEMPLATE_ANSI378: return write_ansi(m, true, out);
-        case ZR_TEMPLATE_ANSI378_ALIAS: return write_ansi(m, false, out);
-        case ZR_TEMPLATE_ISO_COMPACT_CARD: return write_card(m, true, out);
-        case ZR_TEMPLATE_ISO_COMPACT_CARD_ALIAS: return write_card(m, false, out);
-        case ZR_TEMPLATE_EHM: return write_ehm(merge, g, true, out);
-        case ZR_TEMPLATE_EHM_RECORD: return write_ehm(merge, g, false, out);
-        default: return kUnsupportedTemplateType;
+        case ZR_TEMPLATE_ISO19794_2:
+            return write_iso(m, true, out);
+        case ZR_TEMPLATE_ISO19794_2_ALIAS:
+            return write_iso(m, false, out);
+        case ZR_TEMPLATE_ANSI378:
+            return write_ansi(m, true, out);
+        case ZR_TEMPLATE_ANSI378_ALIAS:
+            return write_ansi(m, false, out);
+        case ZR_TEMPLATE_ISO_COMPACT_CARD:
+            return write_card(m, true, out);
+        case ZR_TEMPLATE_ISO_COMPACT_CARD_ALIAS:
+            return write_card(m, false, out);
+        case ZR_TEMPLATE_EHM:
+            return write_ehm(merge, g, true, out);
+        case ZR_TEMPLATE_EHM_RECORD:
+            return write_ehm(merge, g, false, out);
+        default:
+            return kUnsupportedTemplateType;
     }
 }
 
+// The template takes over the written buffer.
 zr_status write_merged_template(const slice_merge& merge, const slice_geometry& g, uint32_t template_type,
                                 zr_template** out_template) {
     written_template record;
     zr_status st = write_record(merge, g, template_type, &record);
     if (st == ZR_OK) {
-        *out_template = zr_template_create(record.created_type, record.data, record.length);
-        if (*out_template == nullptr) st = ZR_NO_MEMORY;
+        *out_template = zr_template_adopt(record.created_type, record.data, record.length);
+        if (*out_template != nullptr) return ZR_OK;
+        st = ZR_NO_MEMORY;
     }
     std::free(record.data);
     return st;
 }
-
-
 
 bool wants_fields(uint32_t template_type) {
     return template_type == ZR_TEMPLATE_EHM || template_type == ZR_TEMPLATE_EHM_RECORD;
@@ -145,7 +156,8 @@ zr_status extract_strip(zr_image* image, const zr_finger* finger, const slice_ge
                                    static_cast<int32_t>(window.first_row), 0);
     if (part == nullptr) return ZR_NO_MEMORY;
     if (g.working != g.resolution) {
-        zr_image* scaled = zr_image_scale_res(part, static_cast<uint16_t>(g.working), static_cast<uint16_t>(g.working));
+        const uint16_t d = static_cast<uint16_t>(g.working);
+        zr_image* scaled = zr_image_scale_res(part, d, d);
         zr_image_delete(part);
         if (scaled == nullptr) return ZR_NO_MEMORY;
         part = scaled;
@@ -157,10 +169,14 @@ zr_status extract_strip(zr_image* image, const zr_finger* finger, const slice_ge
     }
     uint8_t* buffer = nullptr;
     uint32_t length = 0;
+    // Out-of-range codes stay out of range in a byte, so template building refuses them.
+    const uint8_t position =
+        static_cast<uint8_t>(std::min<uint32_t>(zr_finger_get_position(finger), UINT8_MAX));
+    const uint8_t impression =
+        static_cast<uint8_t>(std::min<uint32_t>(zr_image_get_impression_type(image), UINT8_MAX));
     const bal_status built = bal_extract_template(
-        pixels, zr_image_get_rows(part), zr_image_get_cols(part), static_cast<uint8_t>(zr_finger_get_position(finger)),
-        static_cast<uint8_t>(zr_image_get_impression_type(image)), 0, 0, settings.max_minutiae, settings.order, flags,
-        BAL_FORMAT_CONTAINER, &buffer, &length);
+        pixels, zr_image_get_rows(part), zr_image_get_cols(part), position, impression, 0, 0,
+        settings.max_minutiae, settings.order, flags, BAL_FORMAT_CONTAINER, &buffer, &length);
     zr_image_delete(part);
     if (built != BAL_OK) return zr_rc_convert_from_zri(built);  // nothing was left allocated
     auto* container = reinterpret_cast<zr_template_container*>(buffer);
@@ -169,14 +185,14 @@ zr_status extract_strip(zr_image* image, const zr_finger* finger, const slice_ge
     return merged;
 }
 
-
 uint16_t rescaled(uint32_t size, uint32_t to, uint32_t from) {
     return static_cast<uint16_t>(std::min<uint64_t>(uint64_t(size) * to / from, kMaxSide));
 }
 
-zr_status preferred_geometry(uint32_t target, uint32_t tolerance, uint16_t vertical_dpi, uint16_t horizontal_dpi,
-                             uint16_t rows, uint16_t cols, uint16_t* out_vertical_dpi,
-                             uint16_t* out_horizontal_dpi, uint16_t* out_rows, uint16_t* out_cols) {
+zr_status preferred_geometry(uint32_t target, uint32_t tolerance, uint16_t vertical_dpi,
+                             uint16_t horizontal_dpi, uint16_t rows, uint16_t cols,
+                             uint16_t* out_vertical_dpi, uint16_t* out_horizontal_dpi, uint16_t* out_rows,
+                             uint16_t* out_cols) {
     if (vertical_dpi == 0 || horizontal_dpi == 0) {  // nothing to scale from
         *out_vertical_dpi = vertical_dpi;
         *out_horizontal_dpi = horizontal_dpi;
@@ -203,7 +219,8 @@ zr_status slice_extract_pref_idim(zr_session*, uint16_t vertical_dpi, uint16_t h
 
 zr_status slice_extract_pref_idim_speed(zr_session*, uint16_t vertical_dpi, uint16_t horizontal_dpi,
                                         uint16_t rows, uint16_t cols, uint16_t* out_vertical_dpi,
-                                        uint16_t* out_horizontal_dpi, uint16_t* out_rows, uint16_t* out_cols) {
+                                        uint16_t* out_horizontal_dpi, uint16_t* out_rows,
+                                        uint16_t* out_cols) {
     return preferred_geometry(kTarget500, kTolerance500, vertical_dpi, horizontal_dpi, rows, cols,
                               out_vertical_dpi, out_horizontal_dpi, out_rows, out_cols);
 }
@@ -215,8 +232,6 @@ zr_status slice_extract_pref_idim_speedmem(zr_session*, uint16_t vertical_dpi, u
     return preferred_geometry(kTarget250, kTolerance250, vertical_dpi, horizontal_dpi, rows, cols,
                               out_vertical_dpi, out_horizontal_dpi, out_rows, out_cols);
 }
-
-
 
 zr_status slice_extract_template_ext(zr_session* session, zr_image* image, zr_finger* finger,
                                      uint32_t template_type, zr_template** out_template, uint16_t flags) {
@@ -245,8 +260,8 @@ zr_status slice_extract_template_ext(zr_session* session, zr_image* image, zr_fi
     return st;
 }
 
-zr_status slice_extract_template(zr_session* session, zr_image* image, zr_finger* finger, uint32_t template_type,
-                                 zr_template** out_template) {
+zr_status slice_extract_template(zr_session* session, zr_image* image, zr_finger* finger,
+                                 uint32_t template_type, zr_template** out_template) {
     return slice_extract_template_ext(session, image, finger, template_type, out_template, 0);
 }
 
@@ -258,5 +273,6 @@ zr_status slice_extract_template_speed(zr_session* session, zr_image* image, zr_
 
 zr_status slice_extract_template_speedmem(zr_session* session, zr_image* image, zr_finger* finger,
                                           uint32_t template_type, zr_template** out_template) {
-    return slice_extract_template_ext(session, image, finger, template_type, out_template, BAL_EXTRACT_250DPI);
+    return slice_extract_template_ext(session, image, finger, template_type, out_template,
+                                      BAL_EXTRACT_250DPI);
 }

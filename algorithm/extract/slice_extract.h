@@ -66,10 +66,11 @@ struct zr_template;
                                                 uint16_t* out_rows, uint16_t* out_cols);
 [[nodiscard]] zr_status slice_extract_pref_idim_speed(zr_session* session, uint16_t vertical_dpi,
                                                       uint16_t horizontal_dpi, uint16_t rows, uint16_t cols,
-                                                      uint16_t* out_vertical_dpi, uint16_t* out_horizontal_dpi,
-                                                      uint16_t* out_rows, uint16_t* out_cols);
+                                                      uint16_t* out_vertical_dpi,
+                                                      uint16_t* out_horizontal_dpi, uint16_t* out_rows,
+                                                      uint16_t* out_cols);
 [[nodiscard]] zr_status slice_extract_pref_idim_speedmem(zr_session* session, uint16_t vertical_dpi,
-                                                         uint16_t horizontal_dpi, uint16_t rows, uint16_t cols,
-                                                         uint16_t* out_vertical_dpi,
+                                                         uint16_t horizontal_dpi, uint16_t rows,
+                                                         uint16_t cols, uint16_t* out_vertical_dpi,
                                                          uint16_t* out_horizontal_dpi, uint16_t* out_rows,
                                                          uint16_t* out_cols);

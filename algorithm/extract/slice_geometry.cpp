@@ -9,6 +9,7 @@
 
 namespace {
 
+// Strip rows, step, margin, merge distance squared, merge angle.
 constexpr slice_strip_params kStripTable[SLICE_TABLE_ROWS] = {
     {48, 12, 12, 25, 32},
     {60, 24, 12, 25, 32},
@@ -23,10 +24,10 @@ constexpr int32_t kSliceRowsPerTableRow = 12;
 constexpr uint32_t kTarget500 = 500;
 constexpr uint32_t kTarget250 = 250;
 constexpr uint32_t kTolerance500 = 8;
-constexpr uint32_t kMinRows500 = 24;         // fewer working rows (at 500 dpi) are too small
-constexpr uint32_t kFieldBlock = 12;         // block size of the merged fields at 500 dpi
-constexpr uint32_t kMaxCoordinate = 32767;   // minutia coordinates are 16-bit
-constexpr uint16_t kResolutionPpcm = 197;    // 500 dpi in pixels a centimetre
+constexpr uint32_t kMinRows500 = 24;        // fewer working rows (at 500 dpi) are too small
+constexpr uint32_t kFieldBlock = 12;        // block size of the merged fields at 500 dpi
+constexpr uint32_t kMaxCoordinate = 32767;  // minutia coordinates are 16-bit
+constexpr uint16_t kResolutionPpcm = 197;   // 500 dpi in pixels a centimetre
 
 uint32_t distance(uint32_t a, uint32_t b) { return a > b ? a - b : b - a; }
 
@@ -199,7 +200,8 @@ zr_status slice_merge_strip(slice_merge* merge, const slice_geometry& g, uint32_
                             const slice_strip_window& window, zr_template_container* container) {
     minutiastruct& found = container->minutiae;
     for (uint32_t i = 0; i < found.count; ++i)
-        found.minutiae[i].row = static_cast<int16_t>(int32_t(found.minutiae[i].row) + int32_t(window.y_shift));
+        found.minutiae[i].row =
+            static_cast<int16_t>(int32_t(found.minutiae[i].row) + int32_t(window.y_shift));
     const int16_t field_offset = static_cast<int16_t>(int32_t(strip) * g.table.step);
     container->orientation.row_offset = field_offset;
     container->frequency.row_offset = field_offset;
@@ -232,8 +234,9 @@ void slice_merge_finish(slice_merge* merge, const slice_geometry& g, uint8_t ord
     m.rows = static_cast<uint16_t>(g.scale * g.rows);
     m.cols = static_cast<uint16_t>(g.scale * g.cols);
     // A blank image has no strip with a quality: the mean is then 0.
-    m.quality = merge->quality_count == 0
-                    ? 0
-                    : static_cast<uint8_t>((merge->quality_sum + merge->quality_count / 2) / merge->quality_count);
+    m.quality =
+        merge->quality_count == 0
+            ? 0
+            : static_cast<uint8_t>((merge->quality_sum + merge->quality_count / 2) / merge->quality_count);
     bal_sort_minutiae(&m, order, m.rows / 2, m.cols / 2);
 }

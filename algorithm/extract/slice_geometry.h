@@ -61,15 +61,15 @@ slice_strip_window slice_strip_window_of(const slice_geometry& g, uint32_t strip
 // The merged result under construction.
 struct slice_merge {
     minutiastruct minutiae;
-    bool fields;                  // orientation and frequency fields requested
-    uint8_t* orientation;         // capacity_rows x capacity_cols bytes
+    bool fields;           // orientation and frequency fields requested
+    uint8_t* orientation;  // capacity_rows x capacity_cols bytes
     uint8_t* frequency;
-    uint32_t capacity_rows;       // ceil(k H / 12)
-    uint32_t capacity_cols;       // ceil(k W / 12)
-    uint32_t field_rows;          // block rows filled so far
-    uint32_t field_cols;          // block columns (of strip 0); the row stride
-    uint32_t block_size;          // pixels at 500 dpi (of strip 0)
-    uint32_t quality_sum;         // non-zero strip qualities
+    uint32_t capacity_rows;  // ceil(k H / 12)
+    uint32_t capacity_cols;  // ceil(k W / 12)
+    uint32_t field_rows;     // block rows filled so far
+    uint32_t field_cols;     // block columns (of strip 0); the row stride
+    uint32_t block_size;     // pixels at 500 dpi (of strip 0)
+    uint32_t quality_sum;    // non-zero strip qualities
     uint32_t quality_count;
 };
 

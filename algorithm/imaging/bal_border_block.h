@@ -21,6 +21,5 @@
 // DC term is always kept. Modifies real and imag in place, reads nothing
 // else (scratch and context are ignored) and always returns BAL_OK; a block
 // size outside the four supported ones leaves the spectrum unchanged.
-[[nodiscard]] bal_status process_border_block(int32_t* real, int32_t* imag, uint32_t block,
-                                              uint8_t* scratch, uint32_t scratch_size,
-                                              void* context);
+[[nodiscard]] bal_status process_border_block(int32_t* real, int32_t* imag, uint32_t block, uint8_t* scratch,
+                                              uint32_t scratch_size, void* context);

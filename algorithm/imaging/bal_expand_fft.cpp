@@ -11,15 +11,15 @@
 
 namespace {
 
-constexpr uint32_t kFrameMargin = 8;       // work frame margin on every side
-constexpr uint32_t kMaxGrowth = 16;        // the frame may exceed the source by this much
-constexpr uint32_t kBlock = 32;            // FFT block size
-constexpr uint32_t kOverlap = 16;          // FFT block overlap
-constexpr uint32_t kSourcePercent = 1;     // stretch limits of the source
-constexpr uint32_t kBorderPercent = 20;    // stretch limits of the synthesised border
+constexpr uint32_t kFrameMargin = 8;     // work frame margin on every side
+constexpr uint32_t kMaxGrowth = 16;      // the frame may exceed the source by this much
+constexpr uint32_t kBlock = 32;          // FFT block size
+constexpr uint32_t kOverlap = 16;        // FFT block overlap
+constexpr uint32_t kSourcePercent = 1;   // stretch limits of the source
+constexpr uint32_t kBorderPercent = 20;  // stretch limits of the synthesised border
 constexpr uint8_t kCheckerWhite = 255;
-constexpr uint32_t kRim = 2;               // source rows and columns blended at each edge
-constexpr uint32_t kMinSide = 2;           // the blend needs two source rows and columns
+constexpr uint32_t kRim = 2;      // source rows and columns blended at each edge
+constexpr uint32_t kMinSide = 2;  // the blend needs two source rows and columns
 constexpr uint64_t kMaxWorkPixels = 0x7FFFFFFF;
 
 // Where the source sits inside the work image, and how large that is.
@@ -32,8 +32,8 @@ struct placement {
     uint32_t right;   // one past the last source column
 };
 
-bool sizes_supported(uint32_t rows, uint32_t cols, uint32_t dst_rows, uint32_t dst_cols,
-                     uint32_t row_offset, uint32_t col_offset) {
+bool sizes_supported(uint32_t rows, uint32_t cols, uint32_t dst_rows, uint32_t dst_cols, uint32_t row_offset,
+                     uint32_t col_offset) {
     if (rows < kMinSide || cols < kMinSide) return false;
     if (uint64_t{row_offset} + rows > dst_rows || uint64_t{col_offset} + cols > dst_cols) return false;
     if (uint64_t{dst_rows} > uint64_t{rows} + kMaxGrowth || uint64_t{dst_cols} > uint64_t{cols} + kMaxGrowth)

@@ -23,5 +23,5 @@
 // refuses a working frame below one 32 x 32 block). On failure dst is not
 // written. src and dst must not overlap.
 [[nodiscard]] bal_status bal_expand_image_fft(const uint8_t* src, uint32_t rows, uint32_t cols,
-                                              uint32_t dst_rows, uint32_t dst_cols,
-                                              uint32_t row_offset, uint32_t col_offset, uint8_t* dst);
+                                              uint32_t dst_rows, uint32_t dst_cols, uint32_t row_offset,
+                                              uint32_t col_offset, uint8_t* dst);

@@ -1,9 +1,8 @@
-#include "imaging/bal_border_block.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
 
+#include "imaging/bal_border_block.h"
 #include "math/zr_trig.h"
 
 namespace {

@@ -1,6 +1,8 @@
 // The slice extractor end to end: its refusals, every output type, and the
 // tall whole impressions of the shared data set against template building on
 // the whole image.
+#include "extract/slice_extract.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,9 +14,8 @@
 #include <vector>
 
 #include "extract/bal_extract_template.h"
-#include "extract/slice_extract.h"
-#include "extract/slice_geometry.h"
 #include "extract/bal_template_container.h"
+#include "extract/slice_geometry.h"
 #include "extract/zr_iso19794_2.h"
 #include "fp_test_data.h"
 #include "objects/zr_finger.h"
@@ -23,9 +24,9 @@
 
 namespace {
 
-constexpr uint32_t kIso2005 = 4;     // template type written as ISO/IEC 19794-2:2005
-constexpr uint8_t kOrder = 0x15;     // quality descending, the extractors' default order
-constexpr uint8_t kMaxMinutiae = 64; // the extractors' default maximum
+constexpr uint32_t kIso2005 = 4;      // template type written as ISO/IEC 19794-2:2005
+constexpr uint8_t kOrder = 0x15;      // quality descending, the extractors' default order
+constexpr uint8_t kMaxMinutiae = 64;  // the extractors' default maximum
 
 // Every `every`-th whole impression of both databases (374 and 300 rows).
 std::vector<fp_test::GreyImage> whole_images(size_t every = 1) {
@@ -82,7 +83,8 @@ bool same_minutiae(const minutiastruct& a, const minutiastruct& b) {
 
 minutiastruct read_iso(const zr_template* t) {
     minutiastruct m{};
-    EXPECT_EQ(ZR_OK, zr_iso19794_2_to_minutiastruct(zr_template_get_data(t), zr_template_get_data_size(t), &m));
+    EXPECT_EQ(ZR_OK,
+              zr_iso19794_2_to_minutiastruct(zr_template_get_data(t), zr_template_get_data_size(t), &m));
     return m;
 }
 
@@ -92,8 +94,8 @@ minutiastruct whole_extraction(const fp_test::GreyImage& g, uint16_t rows) {
     uint32_t length = 0;
     minutiastruct m{};
     std::vector<uint8_t> pixels(g.pixels.begin(), g.pixels.begin() + size_t{rows} * g.cols);
-    EXPECT_EQ(BAL_OK, bal_extract_template(pixels.data(), rows, uint16_t(g.cols), 0, 0, 0, 0, kMaxMinutiae, kOrder,
-                                           0, BAL_FORMAT_ISO19794_2, &record, &length));
+    EXPECT_EQ(BAL_OK, bal_extract_template(pixels.data(), rows, uint16_t(g.cols), 0, 0, 0, 0, kMaxMinutiae,
+                                           kOrder, 0, BAL_FORMAT_ISO19794_2, &record, &length));
     if (record != nullptr) {
         EXPECT_EQ(ZR_OK, zr_iso19794_2_to_minutiastruct(record, length, &m));
     }
@@ -108,7 +110,8 @@ bool near_strip_edge(int32_t row, const slice_geometry& g) {
     for (uint32_t j = 0; j < g.strip_count; ++j) {
         const int32_t top = int32_t(j) * g.table.step;
         const int32_t bottom = top + g.table.strip_rows;
-        if ((j > 0 && std::abs(row - top) <= band) || (j + 1 < g.strip_count && std::abs(row - bottom) <= band))
+        if ((j > 0 && std::abs(row - top) <= band) ||
+            (j + 1 < g.strip_count && std::abs(row - bottom) <= band))
             return true;
     }
     return false;
@@ -116,7 +119,8 @@ bool near_strip_edge(int32_t row, const slice_geometry& g) {
 
 bool has_within(const minutiastruct& list, const minutia& m, int32_t pixels) {
     for (uint32_t i = 0; i < list.count; ++i)
-        if (std::abs(list.minutiae[i].row - m.row) <= pixels && std::abs(list.minutiae[i].col - m.col) <= pixels)
+        if (std::abs(list.minutiae[i].row - m.row) <= pixels &&
+            std::abs(list.minutiae[i].col - m.col) <= pixels)
             return true;
     return false;
 }
@@ -153,7 +157,8 @@ TEST(SliceExtract, RefusesWhatItCannotCut) {
     zr_template* t = nullptr;
     EXPECT_EQ(ZR_BAD_ARGUMENT, slice_extract_template(nullptr, nullptr, ZR_FINGER_ANONYMOUS, kIso2005, &t));
     Image image = make_image(g, 200);
-    EXPECT_EQ(ZR_BAD_ARGUMENT, slice_extract_template(nullptr, image.get(), ZR_FINGER_ANONYMOUS, kIso2005, nullptr));
+    EXPECT_EQ(ZR_BAD_ARGUMENT,
+              slice_extract_template(nullptr, image.get(), ZR_FINGER_ANONYMOUS, kIso2005, nullptr));
 }
 
 // Every output type of the table, with the type it is created as; the
@@ -228,9 +233,10 @@ TEST(SliceExtract, TallImagesAgreeWithWholeExtraction) {
             if (has_within(sliced, whole.minutiae[i], 2)) ++agreed;
         }
     }
-    std::printf("slice vs whole: %zu of %zu minutiae away from the strip edges agree within 2 px (%.1f %%); "
-                "%zu of %zu in all\n",
-                agreed, compared, 100.0 * double(agreed) / double(compared), all_agreed, all);
+    std::printf(
+        "slice vs whole: %zu of %zu minutiae away from the strip edges agree within 2 px (%.1f %%); "
+        "%zu of %zu in all\n",
+        agreed, compared, 100.0 * double(agreed) / double(compared), all_agreed, all);
     EXPECT_GT(compared, 300u);
     EXPECT_GE(agreed * 100, compared * 85);
 

@@ -1,6 +1,4 @@
 #include "extract/slice_geometry.h"
-#include "extract/slice_extract.h"
-#include "objects/zr_alloc.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +6,9 @@
 #include <cstring>
 #include <memory>
 #include <vector>
+
+#include "extract/slice_extract.h"
+#include "objects/zr_alloc.h"
 
 namespace {
 
@@ -56,7 +57,8 @@ struct Merge {
 // Runs the containers through the merge as strips 0, 1, ...
 zr_status merge_all(Merge& merge, const slice_geometry& g, std::vector<Container>& strips) {
     for (uint32_t j = 0; j < strips.size(); ++j) {
-        const zr_status st = slice_merge_strip(&merge.m, g, j, slice_strip_window_of(g, j, 100000), strips[j].get());
+        const zr_status st =
+            slice_merge_strip(&merge.m, g, j, slice_strip_window_of(g, j, 100000), strips[j].get());
         if (st != ZR_OK) return st;
     }
     return ZR_OK;
@@ -68,8 +70,8 @@ TEST(SliceGeometry, StripTableRowFromSliceRows) {
     const struct {
         int32_t slice_rows;
         uint32_t index;
-    } cases[] = {{48, 0}, {59, 0}, {60, 1}, {72, 2}, {84, 3}, {95, 3}, {96, 4},
-                 {97, 4}, {500, 4}, {47, 4}, {0, 4}, {-12, 4}};
+    } cases[] = {{48, 0}, {59, 0}, {60, 1},  {72, 2}, {84, 3}, {95, 3},
+                 {96, 4}, {97, 4}, {500, 4}, {47, 4}, {0, 4},  {-12, 4}};
     for (const auto& c : cases) EXPECT_EQ(c.index, slice_strip_table_index(c.slice_rows)) << c.slice_rows;
     EXPECT_EQ(48, slice_strip_table_row(0).strip_rows);
     EXPECT_EQ(12, slice_strip_table_row(0).step);
@@ -86,10 +88,10 @@ TEST(SliceGeometry, WorkingResolution) {
     const struct {
         uint32_t r, target, tolerance, d;
     } cases[] = {
-        {500, 500, 8, 500}, {508, 500, 8, 508}, {492, 500, 8, 492}, {509, 500, 8, 500},  // 509: nothing fits
-        {1000, 500, 8, 500}, {1016, 500, 8, 508}, {254, 500, 8, 508}, {400, 500, 8, 500},
-        {0, 500, 8, 500},     {500, 250, 4, 250}, {246, 250, 4, 246}, {125, 250, 4, 250},
-        {127, 250, 4, 254},   {240, 250, 4, 250},
+        {500, 500, 8, 500},  {508, 500, 8, 508},  {492, 500, 8, 492}, {509, 500, 8, 500},  // 509: nothing
+                                                                                           // fits
+        {1000, 500, 8, 500}, {1016, 500, 8, 508}, {254, 500, 8, 508}, {400, 500, 8, 500}, {0, 500, 8, 500},
+        {500, 250, 4, 250},  {246, 250, 4, 246},  {125, 250, 4, 250}, {127, 250, 4, 254}, {240, 250, 4, 250},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.d, slice_working_resolution(c.r, c.target, c.tolerance)) << c.r << " for " << c.target;
@@ -102,19 +104,19 @@ TEST(SliceGeometry, PlansSizesAndStripCounts) {
         zr_status status;
         uint32_t d, h, w, s, count;
     } cases[] = {
-        {96, 96, 500, 0, 96, ZR_OK, 500, 96, 96, 96, 1},            // one strip, whole
+        {96, 96, 500, 0, 96, ZR_OK, 500, 96, 96, 96, 1},  // one strip, whole
         {24, 96, 500, 0, 96, ZR_OK, 500, 24, 96, 96, 1},
-        {23, 96, 500, 0, 96, ZR_BAD_ARGUMENT, 0, 0, 0, 0, 0},       // too small
+        {23, 96, 500, 0, 96, ZR_BAD_ARGUMENT, 0, 0, 0, 0, 0},  // too small
         {97, 96, 500, 0, 96, ZR_OK, 500, 97, 96, 96, 2},
-        {374, 388, 500, 0, 96, ZR_OK, 500, 374, 388, 96, 6},        // (374 - 97) / 60 + 2
+        {374, 388, 500, 0, 96, ZR_OK, 500, 374, 388, 96, 6},  // (374 - 97) / 60 + 2
         {300, 300, 500, 0, 96, ZR_OK, 500, 300, 300, 96, 5},
-        {300, 300, 500, 0, 48, ZR_OK, 500, 300, 300, 48, 22},       // (300 - 49) / 12 + 2
-        {748, 776, 1000, 0, 96, ZR_OK, 500, 374, 388, 96, 6},       // halved to 500 dpi
-        {374, 388, 500, BAL_EXTRACT_250DPI, 96, ZR_OK, 250, 187, 194, 48, 6},  // (187 - 49) / 30 + 2
+        {300, 300, 500, 0, 48, ZR_OK, 500, 300, 300, 48, 22},                   // (300 - 49) / 12 + 2
+        {748, 776, 1000, 0, 96, ZR_OK, 500, 374, 388, 96, 6},                   // halved to 500 dpi
+        {374, 388, 500, BAL_EXTRACT_250DPI, 96, ZR_OK, 250, 187, 194, 48, 6},   // (187 - 49) / 30 + 2
         {23, 96, 500, BAL_EXTRACT_250DPI, 96, ZR_BAD_ARGUMENT, 0, 0, 0, 0, 0},  // 11 working rows
         {24, 96, 500, BAL_EXTRACT_250DPI, 96, ZR_OK, 250, 12, 48, 48, 1},
-        {300, 200, 400, 0, 96, ZR_OK, 500, 375, 250, 96, 6},        // no near resolution: the target
-        {40000, 96, 500, 0, 96, ZR_BAD_ARGUMENT, 0, 0, 0, 0, 0},    // coordinates past 16 bits
+        {300, 200, 400, 0, 96, ZR_OK, 500, 375, 250, 96, 6},      // no near resolution: the target
+        {40000, 96, 500, 0, 96, ZR_BAD_ARGUMENT, 0, 0, 0, 0, 0},  // coordinates past 16 bits
         {100, 100, 0, 0, 96, ZR_UNHANDLED_INPUT, 0, 0, 0, 0, 0},
     };
     for (const auto& c : cases) {
@@ -143,9 +145,9 @@ TEST(SliceGeometry, StripWindowsAndShifts) {
         const slice_geometry* g;
         uint32_t image_rows, strip, first_row, rows, shift;
     } cases[] = {
-        {&g500, 374, 0, 0, 96, 0},       {&g500, 374, 1, 60, 96, 60},   {&g500, 374, 5, 300, 74, 300},
-        {&g1000, 748, 0, 0, 192, 0},     {&g1000, 748, 2, 240, 192, 120}, {&g1000, 748, 5, 600, 148, 300},
-        {&g250, 374, 1, 60, 96, 60},     {&g250, 374, 5, 300, 74, 300},
+        {&g500, 374, 0, 0, 96, 0},   {&g500, 374, 1, 60, 96, 60},     {&g500, 374, 5, 300, 74, 300},
+        {&g1000, 748, 0, 0, 192, 0}, {&g1000, 748, 2, 240, 192, 120}, {&g1000, 748, 5, 600, 148, 300},
+        {&g250, 374, 1, 60, 96, 60}, {&g250, 374, 5, 300, 74, 300},
     };
     for (const auto& c : cases) {
         const slice_strip_window w = slice_strip_window_of(*c.g, c.strip, c.image_rows);
@@ -199,18 +201,21 @@ TEST(SliceMerge, MarginsDecideWhichStripKeepsAMinutia) {
     // Strip 0: rows 83 kept, 84 left to strip 1.
     strips.push_back(make_container({{83, 10, 0, 1, 50, 0}, {84, 20, 0, 1, 50, 0}}));
     // Strip 1 (shift 60): rows 72 and 144 are margins, 73 and 143 kept.
-    strips.push_back(make_container({{12, 30, 0, 1, 50, 0}, {13, 40, 0, 1, 50, 0},
-                                     {83, 50, 0, 1, 50, 0}, {84, 60, 0, 1, 50, 0}}));
+    strips.push_back(make_container(
+        {{12, 30, 0, 1, 50, 0}, {13, 40, 0, 1, 50, 0}, {83, 50, 0, 1, 50, 0}, {84, 60, 0, 1, 50, 0}}));
     // Strip 2 (shift 120, last): 132 is margin, 133 merged or appended, tail
     // from 204 appended without comparison (even right on another minutia).
-    strips.push_back(make_container({{12, 70, 0, 1, 50, 0}, {13, 80, 0, 1, 50, 0},
-                                     {84, 90, 0, 1, 50, 0}, {84, 90, 0, 1, 50, 0}, {95, 100, 0, 1, 50, 0}}));
+    strips.push_back(make_container({{12, 70, 0, 1, 50, 0},
+                                     {13, 80, 0, 1, 50, 0},
+                                     {84, 90, 0, 1, 50, 0},
+                                     {84, 90, 0, 1, 50, 0},
+                                     {95, 100, 0, 1, 50, 0}}));
     Merge merge(g, false);
     ASSERT_EQ(ZR_OK, merge_all(merge, g, strips));
     std::vector<std::pair<int, int>> kept;
     for (uint32_t i = 0; i < merge.m.minutiae.count; ++i)
         kept.emplace_back(merge.m.minutiae.minutiae[i].row, merge.m.minutiae.minutiae[i].col);
-    const std::vector<std::pair<int, int>> expected = {{83, 10}, {73, 40}, {143, 50}, {133, 80},
+    const std::vector<std::pair<int, int>> expected = {{83, 10},  {73, 40},  {143, 50}, {133, 80},
                                                        {204, 90}, {204, 90}, {215, 100}};
     EXPECT_EQ(expected, kept);
 }
@@ -218,8 +223,12 @@ TEST(SliceMerge, MarginsDecideWhichStripKeepsAMinutia) {
 TEST(SliceMerge, SingleStripKeepsEveryMinutia) {
     const slice_geometry g = plan(96);
     std::vector<Container> strips;
-    strips.push_back(make_container({{0, 1, 0, 1, 50, 0}, {50, 2, 0, 1, 50, 0}, {83, 3, 0, 1, 50, 0},
-                                     {84, 4, 0, 1, 50, 0}, {95, 5, 0, 1, 50, 0}}, 40));
+    strips.push_back(make_container({{0, 1, 0, 1, 50, 0},
+                                     {50, 2, 0, 1, 50, 0},
+                                     {83, 3, 0, 1, 50, 0},
+                                     {84, 4, 0, 1, 50, 0},
+                                     {95, 5, 0, 1, 50, 0}},
+                                    40));
     Merge merge(g, false);
     ASSERT_EQ(ZR_OK, merge_all(merge, g, strips));
     EXPECT_EQ(5u, merge.m.minutiae.count);
@@ -244,8 +253,8 @@ TEST(SliceMerge, CountStopsAt255AndQualityIsTheMeanOfNonZeroStrips) {
     for (uint32_t j = 0; j < 6; ++j) {
         Container c = make_container({}, qualities[j]);
         for (uint32_t i = 0; i < 64; ++i)  // inside every strip's kept band, far apart
-            c->minutiae.minutiae[c->minutiae.count++] = {int16_t(30 + (i % 8) * 6), int16_t(8 * i + 1000 * j % 7),
-                                                         uint8_t(j * 40 + i), 1, 50, 0};
+            c->minutiae.minutiae[c->minutiae.count++] = {
+                int16_t(30 + (i % 8) * 6), int16_t(8 * i + 1000 * j % 7), uint8_t(j * 40 + i), 1, 50, 0};
         strips.push_back(std::move(c));
     }
     Merge merge(g, false);
@@ -294,9 +303,17 @@ TEST(SliceMerge, FieldsStitchFromBlockRowTwoOfLaterStrips) {
 // merge with 17.
 TEST(SliceMerge, FieldMismatchGivesFailure) {
     const slice_geometry g = plan(180, 120);
-    enum Break { NoFrequency, RowsDiffer, ColsDifferAcrossStrips, BlockSizeDiffers, BlockSizeZero, TooManyRows, TooManyCols };
-    for (Break b : {NoFrequency, RowsDiffer, ColsDifferAcrossStrips, BlockSizeDiffers, BlockSizeZero, TooManyRows,
-                    TooManyCols}) {
+    enum Break {
+        NoFrequency,
+        RowsDiffer,
+        ColsDifferAcrossStrips,
+        BlockSizeDiffers,
+        BlockSizeZero,
+        TooManyRows,
+        TooManyCols
+    };
+    for (Break b : {NoFrequency, RowsDiffer, ColsDifferAcrossStrips, BlockSizeDiffers, BlockSizeZero,
+                    TooManyRows, TooManyCols}) {
         SCOPED_TRACE(int(b));
         std::vector<Container> strips;
         strips.push_back(make_container({}));
@@ -304,7 +321,8 @@ TEST(SliceMerge, FieldMismatchGivesFailure) {
         add_fields(strips[0].get(), 8, b == TooManyCols ? 11 : 10, 0);
         add_fields(strips[1].get(), b == TooManyRows ? 11 : 10, 10, 0, b != NoFrequency);
         if (b == RowsDiffer) strips[1]->frequency.block_rows = 9;
-        if (b == ColsDifferAcrossStrips) strips[1]->orientation.block_cols = strips[1]->frequency.block_cols = 9;
+        if (b == ColsDifferAcrossStrips)
+            strips[1]->orientation.block_cols = strips[1]->frequency.block_cols = 9;
         if (b == BlockSizeDiffers) strips[1]->orientation.block_size = strips[1]->frequency.block_size = 6;
         if (b == BlockSizeZero) strips[0]->orientation.block_size = strips[0]->frequency.block_size = 0;
         Merge merge(g, true);
@@ -313,8 +331,8 @@ TEST(SliceMerge, FieldMismatchGivesFailure) {
 }
 
 TEST(SlicePreferredGeometry, ProposesTheWorkingResolutionAndSize) {
-    using Fn = zr_status (*)(zr_session*, uint16_t, uint16_t, uint16_t, uint16_t, uint16_t*, uint16_t*, uint16_t*,
-                             uint16_t*);
+    using Fn = zr_status (*)(zr_session*, uint16_t, uint16_t, uint16_t, uint16_t, uint16_t*, uint16_t*,
+                             uint16_t*, uint16_t*);
     const struct {
         Fn fn;
         uint16_t v, h, rows, cols;
@@ -324,7 +342,8 @@ TEST(SlicePreferredGeometry, ProposesTheWorkingResolutionAndSize) {
         {slice_extract_pref_idim, 254, 254, 150, 100, 508, 300, 200},
         {slice_extract_pref_idim, 500, 500, 374, 388, 500, 374, 388},
         {slice_extract_pref_idim, 400, 400, 300, 200, 500, 375, 250},
-        {slice_extract_pref_idim, 500, 1000, 300, 400, 500, 300, 200},  // columns by the horizontal resolution
+        {slice_extract_pref_idim, 500, 1000, 300, 400, 500, 300,
+         200},  // columns by the horizontal resolution
         {slice_extract_pref_idim_speed, 1016, 1016, 100, 100, 508, 50, 50},
         {slice_extract_pref_idim_speedmem, 500, 500, 374, 388, 250, 187, 194},
         {slice_extract_pref_idim_speedmem, 254, 254, 100, 100, 254, 100, 100},

@@ -1,5 +1,3 @@
-#include "imaging/bal_expand_fft.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,6 +5,7 @@
 #include <vector>
 
 #include "imaging/bal_border_block.h"
+#include "imaging/bal_expand_fft.h"
 #include "imaging/bal_fft_filter.h"
 #include "imaging/bal_histogram.h"
 
@@ -20,8 +19,8 @@ Image ridge_image(uint32_t rows, uint32_t cols, uint32_t seed) {
     srand(seed);
     for (uint32_t y = 0; y < rows; ++y)
         for (uint32_t x = 0; x < cols; ++x)
-            img[y * cols + x] = static_cast<uint8_t>(
-                120 + 70 * std::sin(0.55 * x + 0.35 * y) + (rand() % 21) - 10);
+            img[y * cols + x] =
+                static_cast<uint8_t>(120 + 70 * std::sin(0.55 * x + 0.35 * y) + (rand() % 21) - 10);
     return img;
 }
 
@@ -31,8 +30,8 @@ struct Frame {
 
 // The operation step by step from its description, with the bottom and right
 // border bands given by the caller and the stretch optional.
-Image reference_expand(const Image& src, uint32_t rows, uint32_t cols, const Frame& f,
-                       uint32_t bottom_band, uint32_t right_band, bool stretch) {
+Image reference_expand(const Image& src, uint32_t rows, uint32_t cols, const Frame& f, uint32_t bottom_band,
+                       uint32_t right_band, bool stretch) {
     const uint32_t wr = f.dst_rows + 16, wc = f.dst_cols + 16;
     Image work(size_t{wr} * wc);
     for (uint32_t y = 0; y < wr; ++y)
@@ -57,7 +56,9 @@ Image reference_expand(const Image& src, uint32_t rows, uint32_t cols, const Fra
         bal_find_stretch_limits_from_hist(hist, 20, &blo, &bhi);
         bal_stretch_from_limits_to(out.data(), int32_t(wr), int32_t(wc), blo, bhi, slo, shi, out.data());
     }
-    auto o = [&](uint32_t y, uint32_t x) -> uint8_t& { return out[(f.row_offset + 8 + y) * wc + f.col_offset + 8 + x]; };
+    auto o = [&](uint32_t y, uint32_t x) -> uint8_t& {
+        return out[(f.row_offset + 8 + y) * wc + f.col_offset + 8 + x];
+    };
     auto s = [&](uint32_t y, uint32_t x) { return uint32_t(src[y * cols + x]); };
     if (rows > 4)
         for (uint32_t y = 2; y <= rows - 3; ++y)
@@ -92,7 +93,8 @@ TEST(ExpandImageFft, CentredEvenMarginFollowsTheFormula) {
     ASSERT_EQ(BAL_OK, bal_expand_image_fft(src.data(), rows, cols, f.dst_rows, f.dst_cols, f.row_offset,
                                            f.col_offset, dst.data()));
     const uint32_t wr = f.dst_rows + 16, wc = f.dst_cols + 16;
-    EXPECT_EQ(dst, reference_expand(src, rows, cols, f, wr - (f.row_offset + 8), wc - (f.col_offset + 8), true));
+    EXPECT_EQ(dst,
+              reference_expand(src, rows, cols, f, wr - (f.row_offset + 8), wc - (f.col_offset + 8), true));
     for (uint32_t y = 2; y < rows - 2; ++y)
         for (uint32_t x = 2; x < cols - 2; ++x)
             ASSERT_EQ(src[y * cols + x], dst[(y + 8) * f.dst_cols + x + 8]) << y << "," << x;
@@ -115,12 +117,12 @@ TEST(ExpandImageFft, OffCentreAndBorderlessFrames) {
         Frame f;
     };
     const Case cases[] = {
-        {40, 36, {48, 44, 0, 0}},    // all border at the bottom and right
-        {40, 36, {48, 44, 8, 8}},    // all at the top and left
-        {40, 36, {56, 52, 3, 11}},   // uneven
-        {50, 40, {50, 40, 0, 0}},    // no border at all
-        {33, 2, {40, 18, 5, 16}},    // two columns, no inner part
-        {2, 40, {18, 56, 16, 0}},    // two rows
+        {40, 36, {48, 44, 0, 0}},   // all border at the bottom and right
+        {40, 36, {48, 44, 8, 8}},   // all at the top and left
+        {40, 36, {56, 52, 3, 11}},  // uneven
+        {50, 40, {50, 40, 0, 0}},   // no border at all
+        {33, 2, {40, 18, 5, 16}},   // two columns, no inner part
+        {2, 40, {18, 56, 16, 0}},   // two rows
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.rows << "x" << c.cols << " in " << c.f.dst_rows << "x"
@@ -149,23 +151,23 @@ TEST(ExpandImageFft, RefusedSizesLeaveTheOutputAlone) {
     };
     const uint32_t big = 0xFFFFFFFFu;
     const Case cases[] = {
-        {1, 40, 16, 48, 0, 0, BAL_UNSUPPORTED},      // one row
-        {40, 1, 48, 16, 0, 0, BAL_UNSUPPORTED},      // one column
-        {0, 0, 16, 16, 0, 0, BAL_UNSUPPORTED},       // empty
-        {40, 40, 30, 40, 0, 0, BAL_UNSUPPORTED},     // frame smaller than the source
-        {40, 40, 48, 48, 9, 0, BAL_UNSUPPORTED},     // source past the bottom
-        {40, 40, 48, 48, 0, 9, BAL_UNSUPPORTED},     // source past the right
-        {40, 40, 57, 48, 0, 0, BAL_UNSUPPORTED},     // frame more than 16 larger
+        {1, 40, 16, 48, 0, 0, BAL_UNSUPPORTED},   // one row
+        {40, 1, 48, 16, 0, 0, BAL_UNSUPPORTED},   // one column
+        {0, 0, 16, 16, 0, 0, BAL_UNSUPPORTED},    // empty
+        {40, 40, 30, 40, 0, 0, BAL_UNSUPPORTED},  // frame smaller than the source
+        {40, 40, 48, 48, 9, 0, BAL_UNSUPPORTED},  // source past the bottom
+        {40, 40, 48, 48, 0, 9, BAL_UNSUPPORTED},  // source past the right
+        {40, 40, 57, 48, 0, 0, BAL_UNSUPPORTED},  // frame more than 16 larger
         {40, 40, 48, 57, 0, 0, BAL_UNSUPPORTED},
-        {40, 40, 48, 48, big, 0, BAL_UNSUPPORTED},   // offset sums wrap in 32 bits
+        {40, 40, 48, 48, big, 0, BAL_UNSUPPORTED},  // offset sums wrap in 32 bits
         {40, 40, 48, 48, 0, big - 39, BAL_UNSUPPORTED},
-        {big, 40, big, 48, 0, 0, BAL_UNSUPPORTED},   // frame too large
-        {10, 40, 12, 48, 1, 4, BAL_BAD_ARGUMENT},    // frame of 28 rows: below one block
+        {big, 40, big, 48, 0, 0, BAL_UNSUPPORTED},  // frame too large
+        {10, 40, 12, 48, 1, 4, BAL_BAD_ARGUMENT},   // frame of 28 rows: below one block
     };
     const Image src = ridge_image(40, 40, 3);
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.rows << "x" << c.cols << " in " << c.dst_rows << "x" << c.dst_cols
-                                        << " at " << c.row_offset << "," << c.col_offset);
+        SCOPED_TRACE(testing::Message() << c.rows << "x" << c.cols << " in " << c.dst_rows << "x"
+                                        << c.dst_cols << " at " << c.row_offset << "," << c.col_offset);
         Image dst(64 * 64, 0xA5);
         EXPECT_EQ(c.expected, bal_expand_image_fft(src.data(), c.rows, c.cols, c.dst_rows, c.dst_cols,
                                                    c.row_offset, c.col_offset, dst.data()));
