@@ -8,6 +8,7 @@
 #include "extract/zr_ansi378.h"
 #include "extract/zr_fusion.h"
 #include "extract/zr_iso19794_2.h"
+#include "extract/zr_iso_compactcard.h"
 #include "objects/tlv_tree.h"
 
 namespace {
@@ -257,10 +258,23 @@ zr_status write_ansi(const zr_template_container* c, uint32_t flags, built_templ
 
 // --- Compact card and the templates built on it -------------------------------
 
-// Test-only stand-in until the compact-card conversions are merged: formats
-// built on the card report that they are not available.
-zr_status write_card(zr_template_container*, uint32_t, uint8_t, owned_buffer*, uint32_t*) {
-    return ZR_FAILURE;
+// The compact card: the minutiae fitted into the card window, written as a
+// temporary ISO record with its reference-point and zonal-quality blocks,
+// converted, and with BAL_TEMPLATE_PROPRIETARY given the proprietary part.
+zr_status write_card(zr_template_container* c, uint32_t flags, uint8_t max_minutiae,
+                     owned_buffer* card, uint32_t* card_length) {
+    zr_normalize_for_isocc(c);
+    uint32_t record_size = 0;
+    zr_status status;
+    {
+        owned_buffer record;
+        status = write_iso_base(c, flags, &record, &record_size);
+        if (status != ZR_OK) return status;
+        status = zr_convert_iso_standard_to_compactcard(record.get(), record_size, max_minutiae,
+                                                        card->out(), card_length);
+    }
+    if (status != ZR_OK || !(flags & BAL_TEMPLATE_PROPRIETARY)) return status;
+    return zr_iso_compactcard_extend_proprietary_data(card->out(), card_length, &c->minutiae);
 }
 
 // The feature-vector part of the filled slots; released by the caller.

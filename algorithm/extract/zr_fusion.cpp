@@ -1,8 +1,11 @@
 #include "extract/zr_fusion.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
+#include "extract/zr_iso19794_2.h"
+#include "extract/zr_iso_compactcard.h"
 #include "extract/zr_spectral_part.h"
 #include "objects/tlv_codec.h"
 #include "objects/tlv_tree.h"
@@ -11,7 +14,15 @@
 namespace {
 
 constexpr uint16_t kCardGroupCopies[] = {0x81, 0x90, 0x92, 0x93, 0x94};
-constexpr uint16_t kCardMinutiaeTags[] = {0x81, 0x90};
+// Version bytes of a record rebuilt from a card: "FMR" 0, then byte 4 0x20
+// or 0x30 (tested with bit 4 masked) and bytes 5-7 "20" 0 (2005) or "30" 0
+// (2011).
+constexpr uint8_t kIsoMagic[4] = {'F', 'M', 'R', 0};
+constexpr uint8_t kIsoVersionMask = 0xEF;
+constexpr uint8_t kIsoVersionFirst = 0x20;
+constexpr uint8_t kIsoVersion2005Tail[3] = {'2', '0', 0};
+constexpr uint8_t kIsoVersion2011Tail[3] = {'3', '0', 0};
+constexpr uint32_t kIsoVersionEnd = 8;
 // The raw image is recorded at this resolution both ways.
 constexpr uint16_t kImageDpi = 500;
 
@@ -28,20 +39,6 @@ using buffer_ptr = std::unique_ptr<uint8_t, free_deleter>;
 void clear_outputs(uint8_t** out_template, uint32_t* out_length) {
     if (out_template != nullptr) *out_template = nullptr;
     if (out_length != nullptr) *out_length = 0;
-}
-
-// A card element looked up directly under 0x7F2E, then under the group tag.
-bool find_card_element(const tlv_element& card_root, uint16_t group, uint16_t tag,
-                       tlv_element* out) {
-    if (tlv_find_tag(card_root.value, card_root.length, tag, out) == 1) return true;
-    const uint16_t path[2] = {group, tag};
-    return tlv_find_nested_tag(card_root.value, card_root.length, path, 2, out) == 1;
-}
-
-zr_status read_card_root(const uint8_t* card, uint32_t card_length, tlv_element* root) {
-    if (tlv_read_validate(card, root, card_length) == 0) return ZR_BAD_FORMAT;
-    if (root->tag != ZR_FUSION_ROOT_TAG) return ZR_BAD_FORMAT;
-    return ZR_OK;
 }
 
 zr_status append_primitive(tlv_node* parent, uint16_t tag, uint32_t length, const uint8_t* value) {
@@ -62,16 +59,18 @@ zr_status append_constructed(tlv_node* parent, uint16_t tag, tlv_node** out_node
     return ZR_OK;
 }
 
-zr_status copy_card_elements(const tlv_element& card_root, tlv_node* group, tlv_node* parts) {
+// Card elements are looked up directly under 0x7F2E, then under 0xA1; the
+// proprietary part directly under 0x7F2E, then under 0xA2.
+zr_status copy_card_elements(const uint8_t* card, uint32_t card_length, tlv_node* group,
+                             tlv_node* parts) {
     tlv_element element{};
     for (const uint16_t tag : kCardGroupCopies) {
-        if (!find_card_element(card_root, ZR_FUSION_CARD_GROUP_TAG, tag, &element)) continue;
+        if (zr_cc_read_extended_data(card, card_length, 1, tag, &element) != ZR_OK) continue;
         const zr_status status = append_primitive(group, tag, element.length, element.value);
         if (status != ZR_OK) return status;
     }
-    if (find_card_element(card_root, ZR_FUSION_PARTS_TAG, ZR_FUSION_PROPRIETARY_TAG, &element)) {
+    if (zr_cc_read_extended_data(card, card_length, 0, ZR_FUSION_PROPRIETARY_TAG, &element) == ZR_OK)
         return append_primitive(parts, ZR_FUSION_PROPRIETARY_TAG, element.length, element.value);
-    }
     return ZR_OK;
 }
 
@@ -90,14 +89,35 @@ zr_status write_out(tlv_node* root, uint8_t** out_template, uint32_t* out_length
 
 zr_status zr_fusion_check_card(const uint8_t* card, uint32_t card_length) {
     if (card == nullptr) return ZR_BAD_ARGUMENT;
-    tlv_element root{};
-    const zr_status status = read_card_root(card, card_length, &root);
-    if (status != ZR_OK) return status;
+    if (zr_iso19794_2_compact_card_get_length(card, card_length) == 0) return ZR_BAD_FORMAT;
     tlv_element minutiae{};
-    for (const uint16_t tag : kCardMinutiaeTags) {
-        if (find_card_element(root, ZR_FUSION_CARD_GROUP_TAG, tag, &minutiae)) return ZR_OK;
-    }
-    return ZR_BAD_DATA;
+    if (zr_cc_read_minutiae_data(card, card_length, &minutiae) != ZR_OK) return ZR_BAD_DATA;
+    return ZR_OK;
+}
+
+zr_status zr_fusion_to_minutiastruct(const uint8_t* tmpl, uint32_t length, minutiastruct* out) {
+    if (out == nullptr) return ZR_BAD_ARGUMENT;
+    zr_fusion_part card{};
+    zr_status status = zr_fusion_to_parts(tmpl, length, &card, nullptr, nullptr, nullptr);
+    if (status != ZR_OK) return status;
+    uint8_t* record_raw = nullptr;
+    uint32_t record_length = 0;
+    status = zr_convert_iso_compactcard_to_standard_v2(card.value, card.length, &record_raw,
+                                                       &record_length);
+    if (status != ZR_OK) return status;
+    buffer_ptr record(record_raw);
+    if (record_length < kIsoVersionEnd || std::memcmp(record_raw, kIsoMagic, sizeof(kIsoMagic)) != 0 ||
+        (record_raw[4] & kIsoVersionMask) != kIsoVersionFirst)
+        return ZR_BAD_FORMAT;
+    if (std::memcmp(record_raw + 5, kIsoVersion2005Tail, 3) == 0)
+        return zr_iso19794_2_v2_to_minutiastruct(record_raw, record_length, out);
+    if (std::memcmp(record_raw + 5, kIsoVersion2011Tail, 3) == 0)
+        return zr_iso19794_2_v3_to_minutiastruct(record_raw, record_length, out);
+    return ZR_BAD_FORMAT;
+}
+
+zr_status zr_ehm_to_minutiastruct(const uint8_t* tmpl, uint32_t length, minutiastruct* out) {
+    return zr_fusion_to_minutiastruct(tmpl, length, out);
 }
 
 zr_status zr_iso_compactcard_to_ehm(const uint8_t* card, uint32_t card_length,
@@ -145,9 +165,6 @@ zr_status zr_iso_compactcard_to_iso_fusion(const uint8_t* card, uint32_t card_le
         return ZR_BAD_ARGUMENT;
     zr_status status = zr_fusion_check_card(card, card_length);
     if (status != ZR_OK) return status;
-    tlv_element card_root{};
-    status = read_card_root(card, card_length, &card_root);
-    if (status != ZR_OK) return status;
 
     tree_ptr root(tlv_create(ZR_FUSION_ROOT_TAG, 0, nullptr));
     if (root == nullptr) return ZR_NO_MEMORY;
@@ -155,7 +172,7 @@ zr_status zr_iso_compactcard_to_iso_fusion(const uint8_t* card, uint32_t card_le
     tlv_node* parts = nullptr;
     status = append_constructed(root.get(), ZR_FUSION_CARD_GROUP_TAG, &group);
     if (status == ZR_OK) status = append_constructed(root.get(), ZR_FUSION_PARTS_TAG, &parts);
-    if (status == ZR_OK) status = copy_card_elements(card_root, group, parts);
+    if (status == ZR_OK) status = copy_card_elements(card, card_length, group, parts);
     if (status != ZR_OK) return status;
 
     buffer_ptr spectral;

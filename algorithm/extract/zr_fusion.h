@@ -20,7 +20,8 @@
 // Checks that card[0..card_length) begins with a compact card the template
 // readers can use: ZR_BAD_FORMAT when its outer TLV is not 0x7F2E or runs
 // past card_length; ZR_BAD_DATA when it holds no minutiae part (0x81 or 0x90,
-// directly or under 0xA1). A longer buffer is fine.
+// directly or under 0xA1); ZR_BAD_ARGUMENT for a missing card. A longer
+// buffer is fine.
 [[nodiscard]] zr_status zr_fusion_check_card(const uint8_t* card, uint32_t card_length);
 
 // EHM template 0xE1 { card, 0xC1 plain spectral part } from the card and the
@@ -66,6 +67,16 @@
                                              uint8_t** out_template, uint32_t* out_length);
 
 // --- Readers ---------------------------------------------------------------
+
+// Fills the minutiae structure from the template's card (through a rebuilt
+// 2005 record, read by the ISO reader of its version). ZR_BAD_DATA when the
+// template is not one EHM or fusion TLV; the card conversion's and the
+// reader's failures; ZR_BAD_FORMAT for a rebuilt record of another version;
+// ZR_BAD_ARGUMENT. The two names are the same operation.
+[[nodiscard]] zr_status zr_fusion_to_minutiastruct(const uint8_t* tmpl, uint32_t length,
+                                                   minutiastruct* out);
+[[nodiscard]] zr_status zr_ehm_to_minutiastruct(const uint8_t* tmpl, uint32_t length,
+                                                minutiastruct* out);
 
 // The template without its raw image part 0xC2 (a new buffer). ZR_BAD_DATA
 // when the template is not one EHM or fusion TLV or has no 0xC2 part; the

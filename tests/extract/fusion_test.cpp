@@ -285,3 +285,31 @@ TEST(FusionToEhm, RemovesTheRawImageUnderEitherRoot) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(FusionReader, MinutiaeComeFromTheCardUnderEitherRoot) {
+    const Field o(2, 3, 10, false), f(2, 3, 90, false);
+    const Out fusion_template = fusion(kCard2011, &o.field, &f.field, nullptr, 176, 96);
+    const Out ehm_template = ehm(kCard2005, &o.field, &f.field);
+    for (const Out* t : {&fusion_template, &ehm_template}) {
+        ASSERT_EQ(ZR_OK, t->status);
+        minutiastruct read{};
+        ASSERT_EQ(ZR_OK, zr_fusion_to_minutiastruct(t->data.data(), uint32_t(t->data.size()), &read));
+        ASSERT_EQ(2, read.count);
+        // 0.1 mm back to pixels: (c * 1576 / 100 + 4) >> 3; angle = 6-bit angle x 4.
+        EXPECT_EQ((10 * 1576 / 100 + 4) >> 3, read.minutiae[0].col);
+        EXPECT_EQ((20 * 1576 / 100 + 4) >> 3, read.minutiae[0].row);
+        EXPECT_EQ(4, read.minutiae[0].angle);
+        EXPECT_EQ(8, read.minutiae[1].angle);
+        const bytes trailing = concat({t->data, {0}});
+        EXPECT_EQ(ZR_BAD_DATA, zr_ehm_to_minutiastruct(trailing.data(), uint32_t(trailing.size()), &read));
+    }
+    // A fusion template whose card group is empty has no minutiae to give.
+    const bytes empty_group = encode(0x7F2E, concat({encode(0xA1, {}), encode(0xA2, {})}));
+    minutiastruct read{};
+    EXPECT_EQ(ZR_BAD_FORMAT,
+              zr_fusion_to_minutiastruct(empty_group.data(), uint32_t(empty_group.size()), &read));
+}
+
+}  // namespace
