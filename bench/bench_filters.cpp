@@ -7,6 +7,7 @@
 #include "bench_captures.h"
 #include "fp_test_data.h"
 #include "imaging/bal_blur.h"
+#include "imaging/bal_expand_fft.h"
 #include "imaging/bal_median.h"
 #include "imaging/bal_statistics.h"
 
@@ -47,5 +48,19 @@ void BM_VarLocalUint8(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_VarLocalUint8)->Arg(4);
+
+// The sensor image centred in a frame 16 pixels larger on each axis.
+void BM_ExpandImageFft(benchmark::State& state) {
+    if (!fp_bench::have_sensor_image(state)) return;
+    const auto& src = fp_test::sensor_image();
+    constexpr uint32_t kGrowth = 16;
+    std::vector<uint8_t> dst(size_t{kRows + kGrowth} * (kCols + kGrowth));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(bal_expand_image_fft(src.data(), kRows, kCols, kRows + kGrowth, kCols + kGrowth,
+                                                      kGrowth / 2, kGrowth / 2, dst.data()));
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_ExpandImageFft);
 
 }  // namespace
