@@ -19,6 +19,7 @@
 #include <cstdint>
 
 #include "match/zr_multitemplate.h"
+#include "match/zr_mtm_strategy.h"
 #include "objects/zr_alignment.h"
 #include "objects/zr_result.h"
 #include "objects/zr_storage_writer.h"
@@ -54,6 +55,7 @@ struct zr_multitemplate_manager {
     zr_mtm_priority priorities[ZR_MTM_MAX_PRIORITY_RECORDS + 1];
     uint32_t nbr_of_priorities;  // terminator included
     uint64_t random_state;
+    zr_mtm_strategy strategy;  // zeroed at creation: the default operations
     void (*destroy)(zr_multitemplate_manager*);  // delete_multitemplate_manager
 };
 
