@@ -121,6 +121,15 @@ zr_status set_capture_size(zr_multitemplate_enroll* e, const zr_image* image) {
 
 // --- matching (step 7) ---
 
+// The match seen from the other side. A comparison that gave no alignment
+// (a verifier may leave it out for a reject) has an inverse without one
+// rather than failing the run.
+zr_match* inverse_match(const zr_match* m) {
+    if (zr_match_get_alignment(m) != nullptr) return zr_match_create_inverse(m);
+    return zr_match_create(zr_match_get_template2(m), zr_match_get_template1(m), zr_match_get_score(m),
+                           zr_match_get_decision(m), nullptr);
+}
+
 // Compares the new template (index n) with the n accepted ones and fills the
 // matrix and the match list. *inout_new may be replaced by an updated one.
 zr_status match_new_capture(zr_multitemplate_enroll* e, zr_template** inout_new, zr_mte_capture* record) {
@@ -151,7 +160,7 @@ zr_status match_new_capture(zr_multitemplate_enroll* e, zr_template** inout_new,
         const zr_chain_rank_result& r = results[k];
         if (rc == ZR_OK && r.index < n) {
             zr_match* m = zr_match_create(e->templates[r.index], *inout_new, r.log2_score, r.accepted, r.alignment);
-            zr_match* inv = m != nullptr ? zr_match_create_inverse(m) : nullptr;
+            zr_match* inv = m != nullptr ? inverse_match(m) : nullptr;
             if (inv == nullptr) {
                 zr_match_delete(m);
                 rc = ZR_NO_MEMORY;

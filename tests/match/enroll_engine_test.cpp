@@ -54,10 +54,10 @@ zr_status scripted_features(zr_session*, zr_template* enrolled, zr_template* pro
         zr_alignment_delete(*alignment);
         *alignment = nullptr;
         if (it != g.accepts.end())
-            *alignment = zr_alignment_create(int16_t(it->second.dx * 256), int16_t(it->second.dy * 256),
+            *alignment = zr_alignment_create(it->second.dx, it->second.dy,
                                              it->second.rotation);
         else if (back != g.accepts.end())
-            *alignment = zr_alignment_create(int16_t(-back->second.dx * 256), int16_t(-back->second.dy * 256),
+            *alignment = zr_alignment_create(int16_t(-back->second.dx), int16_t(-back->second.dy),
                                              uint8_t(-back->second.rotation));
     }
     return ZR_OK;
@@ -200,9 +200,13 @@ TEST(EnrollEngine, FeedbackAcceptedCountsAndRejectedRecords) {
     EXPECT_EQ(e->templates[0], zr_match_get_template1(e->matrix[0 * 6 + 1]));
     EXPECT_EQ(e->templates[1], zr_match_get_template2(e->matrix[0 * 6 + 1]));
     EXPECT_EQ(e->templates[1], zr_match_get_template1(e->matrix[1 * 6 + 0]));
-    EXPECT_EQ(nullptr, e->matrix[0 * 6 + 2]);  // capture 4 matched nothing
-    EXPECT_NE(nullptr, e->matrix[2 * 6 + 0]);  // ... but was compared: the reject is kept
+    // Capture 4 matched nothing, but was compared: the rejects are kept both ways.
+    ASSERT_NE(nullptr, e->matrix[0 * 6 + 2]);
+    ASSERT_NE(nullptr, e->matrix[2 * 6 + 0]);
+    EXPECT_EQ(0u, zr_match_is_accept(e->matrix[0 * 6 + 2]));
     EXPECT_EQ(0u, zr_match_is_accept(e->matrix[2 * 6 + 0]));
+    // The rejected captures left no matrix entry behind: row and column 3 are empty.
+    for (int k = 0; k < 6; ++k) EXPECT_EQ(nullptr, e->matrix[3 * 6 + k]);
     zr_multitemplate_enroll_delete(e);
     EXPECT_EQ(nullptr, zr_session_get_context(f.session, ZR_CONTEXT_ENROLLMENT));
 }
