@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "fp_test_data.h"
+#include "../liveness/liveness_test_nets.h"
 #include "algorithm_main_road.h"
 
 namespace {
@@ -53,6 +54,42 @@ TEST(AlgorithmCaptures, EnrolmentCapturesVerifyAndProbeDecisions) {
     }
     std::printf("probes p7, p8 at level 12: genuine %u of %u accepted, impostor %u of %u accepted\n", genuine_accepts,
                 genuine, impostor_accepts, impostor);
+}
+
+}  // namespace
+
+namespace {
+
+// Liveness after a real accepted match: the zero network scores every image
+// 500; a rejected impostor gets no liveness score.
+TEST(AlgorithmCaptures, VerifyImagePadScoresOnlyAcceptedProbes) {
+    FP_REQUIRE_CAPTURES();
+    AlgorithmCaptures data;
+    ASSERT_GE(data.fingers.size(), 2u);
+    fp_test::OwnedNetwork owned = fp_test::zero_network({ZR_PAD_FEATURE_COUNT, 1});
+    nex_network net = owned.net();
+    const zr_pad_model model{1, &net, nullptr, 16, 400, ZR_PAD_ANY_RESOLUTION, 16, 299, ZR_PAD_ANY_RESOLUTION};
+    zr_pad* pad = zr_pad_create(nullptr, &model);
+    zr_template* genuine = data.fingers[0].stored;
+    zr_template* impostor = data.fingers[1].stored;
+    zr_image* probe = data.fingers[0].probes[0];
+    struct Case {
+        zr_template* stored;
+        uint32_t decision;
+        uint16_t score;
+    };
+    for (const Case& c : {Case{genuine, 1, 500}, Case{impostor, 0, ZR_PAD_NO_SCORE}}) {
+        uint32_t decision = 7;
+        uint16_t score = 0;
+        zr_alignment* alignment = nullptr;
+        ASSERT_EQ(ZR_OK, zr_algorithm_verify_image_pad(data.algorithm, &c.stored, 1, probe, kFarLevel, pad, &decision,
+                                                       &alignment, nullptr, nullptr, nullptr, &score));
+        EXPECT_EQ(c.decision, decision);
+        EXPECT_EQ(c.score, score);
+        if (c.decision == 1) EXPECT_NE(nullptr, alignment);
+        zr_alignment_delete(alignment);
+    }
+    zr_pad_delete(pad);
 }
 
 }  // namespace
