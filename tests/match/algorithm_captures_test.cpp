@@ -86,7 +86,9 @@ TEST(AlgorithmCaptures, VerifyImagePadScoresOnlyAcceptedProbes) {
                                                        &alignment, nullptr, nullptr, nullptr, &score));
         EXPECT_EQ(c.decision, decision);
         EXPECT_EQ(c.score, score);
-        if (c.decision == 1) EXPECT_NE(nullptr, alignment);
+        if (c.decision == 1) {
+            EXPECT_NE(nullptr, alignment);
+        }
         zr_alignment_delete(alignment);
     }
     zr_pad_delete(pad);
