@@ -35,8 +35,10 @@ zr_multitemplate_manager* configured_manager(const zr_algorithm* a) {
     return manager;
 }
 
-// A stored multi-template holding the templates as its instances (enrolled,
-// zero alignment), encoded with the configured encode mode.
+// A stored multi-template holding the templates as its instances, encoded
+// with the configured encode mode. The templates are entered directly, as
+// enrolled instances with zero alignment and no island items: the manager
+// offers no enrolment selection to run them through.
 zr_status wrap_in_multitemplate(const zr_algorithm* a, zr_template* const* templates, uint32_t count,
                                 zr_template** out) {
     *out = nullptr;
