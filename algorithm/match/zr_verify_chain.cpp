@@ -39,8 +39,7 @@ uint16_t level_threshold(uint32_t level) {
     return zr_far_thresholds[level];
 }
 
-// Threshold of a level where level 0 means "off" (early reject, forced
-// pruning): the same table, 0 for level 0.
+// The base threshold moved by the link's accept shift, clamped to the scale.
 uint16_t accept_threshold(uint16_t base, uint32_t shift) {
     if (base == ZR_LOG2_SCORE_NONE) return ZR_LOG2_SCORE_NONE;
     return clamp_score(int64_t(base) + int64_t(kLevelStep) * int32_t(shift));
@@ -60,11 +59,6 @@ uint32_t far_level_reached(uint16_t adjusted) {
 }
 
 // --- subtemplates and candidates ---
-
-void release_alignment(zr_alignment** alignment) {
-    zr_alignment_delete(*alignment);
-    *alignment = nullptr;
-}
 
 void drop_feature_scores(zr_chain_subtemplate* sub) {
     free(sub->feature_scores);
@@ -313,12 +307,12 @@ void prune_tail(zr_chain_candidate* c, uint32_t keep, uint16_t floor) {
 // --- the walk ---
 
 struct walk {
-    zr_session* session;
-    const zr_algorithm_chain* chain;
-    const zr_vermodel* const* vermodels;
-    const zr_algorithm_config* config;
-    zr_match_result* result;
-    zr_image* image;
+    zr_session* session = nullptr;
+    const zr_algorithm_chain* chain = nullptr;
+    const zr_vermodel* const* vermodels = nullptr;
+    const zr_algorithm_config* config = nullptr;
+    zr_match_result* result = nullptr;
+    zr_image* image = nullptr;
     zr_template* probe = nullptr;  // owned
     candidate_list candidates;
     uint16_t base = 0;
@@ -763,7 +757,13 @@ zr_status zr_multitemplate_verify_chain(zr_template* const* stored, uint8_t coun
     if (result == nullptr || chain == nullptr || (count > 0 && stored == nullptr)) return ZR_BAD_ARGUMENT;
     // The result records six links per stored template.
     if (chain->count > ZR_CHAIN_MAX_LINKS || result->entry_count < count) return ZR_BAD_ARGUMENT;
-    walk w{session, chain, vermodels, config, result, probe_image};
+    walk w{};
+    w.session = session;
+    w.chain = chain;
+    w.vermodels = vermodels;
+    w.config = config;
+    w.result = result;
+    w.image = probe_image;
     w.base = level_threshold(far_level);
     zr_status rc = set_up(w, stored, count, probe_template, far_level);
     if (rc == ZR_OK) rc = run_links(w);
