@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "capture_data.h"
+#include "extract/zr_fusion.h"
 #include "match/zr_moc.h"
 #include "objects/tlv_codec.h"
 #include "objects/tlv_tree.h"
@@ -241,6 +242,63 @@ void metadata_seeds() {
     write_seed("metadata", "nothing", metadata_input(kMetadataNone, {}, {{1, 3}, {0, 6}}));
 }
 
+// --- EHM and fusion templates ---
+
+// A block field of rows x cols blocks over the given storage.
+zr_block_field block_field(bytes* values, bytes* fine, uint8_t rows, uint8_t cols, uint8_t seed) {
+    *values = pattern(size_t(rows) * cols, seed);
+    zr_block_field field{};
+    field.flags = ZR_FEATURE_ENABLE;
+    field.block_rows = rows;
+    field.block_cols = cols;
+    field.block_size = 12;
+    field.values = values->data();
+    if (fine != nullptr) {
+        *fine = pattern(values->size() * 9, uint8_t(seed + 1));
+        field.flags |= ZR_FIELD_FINE;
+        field.fine = fine->data();
+    }
+    return field;
+}
+
+bytes taken(zr_status status, uint8_t* buffer, uint32_t length) {
+    if (status != ZR_OK) std::exit(1);
+    bytes out(buffer, buffer + length);
+    std::free(buffer);
+    return out;
+}
+
+void fusion_seeds() {
+    const bytes card_2005 = write_tree([] {
+        tlv_node* root = tlv_create(0x7F2E, 0, nullptr);
+        tlv_node* group = tlv_create(0xA1, 0, nullptr);
+        append(group, primitive(0x90, kMinutiae));
+        append(root, group);
+        return root;
+    }());
+    bytes ov, of, fv, ff, ov_plain, fv_plain;
+    const zr_block_field orientation = block_field(&ov, &of, 4, 3, 20);
+    const zr_block_field frequency = block_field(&fv, &ff, 4, 3, 40);
+    const zr_block_field orientation_plain = block_field(&ov_plain, nullptr, 4, 3, 20);
+    const zr_block_field frequency_plain = block_field(&fv_plain, nullptr, 4, 3, 40);
+    const bytes pixels = pattern(12, 60);
+    uint8_t* out = nullptr;
+    uint32_t length = 0;
+    zr_status status = zr_iso_compactcard_to_iso_fusion(card_2005.data(), uint32_t(card_2005.size()),
+                                                        &orientation, &frequency, pixels.data(), 3,
+                                                        4, 1, 70, &out, &length);
+    const bytes fusion = taken(status, out, length);
+    write_seed("fusion", "fusion_record_form_image", fusion);
+    status = zr_iso_compactcard_to_iso_ehm(card_2005.data(), uint32_t(card_2005.size()),
+                                           &orientation_plain, &frequency_plain, 176, 96, 70, &out,
+                                           &length);
+    write_seed("fusion", "fusion_plain", taken(status, out, length));
+    status = zr_iso_compactcard_to_ehm(card_2005.data(), uint32_t(card_2005.size()),
+                                       &orientation_plain, &frequency_plain, &out, &length);
+    write_seed("fusion", "ehm", taken(status, out, length));
+    write_seed("fusion", "card", card_2005);
+}
+
 // --- Engine adapter, simulated service and driver ---
 
 void engine_seeds() {
@@ -391,6 +449,7 @@ int main(int argc, char** argv) {
     zrimage_seeds();
     convert_seeds();
     metadata_seeds();
+    fusion_seeds();
     engine_seeds();
     driver_seeds();
     moc_seeds();

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on a fresh Debian machine.
 set -euo pipefail
-packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev zlib1g-dev libboost-dev python3 clang)
+packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev zlib1g-dev libboost-dev libjsoncpp-dev python3 clang)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

@@ -1,6 +1,7 @@
 #include "objects/zr_template_convert.h"
 
 #include "objects/tlv_codec.h"
+#include "objects/zr_fusion_parts.h"
 #include "objects/zr_result.h"
 #include "objects/zr_template_generic.h"
 
@@ -51,10 +52,10 @@ struct converter {
     uint16_t tag;
 };
 
-// Converters by target type. The compact card (2) and spectral (66) targets
-// are read through the EHM and fusion template readers and have no entry
-// until those exist; their conversion reports 3.
+// Converters by target type.
 constexpr converter kConverters[] = {
+    {ZR_TEMPLATE_ISO_COMPACT_CARD, zr_ehm_to_iso_cc, 0},
+    {ZR_TEMPLATE_SPECTRAL, zr_ehm_to_spectral, ZR_FUSION_SPECTRAL_TAG},
     {ZR_TEMPLATE_EHM, source_unchanged, 0},
     {ZR_TEMPLATE_EHM_RECORD, source_unchanged, 0},
     {ZR_TEMPLATE_EHM_PRESET, source_unchanged, 0},

@@ -10,7 +10,7 @@
 // Points *out_data into the template's own bytes (valid while it lives).
 // ZR_OK; ZR_BAD_ARGUMENT for a missing template or output; ZR_WRONG_TYPE when
 // the source type has no conversion, the container does not parse, the target
-// has no converter (yet) or the converter does not find its part; ZR_NOT_FOUND
+// has no converter or the converter does not find its part; ZR_NOT_FOUND
 // when a container holds neither the target type nor an EHM entry to convert.
 [[nodiscard]] zr_status zr_template_convert(const zr_template* tmpl, uint32_t target_type,
                                             const uint8_t** out_data, uint32_t* out_size);

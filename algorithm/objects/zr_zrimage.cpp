@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "objects/zr_alloc.h"
 #include "objects/zr_byte_order.h"
 #include "objects/zr_result.h"
 
@@ -21,7 +22,7 @@ zr_status zr_fusion_zrimage_encode(const uint8_t* pixels, uint16_t rows, uint16_
     if (out_buffer == nullptr || out_size == nullptr) return ZR_BAD_ARGUMENT;
     if (pixels == nullptr && pixel_count != 0) return ZR_BAD_ARGUMENT;
     const uint32_t size = pixel_count + ZR_ZRIMAGE_HEADER_SIZE;
-    auto* record = static_cast<uint8_t*>(std::malloc(size));
+    auto* record = static_cast<uint8_t*>(zr_malloc(size));
     if (record == nullptr) return ZR_NO_MEMORY;
     std::memcpy(record, kMagic, sizeof(kMagic));
     record[4] = 0;

@@ -57,7 +57,7 @@ TEST(TemplateConvert, PartsOfAFusionTemplateAreViews) {
         bytes expected;
     };
     const Case cases[] = {
-        {67, data}, {73, data}, {74, data}, {78, data},
+        {67, data}, {73, data}, {74, data}, {78, data}, {2, data}, {66, {10, 11}},
         {77, {20, 21, 22}}, {79, {30}}, {83, {40, 41, 42, 43}}, {85, {50, 51}},
     };
     for (const Case& c : cases) {
@@ -76,9 +76,8 @@ TEST(TemplateConvert, PartsOfAFusionTemplateAreViews) {
 
 TEST(TemplateConvert, UnavailableOrUnknownConversionsNeverSucceed) {
     template_ptr ehm = make(67, fusion(kParts));
-    // Targets without converter: unknown types and the compact-card and
-    // spectral parts, which are read by the EHM and fusion template readers.
-    for (uint32_t target : {2u, 66u, 80u, 1u, 3u, 71u, 72u, 86u, 999u}) {
+    // Targets without converter.
+    for (uint32_t target : {80u, 1u, 3u, 71u, 72u, 86u, 999u}) {
         EXPECT_EQ(convert(ehm.get(), target).status, ZR_WRONG_TYPE) << target;
         EXPECT_EQ(zr_template_is_compatible(ehm.get(), target), 0) << target;
     }
@@ -93,10 +92,20 @@ TEST(TemplateConvert, UnavailableOrUnknownConversionsNeverSucceed) {
     for (uint32_t target : {77u, 78u, 79u, 83u, 85u}) {
         EXPECT_EQ(convert(without_c5.get(), target).status, ZR_WRONG_TYPE) << target;
     }
+    template_ptr without_c1 = make(67, fusion(encode(0xC5, {1})));
+    EXPECT_EQ(convert(without_c1.get(), 66).status, ZR_WRONG_TYPE);
     // An EHM root (0xE1) holds its parts directly, not under 0x7F2E > 0xA2.
     template_ptr e1 = make(67, encode(0xE1, concat({encode(0x7F2E, encode(0x81, {1})),
                                                    encode(0xC5, {1})})));
     EXPECT_EQ(convert(e1.get(), 77).status, ZR_WRONG_TYPE);
+    // The card and the spectral part are found under an EHM root too: the
+    // card is its first child, whole.
+    const bytes e1_card = encode(0x7F2E, encode(0x81, {1, 2, 3}));
+    template_ptr e1_spectral = make(67, encode(0xE1, concat({e1_card, encode(0xC1, {7, 8})})));
+    EXPECT_EQ(convert(e1_spectral.get(), 2).data, e1_card);
+    EXPECT_EQ(convert(e1_spectral.get(), 66).data, (bytes{7, 8}));
+    template_ptr e1_not_card_first = make(67, encode(0xE1, concat({encode(0xC1, {7}), e1_card})));
+    EXPECT_EQ(convert(e1_not_card_first.get(), 2).status, ZR_WRONG_TYPE);
     // A present but empty part converts to empty data, which is not compatible.
     template_ptr empty_part = make(67, fusion(encode(0xC5, {})));
     const View view = convert(empty_part.get(), 77);
@@ -110,7 +119,7 @@ TEST(TemplateConvert, TruncatedSourcesAreRefused) {
     const bytes data = fusion(kParts);
     for (size_t size = 0; size < data.size(); ++size) {
         template_ptr cut(zr_template_create(67, data.data(), uint32_t(size)));
-        for (uint32_t target : {77u, 78u, 85u}) {
+        for (uint32_t target : {2u, 66u, 77u, 78u, 85u}) {
             EXPECT_EQ(convert(cut.get(), target).status, ZR_WRONG_TYPE) << size << " " << target;
         }
     }
@@ -151,7 +160,7 @@ TEST(TemplateConvert, ContainersGiveEntriesOrConvertTheirEhmEntry) {
     EXPECT_GT(entry.pointer, container->data);  // inside the container's own bytes
     EXPECT_EQ(convert(container.get(), 77).data, (bytes{20, 21, 22}));
     EXPECT_EQ(convert(container.get(), 84).pointer, container->data);
-    EXPECT_EQ(convert(container.get(), 2).status, ZR_WRONG_TYPE);
+    EXPECT_EQ(convert(container.get(), 2).data, ehm_bytes);
     EXPECT_EQ(convert(container.get(), 80).status, ZR_WRONG_TYPE);
 
     // Compatibility with a container asks for the entry only.
