@@ -300,6 +300,8 @@ void fusion_seeds() {
                                        &orientation_plain, &frequency_plain, &out, &length);
     write_seed("fusion", "ehm", taken(status, out, length));
     write_seed("fusion", "card", card_2005);
+}
+
 // --- Minutiae records and compact cards ---
 
 minutiastruct seed_minutiae(uint32_t count, uint16_t size) {
