@@ -91,20 +91,16 @@ void BM_LinkedClusterVerify(benchmark::State& state) {
 }
 BENCHMARK(BM_LinkedClusterVerify);
 
-// Minutiae in a capture card of short-form lengths: 13 bytes of tags,
-// lengths and proprietary magic, then 3 card bytes and 1 proprietary byte each.
-size_t card_minutiae(const lc_test::bytes& card) { return card.size() < 13 ? 0 : (card.size() - 13) / 4; }
-
 // Cards of the first enrolment capture and the first probe of the first
 // finger whose two captures both yield some twenty minutiae (the 176 x 96
 // captures give 5 to 25).
 CardPair capture_cards() {
-    constexpr size_t kTypicalMinutiae = 18;
+    constexpr uint32_t kTypicalMinutiae = 18;
     for (const auto& path : fp_test::capture_paths()) {
         if (path.filename() != "e1.pgm") continue;
         CardPair cards{lc_test::capture_card(fp_test::read_pgm(path)),
                        lc_test::capture_card(fp_test::read_pgm(path.parent_path() / "p7.pgm"))};
-        if (card_minutiae(cards.reference) >= kTypicalMinutiae && card_minutiae(cards.probe) >= kTypicalMinutiae) {
+        if (lc_test::card_minutia_count(cards.reference) >= kTypicalMinutiae && lc_test::card_minutia_count(cards.probe) >= kTypicalMinutiae) {
             return cards;
         }
     }
@@ -128,7 +124,7 @@ void BM_LinkedClusterMatchCaptures(benchmark::State& state) {
         benchmark::DoNotOptimize(score);
     }
     state.counters["score"] = score;
-    state.counters["minutiae"] = double(card_minutiae(cards.reference) + card_minutiae(cards.probe)) / 2;
+    state.counters["minutiae"] = double(lc_test::card_minutia_count(cards.reference) + lc_test::card_minutia_count(cards.probe)) / 2;
 }
 BENCHMARK(BM_LinkedClusterMatchCaptures);
 

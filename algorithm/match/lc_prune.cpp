@@ -1,6 +1,7 @@
 // Card reading and pruning of the linked-cluster matcher.
 #include <cstring>
 
+#include "extract/bal_dummy_template.h"
 #include "match/lc_math.h"
 #include "match/lc_matcher.h"
 #include "objects/tlv_codec.h"
@@ -32,18 +33,6 @@ constexpr int32_t kFacingMaxError2 = 25;
 constexpr uint32_t kTwinMaxDifference = 13;
 constexpr uint32_t kTwinMaxD2 = 63;
 constexpr uint8_t kTwinPenalty = 20;
-
-// The fixed minutiae of the 32-minutia dummy template.
-// TEST-ONLY STAND-IN until the template-building header with these bytes lands:
-// replace with that header's constant.
-constexpr uint8_t kDummyMinutiae[96] = {
-    0x4c, 0x4c, 0x30, 0x4e, 0x4d, 0x2b, 0x4e, 0x50, 0x25, 0x4c, 0x52, 0x20, 0x48, 0x53, 0x1b, 0x43,
-    0x51, 0x15, 0x40, 0x4c, 0x10, 0x40, 0x45, 0x0b, 0x44, 0x3e, 0x05, 0x4c, 0x3a, 0x00, 0x56, 0x3b,
-    0x3b, 0x5f, 0x41, 0x35, 0x65, 0x4c, 0x30, 0x63, 0x59, 0x2b, 0x5a, 0x65, 0x25, 0x4c, 0x6b, 0x20,
-    0x3c, 0x68, 0x1b, 0x2e, 0x5d, 0x15, 0x28, 0x4c, 0x10, 0x2b, 0x39, 0x0b, 0x38, 0x29, 0x05, 0x4c,
-    0x22, 0x00, 0x62, 0x25, 0x3b, 0x75, 0x35, 0x35, 0x7d, 0x4c, 0x30, 0x78, 0x66, 0x2b, 0x67, 0x7a,
-    0x25, 0x4c, 0x83, 0x20, 0x30, 0x7d, 0x1b, 0x19, 0x6a, 0x15, 0x0f, 0x4c, 0x10, 0x16, 0x2d, 0x0b,
-};
 
 bool find_path(const uint8_t* card, uint32_t length, const uint16_t* path, uint32_t depth, tlv_element* out) {
     return tlv_find_nested_tag(card, length, path, depth, out) == 1;
@@ -244,8 +233,8 @@ int32_t lc_origin_is_dummy(const uint8_t* card, uint32_t length) {
     static constexpr uint16_t kDirect[2] = {kTagCard, kTagMinutiae2011};
     tlv_element part{};
     if (!find_path(card, length, kBody, 3, &part) && !find_path(card, length, kDirect, 2, &part)) return 0;
-    return part.length == sizeof kDummyMinutiae &&
-                   std::memcmp(part.value, kDummyMinutiae, sizeof kDummyMinutiae) == 0
+    return part.length == BAL_DUMMY_MINUTIAE_SIZE &&
+                   std::memcmp(part.value, BAL_DUMMY_MINUTIAE, BAL_DUMMY_MINUTIAE_SIZE) == 0
                ? 1
                : 0;
 }
