@@ -9,12 +9,13 @@
 #include <vector>
 
 #include "capture_data.h"
-#include "extract/zr_ansi378.h"
-#include "extract/zr_fusion.h"
-#include "extract/zr_iso19794_2.h"
-#include "extract/zr_iso_compactcard.h"
 #include "extract/zr_spectral_part.h"
 #include "match/zr_multitemplate.h"
+#include "match/zr_moc.h"
+#include "extract/zr_fusion.h"
+#include "extract/zr_ansi378.h"
+#include "extract/zr_iso19794_2.h"
+#include "extract/zr_iso_compactcard.h"
 #include "objects/tlv_codec.h"
 #include "objects/tlv_tree.h"
 #include "objects/zr_template.h"
@@ -577,6 +578,63 @@ void spectral_seeds() {
     write_seed("spectral", "records", seed);
 }
 
+// --- match-on-card: hand-built compact cards and stores enrolled from them ---
+
+bytes compact_card(uint8_t minutiae_tag, uint32_t count, uint8_t seed, bool proprietary) {
+    bytes minutiae;
+    for (uint32_t i = 0; i < count; ++i) {
+        minutiae.push_back(uint8_t(30 + (i % 8) * 24 + (seed + i * 7) % 9));
+        minutiae.push_back(uint8_t(30 + (i / 8) * 22 + (seed * 3 + i) % 7));
+        minutiae.push_back(uint8_t(0x40 | ((seed + i * 11) & 63)));
+    }
+    tlv_node* root = tlv_create(0x7F2E, 0, nullptr);
+    if (minutiae_tag == 0x90) {
+        tlv_node* body = tlv_create(0xA1, 0, nullptr);
+        append(body, primitive(0x90, minutiae));
+        append(root, body);
+    } else {
+        append(root, primitive(minutiae_tag, minutiae));
+    }
+    bytes quality = {0x98, 0xEC, 0x15, 0xE1};
+    for (uint32_t i = 0; i < count; ++i) quality.push_back(uint8_t(0x60 + i % 0x90));
+    if (proprietary) append(root, primitive(0x82, quality));
+    return write_tree(root);
+}
+
+bytes moc_cards_input(uint8_t selector, const bytes& reference, const bytes& probe) {
+    bytes out{selector, uint8_t(reference.size() >> 8), uint8_t(reference.size())};
+    out.insert(out.end(), reference.begin(), reference.end());
+    out.insert(out.end(), probe.begin(), probe.end());
+    return out;
+}
+
+bytes moc_store_input(uint8_t selector, const bytes& reference, const bytes& probe) {
+    std::vector<uint8_t> work(2064);
+    bytes store(LC_STORE_MAX_SIZE);
+    uint16_t used = 0;
+    if (zr_moc_enroll(work.data(), 2064, reference.data(), uint32_t(reference.size()), store.data(),
+                      LC_STORE_MAX_SIZE, &used, write_persistent_mem) != ZR_OK) {
+        std::exit(1);
+    }
+    bytes out{selector};
+    out.insert(out.end(), store.begin(), store.end());
+    out.insert(out.end(), probe.begin(), probe.end());
+    return out;
+}
+
+void moc_seeds() {
+    const bytes card40 = compact_card(0x90, 40, 1, false);
+    const bytes card40_moved = compact_card(0x90, 40, 2, false);
+    const bytes card64 = compact_card(0x81, 64, 3, true);
+    const bytes card90 = compact_card(0x81, 90, 4, true);
+    write_seed("moc", "cards_same", moc_cards_input(0, card40, card40));
+    write_seed("moc", "cards_other", moc_cards_input(2, card40, card40_moved));
+    write_seed("moc", "cards_proprietary", moc_cards_input(1, card64, card40));
+    write_seed("moc", "cards_pruned", moc_cards_input(0, card90, card64));
+    write_seed("moc", "store_same", moc_store_input(1, card40, card40));
+    write_seed("moc", "store_proprietary", moc_store_input(3, card64, card90));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -590,11 +648,12 @@ int main(int argc, char** argv) {
     zrimage_seeds();
     convert_seeds();
     metadata_seeds();
-    fusion_seeds();
-    minutiae_record_seeds();
     multitemplate_seeds();
     spectral_seeds();
+    fusion_seeds();
+    minutiae_record_seeds();
     engine_seeds();
     driver_seeds();
+    moc_seeds();
     return 0;
 }

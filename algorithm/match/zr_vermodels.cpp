@@ -1,14 +1,19 @@
 #include "match/zr_vermodels.h"
 
+#include "match/zr_ehm_verifier.h"
+
 namespace {
 
 #include "match/zr_vermodel_h80.inc"
 
 }  // namespace
 
-const zr_verifier_descriptor vandrel_verifier = {nullptr, nullptr, zr_vandrel_verify_feature_scores, nullptr};
-const zr_verifier_descriptor ehm_verifier = {nullptr, nullptr, zr_ehm_verify_feature_scores, nullptr};
-const zr_verifier_descriptor ehmhr_verifier = {nullptr, nullptr, zr_ehm_verify_feature_scores, nullptr};
+const zr_verifier_descriptor vandrel_verifier = {zr_vandrel_extract_feature_scores, nullptr,
+                                                  zr_vandrel_verify_feature_scores, nullptr};
+const zr_verifier_descriptor ehm_verifier = {zr_ehm_extract_feature_scores, zr_ehm_extract_feature_scores,
+                                             zr_ehm_verify_feature_scores, nullptr};
+const zr_verifier_descriptor ehmhr_verifier = {zr_ehmhr_extract_feature_scores, zr_ehmhr_extract_feature_scores,
+                                               zr_ehm_verify_feature_scores, nullptr};
 
 const zr_vermodel zr_vermodel_h80_ehmhr = {
     &ehmhr_verifier,

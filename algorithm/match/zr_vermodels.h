@@ -10,8 +10,8 @@
 #include "match/zr_verifier.h"
 #include "match/zr_verifier_descriptor.h"
 
-// Verify operation (slot 3) in place; the feature-extraction slots 1 and 2
-// stay empty until the linked-cluster and spectral matchers are wired in.
+// Slots: feature extraction (walk), feature extraction (raw path; empty for
+// vandrel), verify; no template update.
 extern const zr_verifier_descriptor vandrel_verifier;
 extern const zr_verifier_descriptor ehm_verifier;
 extern const zr_verifier_descriptor ehmhr_verifier;

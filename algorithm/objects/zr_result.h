@@ -24,6 +24,12 @@ enum zr_status : uint32_t {
     ZR_NO_MODEL_OPERATION = 18, // a verification model lacks its compute operation
     ZR_ENROLL_COMPLETE = 19,    // enrolment complete
     ZR_PART_MISSING = 21,       // a part that the operation needs is missing
+    // Match-on-card.
+    ZR_MOC_BAD_LEVEL = 14,            // FAR level outside 1..12, or no place for the decision
+    ZR_MOC_WORK_AREA_TOO_SMALL = 25,  // the caller's work area is too small
+    ZR_MOC_STORE_TOO_SMALL = 26,      // the reference store is too small
+    ZR_MOC_WRITE_FAILED = 27,         // the store writer refused a write
+    ZR_MOC_BAD_STORE = 28,            // the reference store is inconsistent
 };
 
 // Object-layer code for an image-library code; codes above 34 give
