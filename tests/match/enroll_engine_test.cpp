@@ -140,10 +140,12 @@ struct fixture_algorithm {
         zr_algorithm_delete(algorithm);
         zr_session_delete(session);
     }
-    zr_multitemplate_enroll* enroll(uint16_t n, zr_image* base = nullptr) {
+    zr_multitemplate_enroll* enroll(uint16_t n, zr_image* base = nullptr, uint32_t veto = 0,
+                                    const zr_enroll_callbacks* callbacks = &kCallbacks) {
         zr_enroll_options o = zr_enroll_options_default(n);
         o.base_image = base;
-        return zr_multitemplate_enroll_create(algorithm, session, finger, nullptr, &kCallbacks, kType, &o);
+        o.capture_veto = veto;
+        return zr_multitemplate_enroll_create(algorithm, session, finger, nullptr, callbacks, kType, &o);
     }
 };
 
@@ -264,6 +266,49 @@ TEST(EnrollEngine, CreationRefusals) {
     EXPECT_EQ(12u, e->far_level);
     zr_multitemplate_enroll_delete(e);
     EXPECT_EQ(nullptr, zr_multitemplate_getgui(nullptr));
+}
+
+// Slot 5 under the capture veto: its result and the flag it leaves decide.
+struct veto_reply {
+    uint32_t result;
+    uint32_t flag;  // written back when result is 0
+};
+veto_reply g_veto;
+int g_veto_calls = 0;
+uint32_t on_duplicate(zr_session*, uint32_t* inout) {
+    ++g_veto_calls;
+    if (g_veto.result == 0) *inout = g_veto.flag;
+    return g_veto.result;
+}
+
+TEST(EnrollEngine, CaptureVetoDecidesOnDuplicates) {
+    zr_enroll_callbacks with_veto = kCallbacks;
+    with_veto.duplicate_decision = on_duplicate;
+    const struct {
+        const zr_enroll_callbacks* callbacks;
+        veto_reply reply;
+        uint16_t accepted;
+        int calls;
+    } cases[] = {
+        {&with_veto, {0, 1}, 1, 1},   // the flag stays: set aside
+        {&with_veto, {0, 0}, 2, 1},   // the flag cleared: accepted
+        {&with_veto, {1, 1}, 2, 1},   // non-zero: accepted whatever the flag
+        {&kCallbacks, {0, 1}, 2, 0},  // no slot 5: accepted
+    };
+    for (const auto& c : cases) {
+        fixture_algorithm f;
+        g.accepts[{1, 2}] = {0, 0, 0};
+        g_veto = c.reply;
+        g_veto_calls = 0;
+        zr_multitemplate_enroll* e = f.enroll(6, nullptr, 1, c.callbacks);
+        ASSERT_EQ(ZR_OK, run(e, 1));
+        ASSERT_EQ(ZR_OK, run(e, 2));
+        EXPECT_EQ(c.accepted, zr_multitemplate_enroll_get_nbr_of_captures(e));
+        EXPECT_EQ(c.calls, g_veto_calls);
+        // 4103 comes from the duplicate test itself, before the veto.
+        EXPECT_EQ(4103u, g.feedback[2].first);
+        zr_multitemplate_enroll_delete(e);
+    }
 }
 
 // --- geometry: coverage against a floating-point hull ---
@@ -409,6 +454,11 @@ TEST(EnrollEngine, CanvasShowsTheLatestCapture) {
     EXPECT_EQ(50, e->canvas_offset_y);
     EXPECT_EQ(px[100 * kCols + 70], c[150 * cc + 120]);
     EXPECT_EQ(0, c[50 * cc + 80]);
+    // Captures reaching past the canvas are clipped to it.
+    g.accepts[{1, 2}] = {400, -300, 0};
+    ASSERT_EQ(ZR_OK, run(e, 2));
+    EXPECT_EQ(3, g.canvas_calls);
+    EXPECT_EQ(kRows + 100, zr_image_get_rows(e->canvas));
     zr_multitemplate_enroll_delete(e);
     zr_image_delete(base);
 }
