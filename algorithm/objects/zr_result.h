@@ -21,6 +21,7 @@ enum zr_status : uint32_t {
     ZR_IMAGE_LIB_CODE_6 = 13,   // passed on from the image library (its code 6)
     ZR_NOT_ALLOWED = 14,        // operation not allowed on this object
     ZR_FAILURE = 17,            // general failure
+    ZR_NO_MODEL_OPERATION = 18, // a verification model lacks its compute operation
     ZR_ENROLL_COMPLETE = 19,    // enrolment complete
     ZR_PART_MISSING = 21,       // a part that the operation needs is missing
     // Match-on-card.
