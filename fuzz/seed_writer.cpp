@@ -13,6 +13,9 @@
 #include "match/zr_multitemplate.h"
 #include "match/zr_moc.h"
 #include "extract/zr_fusion.h"
+#include "extract/zr_ansi378.h"
+#include "extract/zr_iso19794_2.h"
+#include "extract/zr_iso_compactcard.h"
 #include "objects/tlv_codec.h"
 #include "objects/tlv_tree.h"
 #include "objects/zr_template.h"
@@ -301,6 +304,94 @@ void fusion_seeds() {
     write_seed("fusion", "card", card_2005);
 }
 
+// --- Minutiae records and compact cards ---
+
+minutiastruct seed_minutiae(uint32_t count, uint16_t size) {
+    minutiastruct s{};
+    s.rows = size;
+    s.cols = uint16_t(size - 40);
+    s.resolution = 197;
+    s.device_id = 0x000B0120;
+    s.quality = 60;
+    for (uint32_t i = 0; i < count; ++i)
+        s.minutiae[i] = {int16_t((i * 53) % size), int16_t((i * 37) % (size - 40)), uint8_t(i * 29),
+                         uint8_t(1 + i % 2), uint8_t(i * 7 % 101), uint8_t(i % 16)};
+    s.count = uint8_t(count);
+    return s;
+}
+
+using record_writer = zr_status (*)(const minutiastruct*, uint8_t**);
+
+// An ISO record of the structure, with reference points, zonal quality and
+// both block fields when `blocks` is set.
+bytes iso_record(const minutiastruct& s, record_writer write, bool blocks) {
+    uint8_t* r = nullptr;
+    if (write(&s, &r) != 0) std::exit(1);
+    uint32_t size = zr_iso19794_2_get_length(r, 12);
+    if (blocks) {
+        zr_reference_points points{};
+        points.points[0] = {100, 80, {40, 125, 210}, 0, 1};
+        points.points[1] = {150, 60, {0, 0, 0}, 0, 0};
+        points.count = 2;
+        std::vector<uint8_t> cells(64 * 64, 70);
+        const zr_zonal_quality_field zonal{1, 0, cells.data(), 64, 64, 12, 12, 0};
+        zr_block_field field{};
+        field.values = cells.data();
+        field.block_rows = 4;
+        field.block_cols = 3;
+        field.block_size = 12;
+        if (zr_iso19794_2_extend_ref_points(&r, &size, &points, &points) != 0 ||
+            zr_iso19794_2_extend_zonal_quality(&r, &size, &zonal, 2) != 0 ||
+            zr_iso19794_2_extend_orientation_field(&r, &size, &field) != 0 ||
+            zr_iso19794_2_extend_frequency_field(&r, &size, &field) != 0)
+            std::exit(1);
+    }
+    bytes out(r, r + size);
+    std::free(r);
+    return out;
+}
+
+bytes card_of(const bytes& record, bool proprietary, const minutiastruct& s) {
+    uint8_t* card = nullptr;
+    uint32_t length = 0;
+    if (zr_convert_iso_standard_to_compactcard(record.data(), uint32_t(record.size()), 64, &card, &length) != 0)
+        std::exit(1);
+    if (proprietary && zr_iso_compactcard_extend_proprietary_data(&card, &length, &s) != 0) std::exit(1);
+    bytes out(card, card + length);
+    std::free(card);
+    return out;
+}
+
+void minutiae_record_seeds() {
+    const minutiastruct s = seed_minutiae(24, 240);
+    const minutiastruct empty = seed_minutiae(0, 240);
+    const bytes v2 = iso_record(s, zr_minutiastruct_to_iso19794_2_v2, false);
+    const bytes v2_blocks = iso_record(s, zr_minutiastruct_to_iso19794_2_v2, true);
+    const bytes v3_blocks = iso_record(s, zr_minutiastruct_to_iso19794_2_v3, true);
+    write_seed("iso_record", "v2", v2);
+    write_seed("iso_record", "v2_blocks", v2_blocks);
+    write_seed("iso_record", "v3_blocks", v3_blocks);
+    write_seed("iso_record", "v2_empty", iso_record(empty, zr_minutiastruct_to_iso19794_2_v2, false));
+    bytes padded = v2_blocks;
+    padded.resize(padded.size() + 32, 0);
+    write_seed("iso_record", "v2_padded", padded);
+
+    for (const auto& [name, v3] : {std::pair{"v2", false}, std::pair{"v3", true}}) {
+        uint8_t* r = nullptr;
+        uint32_t length = 0;
+        const zr_status rc =
+            v3 ? zr_minutiastruct_to_ansi378_v3(&s, &r, &length) : zr_minutiastruct_to_ansi378_v2(&s, &r, &length);
+        if (rc != 0) std::exit(1);
+        write_seed("ansi_record", name, bytes(r, r + length));
+        std::free(r);
+    }
+
+    write_seed("compact_card", "v2", card_of(v2, false, s));
+    write_seed("compact_card", "v2_blocks", card_of(v2_blocks, false, s));
+    write_seed("compact_card", "v3_blocks_proprietary", card_of(v3_blocks, true, s));
+    write_seed("compact_card", "v2_proprietary", card_of(v2, true, s));
+}
+
 // --- Engine adapter, simulated service and driver ---
 
 void engine_seeds() {
@@ -560,6 +651,7 @@ int main(int argc, char** argv) {
     multitemplate_seeds();
     spectral_seeds();
     fusion_seeds();
+    minutiae_record_seeds();
     engine_seeds();
     driver_seeds();
     moc_seeds();

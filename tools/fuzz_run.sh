@@ -37,7 +37,7 @@ export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
 # Records from the shared test data (never copied into the tree) that seed the
 # harness of their format, as "harness:directory under ../shared/data".
-external_seeds=()
+external_seeds=(iso_record:templates/sourceafis-java iso_record:templates/nist-biomeval ansi_record:templates/fingerprintio-java)
 data_dir=${FP_DATA_DIR:-${root}/../shared/data}
 
 # Seed directories of one harness: the writers' seeds, its regression inputs

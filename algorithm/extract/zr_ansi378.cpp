@@ -16,8 +16,6 @@ constexpr uint8_t kVersionByte4Mask = 0xEF;  // " 20" or "020"
 
 constexpr uint32_t kV2Fixed = 32;
 constexpr uint32_t kV3Fixed = 40;
-constexpr uint32_t kV2Header = 30;
-constexpr uint32_t kV3Header = 38;
 constexpr uint32_t kV2MinLength = 30;  // the length field must pass 29
 constexpr uint32_t kV3MinLength = 38;  // and 37
 constexpr uint16_t kQualityVendor = 0x000B;

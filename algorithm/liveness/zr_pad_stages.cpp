@@ -1,10 +1,11 @@
 #include "liveness/zr_pad_stages.h"
 
-// The mask generation and the feature extraction are filled in here as they
-// land; until then the pipeline skips them.
+#include "liveness/nex_features.h"
+#include "liveness/nex_maskgen.h"
+
 const zr_pad_stages zr_pad_default_stages = {
-    nullptr,  // maskgen
-    nullptr,  // features_extract
+    maskgen,
+    nex_features_extract,
 };
 
 namespace {

@@ -531,12 +531,13 @@ zr_status spectral_match_traced(uint8_t* work, uint16_t work_size, const uint8_t
     spectral_pair_geometry geometry{};
     if (!spectral_pair_geometry_of(probe, reference, flags, &geometry)) return ZR_UNHANDLED_INPUT;
     if (work == nullptr || work_size < geometry.required_bytes) return ZR_UNHANDLED_INPUT;
+    // Block-level canvas sides; the geometry check bounded them (in fine
+    // cells when the probe has a fine grid), so they fit a byte.
     const uint32_t scale = geometry.scale;
-    uint32_t canvas_cols = (uint32_t(probe.cols) * scale) >> 5;
-    uint32_t canvas_rows = (uint32_t(probe.rows) * scale) >> 5;
-    if (flags & ZR_SPECTRAL_SQUARE_CANVAS) {
-        canvas_cols = canvas_rows = (scale * (probe.rows > probe.cols ? probe.rows : probe.cols)) >> 5;
-    }
+    const uint64_t longer_side = probe.rows > probe.cols ? probe.rows : probe.cols;
+    const bool square = (flags & ZR_SPECTRAL_SQUARE_CANVAS) != 0;
+    const uint32_t canvas_cols = uint32_t(((square ? longer_side : probe.cols) * uint64_t(scale)) >> 5);
+    const uint32_t canvas_rows = uint32_t(((square ? longer_side : probe.rows) * uint64_t(scale)) >> 5);
 
     uint16_t* features = nullptr;
     if ((flags & ZR_SPECTRAL_FEATURES) && out_score != nullptr &&

@@ -450,17 +450,24 @@ TEST(CompactCard, ConversionsReportNoMemory) {
     for (int32_t successes = 0; successes < 3; ++successes) {
         uint8_t* card = nullptr;
         uint32_t length = 0;
+        uint8_t* second = nullptr;
         zr_alloc_fail_after(successes);
         const zr_status a = zr_convert_iso_standard_to_compactcard(record.data(), uint32_t(record.size()), 64,
                                                                    &card, &length);
-        const zr_status b = zr_convert_minutiastruct_to_iso_compactcard(&s, 64, &card, &length);
+        zr_alloc_fail_after(successes);
+        const zr_status b = zr_convert_minutiastruct_to_iso_compactcard(&s, 64, &second, &length);
         zr_alloc_fail_after(-1);
         if (successes == 0) {
             EXPECT_EQ(ZR_NO_MEMORY, a);
             EXPECT_EQ(ZR_NO_MEMORY, b);
             EXPECT_EQ(nullptr, card);
+            EXPECT_EQ(nullptr, second);
+        } else {
+            EXPECT_EQ(ZR_OK, a);
+            EXPECT_EQ(ZR_OK, b);
         }
         std::free(card);
+        std::free(second);
     }
     const bytes card = card_of_record(record, 64);
     uint8_t* r = nullptr;
