@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "capture_data.h"
-#include "extract/zr_ansi378.h"
+#include "extract/zr_spectral_part.h"
+#include "match/zr_multitemplate.h"
+#include "match/zr_moc.h"
 #include "extract/zr_fusion.h"
+#include "extract/zr_ansi378.h"
 #include "extract/zr_iso19794_2.h"
 #include "extract/zr_iso_compactcard.h"
-#include "extract/zr_spectral_part.h"
-#include "match/zr_moc.h"
-#include "match/zr_multitemplate.h"
 #include "objects/tlv_codec.h"
 #include "objects/tlv_tree.h"
 #include "objects/zr_template.h"
@@ -648,10 +648,10 @@ int main(int argc, char** argv) {
     zrimage_seeds();
     convert_seeds();
     metadata_seeds();
-    fusion_seeds();
-    minutiae_record_seeds();
     multitemplate_seeds();
     spectral_seeds();
+    fusion_seeds();
+    minutiae_record_seeds();
     engine_seeds();
     driver_seeds();
     moc_seeds();
