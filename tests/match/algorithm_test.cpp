@@ -391,7 +391,6 @@ void answer_dpi(zr_session*, uint16_t, uint16_t, uint16_t, uint16_t, uint16_t* v
 }
 zr_status no_extract(zr_session*, zr_image*, zr_finger*, uint32_t, zr_template**) { return ZR_OK; }
 const zr_extractor_descriptor k600a = {no_extract, answer_dpi<600>};
-const zr_extractor_descriptor k600b = {no_extract, answer_dpi<600>};
 const zr_extractor_descriptor k400 = {no_extract, answer_dpi<400>};
 const zr_extractor_descriptor kNoPref = {no_extract, nullptr};
 
