@@ -261,7 +261,7 @@ std::vector<size_t> sweep_positions(const bytes& blob) {
     const size_t dense = r.instances.front().head_offset + 10;
     std::vector<size_t> out;
     for (size_t p = 0; p < dense && p < blob.size(); ++p) out.push_back(p);
-    constexpr size_t kSpread = 48;
+    constexpr size_t kSpread = 128;
     for (size_t k = 0; k < kSpread; ++k) out.push_back(dense + (blob.size() - dense) * k / kSpread);
     return out;
 }
