@@ -25,10 +25,9 @@ int32_t negated(zr_status rc) { return -static_cast<int32_t>(rc); }
 int32_t verify(zr_algorithm* algorithm, zr_template* stored, zr_image* image) {
     zr_template* const list[2] = {stored, nullptr};
     uint32_t decision = 0;
-    uint32_t matched_index = 0;
     zr_template* updated = nullptr;
     const zr_status rc = zr_algorithm_verify_image(algorithm, list, 1, image, kVerifyFarLevel, &decision, nullptr,
-                                                   &matched_index, nullptr, &updated);
+                                                   nullptr, nullptr, &updated);
     // The dynamic update is never written back.
     zr_template_delete(updated);
     if (rc != ZR_OK) return negated(rc);
