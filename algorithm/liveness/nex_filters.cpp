@@ -6,6 +6,7 @@
 
 #include "liveness/nex_features.h"
 #include "liveness/nex_math.h"
+#include "math/zr_roots.h"
 
 namespace {
 
@@ -339,21 +340,7 @@ int32_t direction(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
 uint32_t euclidean_distance(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
     const int64_t dx = static_cast<int64_t>(x0) - x1;
     const int64_t dy = static_cast<int64_t>(y0) - y1;
-    const uint64_t value = static_cast<uint64_t>(dx * dx) + static_cast<uint64_t>(dy * dy);
-    uint64_t root = 0;
-    uint64_t remainder = value;
-    uint64_t bit = uint64_t{1} << 62;
-    while (bit > value) bit >>= 2;
-    while (bit != 0) {
-        if (remainder >= root + bit) {
-            remainder -= root + bit;
-            root = (root >> 1) + bit;
-        } else {
-            root >>= 1;
-        }
-        bit >>= 2;
-    }
-    return static_cast<uint32_t>(remainder > root ? root + 1 : root);
+    return static_cast<uint32_t>(zr_sqrt_nearest_64(static_cast<uint64_t>(dx * dx) + static_cast<uint64_t>(dy * dy)));
 }
 
 void flipud(uint8_t* image, int32_t rows, int32_t cols) {

@@ -1,5 +1,6 @@
 #include "liveness/nex_math.h"
 
+#include "math/zr_roots.h"
 #include "math/zr_trig_tables.h"
 
 namespace {
@@ -55,22 +56,7 @@ int32_t nex_arctan(int32_t x, int32_t y) {
     return 256 - a;
 }
 
-uint32_t nex_sqrt(uint32_t value) {
-    uint32_t root = 0;
-    uint32_t remainder = value;
-    uint32_t bit = 1u << 30;
-    while (bit > value) bit >>= 2;
-    while (bit != 0) {
-        if (remainder >= root + bit) {
-            remainder -= root + bit;
-            root = (root >> 1) + bit;
-        } else {
-            root >>= 1;
-        }
-        bit >>= 2;
-    }
-    return remainder > root ? root + 1 : root;
-}
+uint32_t nex_sqrt(uint32_t value) { return static_cast<uint32_t>(zr_sqrt_nearest_64(value)); }
 
 int32_t nex_abs(int32_t value) { return static_cast<int32_t>(magnitude(value)); }
 

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "match/lc_tables.h"
+#include "math/zr_roots.h"
 
 namespace {
 
@@ -53,23 +54,7 @@ uint8_t lc_atan2f_(int32_t y, int32_t x) {
     return uint8_t(angle);
 }
 
-uint32_t lc_sqrt_32(uint32_t value) {
-    // Bit-by-bit root: two result bits per step from the top.
-    uint32_t root = 0;
-    uint32_t remainder = value;
-    uint32_t bit = 1u << 30;
-    while (bit > remainder) bit >>= 2;
-    while (bit != 0) {
-        if (remainder >= root + bit) {
-            remainder -= root + bit;
-            root = (root >> 1) + bit;
-        } else {
-            root >>= 1;
-        }
-        bit >>= 2;
-    }
-    return root;
-}
+uint32_t lc_sqrt_32(uint32_t value) { return zr_sqrt_32(value); }
 
 uint32_t lc_sqrt16_(uint16_t value) {
     const uint32_t root = lc_sqrt_32(value);

@@ -40,6 +40,26 @@ uint32_t zr_sqrt_24_5(uint32_t x) { return digit_root(x >> 14, 9); }
 
 uint32_t zr_sqrt_32(uint32_t x) { return digit_root(x, 16); }
 
+uint64_t zr_sqrt_nearest_64(uint64_t x) {
+    // Restoring root two bits a step from the top; the remainder x - root^2
+    // then decides the rounding: it exceeds root exactly when
+    // sqrt(x) > root + 1/2.
+    uint64_t root = 0;
+    uint64_t remainder = x;
+    uint64_t bit = uint64_t{1} << 62;
+    while (bit > x) bit >>= 2;
+    while (bit != 0) {
+        if (remainder >= root + bit) {
+            remainder -= root + bit;
+            root = (root >> 1) + bit;
+        } else {
+            root >>= 1;
+        }
+        bit >>= 2;
+    }
+    return remainder > root ? root + 1 : root;
+}
+
 int32_t zr_exp_8(int32_t x) {
     // Outside the domain the shift or the result would overflow.
     if (x >= 4071) return INT32_MAX;

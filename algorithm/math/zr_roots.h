@@ -13,6 +13,9 @@ uint32_t zr_sqrt_16(uint32_t x);
 uint32_t zr_sqrt_24_5(uint32_t x);
 // floor(sqrt(x)), 0..65535.
 uint32_t zr_sqrt_32(uint32_t x);
+// Nearest integer to sqrt(x) over the whole 64-bit range, 0..2^32 (ties
+// cannot occur for integers).
+uint64_t zr_sqrt_nearest_64(uint64_t x);
 
 // Q8 approximation of 256 e^(x / 256): INT32_MAX for x >= 4071, 0 for x < -8388608.
 int32_t zr_exp_8(int32_t x);

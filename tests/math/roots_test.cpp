@@ -103,6 +103,31 @@ TEST(Roots, EveryVariantMatchesAnExactReference) {
     }
 }
 
+// The 64-bit nearest root against 128-bit arithmetic: around k^2 and the
+// rounding boundary k^2 + k for small, random and top-of-range k.
+TEST(Roots, NearestRootOf64BitValuesMatchesWideArithmetic) {
+    using u128 = unsigned __int128;
+    const auto nearest = [](uint64_t v) {
+        uint64_t r = static_cast<uint64_t>(std::sqrt(static_cast<long double>(v)));
+        while (u128(r) * r > v) --r;
+        while (u128(r + 1) * (r + 1) <= v) ++r;
+        return u128(v) - u128(r) * r > r ? r + 1 : r;
+    };
+    std::vector<uint64_t> roots;
+    for (uint64_t k = 0; k < 2000; ++k) roots.push_back(k);
+    std::mt19937_64 rng(7);
+    for (int i = 0; i < 20000; ++i) roots.push_back(rng() >> (32 + i % 32));
+    for (uint64_t k = 0xFFFFFFFFull - 2000; k <= 0xFFFFFFFFull; ++k) roots.push_back(k);
+    for (uint64_t k : roots)
+        for (u128 v : {u128(k) * k, u128(k) * k + k, u128(k) * k + k + 1})
+            for (int d = -1; d <= 1; ++d) {
+                const u128 x = v + u128(int64_t(d));
+                if (x > u128(UINT64_MAX)) continue;
+                ASSERT_EQ(nearest(uint64_t(x)), zr_sqrt_nearest_64(uint64_t(x))) << uint64_t(x);
+            }
+    EXPECT_EQ(uint64_t{1} << 32, zr_sqrt_nearest_64(UINT64_MAX));
+}
+
 TEST(Roots, LogarithmAndLeadingZerosMatchBitWidth) {
     std::vector<uint32_t> xs;
     for (int b = 0; b < 32; ++b)
