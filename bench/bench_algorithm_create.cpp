@@ -7,26 +7,15 @@
 
 #include "algorithm_main_road.h"
 #include "bench_captures.h"
-#include "match/zr_presets.h"
 
 namespace {
 
+// The first finger's six enrolment templates.
 struct SixTemplates {
-    zr_algorithm* algorithm = gen_192x80_hybridhr_create(nullptr);
-    std::vector<zr_template*> templates;
-    SixTemplates() {
-        if (algorithm == nullptr || !fp_test::have_captures()) return;
-        zr_algorithm_get_config(algorithm)->max_template_size = 20480;
-        (void)zr_algorithm_set_feature_state(algorithm, ZR_FEATURE_360, 1);
-        const auto dir = fp_test::captures_dir() / "fvc2000_db1" / "101";
-        for (int e = 1; e <= 6; ++e) {
-            zr_image* image = fp_test::load_capture(dir / ("e" + std::to_string(e) + ".pgm"), fp_test::kEnrolDpi);
-            zr_template* t = nullptr;
-            if (image != nullptr && zr_algorithm_extract_template(algorithm, image, nullptr, &t) == ZR_OK)
-                templates.push_back(t);
-            zr_image_delete(image);
-        }
-    }
+    fp_test::PresetCaptures captures{1};
+    zr_algorithm* algorithm = captures.algorithm;
+    std::vector<zr_template*> templates = captures.fingers.empty() ? std::vector<zr_template*>{}
+                                                                     : captures.fingers[0].templates;
 };
 
 SixTemplates& six() {

@@ -7,7 +7,7 @@
 #include <cstdio>
 
 #include "../liveness/liveness_test_nets.h"
-#include "algorithm_preset_captures.h"
+#include "algorithm_main_road.h"
 
 namespace {
 

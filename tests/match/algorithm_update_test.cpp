@@ -8,10 +8,12 @@
 #include <memory>
 #include <vector>
 
-#include "algorithm_preset_captures.h"
+#include "algorithm_main_road.h"
 #include "match/zr_algorithm.h"
+#include "match/zr_embedded_extractor.h"
 #include "match/zr_multitemplate.h"
 #include "match/zr_multitemplate_manager.h"
+#include "match/zr_vermodels.h"
 #include "objects/zr_storage_writer.h"
 #include "objects/zr_template_metadata.h"
 
