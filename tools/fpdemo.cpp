@@ -73,16 +73,31 @@ bool parse(int argc, char** argv, Options& o) {
     return o.fingers >= 4 && o.fingers <= 1000;
 }
 
-// The driver's class object, from fpusbdrv in the system library directory.
-DllGetClassObjectFunction load_driver() {
-    static HMODULE module = LoadLibraryExW(u"fpusbdrv.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (module == nullptr) return nullptr;
-    return reinterpret_cast<DllGetClassObjectFunction>(GetProcAddress(module, "DllGetClassObject"));
-}
+// fpusbdrv from the system library directory, unloaded with this object:
+// a driver module that goes lets go of the match section it held.
+class DriverModule {
+public:
+    DriverModule() : module_(LoadLibraryExW(u"fpusbdrv.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {}
+    ~DriverModule() {
+        if (module_ != nullptr) FreeLibrary(module_);
+    }
+    DriverModule(const DriverModule&) = delete;
+    DriverModule& operator=(const DriverModule&) = delete;
+
+    DllGetClassObjectFunction class_object() const {
+        return module_ == nullptr
+                   ? nullptr
+                   : reinterpret_cast<DllGetClassObjectFunction>(GetProcAddress(module_, "DllGetClassObject"));
+    }
+
+private:
+    HMODULE module_;
+};
 
 int serve(int argc, char** argv) {
     if (argc != 4) return 2;
-    const DllGetClassObjectFunction driver = load_driver();
+    const DriverModule module;
+    const DllGetClassObjectFunction driver = module.class_object();
     if (driver == nullptr) {
         std::fprintf(stderr, "fpdemo: fpusbdrv not found in %s\n", win_system_directory().c_str());
         return 1;
@@ -108,7 +123,7 @@ bool check_library(const char16_t* module, const char* name, const char* export_
 
 // One run of the scenario; false when a step failed or the stack did not start.
 bool run(const char* title, fpdemo::CaptureDevice& device, const std::vector<fpdemo::DemoFinger>& fingers,
-         const Options& o) {
+         const Options& o, bool probes) {
     std::printf("\n=== %s ===\n", title);
     SimStorageAdapter storage;
     SimBiometricService service(storage);
@@ -120,7 +135,7 @@ bool run(const char* title, fpdemo::CaptureDevice& device, const std::vector<fpd
     }
     fpdemo::ScenarioOptions options;
     options.log = o.quiet ? nullptr : stdout;
-    options.run_probes = o.probes;
+    options.run_probes = probes;
     const fpdemo::ScenarioSummary summary = fpdemo::run_scenario(service, storage, device, fingers, options);
     const HRESULT closed = service.close_pipeline();
     fpdemo::print_summary(stdout, title, summary);
@@ -161,13 +176,14 @@ int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     bool ok = true;
     if (o.in_process) {
-        fpdemo::HostedDevice device(load_driver(), fpusbdrv::CLSID_BiometricDriver);
+        const DriverModule module;
+        fpdemo::HostedDevice device(module.class_object(), fpusbdrv::CLSID_BiometricDriver);
         const HRESULT hr = device.start();
         if (FAILED(hr)) {
             std::printf("the driver did not start: 0x%08x\n", static_cast<unsigned>(hr));
             ok = false;
         } else {
-            ok = run("one process: service, adapter, library, driver and sensor", device, fingers, o) && ok;
+            ok = run("one process: service, adapter, library, driver and sensor", device, fingers, o, o.probes) && ok;
         }
     }
     if (o.split) {
@@ -177,7 +193,9 @@ int main(int argc, char** argv) {
             std::printf("the driver process did not start: 0x%08x\n", static_cast<unsigned>(hr));
             ok = false;
         } else {
-            ok = run("two processes: driver and sensor in a child", device, fingers, o) && ok;
+            // The probes ran in the first run already.
+            ok = run("two processes: driver and sensor in a child", device, fingers, o, o.probes && !o.in_process) &&
+                 ok;
             const int child = device.stop();
             if (child != 0) {
                 std::printf("the driver process ended with %d\n", child);
