@@ -5,7 +5,10 @@
 // synthetic fingers (always) and on the shared development captures (when
 // present), in one process and with the driver in a child process.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdlib>
 
 #include <string>
 
@@ -128,6 +131,37 @@ TEST_F(EndToEnd, TheSampleIsThePlayedImage) {
     EXPECT_TRUE(std::equal(c.sample.begin(), c.sample.begin() + static_cast<std::ptrdiff_t>(marker), expected.begin()));
     EXPECT_EQ(std::vector<uint8_t>(c.sample.begin() + static_cast<std::ptrdiff_t>(marker), c.sample.end()),
               (std::vector<uint8_t>{1, 2, 3, 4}));
+}
+
+// A process that ends while it holds a section it created takes the name
+// with it: a later run never meets a stale match flag.
+TEST(Sections, TheNameGoesWithTheProcessThatHeldIt) {
+    const std::string prefix = section_prefix() + "exit_";
+    constexpr const char16_t* kName = u"held_at_exit";
+    int ready[2], go[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(go), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        fp_platform::set_section_name_prefix(prefix);
+        const HANDLE section = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4, kName);
+        char c = section != nullptr ? 1 : 0;
+        if (::write(ready[1], &c, 1) != 1 || ::read(go[0], &c, 1) != 1) std::_Exit(3);
+        std::exit(0);  // the handle is never closed
+    }
+    char created = 0;
+    ASSERT_EQ(::read(ready[0], &created, 1), 1);
+    ASSERT_EQ(created, 1);
+    fp_platform::set_section_name_prefix(prefix);
+    EXPECT_TRUE(fp_platform::section_exists(kName));
+    ASSERT_EQ(::write(go[1], &created, 1), 1);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_FALSE(fp_platform::section_exists(kName));
+    fp_platform::set_section_name_prefix("");
+    for (int fd : {ready[0], ready[1], go[0], go[1]}) ::close(fd);
 }
 
 }  // namespace
