@@ -145,10 +145,12 @@ TEST(Sections, TheNameGoesWithTheProcessThatHeldIt) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         fp_platform::set_section_name_prefix(prefix);
-        const HANDLE section = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4, kName);
+        // Held (reachable) to the end: the handle is never closed.
+        static const HANDLE section =
+            CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4, kName);
         char c = section != nullptr ? 1 : 0;
         if (::write(ready[1], &c, 1) != 1 || ::read(go[0], &c, 1) != 1) std::_Exit(3);
-        std::exit(0);  // the handle is never closed
+        std::exit(0);
     }
     char created = 0;
     ASSERT_EQ(::read(ready[0], &created, 1), 1);
