@@ -329,7 +329,8 @@ bool write_set(const std::filesystem::path& folder, const std::string& db, const
         if (ec) return false;
         for (int i = 0; i < kEnrolCaptures + kProbes; ++i) {
             const bool probe = i >= kEnrolCaptures;
-            const std::string file = (probe ? "p" : "e") + std::to_string(i + 1) + ".pgm";
+            char file[16];
+            std::snprintf(file, sizeof file, "%c%d.pgm", probe ? 'p' : 'e', i + 1);
             const std::vector<uint8_t>& image = probe ? f.probes[i - kEnrolCaptures] : f.enrol[i];
             std::ofstream out(folder / db / f.name / file, std::ios::binary);
             out << pgm_bytes(image, comment_line(f, probe ? "probe" : "enrol", i + 1));
@@ -339,7 +340,7 @@ bool write_set(const std::filesystem::path& folder, const std::string& db, const
             std::snprintf(row, sizeof row,
                           "%s\t%s\t%s/%s/%s\t%s\t%d\tsynthetic:%llu\t%d\t%d\t500\t1.000000\t%d\t%d\t%.1f\t%.1f\t%ld\t%ld"
                           "\t%ld\t%ld\t1.000\n",
-                          db.c_str(), f.name.c_str(), db.c_str(), f.name.c_str(), file.c_str(),
+                          db.c_str(), f.name.c_str(), db.c_str(), f.name.c_str(), file,
                           probe ? "probe" : "enrol", i + 1, static_cast<unsigned long long>(f.seed), kMasterCols,
                           kMasterRows, kMasterCols, kMasterRows, kMasterRows / 2.0, kMasterCols / 2.0,
                           std::lround(p.shift_rows), std::lround(p.shift_cols),
