@@ -1,6 +1,7 @@
 // Writes the seed corpora of the harnesses from the library's own writers:
 //   fuzz_seed_writer OUT_DIR
 // creates OUT_DIR/<harness>/<seed> for every harness it knows.
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "api/fpmatch.h"
 #include "capture_data.h"
+#include "fp_test_data.h"
 #include "extract/zr_spectral_part.h"
 #include "match/zr_multitemplate.h"
 #include "match/zr_moc.h"
@@ -635,6 +638,58 @@ void moc_seeds() {
     write_seed("moc", "store_proprietary", moc_store_input(3, card64, card90));
 }
 
+// --- stored templates from the exported enrolment ---
+
+// Concentric ridges around a point off the window with a slow spiral (the
+// image the radu_template harness extracts its probe from).
+bytes ridge_sample() {
+    bytes px(size_t(RADU_SAMPLE_ROWS) * RADU_SAMPLE_COLS);
+    for (int r = 0; r < RADU_SAMPLE_ROWS; ++r)
+        for (int c = 0; c < RADU_SAMPLE_COLS; ++c) {
+            const double dy = r - 60.0, dx = c - 30.0;
+            const double phase = std::sqrt(dx * dx + dy * dy) * 0.66 + 3.0 * std::atan2(dy, dx);
+            px[size_t(r) * RADU_SAMPLE_COLS + size_t(c)] = uint8_t(128 + 100 * std::cos(phase));
+        }
+    return px;
+}
+
+// The record that six enrolment calls with these samples and the save give;
+// empty when the enrolment did not complete.
+bytes enrolled_record(const std::vector<bytes>& samples) {
+    RADU_alg_init();
+    int32_t code = 0;
+    for (const bytes& s : samples) code = RADU_alg_request_enroll(0, s.data());
+    bytes out(RADU_TEMPLATE_BUFFER_SIZE);
+    uint8_t type = 0;
+    const int32_t n = code == RADU_ENROLL_COMPLETE ? RADU_alg_save_template(0, out.data(), &type) : 0;
+    RADU_alg_init();
+    return n > 0 ? bytes(out.begin(), out.begin() + n) : bytes{};
+}
+
+void radu_template_seeds() {
+    // Six copies of one synthetic capture: a record of one instance.
+    const bytes one = enrolled_record(std::vector<bytes>(6, ridge_sample()));
+    if (one.empty()) {
+        std::fprintf(stderr, "the synthetic capture did not enrol\n");
+        std::exit(1);
+    }
+    write_seed("radu_template", "synthetic_one_instance", one);
+    // Real captures where the shared data is present: the first finger of
+    // each database.
+    if (!fp_test::have_captures()) return;
+    for (const char* db : {"fvc2000_db1", "fvc2002_db1"}) {
+        std::vector<bytes> samples;
+        for (int i = 1; i <= 6; ++i) {
+            fp_test::GreyImage g = fp_test::read_pgm(fp_test::captures_dir() / db / "101" /
+                                                     ("e" + std::to_string(i) + ".pgm"));
+            if (g.rows == RADU_SAMPLE_ROWS && g.cols == RADU_SAMPLE_COLS) samples.push_back(std::move(g.pixels));
+        }
+        if (samples.size() != 6) continue;
+        const bytes record = enrolled_record(samples);
+        if (!record.empty()) write_seed("radu_template", std::string(db) + "_101", record);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -655,5 +710,6 @@ int main(int argc, char** argv) {
     engine_seeds();
     driver_seeds();
     moc_seeds();
+    radu_template_seeds();
     return 0;
 }

@@ -42,8 +42,8 @@ void install_defaults(zr_algorithm* a) {
     a->get_chain_match = default_get_chain_match;
     a->get_raw_similarity_score = default_get_raw_similarity_score;
     a->extract_template = default_extract_template;
-    a->update_multitemplate = nullptr;
-    a->update_multitemplate_ex = nullptr;
+    a->update_multitemplate = default_update_multitemplate;
+    a->update_multitemplate_ex = default_update_multitemplate_ex;
     a->mask_override = nullptr;
     a->comparison_mode_enabler = nullptr;
     a->metadata_extractor = extract_metadata_wo_classifier;
@@ -284,8 +284,10 @@ void zr_algorithm_set_verify_override(zr_algorithm* algorithm, const zr_verify_o
                                               : default_get_raw_similarity_score;
 }
 void zr_algorithm_set_update_override(zr_algorithm* algorithm, const zr_update_override* pair) {
-    algorithm->update_multitemplate = pair ? pair->update_multitemplate : nullptr;
-    algorithm->update_multitemplate_ex = pair ? pair->update_multitemplate_ex : nullptr;
+    algorithm->update_multitemplate =
+        (pair && pair->update_multitemplate) ? pair->update_multitemplate : default_update_multitemplate;
+    algorithm->update_multitemplate_ex =
+        (pair && pair->update_multitemplate_ex) ? pair->update_multitemplate_ex : default_update_multitemplate_ex;
 }
 
 // --- entry points ---

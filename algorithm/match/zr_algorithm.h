@@ -25,6 +25,8 @@
 #include "objects/zr_storage_writer.h"
 #include "objects/zr_template.h"
 
+struct zr_multitemplate_manager;
+
 inline constexpr uint32_t ZR_ALGORITHM_FEATURES = 3;
 inline constexpr uint32_t ZR_FEATURE_360 = 0;
 inline constexpr uint32_t ZR_FEATURE_SPECTRAL_FULLSEARCH = 1;
@@ -248,6 +250,72 @@ uint32_t zr_algorithm_is_inverted_image(zr_algorithm* algorithm, zr_image* image
 void zr_algorithm_get_pref_idim(zr_algorithm* algorithm, uint16_t vertical_dpi, uint16_t horizontal_dpi,
                                 uint16_t rows, uint16_t cols, uint16_t* out_vertical_dpi,
                                 uint16_t* out_horizontal_dpi, uint16_t* out_rows, uint16_t* out_cols);
+// --- building and updating stored multi-templates ---
+
+// A new multi-template manager with the configured capacity, size limit and
+// priority (the incremental forms switch it to incremental mode) takes the
+// templates with the configured flags and the vermodels, and is encoded with
+// the configured encode mode (through the writer in the _to_storage forms)
+// into *out_template (none on failure). ZR_BAD_ARGUMENT for a missing
+// algorithm, output or list; the enrolment's failure; ZR_NO_MEMORY when the
+// manager or the encoding gives nothing.
+[[nodiscard]] zr_status zr_algorithm_create_multitemplate(zr_algorithm* algorithm, zr_template* const* templates,
+                                                          uint8_t count, zr_template** out_template);
+[[nodiscard]] zr_status zr_algorithm_create_incr_multitemplate(zr_algorithm* algorithm,
+                                                               zr_template* const* templates, uint8_t count,
+                                                               zr_template** out_template);
+[[nodiscard]] zr_status zr_algorithm_create_multitemplate_to_storage(zr_algorithm* algorithm,
+                                                                     zr_template* const* templates, uint8_t count,
+                                                                     zr_template** out_template,
+                                                                     const zr_storage_writer* writer,
+                                                                     void* context);
+[[nodiscard]] zr_status zr_algorithm_create_incr_multitemplate_to_storage(zr_algorithm* algorithm,
+                                                                          zr_template* const* templates,
+                                                                          uint8_t count, zr_template** out_template,
+                                                                          const zr_storage_writer* writer,
+                                                                          void* context);
+// The update slots. *out_template is cleared first; ZR_BAD_ARGUMENT for a
+// missing algorithm or output; otherwise the slot's result. The plain forms
+// pass no storage writer.
+[[nodiscard]] zr_status zr_algorithm_update_multitemplate(zr_algorithm* algorithm, zr_template* multitemplate,
+                                                          zr_template* const* templates, uint8_t count,
+                                                          zr_template** out_template);
+[[nodiscard]] zr_status zr_algorithm_update_multitemplate_to_storage(zr_algorithm* algorithm,
+                                                                     zr_template* multitemplate,
+                                                                     zr_template* const* templates, uint8_t count,
+                                                                     zr_template** out_template,
+                                                                     const zr_storage_writer* writer,
+                                                                     void* context);
+[[nodiscard]] zr_status zr_algorithm_update_multitemplate_ex(zr_algorithm* algorithm, zr_template* multitemplate,
+                                                             zr_match_result* result, zr_template** out_template);
+[[nodiscard]] zr_status zr_algorithm_update_multitemplate_to_storage_ex(zr_algorithm* algorithm,
+                                                                        zr_template* multitemplate,
+                                                                        zr_match_result* result,
+                                                                        zr_template** out_template,
+                                                                        const zr_storage_writer* writer,
+                                                                        void* context);
+// update_multitemplate with no new templates. ZR_BAD_ARGUMENT for a missing
+// argument; ZR_FAILURE without a template becomes ZR_ENROLL_COMPLETE.
+[[nodiscard]] zr_status zr_algorithm_reenroll_multitemplate(zr_algorithm* algorithm, zr_template* multitemplate,
+                                                            zr_template** out_template);
+// Removes every unlocked template of the class from the multi-template and
+// re-encodes it with encode mode 0 whatever the configuration says. With the
+// flag set nothing is encoded and the result is ZR_UNHANDLED_INPUT.
+// *out_template is cleared first; ZR_BAD_ARGUMENT for a missing argument;
+// ZR_NO_MEMORY when no manager can be made of the template or the encoding
+// gives nothing; the removal's failure.
+[[nodiscard]] zr_status zr_algorithm_delete_templates_in_class(zr_algorithm* algorithm, zr_template* multitemplate,
+                                                               uint16_t image_class, zr_template** out_template,
+                                                               uint32_t flag);
+// The manager the creation uses: configured maximum templates, maximum
+// template size and the one priority record {priority class, priority
+// level}. None when out of memory.
+zr_multitemplate_manager* zr_algorithm_configured_manager(const zr_algorithm* algorithm);
+// The flags with which templates enter a multi-template: with dynamic update
+// 1 when "zr.dynupdate.fast" (default 5) is below 1, else 5; 2 added with the
+// extra enrol flag.
+uint32_t zr_algorithm_configured_flags(const zr_algorithm* algorithm);
+
 // Count of the multi-template's templates in the class; ZR_NO_COUNT for a
 // class above 7, a missing argument or a template no manager can be made of.
 uint32_t zr_algorithm_get_nbr_of_templates_in_class(zr_algorithm* algorithm, zr_template* multitemplate,
@@ -297,3 +365,26 @@ void release_template_array(zr_template** templates, int32_t n);
 [[nodiscard]] zr_status default_get_raw_similarity_score(zr_algorithm* algorithm, zr_template* const* templates,
                                                          uint8_t count, zr_template* probe,
                                                          zr_match_result* result);
+// A manager over the multi-template with the configured size limit and the
+// replacement strategy "zr.dynupdate.fast" (default 5; 4 counts as 0) takes
+// the templates with the dynamic-update word as flags; when it reports an
+// update the record is encoded with encode mode 0 into *out_template and the
+// enrolment's result is returned. A failed enrolment, no update or a failed
+// encoding give ZR_NO_MEMORY and no template.
+[[nodiscard]] zr_status default_update_multitemplate(zr_algorithm* algorithm, zr_template* multitemplate,
+                                                     zr_template* const* templates, uint8_t count,
+                                                     zr_template** out_template, const zr_storage_writer* writer,
+                                                     void* context);
+// Dynamic update from a verification: 0 and no template when
+// "zr.dynupdate.mode" (default 0) is set and the result's overlap area is
+// below "zr.dynupdate.minarea" (default 15). Otherwise the result's probe
+// image is extracted into its probe template, which enters a manager over the
+// multi-template (replacement strategy "zr.dynupdate.fast" as it is, the
+// result's subtemplate tag and overlap area, the minimum templates per class)
+// with the dynamic-update word as flags; the record is encoded with encode
+// mode 0 whether or not it changed. ZR_NO_MEMORY when the manager or the
+// encoding gives nothing; ZR_FAILURE without a probe template; the
+// enrolment's failure.
+[[nodiscard]] zr_status default_update_multitemplate_ex(zr_algorithm* algorithm, zr_template* multitemplate,
+                                                        zr_match_result* result, zr_template** out_template,
+                                                        const zr_storage_writer* writer, void* context);

@@ -20,40 +20,6 @@ bool needs_preparation(const zr_algorithm* a) {
     return (a->preprocessors != nullptr && a->preprocessors[0] != nullptr) || a->mask_override != nullptr;
 }
 
-// The multi-template manager the algorithm's configuration describes.
-zr_multitemplate_manager* configured_manager(const zr_algorithm* a) {
-    zr_multitemplate_manager* manager = zr_multitemplate_manager_create(a->config.max_templates);
-    if (manager == nullptr) return nullptr;
-    zr_multitemplate_manager_set_max_template_size(manager, a->config.max_template_size);
-    if (a->config.priority_level != 0) {
-        const zr_mtm_priority priority = {a->config.priority_class, a->config.priority_level};
-        if (zr_multitemplate_manager_set_template_priority(manager, &priority, 1) != ZR_OK) {
-            zr_multitemplate_manager_delete(manager);
-            return nullptr;
-        }
-    }
-    return manager;
-}
-
-// A stored multi-template holding the templates as its instances, encoded
-// with the configured encode mode. The templates are entered directly, as
-// enrolled instances with zero alignment and no island items: the manager
-// offers no enrolment selection to run them through.
-zr_status wrap_in_multitemplate(const zr_algorithm* a, zr_template* const* templates, uint32_t count,
-                                zr_template** out) {
-    *out = nullptr;
-    zr_multitemplate_manager* manager = configured_manager(a);
-    if (manager == nullptr) return ZR_NO_MEMORY;
-    zr_status rc = ZR_OK;
-    for (uint32_t i = 0; rc == ZR_OK && i < count; ++i)
-        rc = zr_multitemplate_add_instance_no_tag(zr_multitemplate_manager_get_multitemplate(manager), templates[i],
-                                                  nullptr);
-    if (rc == ZR_OK) rc = zr_multitemplate_manager_encode(manager, int32_t(a->config.encode_mode), out);
-    if (rc == ZR_OK && *out == nullptr) rc = ZR_NO_MEMORY;
-    zr_multitemplate_manager_delete(manager);
-    return rc;
-}
-
 // Metadata of the image merged into *working (released on failure).
 zr_status add_metadata(zr_algorithm* a, zr_image* image, zr_template** working) {
     if (a->metadata_extractor == nullptr || zr_template_is_compatible(*working, kMetadataType)) return ZR_OK;
@@ -91,7 +57,9 @@ zr_status extract_split(zr_algorithm* a, zr_image* image, zr_finger* finger, zr_
         if (rc == ZR_OK) rc = extract_links(a, tiles[i], finger, &parts[i]);
     }
     zr_template* combined = nullptr;
-    if (rc == ZR_OK) rc = wrap_in_multitemplate(a, parts, n, &combined);
+    // A multi-template holds at most 255 instances.
+    if (rc == ZR_OK) rc = n <= UINT8_MAX ? zr_algorithm_create_multitemplate(a, parts, uint8_t(n), &combined)
+                                         : ZR_UNHANDLED_INPUT;
     for (uint32_t i = 0; i < n && tiles && parts; ++i) {
         zr_image_delete(tiles[i]);
         zr_template_delete(parts[i]);
@@ -204,7 +172,7 @@ zr_template** create_enrolled_multitemplates(zr_algorithm* algorithm, zr_templat
             list[i] = zr_template_retain(t);
             rc = ZR_OK;
         } else if (t != nullptr) {
-            rc = wrap_in_multitemplate(algorithm, &t, 1, &list[i]);
+            rc = zr_algorithm_create_multitemplate(algorithm, &t, 1, &list[i]);
         }
         if (rc != ZR_OK) {
             release_template_array(list, n);
