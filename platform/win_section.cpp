@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 
@@ -83,8 +84,27 @@ private:
     bool writable_;
 };
 
+// A section lives as long as a handle to it: when the process ends, the
+// names it created and still holds go with it, as the system removes a
+// section whose last handle is closed by the end of its process.
+void unlink_held_sections()
+{
+    SectionRegistry& reg = registry();
+    std::lock_guard<std::mutex> lock(reg.mutex);
+    for (const auto& [shm_name, entry] : reg.sections) {
+        if (entry.created_here) {
+            ::shm_unlink(shm_name.c_str());
+        }
+    }
+}
+
+// Called with the registry locked.
 HANDLE register_handle(const std::string& shm_name, int fd, bool writable, bool created)
 {
+    if (created) {
+        static const bool at_exit = std::atexit(unlink_held_sections) == 0;
+        (void)at_exit;
+    }
     SectionRegistry& reg = registry();
     SectionEntry& entry = reg.sections[shm_name];
     entry.open_handles += 1;

@@ -45,7 +45,7 @@ SIM_RIGS = {"sim_host", "sim_sensor", "sim_biometric_service", "sim_storage_adap
 # Include directories by area, as the build sets them (after the includer's
 # own directory, which a quoted include searches first).
 TEST_DIRS = ["testsupport", "algorithm", "platform", "platform/sim", "driver",
-             "adapters/engine_adapter"]
+             "adapters/engine_adapter", "tools"]
 SEARCH = {
     "algorithm": ["algorithm"],
     "platform": ["platform"],

@@ -148,6 +148,17 @@ HRESULT SimBiometricService::accept(const std::vector<uint8_t>& sample, WINBIO_B
 SimEnrollOutcome SimBiometricService::enroll(const WINBIO_IDENTITY& identity, WINBIO_BIOMETRIC_SUBTYPE sub_factor,
                                              const std::vector<std::vector<uint8_t>>& samples,
                                              const std::vector<uint8_t>& payload) {
+    size_t next = 0;
+    const SimSampleSource source = [&](std::vector<uint8_t>& sample) {
+        sample = samples[next++];
+        return S_OK;
+    };
+    return enroll(identity, sub_factor, source, samples.size(), payload);
+}
+
+SimEnrollOutcome SimBiometricService::enroll(const WINBIO_IDENTITY& identity, WINBIO_BIOMETRIC_SUBTYPE sub_factor,
+                                             const SimSampleSource& next_sample, size_t max_samples,
+                                             const std::vector<uint8_t>& payload) {
     SimEnrollOutcome out;
     if (!open_) {
         out.result = E_UNEXPECTED;
@@ -159,7 +170,10 @@ SimEnrollOutcome SimBiometricService::enroll(const WINBIO_IDENTITY& identity, WI
     engine_->SetEnrollmentParameters(&pipeline_, &parameters);
 
     HRESULT hr = WINBIO_I_MORE_DATA;
-    for (const std::vector<uint8_t>& sample : samples) {
+    std::vector<uint8_t> sample;
+    while (out.samples_used < max_samples) {
+        hr = next_sample(sample);
+        if (FAILED(hr)) break;
         ++out.samples_used;
         hr = accept(sample, WINBIO_PURPOSE_ENROLL);
         if (SUCCEEDED(hr)) {

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "sim_storage_adapter.h"
@@ -43,6 +44,10 @@ struct SimMatchOutcome {
     WINBIO_REJECT_DETAIL reject_detail = 0;
 };
 
+// Takes the next sample record of an operation, as the sensor adapter does
+// by capturing: S_OK with the record, or the failure that ends the operation.
+using SimSampleSource = std::function<HRESULT(std::vector<uint8_t>& sample)>;
+
 class SimBiometricService {
 public:
     explicit SimBiometricService(SimStorageAdapter& storage);
@@ -72,6 +77,11 @@ public:
     // not commit; ClearContext.
     SimEnrollOutcome enroll(const WINBIO_IDENTITY& identity, WINBIO_BIOMETRIC_SUBTYPE sub_factor,
                             const std::vector<std::vector<uint8_t>>& samples,
+                            const std::vector<uint8_t>& payload);
+    // The same with samples taken one at a time, at most `max_samples`; a
+    // source failure ends the enrolment with that result.
+    SimEnrollOutcome enroll(const WINBIO_IDENTITY& identity, WINBIO_BIOMETRIC_SUBTYPE sub_factor,
+                            const SimSampleSource& next_sample, size_t max_samples,
                             const std::vector<uint8_t>& payload);
 
     // AcceptSampleData, VerifyFeatureSet, ClearContext.

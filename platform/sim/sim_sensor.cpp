@@ -82,6 +82,16 @@ void SimSensor::set_finger_present(bool present)
     changed_.notify_all();
 }
 
+bool SimSensor::set_frame_image(std::vector<uint8_t> image)
+{
+    if (!image.empty() && image.size() != kFrameBytes) {
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    frame_image_ = std::move(image);
+    return true;
+}
+
 HRESULT SimSensor::write(const uint8_t* data, size_t size, size_t* written)
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -171,9 +181,13 @@ void SimSensor::fill_frame_locked(PendingRead& read, HRESULT* status, size_t* by
 {
     std::vector<uint8_t> frame(kFrameBytes);
     const size_t sequence = frames_sent_;
-    for (size_t row = 0; row < 176; ++row) {
-        for (size_t column = 0; column < 96; ++column) {
-            frame[row * 96 + column] = static_cast<uint8_t>(row * 3 + column * 5 + sequence * 11 + 1);
+    if (!frame_image_.empty()) {
+        frame = frame_image_;
+    } else {
+        for (size_t row = 0; row < 176; ++row) {
+            for (size_t column = 0; column < 96; ++column) {
+                frame[row * 96 + column] = static_cast<uint8_t>(row * 3 + column * 5 + sequence * 11 + 1);
+            }
         }
     }
     const uint8_t trailer[4] = {1, 2, 3, 4};

@@ -57,6 +57,10 @@ public:
     void set_cancel_delay_ms(DWORD milliseconds);
     // Without a finger the sensor sends no frame until one is presented.
     void set_finger_present(bool present);
+    // The finger's image (16896 bytes) that every later frame carries, its
+    // last four bytes replaced by the trailer; an empty image restores the
+    // sensor's own test pattern. Any other size is refused (false).
+    bool set_frame_image(std::vector<uint8_t> image);
 
     // All delays are in milliseconds divided by the platform's time divisor.
     // Bulk-out: one command packet. Returns the transfer status.
@@ -101,6 +105,7 @@ private:
     std::deque<PendingRead> reads_;
     std::vector<Packet> packets_;
     std::vector<uint8_t> last_frame_;
+    std::vector<uint8_t> frame_image_;
     SensorFault fault_ = SensorFault::None;
     DWORD frame_delay_ms_ = 0;
     DWORD cancel_delay_ms_ = 0;
