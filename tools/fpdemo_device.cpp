@@ -64,17 +64,6 @@ bool write_all(int fd, const void* data, size_t size) {
 
 }  // namespace
 
-std::vector<uint8_t> capture_parameters(WINBIO_BIR_PURPOSE purpose) {
-    WINBIO_CAPTURE_PARAMETERS p{};
-    p.PayloadSize = sizeof p;
-    p.Purpose = purpose;
-    p.Format = {WINBIO_ANSI_381_FORMAT_OWNER, WINBIO_ANSI_381_FORMAT_TYPE};
-    p.Flags = WINBIO_DATA_FLAG_RAW;
-    std::vector<uint8_t> bytes(sizeof p);
-    std::memcpy(bytes.data(), &p, sizeof p);
-    return bytes;
-}
-
 HostedDevice::HostedDevice(DllGetClassObjectFunction get_class_object, const CLSID& clsid)
     : host_(std::make_unique<fp_sim::SimHost>(get_class_object, clsid, sensor_)) {}
 
@@ -98,7 +87,7 @@ Capture HostedDevice::capture(const std::vector<uint8_t>& image, WINBIO_BIR_PURP
         return out;
     }
     const size_t before = sensor_.packets().size();
-    auto call = host_->send_ioctl(IOCTL_BIOMETRIC_CAPTURE_DATA, capture_parameters(purpose), kReplyBytes);
+    auto call = host_->send_ioctl(IOCTL_BIOMETRIC_CAPTURE_DATA, sim_capture_parameters(purpose), kReplyBytes);
     if (!call->wait(kCaptureLimitMs)) {
         host_->cancel(call);
         call->wait(kCaptureLimitMs);

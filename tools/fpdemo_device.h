@@ -79,7 +79,4 @@ private:
 // request pipe closes. Returns the process exit status.
 int serve_captures(int request_fd, int reply_fd, DllGetClassObjectFunction get_class_object, const CLSID& clsid);
 
-// The capture parameters the service's sensor adapter sends.
-std::vector<uint8_t> capture_parameters(WINBIO_BIR_PURPOSE purpose);
-
 }  // namespace fpdemo

@@ -6,7 +6,6 @@
 #include <map>
 
 #include "match_section_name.h"
-#include "win_section.h"
 
 namespace fpdemo {
 namespace {
@@ -195,16 +194,16 @@ void Runner::identify_steps() {
     ++summary_.identifications;
     check(c.status == S_OK && m.result == S_OK && same_identity(m.identity, a.identity) && m.sub_factor == a.sub_factor,
           "a capture of A: identity %u, sub-factor %u", m.identity.Value.TemplateGuid.Data1, m.sub_factor);
-    const int64_t after_match = read_match_section();
+    const int64_t after_match = sim_read_section(fp_platform::kMatchSectionName);
     check(after_match == 1, "the match section holds %lld", static_cast<long long>(after_match));
 
     c = take_once(d.enrol[0], WINBIO_PURPOSE_IDENTIFY);
-    const int64_t after_abort = read_match_section();
+    const int64_t after_abort = sim_read_section(fp_platform::kMatchSectionName);
     check(c.status == E_ABORT && c.start_packets == 0 && c.stop_packets == 2 && after_abort == -1,
           "the next capture: 0x%08x (E_ABORT), %u start and %u stop packets, section %s",
           static_cast<unsigned>(c.status), c.start_packets, c.stop_packets, after_abort == -1 ? "gone" : "still there");
     c = take_once(d.enrol[0], WINBIO_PURPOSE_IDENTIFY);
-    const int64_t afresh = read_match_section();
+    const int64_t afresh = sim_read_section(fp_platform::kMatchSectionName);
     check(c.status == S_OK && afresh == 0, "the capture after it: 0x%08x, section created afresh at %lld",
           static_cast<unsigned>(c.status), static_cast<long long>(afresh));
     unknown_sample_ = std::move(c.sample);
@@ -216,7 +215,7 @@ void Runner::unknown_finger_steps() {
     const SimMatchOutcome m = service_.identify(unknown_sample_);
     summary_.identification_ms += ms_since(start);
     ++summary_.identifications;
-    const int64_t section = read_match_section();
+    const int64_t section = sim_read_section(fp_platform::kMatchSectionName);
     check(m.result == WINBIO_E_UNKNOWN_ID && section == 0, "0x%08x (unknown identity), the section at %lld",
           static_cast<unsigned>(m.result), static_cast<long long>(section));
     const Capture c = take_once(fingers_[3].enrol[1 % fingers_[3].enrol.size()], WINBIO_PURPOSE_IDENTIFY);
@@ -342,20 +341,6 @@ ScenarioSummary Runner::run() {
 }
 
 }  // namespace
-
-int64_t read_match_section() {
-    HANDLE section = OpenFileMappingW(FILE_MAP_READ, FALSE, fp_platform::kMatchSectionName);
-    if (section == nullptr) return -1;
-    int64_t value = -1;
-    if (const void* view = MapViewOfFile(section, FILE_MAP_READ, 0, 0, 0)) {
-        uint32_t v = 0;
-        std::memcpy(&v, view, sizeof v);
-        value = v;
-        UnmapViewOfFile(view);
-    }
-    CloseHandle(section);
-    return value;
-}
 
 ScenarioSummary run_scenario(SimBiometricService& service, SimStorageAdapter& storage, CaptureDevice& device,
                              const std::vector<DemoFinger>& fingers, const ScenarioOptions& options) {

@@ -66,7 +66,4 @@ ScenarioSummary run_scenario(SimBiometricService& service, SimStorageAdapter& st
 
 void print_summary(FILE* out, const char* title, const ScenarioSummary& s);
 
-// The match section's value as another process reads it; -1 when absent.
-int64_t read_match_section();
-
 }  // namespace fpdemo

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "win_dynload.h"
+#include "win_section.h"
 
 namespace {
 
@@ -36,6 +37,31 @@ bool table_slots_present(const WINBIO_ENGINE_INTERFACE& t) {
 }
 
 }  // namespace
+
+std::vector<uint8_t> sim_capture_parameters(WINBIO_BIR_PURPOSE purpose) {
+    WINBIO_CAPTURE_PARAMETERS p{};
+    p.PayloadSize = sizeof p;
+    p.Purpose = purpose;
+    p.Format = {WINBIO_ANSI_381_FORMAT_OWNER, WINBIO_ANSI_381_FORMAT_TYPE};
+    p.Flags = WINBIO_DATA_FLAG_RAW;
+    std::vector<uint8_t> bytes(sizeof p);
+    std::memcpy(bytes.data(), &p, sizeof p);
+    return bytes;
+}
+
+int64_t sim_read_section(const char16_t* name) {
+    HANDLE section = OpenFileMappingW(FILE_MAP_READ, FALSE, name);
+    if (section == nullptr) return -1;
+    int64_t value = -1;
+    if (const void* view = MapViewOfFile(section, FILE_MAP_READ, 0, 0, 0)) {
+        uint32_t v = 0;
+        std::memcpy(&v, view, sizeof v);
+        value = v;
+        UnmapViewOfFile(view);
+    }
+    CloseHandle(section);
+    return value;
+}
 
 std::vector<uint8_t> sim_make_sample_record(const uint8_t* image, WINBIO_BIR_PURPOSE purpose) {
     std::vector<uint8_t> record(kStandardOffset + WINBIO_SENSOR_IMAGE_BYTES, 0);

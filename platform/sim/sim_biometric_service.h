@@ -22,6 +22,14 @@ std::vector<uint8_t> sim_make_sample_record(const uint8_t* image, WINBIO_BIR_PUR
 // size is 0 or runs past the reply.
 std::vector<uint8_t> sim_sample_from_capture_reply(const uint8_t* reply, size_t reply_size);
 
+// The capture control's input record the service sends the sensor driver:
+// raw data in the standard format for the purpose.
+std::vector<uint8_t> sim_capture_parameters(WINBIO_BIR_PURPOSE purpose);
+
+// The match section's value as another process reads it: the first u32 of
+// the named section, -1 when no such section exists or it cannot be mapped.
+int64_t sim_read_section(const char16_t* name);
+
 // Checks a published engine table: version 3, engine type, its size and every
 // slot the framework calls. S_OK or E_NOINTERFACE.
 HRESULT sim_check_engine_interface(const WINBIO_ENGINE_INTERFACE* table);

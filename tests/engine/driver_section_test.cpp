@@ -8,6 +8,7 @@
 #include "engine_test_support.h"
 #include "match_section.h"
 #include "match_section_name.h"
+#include "sim_biometric_service.h"
 #include "sim_host.h"
 #include "win_section.h"
 #include "win_sync.h"
@@ -17,21 +18,6 @@ namespace {
 
 constexpr const char16_t* kSection = fp_platform::kMatchSectionName;
 
-// The section's value as another process would read it; -1 when it is absent.
-int64_t read_section() {
-    HANDLE section = OpenFileMappingW(FILE_MAP_READ, FALSE, kSection);
-    if (section == nullptr) return -1;
-    int64_t value = -1;
-    if (const void* view = MapViewOfFile(section, FILE_MAP_READ, 0, 0, 0)) {
-        uint32_t v = 0;
-        std::memcpy(&v, view, sizeof v);
-        value = v;
-        UnmapViewOfFile(view);
-    }
-    CloseHandle(section);
-    return value;
-}
-
 void write_section(uint32_t value) {
     HANDLE section = OpenFileMappingW(FILE_MAP_WRITE, FALSE, kSection);
     ASSERT_NE(section, nullptr);
@@ -40,17 +26,6 @@ void write_section(uint32_t value) {
     std::memcpy(view, &value, sizeof value);
     UnmapViewOfFile(view);
     CloseHandle(section);
-}
-
-std::vector<uint8_t> capture_parameters(WINBIO_BIR_PURPOSE purpose) {
-    WINBIO_CAPTURE_PARAMETERS p{};
-    p.PayloadSize = sizeof p;
-    p.Purpose = purpose;
-    p.Format = {WINBIO_ANSI_381_FORMAT_OWNER, WINBIO_ANSI_381_FORMAT_TYPE};
-    p.Flags = WINBIO_DATA_FLAG_RAW;
-    std::vector<uint8_t> bytes(sizeof p);
-    std::memcpy(bytes.data(), &p, sizeof p);
-    return bytes;
 }
 
 class EngineWithDriver : public ::testing::Test {
@@ -81,7 +56,7 @@ protected:
     }
 
     std::shared_ptr<fp_sim::IoctlCall> capture() {
-        return host_->send_ioctl(IOCTL_BIOMETRIC_CAPTURE_DATA, capture_parameters(WINBIO_PURPOSE_IDENTIFY), 17000);
+        return host_->send_ioctl(IOCTL_BIOMETRIC_CAPTURE_DATA, sim_capture_parameters(WINBIO_PURPOSE_IDENTIFY), 17000);
     }
 
     std::unique_ptr<ScopedBinding> binding_;
@@ -100,23 +75,23 @@ TEST_F(EngineWithDriver, MatchingIdentificationAbandonsTheNextCapture) {
     const std::vector<uint8_t> reply = first->output();
     const std::vector<uint8_t> sample = sim_sample_from_capture_reply(reply.data(), reply.size());
     ASSERT_EQ(sample.size(), 16976u);
-    ASSERT_EQ(read_section(), 0);
+    ASSERT_EQ(sim_read_section(kSection), 0);
 
     // Activation writes 0 over whatever the section held.
     write_section(1);
     ASSERT_EQ(service_->open_pipeline(), S_OK);
-    EXPECT_EQ(read_section(), 0);
+    EXPECT_EQ(sim_read_section(kSection), 0);
 
     // An identification that finds nobody leaves 0; a match writes 1.
     const SimMatchOutcome nobody = service_->identify(sample);
     EXPECT_EQ(nobody.result, WINBIO_E_UNKNOWN_ID);
-    EXPECT_EQ(read_section(), 0);
+    EXPECT_EQ(sim_read_section(kSection), 0);
     script_.push_verify_result(-10000);
     script_.push_verify_result(1);
     const SimMatchOutcome found = service_->identify(sample);
     ASSERT_EQ(found.result, S_OK);
     EXPECT_EQ(found.identity.Value.TemplateGuid.Data1, 2u);
-    EXPECT_EQ(read_section(), 1);
+    EXPECT_EQ(sim_read_section(kSection), 1);
 
     // The driver reads 1 at the start of its next capture and abandons it.
     auto second = capture();
@@ -128,7 +103,7 @@ TEST_F(EngineWithDriver, MatchingIdentificationAbandonsTheNextCapture) {
     auto third = capture();
     ASSERT_TRUE(third->wait(10000));
     EXPECT_EQ(third->status(), S_OK);
-    EXPECT_EQ(read_section(), 0);
+    EXPECT_EQ(sim_read_section(kSection), 0);
     EXPECT_EQ(service_->close_pipeline(), S_OK);
 }
 
