@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "imaging/bal_blur.h"
+#include "imaging/bal_fft_lanes.h"
 #include "imaging/bal_status.h"
 #include "math/zr_fft.h"
 #include "math/zr_roots.h"
@@ -221,20 +222,25 @@ struct BlockWindow {
 // visits the blocks in raster order with the statistics of their
 // window_size x window_size windows, then completes the raw field into the
 // wavelength output. measure(scratch, window, stats, raw) measures one block
-// or rejects it. Returns 9 (everything released) when scratch is missing,
-// otherwise the status of postprocess_frequency_field.
-template <typename Scratch, typename MeasureBlock>
+// or rejects it (or queues it); flush(scratch, raw) then finishes what is
+// queued. Returns 9 (everything released) when scratch is missing, otherwise
+// the status of postprocess_frequency_field.
+template <typename Scratch, typename MeasureBlock, typename Flush>
 [[nodiscard]] bal_status measure_wavelength_field(const BlockGrid& grid, int32_t window_size,
-                                                  uint8_t* wavelength, MeasureBlock&& measure) {
+                                                  uint8_t* wavelength, MeasureBlock&& measure,
+                                                  Flush&& flush) {
     const auto block_rows = static_cast<uint32_t>(std::max(grid.block_rows, 0));
     const size_t blocks = size_t{block_rows} * grid.block_cols;
-    auto* scratch = static_cast<Scratch*>(std::malloc(sizeof(Scratch)));
+    constexpr size_t kAlign = alignof(Scratch);
+    auto* scratch = static_cast<Scratch*>(
+        std::aligned_alloc(kAlign, (sizeof(Scratch) + kAlign - 1) / kAlign * kAlign));
     auto* raw = static_cast<uint16_t*>(std::malloc(std::max<size_t>(blocks, 1) * sizeof(uint16_t)));
     if (!scratch || !raw) {
         std::free(scratch);
         std::free(raw);
         return BAL_NO_MEMORY;
     }
+    std::memset(static_cast<void*>(scratch), 0, sizeof(Scratch));
     const auto block = static_cast<int32_t>(grid.block);
     const int32_t h = (window_size - block) / 2;
     for (int32_t r = 0; r < grid.block_rows; ++r) {
@@ -250,6 +256,7 @@ template <typename Scratch, typename MeasureBlock>
             measure(*scratch, w, st, raw);
         }
     }
+    flush(*scratch, raw);
     const bal_status status =
         postprocess_frequency_field(raw, block_rows, grid.block_cols, wavelength);
     std::free(scratch);
@@ -262,33 +269,45 @@ template <typename Scratch, typename MeasureBlock>
 using Spectrum32 = FrequencyGrid<uint32_t, -8, 9, -8, 3>;
 using Response32 = FrequencyGrid<int32_t, -7, 7, -7, 2>;
 
-struct Scratch32 {
-    int32_t block[32 * 32];
-    int32_t re[32 * 17];
-    int32_t im[32 * 17];
+// The spectra are measured eight blocks at a time, one block a lane of the
+// lane transform; only the half-spectrum columns 0..8 that the power grid
+// reads are transformed.
+constexpr int kLanes32 = int(BAL_FFT_LANES);
+constexpr int kColumns32 = 9;
+
+struct alignas(BAL_FFT_ALIGNMENT) Scratch32 {
+    int32_t block[32 * 32 * kLanes32];  // by lane
+    int32_t re[32 * kColumns32 * kLanes32];
+    int32_t im[32 * kColumns32 * kLanes32];
+    BlockWindow queued[kLanes32];
+    int queued_count;
     Spectrum32 power;
     Response32 response;
 };
 
-void spectrum32(Scratch32& s, const uint8_t* src, int32_t rows, int32_t cols, int32_t top,
-                int32_t left, int32_t mean) {
-    // Window pixels outside the image are 0; the others are weighted.
-    std::fill(std::begin(s.block), std::end(s.block), 0);
+// Window pixels outside the image are 0; the others are weighted. The lane's
+// values are zero beforehand.
+void window32(Scratch32& s, int lane, const uint8_t* src, int32_t rows, int32_t cols, int32_t top,
+              int32_t left, int32_t mean) {
     const ClippedWindow w = clip_window(rows, cols, top, left, 32);
     for (int32_t y = w.y0; y < w.y1; ++y) {
         const int32_t i = y - top;
         const uint8_t* row = src + size_t(y) * size_t(cols);
-        int32_t* out = s.block + i * 32 - left;
+        int32_t* out = s.block + size_t(i * 32 - left) * kLanes32 + lane;
         for (int32_t x = w.x0; x < w.x1; ++x)
-            out[x] = (kWindow32[i] * kWindow32[x - left] * (int32_t{row[x]} - mean)) / 16;
+            out[size_t(x) * kLanes32] = (kWindow32[i] * kWindow32[x - left] * (int32_t{row[x]} - mean)) / 16;
     }
-    zr_fftn2d32(s.block, s.re, s.im);
+}
+
+// The power grid of the lane's block from the transformed half spectra.
+void power32(Scratch32& s, int lane) {
     for (int u = -8; u <= 9; ++u)
         for (int v = -8; v <= 3; ++v) {
             // Negative horizontal frequencies from the conjugate symmetry.
             const int su = v >= 0 ? u : -u, sv = v >= 0 ? v : -v;
             const int row = (su + 32) % 32;
-            s.power.at(u, v) = power(s.re[row * 17 + sv], s.im[row * 17 + sv]);
+            const size_t at = size_t(row * kColumns32 + sv) * kLanes32 + size_t(lane);
+            s.power.at(u, v) = power(s.re[at], s.im[at]);
         }
 }
 
@@ -490,6 +509,17 @@ bal_status bal_ridge_wavelengths_fft(const uint8_t* src, const uint8_t* pixel_ma
                                      uint8_t* frequency, int8_t* angle) {
     const BlockGrid grid{src, pixel_mask, rows, cols, block, block_rows, block_cols};
     const BlockOutputs out{quality, frequency, angle};
+    // Transforms the queued blocks and measures each.
+    const auto flush = [&](Scratch32& s, uint16_t* raw) {
+        if (s.queued_count == 0) return;
+        bal_fft2d32_lanes(s.block, kColumns32, s.re, s.im);
+        for (int lane = 0; lane < s.queued_count; ++lane) {
+            power32(s, lane);
+            process_block32(s, max_wavelength, min_wavelength, raw, s.queued[lane].index, out);
+        }
+        s.queued_count = 0;
+        std::memset(s.block, 0, sizeof s.block);
+    };
     return measure_wavelength_field<Scratch32>(
         grid, 32, wavelength,
         [&](Scratch32& s, const BlockWindow& w, const WindowStats& st, uint16_t* raw) {
@@ -498,9 +528,11 @@ bal_status bal_ridge_wavelengths_fft(const uint8_t* src, const uint8_t* pixel_ma
                 reject_block(raw, frequency, w.index);
                 return;
             }
-            spectrum32(s, src, rows, cols, w.top, w.left, static_cast<int32_t>(st.mean));
-            process_block32(s, max_wavelength, min_wavelength, raw, w.index, out);
-        });
+            window32(s, s.queued_count, src, rows, cols, w.top, w.left, static_cast<int32_t>(st.mean));
+            s.queued[s.queued_count++] = w;
+            if (s.queued_count == kLanes32) flush(s, raw);
+        },
+        flush);
 }
 
 bal_status bal_ridge_wavelengths_fft16(const uint8_t* src, int32_t rows, int32_t cols,
@@ -519,7 +551,8 @@ bal_status bal_ridge_wavelengths_fft16(const uint8_t* src, int32_t rows, int32_t
             spectrum16(s, src, rows, cols, block, w, st.mean);
             process_block16(s.power, s.response, max_wavelength, min_wavelength, raw, w.index,
                             frequency, angle);
-        });
+        },
+        [](Scratch16&, uint16_t*) {});
 }
 
 bal_status filter_wavelengths(uint16_t* raw, uint32_t block_rows, uint32_t block_cols) {

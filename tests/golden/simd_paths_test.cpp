@@ -1,0 +1,116 @@
+// The vector paths of the image library give exactly the scalar reference's
+// integers: on random blocks over the whole input range the transforms meet
+// (wrapping included), and on windows of real captures.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+#include "fp_test_data.h"
+#include "imaging/bal_fft_lanes.h"
+#include "math/zr_fft.h"
+
+namespace {
+
+constexpr uint32_t kLanes = BAL_FFT_LANES;
+constexpr uint32_t kPixels = 32 * 32;
+constexpr uint32_t kHalf = BAL_FFT32_HALF_COLUMNS;
+
+// A 32-byte aligned int32 buffer, as the lane transforms take.
+class Aligned {
+public:
+    explicit Aligned(size_t n, int32_t fill = 0)
+        : data_(static_cast<int32_t*>(std::aligned_alloc(BAL_FFT_ALIGNMENT, n * sizeof(int32_t)))), size_(n) {
+        std::fill(data_, data_ + n, fill);
+    }
+    ~Aligned() { std::free(data_); }
+    Aligned(const Aligned&) = delete;
+    Aligned& operator=(const Aligned&) = delete;
+    int32_t* data() const { return data_; }
+    int32_t& operator[](size_t i) { return data_[i]; }
+    int32_t operator[](size_t i) const { return data_[i]; }
+    int32_t* begin() { return data_; }
+    int32_t* end() { return data_ + size_; }
+
+private:
+    int32_t* data_;
+    size_t size_;
+};
+
+struct Spectra {
+    Aligned re, im;
+};
+
+void run(const Aligned& in, uint32_t columns, bal_simd_path path, Spectra& s) {
+    bal_fft2d32_lanes(in.data(), columns, s.re.data(), s.im.data(), path);
+}
+
+// Lane b of every path equals zr_fftn2d32 of block b, column by column.
+void expect_all_paths_match(const Aligned& in, uint32_t columns) {
+    std::vector<int32_t> block(kPixels), re(32 * kHalf), im(32 * kHalf);
+    for (bal_simd_path path : {bal_simd_path::scalar, bal_simd_path::portable, bal_simd_path::avx2,
+                               bal_simd_path::automatic}) {
+        SCOPED_TRACE(int(path));
+        Spectra s{Aligned(32 * columns * kLanes, 0x5A5A5A5A), Aligned(32 * columns * kLanes, 0x5A5A5A5A)};
+        run(in, columns, path, s);
+        for (uint32_t b = 0; b < kLanes; ++b) {
+            for (uint32_t i = 0; i < kPixels; ++i) block[i] = in[i * kLanes + b];
+            zr_fftn2d32(block.data(), re.data(), im.data());
+            for (uint32_t u = 0; u < 32; ++u)
+                for (uint32_t v = 0; v < columns; ++v) {
+                    const size_t at = (size_t(u) * columns + v) * kLanes + b;
+                    ASSERT_EQ(re[u * kHalf + v], s.re[at]) << "block " << b << " bin " << u << "," << v;
+                    ASSERT_EQ(im[u * kHalf + v], s.im[at]) << "block " << b << " bin " << u << "," << v;
+                }
+        }
+    }
+}
+
+TEST(SimdPaths, LaneTransformsEqualTheScalarTransformOnRandomBlocks) {
+    std::mt19937 rng(20261211);
+    const struct {
+        int32_t lo, hi;
+    } ranges[] = {
+        {-255 * 248 * 248 / 16, 255 * 248 * 248 / 16},  // windowed pixels, as the wavelength field makes
+        {-2, 2},                                        // rounding of tiny values
+        {INT32_MIN, INT32_MAX},                         // wrapping sums and products
+    };
+    for (const auto& r : ranges) {
+        std::uniform_int_distribution<int32_t> value(r.lo, r.hi);
+        for (uint32_t columns : {1u, 9u, 16u, 17u}) {
+            SCOPED_TRACE(std::to_string(r.lo) + " columns " + std::to_string(columns));
+            Aligned in(kPixels * kLanes);
+            for (int32_t& v : in) v = value(rng);
+            expect_all_paths_match(in, columns);
+        }
+    }
+}
+
+TEST(SimdPaths, LaneTransformsEqualTheScalarTransformOnRealWindows) {
+    FP_REQUIRE_CAPTURES();
+    const auto paths = fp_test::capture_paths();
+    ASSERT_GE(paths.size(), kLanes);
+    // Eight 32 x 32 windows from different captures, mean removed and
+    // weighted by a triangle as the ridge-wavelength measurement does.
+    Aligned in(kPixels * kLanes);
+    for (uint32_t b = 0; b < kLanes; ++b) {
+        const fp_test::GreyImage g = fp_test::read_pgm(paths[b * (paths.size() / kLanes)]);
+        ASSERT_GE(g.rows, 32u);
+        const uint32_t top = 40 + 7 * b, left = 20 + 3 * b;
+        int32_t sum = 0;
+        for (uint32_t y = 0; y < 32; ++y)
+            for (uint32_t x = 0; x < 32; ++x) sum += g.pixels[(top + y) * g.cols + left + x];
+        const int32_t mean = sum / int32_t(kPixels);
+        const auto weight = [](uint32_t i) { return int32_t(i < 16 ? i : 31 - i) * 16; };
+        for (uint32_t y = 0; y < 32; ++y)
+            for (uint32_t x = 0; x < 32; ++x)
+                in[(y * 32 + x) * kLanes + b] =
+                    weight(y) * weight(x) * (int32_t(g.pixels[(top + y) * g.cols + left + x]) - mean) / 16;
+    }
+    for (uint32_t columns : {9u, 17u}) expect_all_paths_match(in, columns);
+}
+
+}  // namespace
