@@ -159,31 +159,75 @@ ClippedWindow clip_window(int32_t rows, int32_t cols, int32_t top, int32_t left,
             std::min(left + size, cols)};
 }
 
-WindowStats window_stats(const uint8_t* src, const uint8_t* mask, int32_t rows, int32_t cols,
-                         int32_t top, int32_t left, int32_t size) {
-    WindowStats st;
-    const ClippedWindow w = clip_window(rows, cols, top, left, size);
-    if (w.empty()) return st;
-    uint32_t foreground = 0, sum = 0, sum_sq = 0;
-    for (int32_t y = w.y0; y < w.y1; ++y) {
-        const uint8_t* row = src + size_t(y) * size_t(cols);
-        const uint8_t* mask_row = mask ? mask + size_t(y) * size_t(cols) : nullptr;
-        for (int32_t x = w.x0; x < w.x1; ++x) {
-            if (mask_row && mask_row[x] < 128) continue;
-            const uint32_t v = row[x];
-            ++foreground;
-            sum += v;
-            sum_sq += v * v;
+// Summed-area tables of the foreground pixels (count, sum and sum of
+// squares), (rows + 1) x (cols + 1) entries each: a window's sums in four
+// reads. Entries wrap modulo 2^32; a window's sums are below 2^32, so their
+// differences are exact.
+struct WindowSums {
+    struct Entry {
+        uint32_t count, sum, sum_sq;
+    };
+    Entry* table = nullptr;
+    int32_t rows = 0, cols = 0;
+
+    WindowSums() = default;
+    WindowSums(const WindowSums&) = delete;
+    WindowSums& operator=(const WindowSums&) = delete;
+    ~WindowSums() { std::free(table); }
+
+    [[nodiscard]] bool build(const uint8_t* src, const uint8_t* mask, int32_t image_rows,
+                             int32_t image_cols) {
+        rows = std::max(image_rows, 0);
+        cols = std::max(image_cols, 0);
+        const size_t stride = size_t(cols) + 1;
+        table = static_cast<Entry*>(std::calloc((size_t(rows) + 1) * stride, sizeof(Entry)));
+        if (table == nullptr) return false;
+        for (int32_t y = 0; y < rows; ++y) {
+            const uint8_t* row = src + size_t(y) * size_t(cols);
+            const uint8_t* mask_row = mask ? mask + size_t(y) * size_t(cols) : nullptr;
+            const Entry* above = table + size_t(y) * stride;
+            Entry* out = table + (size_t(y) + 1) * stride;
+            Entry run{0, 0, 0};
+            for (int32_t x = 0; x < cols; ++x) {
+                if (!mask_row || mask_row[x] >= 128) {
+                    const uint32_t v = row[x];
+                    run.count += 1;
+                    run.sum += v;
+                    run.sum_sq += v * v;
+                }
+                out[x + 1] = {above[x + 1].count + run.count, above[x + 1].sum + run.sum,
+                              above[x + 1].sum_sq + run.sum_sq};
+            }
         }
+        return true;
     }
+
+    // Sums over image rows y0..y1-1, columns x0..x1-1.
+    Entry box(int32_t y0, int32_t y1, int32_t x0, int32_t x1) const {
+        const size_t stride = size_t(cols) + 1;
+        const Entry& a = table[size_t(y0) * stride + size_t(x0)];
+        const Entry& b = table[size_t(y0) * stride + size_t(x1)];
+        const Entry& c = table[size_t(y1) * stride + size_t(x0)];
+        const Entry& d = table[size_t(y1) * stride + size_t(x1)];
+        return {d.count - b.count - c.count + a.count, d.sum - b.sum - c.sum + a.sum,
+                d.sum_sq - b.sum_sq - c.sum_sq + a.sum_sq};
+    }
+};
+
+// Counts, mean and variance of the window at (top, left) clipped to the image.
+WindowStats window_stats(const WindowSums& sums, int32_t top, int32_t left, int32_t size) {
+    WindowStats st;
+    const ClippedWindow w = clip_window(sums.rows, sums.cols, top, left, size);
+    if (w.empty()) return st;
+    const WindowSums::Entry e = sums.box(w.y0, w.y1, w.x0, w.x1);
     st.inside = uint32_t(w.y1 - w.y0) * uint32_t(w.x1 - w.x0);
-    st.foreground = foreground;
-    st.sum = sum;
-    st.sum_sq = sum_sq;
-    if (foreground != 0) {
-        const uint32_t n = foreground;
-        st.mean = (n / 2 + sum) / n;
-        st.variance = ((16 * sum_sq - sum * (16 * sum / n)) / n) >> 4;
+    st.foreground = e.count;
+    st.sum = e.sum;
+    st.sum_sq = e.sum_sq;
+    if (e.count != 0) {
+        const uint32_t n = e.count;
+        st.mean = (n / 2 + e.sum) / n;
+        st.variance = ((16 * e.sum_sq - e.sum * (16 * e.sum / n)) / n) >> 4;
     }
     return st;
 }
@@ -241,6 +285,12 @@ template <typename Scratch, typename MeasureBlock, typename Flush>
         return BAL_NO_MEMORY;
     }
     std::memset(static_cast<void*>(scratch), 0, sizeof(Scratch));
+    WindowSums sums;
+    if (!sums.build(grid.src, grid.mask, grid.rows, grid.cols)) {
+        std::free(scratch);
+        std::free(raw);
+        return BAL_NO_MEMORY;
+    }
     const auto block = static_cast<int32_t>(grid.block);
     const int32_t h = (window_size - block) / 2;
     for (int32_t r = 0; r < grid.block_rows; ++r) {
@@ -251,8 +301,7 @@ template <typename Scratch, typename MeasureBlock, typename Flush>
             w.col = static_cast<int32_t>(c * grid.block);
             w.top = w.row - h;
             w.left = w.col - h;
-            const WindowStats st = window_stats(grid.src, grid.mask, grid.rows, grid.cols, w.top,
-                                                w.left, window_size);
+            const WindowStats st = window_stats(sums, w.top, w.left, window_size);
             measure(*scratch, w, st, raw);
         }
     }
