@@ -35,6 +35,8 @@ struct FrequencyGrid {
         if (u < U_LO || u > U_HI || v < V_LO || v > V_HI) return 0;
         return value[(u - U_LO) * kCols + (v - V_LO)];
     }
+    // For reads known to lie inside the range.
+    T inside(int u, int v) const { return value[(u - U_LO) * kCols + (v - V_LO)]; }
 };
 
 uint32_t power(int32_t re, int32_t im) {
@@ -334,17 +336,30 @@ struct alignas(BAL_FFT_ALIGNMENT) Scratch32 {
     Response32 response;
 };
 
+// kWindow32[i] * kWindow32[x], the window's weight at row i, column x.
+constexpr auto kWindowWeights32 = [] {
+    struct table {
+        int32_t w[32][32];
+    } t{};
+    for (int i = 0; i < 32; ++i)
+        for (int x = 0; x < 32; ++x) t.w[i][x] = kWindow32[i] * kWindow32[x];
+    return t;
+}();
+
 // Window pixels outside the image are 0; the others are weighted. The lane's
 // values are zero beforehand.
 void window32(Scratch32& s, int lane, const uint8_t* src, int32_t rows, int32_t cols, int32_t top,
               int32_t left, int32_t mean) {
     const ClippedWindow w = clip_window(rows, cols, top, left, 32);
+    const int32_t first = w.x0 - left, count = w.x1 - w.x0;
+    int32_t values[32];
     for (int32_t y = w.y0; y < w.y1; ++y) {
         const int32_t i = y - top;
-        const uint8_t* row = src + size_t(y) * size_t(cols);
-        int32_t* out = s.block + size_t(i * 32 - left) * kLanes32 + lane;
-        for (int32_t x = w.x0; x < w.x1; ++x)
-            out[size_t(x) * kLanes32] = (kWindow32[i] * kWindow32[x - left] * (int32_t{row[x]} - mean)) / 16;
+        const uint8_t* row = src + size_t(y) * size_t(cols) + w.x0;
+        const int32_t* weight = kWindowWeights32.w[i] + first;
+        for (int32_t x = 0; x < count; ++x) values[x] = (weight[x] * (int32_t{row[x]} - mean)) / 16;
+        int32_t* out = s.block + size_t(i * 32 + first) * kLanes32 + lane;
+        for (int32_t x = 0; x < count; ++x) out[size_t(x) * kLanes32] = values[x];
     }
 }
 
@@ -362,7 +377,11 @@ void power32(Scratch32& s, int lane) {
 
 void process_block32(Scratch32& s, uint32_t max_wl, uint32_t min_wl, uint16_t* raw,
                      size_t index, const BlockOutputs& out) {
-    const auto p = [&s](int u, int v) { return s.power.get(u, v); };
+    // Every read below lies inside both grids: powers at u -8..8, v -8..3
+    // (responses at u -6..6, v -6..1 and their +-2 neighbours, peaks at
+    // u -6..6, v -6..0 and their +-1 neighbours), responses at u -7..7,
+    // v -7..1.
+    const auto p = [&s](int u, int v) { return s.power.inside(u, v); };
     if (out.quality) out.quality[index] = 0;
 
     uint64_t energy = 0;
@@ -387,11 +406,11 @@ void process_block32(Scratch32& s, uint32_t max_wl, uint32_t min_wl, uint16_t* r
     for (int u = -6; u <= 6; ++u) {
         const int v_end = u < 0 ? 0 : -1;
         for (int v = -6; v <= v_end; ++v) {
-            const int32_t q = s.response.get(u, v);
+            const int32_t q = s.response.inside(u, v);
             bool is_max = true;
             for (int du = -1; du <= 1 && is_max; ++du)
                 for (int dv = -1; dv <= 1; ++dv)
-                    if ((du || dv) && s.response.get(u + du, v + dv) > q) {
+                    if ((du || dv) && s.response.inside(u + du, v + dv) > q) {
                         is_max = false;
                         break;
                     }
