@@ -67,6 +67,73 @@ template <typename V>
     columns_pass<V>(columns, vre, vim);
 }
 
+// inverse_columns and inverse_rows of zr_fftni2d32 (the forward transform on
+// index-reversed input), the row pass only over the pairs asked for.
+template <typename V>
+[[gnu::always_inline]] inline void inverse(const int32_t* re_in, const int32_t* im_in, int first_pair,
+                                           int last_pair, int32_t* block_out, int32_t* work_out) {
+    constexpr int H = int(BAL_FFT32_HALF_COLUMNS);
+    const V* re = reinterpret_cast<const V*>(re_in);
+    const V* im = reinterpret_cast<const V*>(im_in);
+    V* block = reinterpret_cast<V*>(block_out);
+    V* work = reinterpret_cast<V*>(work_out);
+    V in_re[kN], in_im[kN], out_re[kN], out_im[kN];
+    for (int v = 0; v < H; ++v) {
+        for (int n = 0; n < kN; ++n) {
+            const int u = (kN - n) & (kN - 1);
+            in_re[n] = re[u * H + v];
+            in_im[n] = im[u * H + v];
+        }
+        fft32_lanes<V>(in_re, in_im, out_re, out_im);
+        for (int u = 0; u < kN; ++u) {
+            block[u * kN + v] = out_re[u];
+            work[u * H + v] = out_im[u];
+        }
+    }
+    for (int i = first_pair; i < last_pair; ++i) {
+        V* a_re = block + 2 * i * kN;
+        V* b_re = a_re + kN;
+        const V* a_im = work + 2 * i * H;
+        const V* b_im = a_im + H;
+        for (int v = 0; v <= kN / 2; ++v) {
+            const int n = (kN - v) & (kN - 1);
+            in_re[n] = a_re[v] - b_im[v];
+            in_im[n] = a_im[v] + b_re[v];
+        }
+        for (int v = 1; v < kN / 2; ++v) {
+            in_re[v] = a_re[v] + b_im[v];
+            in_im[v] = b_re[v] - a_im[v];
+        }
+        fft32_lanes<V>(in_re, in_im, a_re, b_re);
+    }
+}
+
+void inverse_portable(const int32_t* re, const int32_t* im, int first, int last, int32_t* block,
+                      int32_t* work) {
+    inverse<lanes8>(re, im, first, last, block, work);
+}
+
+__attribute__((target("avx2"))) void inverse_avx2(const int32_t* re, const int32_t* im, int first, int last,
+                                                   int32_t* block, int32_t* work) {
+    inverse<lanes8>(re, im, first, last, block, work);
+}
+
+void inverse_scalar(const int32_t* re, const int32_t* im, int first, int last, int32_t* block,
+                    int32_t* work) {
+    constexpr int H = int(BAL_FFT32_HALF_COLUMNS);
+    int32_t spec_re[kN * H], spec_im[kN * H], out[kN * kN], scratch[kN * H];
+    for (int lane = 0; lane < kLanes; ++lane) {
+        for (int i = 0; i < kN * H; ++i) {
+            spec_re[i] = re[i * kLanes + lane];
+            spec_im[i] = im[i * kLanes + lane];
+        }
+        zr_fftni2d32(spec_re, spec_im, out, scratch);
+        for (int y = 2 * first; y < 2 * last; ++y)
+            for (int x = 0; x < kN; ++x) block[(y * kN + x) * kLanes + lane] = out[y * kN + x];
+        for (int i = 0; i < kN * H; ++i) work[i * kLanes + lane] = scratch[i];
+    }
+}
+
 void transform_portable(const int32_t* in, int columns, int32_t* re, int32_t* im) {
     transform<lanes8>(in, columns, re, im);
 }
@@ -107,6 +174,21 @@ void bal_fft2d32_lanes(const int32_t* in, uint32_t columns, int32_t* re, int32_t
         case bal_simd_path::automatic:
             if (bal_simd_has_avx2()) transform_avx2(in, c, re, im);
             else transform_portable(in, c, re, im);
+            return;
+    }
+}
+
+void bal_ifft2d32_lanes(const int32_t* re, const int32_t* im, uint32_t first_pair, uint32_t pairs,
+                        int32_t* block, int32_t* work, bal_simd_path path) {
+    const int first = int(std::min<uint32_t>(first_pair, kN / 2));
+    const int last = int(std::min<uint32_t>(first_pair + std::min<uint32_t>(pairs, kN / 2), kN / 2));
+    switch (path) {
+        case bal_simd_path::scalar: inverse_scalar(re, im, first, last, block, work); return;
+        case bal_simd_path::portable: inverse_portable(re, im, first, last, block, work); return;
+        case bal_simd_path::avx2:
+        case bal_simd_path::automatic:
+            if (bal_simd_has_avx2()) inverse_avx2(re, im, first, last, block, work);
+            else inverse_portable(re, im, first, last, block, work);
             return;
     }
 }

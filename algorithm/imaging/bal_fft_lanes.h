@@ -30,3 +30,13 @@ bool bal_simd_has_avx2();
 // outputs must not overlap the input.
 void bal_fft2d32_lanes(const int32_t* in, uint32_t columns, int32_t* re, int32_t* im,
                        bal_simd_path path = bal_simd_path::automatic);
+
+// Inverse 2-D transforms of eight half spectra at once, with exactly the
+// integer results of zr_fftni2d32 on each: re and im (by lane, 32 x 17
+// values each; not changed) into block (by lane, 32 x 32). Only the row pairs
+// first_pair .. first_pair + pairs - 1 (rows 2 * first_pair onwards) are
+// completed; the other rows of block hold intermediate values. work holds
+// 32 x 17 x 8 values. All buffers are 32-byte aligned; pairs is clamped to
+// the 16 pairs there are.
+void bal_ifft2d32_lanes(const int32_t* re, const int32_t* im, uint32_t first_pair, uint32_t pairs,
+                        int32_t* block, int32_t* work, bal_simd_path path = bal_simd_path::automatic);
