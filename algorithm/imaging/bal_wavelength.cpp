@@ -407,6 +407,8 @@ void process_block32(Scratch32& s, uint32_t max_wl, uint32_t min_wl, uint16_t* r
         const int v_end = u < 0 ? 0 : -1;
         for (int v = -6; v <= v_end; ++v) {
             const int32_t q = s.response.inside(u, v);
+            // Most responses are 0 and cannot enter the list: test that first.
+            if (q <= peaks.fifth()) continue;
             bool is_max = true;
             for (int du = -1; du <= 1 && is_max; ++du)
                 for (int dv = -1; dv <= 1; ++dv)
@@ -414,7 +416,7 @@ void process_block32(Scratch32& s, uint32_t max_wl, uint32_t min_wl, uint16_t* r
                         is_max = false;
                         break;
                     }
-            if (is_max && q > peaks.fifth()) peaks.insert(q, u, v);
+            if (is_max) peaks.insert(q, u, v);
         }
     }
 
