@@ -11,6 +11,7 @@
 
 #include "fp_test_data.h"
 #include "imaging/bal_fft_lanes.h"
+#include "match/zr_spectral_internal.h"
 #include "math/zr_fft.h"
 
 namespace {
@@ -182,6 +183,59 @@ TEST(SimdPaths, LaneInversesEqualTheScalarInverseOnRealSpectra) {
             }
     }
     expect_inverse_paths_match(re, im, 4, 8);
+}
+
+// The spectral search's correlation sums: the SSE2 path against the scalar
+// one on random canvases (orientations over the whole byte, including the
+// -128 wrap; frequencies near and far; invalid cells), both lattice steps,
+// ranges whose widths leave every tail length, and shifted probes.
+TEST(SimdPaths, SpectralCorrelationEqualsTheScalarSums) {
+    std::mt19937 rng(7);
+    constexpr uint32_t kCols = 60, kRows = 50, kPad = 8, kStride = (kCols + kPad) * 2;
+    std::vector<uint8_t> reference(kStride * kRows), probe(kStride * kRows);
+    std::uniform_int_distribution<int> byte(0, 255), near(0, 40), coin(0, 9);
+    for (int trial = 0; trial < 200; ++trial) {
+        for (auto* canvas : {&reference, &probe})
+            for (uint32_t y = 0; y < kRows; ++y)
+                for (uint32_t x = 0; x < kCols + kPad; ++x) {
+                    uint8_t* cell = canvas->data() + y * kStride + x * 2;
+                    const bool valid = x < kCols && coin(rng) >= 3;
+                    cell[0] = uint8_t(trial % 2 ? byte(rng) : 120 + near(rng));
+                    cell[1] = valid ? uint8_t(trial % 3 ? 1 + near(rng) : 1 + byte(rng) % 255) : 0;
+                }
+        const int32_t dx = int32_t(trial % 9) - 4, dy = int32_t(trial % 7) - 3;
+        const int32_t left = 4 + trial % 5, top = 3 + trial % 4;
+        const int32_t right = std::min<int32_t>(left + trial % 41, kCols - 6);
+        const int32_t bottom = std::min<int32_t>(top + trial % 33, kRows - 5);
+        for (int32_t step : {1, 2}) {
+            SCOPED_TRACE("trial " + std::to_string(trial) + " step " + std::to_string(step));
+            const spectral_correlation a = spectral_correlate_lattice(
+                reference.data(), kStride, probe.data(), kStride, dx, dy, left, top, right, bottom, step, false);
+            const spectral_correlation b = spectral_correlate_lattice(
+                reference.data(), kStride, probe.data(), kStride, dx, dy, left, top, right, bottom, step, true);
+            ASSERT_EQ(a.sum, b.sum);
+            ASSERT_EQ(a.pairs, b.pairs);
+        }
+    }
+}
+
+// A hand-counted case: orientations 127 and 255 differ by -128 (weight 0),
+// 10 and 0 by 10 (weight 11); frequencies 5 and 25 by 20 (weight 1).
+TEST(SimdPaths, SpectralCorrelationOfAHandCountedRow) {
+    constexpr uint32_t kCols = 24, kStride = (kCols + 8) * 2;
+    std::vector<uint8_t> reference(kStride, 0), probe(kStride, 0);
+    for (uint32_t x = 0; x < kCols; ++x) {
+        reference[2 * x] = x < 12 ? 10 : 127;
+        reference[2 * x + 1] = 5;
+        probe[2 * x] = x < 12 ? 0 : 255;
+        probe[2 * x + 1] = x == 3 ? 0 : 25;  // cell 3 of the probe is invalid
+    }
+    for (bool vector : {false, true}) {
+        const spectral_correlation c =
+            spectral_correlate_lattice(reference.data(), kStride, probe.data(), kStride, 0, 0, 0, 0, 23, 0, 1, vector);
+        EXPECT_EQ(23u, c.pairs);
+        EXPECT_EQ(11u * 11u, c.sum);
+    }
 }
 
 }  // namespace
