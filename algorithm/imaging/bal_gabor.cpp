@@ -78,6 +78,13 @@ struct GaborInputs {
 // The 32-point form filters eight classes at a time, one a lane of the lane
 // inverse transform.
 struct alignas(BAL_FFT_ALIGNMENT) GaborLanes {
+    // Forward transforms of up to eight tiles' windows.
+    int32_t windows[32 * 32 * BAL_FFT_LANES];
+    int32_t spectra_re[32 * BAL_FFT32_HALF_COLUMNS * BAL_FFT_LANES];
+    int32_t spectra_im[32 * BAL_FFT32_HALF_COLUMNS * BAL_FFT_LANES];
+    uint32_t tile_top[BAL_FFT_LANES];
+    uint32_t tile_left[BAL_FFT_LANES];
+    // Inverse transforms of up to eight classes of one tile.
     int32_t re[32 * BAL_FFT32_HALF_COLUMNS * BAL_FFT_LANES];
     int32_t im[32 * BAL_FFT32_HALF_COLUMNS * BAL_FFT_LANES];
     int32_t block[32 * 32 * BAL_FFT_LANES];
@@ -111,19 +118,22 @@ bool tile_is_processed(const GaborInputs& in, uint32_t top, uint32_t left, uint3
 
 // Window sample (i, j) is pixel (top + (i - margin) * step, left + (j - margin) * step),
 // as (pixel - 128) << 13, or 0 outside the image.
-void fill_window(const GaborForm& form, const GaborInputs& in, uint32_t top, uint32_t left, int32_t* window) {
+// The samples are written `stride` values apart (8 for one lane of the lane
+// layout).
+void fill_window(const GaborForm& form, const GaborInputs& in, uint32_t top, uint32_t left, int32_t* window,
+                 size_t stride = 1) {
     const int64_t margin = form.margin_samples(), step = form.step;
     for (uint32_t i = 0; i < form.n; ++i) {
         const int64_t y = int64_t(top) + (int64_t(i) - margin) * step;
-        int32_t* out = window + size_t(i) * form.n;
+        int32_t* out = window + size_t(i) * form.n * stride;
         if (y < 0 || y >= int64_t(in.rows)) {
-            std::fill(out, out + form.n, 0);
+            for (uint32_t j = 0; j < form.n; ++j) out[j * stride] = 0;
             continue;
         }
         const uint8_t* row = in.image + size_t(y) * in.cols;
         for (uint32_t j = 0; j < form.n; ++j) {
             const int64_t x = int64_t(left) + (int64_t(j) - margin) * step;
-            out[j] = (x < 0 || x >= int64_t(in.cols)) ? 0 : (int32_t(row[x]) - 128) * 8192;
+            out[j * stride] = (x < 0 || x >= int64_t(in.cols)) ? 0 : (int32_t(row[x]) - 128) * 8192;
         }
     }
 }
@@ -220,6 +230,7 @@ void filter_classes_by_lanes(const GaborForm& form, const GaborInputs& in, uint3
     if (used != 0) flush();
 }
 
+// With the lanes, s.spectrum already holds the tile's forward transform.
 void filter_tile(const GaborForm& form, const GaborInputs& in, uint32_t top, uint32_t left,
                  const GaborScratch& s, int8_t* dst) {
     const uint32_t samples = form.tile_samples(), keys = form.key_count();
@@ -241,12 +252,12 @@ void filter_tile(const GaborForm& form, const GaborInputs& in, uint32_t top, uin
     if (smallest > largest) return;
 
     const uint32_t spectrum = form.spectrum_size();
-    fill_window(form, in, top, left, s.window);
-    form.forward(s.window, s.spectrum, s.spectrum + spectrum);
     if (s.lanes != nullptr) {
         filter_classes_by_lanes(form, in, top, left, smallest, largest, s, dst);
         return;
     }
+    fill_window(form, in, top, left, s.window);
+    form.forward(s.window, s.spectrum, s.spectrum + spectrum);
     const uint32_t margin = form.margin_samples();
     for (uint32_t key = smallest; key <= largest; ++key) {
         if (s.heads[key] == kListEnd) continue;
@@ -279,9 +290,36 @@ bal_status filter_tiles(const GaborForm& form, const GaborInputs& in, int8_t* ds
     std::fill(s.heads, s.heads + form.key_count(), kListEnd);
 
     const uint32_t tile = form.tile_pixels();
-    for (uint32_t top = 0; top < in.rows; top += tile)
-        for (uint32_t left = 0; left < in.cols; left += tile)
-            if (tile_is_processed(in, top, left, tile)) filter_tile(form, in, top, left, s, dst);
+    if (by_lanes) {
+        // Tiles are filtered in the same order; their forward transforms
+        // (which read only the source) are made eight at a time beforehand.
+        GaborLanes& l = *s.lanes;
+        uint32_t queued = 0;
+        const auto flush = [&]() {
+            bal_fft2d32_lanes(l.windows, BAL_FFT32_HALF_COLUMNS, l.spectra_re, l.spectra_im);
+            for (uint32_t b = 0; b < queued; ++b) {
+                for (uint32_t k = 0; k < spectrum; ++k) {
+                    s.spectrum[k] = l.spectra_re[k * BAL_FFT_LANES + b];
+                    s.spectrum[spectrum + k] = l.spectra_im[k * BAL_FFT_LANES + b];
+                }
+                filter_tile(form, in, l.tile_top[b], l.tile_left[b], s, dst);
+            }
+            queued = 0;
+        };
+        for (uint32_t top = 0; top < in.rows; top += tile)
+            for (uint32_t left = 0; left < in.cols; left += tile) {
+                if (!tile_is_processed(in, top, left, tile)) continue;
+                fill_window(form, in, top, left, l.windows + queued, BAL_FFT_LANES);
+                l.tile_top[queued] = top;
+                l.tile_left[queued] = left;
+                if (++queued == BAL_FFT_LANES) flush();
+            }
+        if (queued != 0) flush();
+    } else {
+        for (uint32_t top = 0; top < in.rows; top += tile)
+            for (uint32_t left = 0; left < in.cols; left += tile)
+                if (tile_is_processed(in, top, left, tile)) filter_tile(form, in, top, left, s, dst);
+    }
 
     std::free(s.heads);
     std::free(s.next);
