@@ -48,6 +48,14 @@ constexpr uint32_t kMaxSide500Dpi = 32767;
 
 size_t area_of(uint32_t rows, uint32_t cols) { return size_t{rows} * cols; }
 
+bal_extract_observer_fn g_observer = nullptr;
+void* g_observer_context = nullptr;
+
+void observe(const char* stage, const uint8_t* data, size_t bytes) {
+    if (g_observer != nullptr) [[unlikely]]
+        g_observer(g_observer_context, stage, data, bytes);
+}
+
 // A malloc'd buffer released when it goes out of scope.
 class Buffer {
 public:
@@ -198,6 +206,7 @@ bal_status segment(const Settings& s, Region& region) {
         return BAL_NO_MEMORY;
     bal_segmentation_center(region.block_mask.get(), region.block_rows, region.block_cols, s.block,
                             region.rows, region.cols, &region.centre_row, &region.centre_col);
+    observe("block_mask", region.block_mask.get(), area_of(region.block_rows, region.block_cols));
     return BAL_OK;
 }
 
@@ -275,6 +284,7 @@ bal_status estimate_orientation(const Settings& s, Region& region, zr_template_c
                                                     region.block_rows, region.block_cols,
                                                     kNormalizeMean, kNormalizeSpread, image));
     if (st != BAL_OK) return st;
+    observe("normalised", image, pixels);
 
     if ((st = prepare_field(c.orientation, region, s)) != BAL_OK) return st;
     if (!f.orientation.allocate(blocks) || !f.coherence.allocate(blocks)) return BAL_NO_MEMORY;
@@ -283,12 +293,15 @@ bal_status estimate_orientation(const Settings& s, Region& region, zr_template_c
         region.block_rows, region.block_cols, s.block,
         reinterpret_cast<int8_t*>(c.orientation.values), s.scale));
     if (st != BAL_OK) return st;
+    observe("orientation", f.orientation.get(), blocks);
+    observe("coherence", f.coherence.get(), blocks);
 
     if (!f.pixel_orientation.allocate(pixels)) return BAL_NO_MEMORY;
     st = status_of(bal_scale_up_orientation(f.orientation.get(), region.block_rows,
                                             region.block_cols, s.block, f.pixel_orientation.get(),
                                             region.rows, region.cols));
     if (st != BAL_OK) return st;
+    observe("pixel_orientation", f.pixel_orientation.get(), pixels);
 
     st = status_of(bal_image_quality_qual(image, region.rows, region.cols, region.block_rows,
                                           region.block_cols, s.block, mask, f.coherence.get(),
@@ -301,6 +314,7 @@ bal_status estimate_orientation(const Settings& s, Region& region, zr_template_c
                                                 region.block_cols, s.block, f.quality_image.get(),
                                                 region.rows, region.cols));
     if (st != BAL_OK) return st;
+    observe("quality_image", f.quality_image.get(), pixels);
 
     if (!f.smoothed.allocate(pixels)) return BAL_NO_MEMORY;
     std::memcpy(f.smoothed.get(), image, pixels);
@@ -312,6 +326,7 @@ bal_status estimate_orientation(const Settings& s, Region& region, zr_template_c
         st = status_of(bal_oriented_mean(smoothed, region.rows, region.cols,
                                          f.pixel_orientation.get(), smoothed));
     }
+    if (st == BAL_OK) observe("smoothed", f.smoothed.get(), pixels);
     return st;
 }
 
@@ -375,6 +390,8 @@ bal_status estimate_fine_fields(const Settings& s, const Region& region, Fields&
             frequency.get()[size_t(y) * fine_cols + x] = 0;
             angle.get()[size_t(y) * fine_cols + x] = 0;
         }
+    observe("fine_frequency", frequency.get(), cells);
+    observe("fine_angle", angle.get(), cells);
     std::free(c.frequency.fine);
     std::free(c.orientation.fine);
     c.frequency.fine = frequency.release();
@@ -403,6 +420,11 @@ bal_status estimate_frequency(const Settings& s, const Region& region, zr_templa
                                 int32_t(s.block), f.ridge_period.get(), int32_t(region.rows),
                                 int32_t(region.cols));
     clear_fields_outside_mask(region, c);
+    const size_t blocks = area_of(region.block_rows, region.block_cols);
+    observe("wavelength", f.wavelength.get(), blocks);
+    observe("ridge_period", f.ridge_period.get(), area_of(region.rows, region.cols));
+    if (c.frequency.values) observe("frequency", c.frequency.values, blocks);
+    if (c.orientation.values) observe("orientation_field", c.orientation.values, blocks);
     return estimate_fine_fields(s, region, f, c);
 }
 
@@ -428,6 +450,7 @@ bal_status enhance_and_binarize(const Settings& s, const Region& region, Fields&
                                            int32_t(region.block_cols), s.block,
                                            filtered.as_signed(), uint16_t(s.reduction)));
     if (st != BAL_OK) return st;
+    observe("enhanced", filtered.get(), pixels);
 
     if (!out.ridge.allocate(pixels) || !out.valley.allocate(pixels)) return BAL_NO_MEMORY;
     st = status_of(bal_binarize_local_histogram_threshold(
@@ -440,6 +463,8 @@ bal_status enhance_and_binarize(const Settings& s, const Region& region, Fields&
     if (s.scale == 1)
         bal_binarize_remove_dots(out.ridge.get(), out.valley.get(), f.quality_image.get(),
                                  region.rows, region.cols);
+    observe("ridge_binary", out.ridge.get(), pixels);
+    observe("valley_binary", out.valley.get(), pixels);
     return BAL_OK;
 }
 
@@ -497,6 +522,9 @@ bal_status thin(const Settings& s, const Region& region, Skeletons& sk) {
             status_of(bal_contour_thin_scale(rows, region.rows, region.cols, s.scale));
         if (st != BAL_OK) return st;
     }
+    const size_t pixels = area_of(region.rows, region.cols);
+    observe("valley_thinned", sk.valley.get(), pixels);
+    observe("ridge_thinned", sk.ridge.get(), pixels);
     return BAL_OK;
 }
 
@@ -531,6 +559,7 @@ bal_status detect_minutiae(const Settings& s, const Region& region, const Fields
                                  kRidgePeriodBase);
     }
     m.count = uint8_t(count);
+    observe("minutiae", reinterpret_cast<const uint8_t*>(m.minutiae), count * sizeof(minutia));
     return BAL_OK;
 }
 
@@ -659,4 +688,9 @@ bal_status bal_extract(uint8_t* pixels, const uint8_t* valid_mask, uint32_t rows
                           BAL_CALLBACK2_SLOT_BASE, s, region, fields, rows, cols, c);
     finish(s, region, fields, rows, cols, c);
     return st;
+}
+
+void bal_extract_set_observer(bal_extract_observer_fn observer, void* context) {
+    g_observer = observer;
+    g_observer_context = context;
 }

@@ -3,6 +3,7 @@
 // optional fields the container asks for).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "extract/bal_template_container.h"
@@ -36,3 +37,12 @@
                                      uint32_t cols, zr_template_container* container,
                                      bal_feature_callback callback1,
                                      bal_feature_callback callback2);
+
+// Test seam: when an observer is set, extraction hands it each intermediate
+// result as it is made (a stage name such as "normalised", "orientation",
+// "enhanced" or "ridge_thinned", and the bytes). Null by default, when the
+// only cost is one test per stage. Process-wide and not synchronised: set it
+// only while no other extraction runs.
+using bal_extract_observer_fn = void (*)(void* context, const char* stage, const uint8_t* data,
+                                         size_t bytes);
+void bal_extract_set_observer(bal_extract_observer_fn observer, void* context);

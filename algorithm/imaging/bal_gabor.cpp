@@ -6,6 +6,7 @@
 
 #include "imaging/bal_blur.h"
 #include "imaging/bal_crop_resize.h"
+#include "imaging/bal_fft_lanes.h"
 #include "imaging/bal_median.h"
 #include "imaging/bal_normalize.h"
 #include "imaging/bal_scale.h"
@@ -74,6 +75,23 @@ struct GaborInputs {
     uint32_t block;
 };
 
+// The 32-point form filters eight classes at a time, one a lane of the lane
+// inverse transform.
+struct alignas(BAL_FFT_ALIGNMENT) GaborLanes {
+    // Forward transforms of up to eight tiles' windows.
+    int32_t windows[32 * 32 * BAL_FFT_LANES];
+    int32_t spectra_re[32 * BAL_FFT32_HALF_COLUMNS * BAL_FFT_LANES];
+    int32_t spectra_im[32 * BAL_FFT32_HALF_COLUMNS * BAL_FFT_LANES];
+    uint32_t tile_top[BAL_FFT_LANES];
+    uint32_t tile_left[BAL_FFT_LANES];
+    // Inverse transforms of up to eight classes of one tile.
+    int32_t re[32 * BAL_FFT32_HALF_COLUMNS * BAL_FFT_LANES];
+    int32_t im[32 * BAL_FFT32_HALF_COLUMNS * BAL_FFT_LANES];
+    int32_t block[32 * 32 * BAL_FFT_LANES];
+    int32_t work[32 * BAL_FFT32_HALF_COLUMNS * BAL_FFT_LANES];
+    uint32_t keys[BAL_FFT_LANES];
+};
+
 // Scratch of the tile loop: per-key list heads, the per-sample next links,
 // the window (reused for every inverse result), the spectrum of the window
 // and the filtered spectrum with the inverse transform's work area.
@@ -83,6 +101,7 @@ struct GaborScratch {
     int32_t* window;
     int32_t* spectrum;
     int32_t* filtered;
+    GaborLanes* lanes;  // the 32-point form only
 };
 
 bool pixel_in_mask(const GaborInputs& in, uint32_t y, uint32_t x) {
@@ -99,19 +118,22 @@ bool tile_is_processed(const GaborInputs& in, uint32_t top, uint32_t left, uint3
 
 // Window sample (i, j) is pixel (top + (i - margin) * step, left + (j - margin) * step),
 // as (pixel - 128) << 13, or 0 outside the image.
-void fill_window(const GaborForm& form, const GaborInputs& in, uint32_t top, uint32_t left, int32_t* window) {
+// The samples are written `stride` values apart (8 for one lane of the lane
+// layout).
+void fill_window(const GaborForm& form, const GaborInputs& in, uint32_t top, uint32_t left, int32_t* window,
+                 size_t stride = 1) {
     const int64_t margin = form.margin_samples(), step = form.step;
     for (uint32_t i = 0; i < form.n; ++i) {
         const int64_t y = int64_t(top) + (int64_t(i) - margin) * step;
-        int32_t* out = window + size_t(i) * form.n;
+        int32_t* out = window + size_t(i) * form.n * stride;
         if (y < 0 || y >= int64_t(in.rows)) {
-            std::fill(out, out + form.n, 0);
+            for (uint32_t j = 0; j < form.n; ++j) out[j * stride] = 0;
             continue;
         }
         const uint8_t* row = in.image + size_t(y) * in.cols;
         for (uint32_t j = 0; j < form.n; ++j) {
             const int64_t x = int64_t(left) + (int64_t(j) - margin) * step;
-            out[j] = (x < 0 || x >= int64_t(in.cols)) ? 0 : (int32_t(row[x]) - 128) * 8192;
+            out[j * stride] = (x < 0 || x >= int64_t(in.cols)) ? 0 : (int32_t(row[x]) - 128) * 8192;
         }
     }
 }
@@ -127,9 +149,10 @@ uint32_t class_key(const GaborForm& form, const GaborInputs& in, size_t pixel) {
 // Multiplies the half spectrum by the run-length coded kernel of `key`,
 // decoding it on the way. Classes 9..15 use the kernel of 16 - class with its
 // row t applied to spectrum row (N - t) mod N. Each gain is applied
-// (band + 1) times as (gain * value) >> 8.
+// (band + 1) times as (gain * value) >> 8. The outputs are written `stride`
+// values apart (8 for one lane of the lane layout).
 void apply_kernel(const GaborForm& form, uint32_t key, const int32_t* re, const int32_t* im, int32_t* out_re,
-                  int32_t* out_im) {
+                  int32_t* out_im, size_t stride = 1) {
     const uint32_t oc = key % kOrientationClasses;
     const uint32_t wc = (key / kOrientationClasses) % kWavelengthClasses;
     const uint32_t passes = 1 + key / (kOrientationClasses * kWavelengthClasses);
@@ -156,13 +179,13 @@ void apply_kernel(const GaborForm& form, uint32_t key, const int32_t* re, const 
                     r = (gain * r) >> 8;
                     i = (gain * i) >> 8;
                 }
-                out_re[row_start + v] = r;
-                out_im[row_start + v] = i;
+                out_re[(row_start + v) * stride] = r;
+                out_im[(row_start + v) * stride] = i;
             }
         } else {
             for (uint32_t k = 0; k < count; ++k, advance()) {
-                out_re[row_start + v] = 0;
-                out_im[row_start + v] = 0;
+                out_re[(row_start + v) * stride] = 0;
+                out_im[(row_start + v) * stride] = 0;
             }
         }
     }
@@ -170,6 +193,44 @@ void apply_kernel(const GaborForm& form, uint32_t key, const int32_t* re, const 
 
 int8_t saturate_to_int8(int32_t value) { return static_cast<int8_t>(std::clamp(value, -128, 127)); }
 
+// The output pixels of one class from the lane's inverse transform.
+void write_class(const GaborForm& form, const GaborInputs& in, uint32_t top, uint32_t left, uint32_t key,
+                 uint32_t lane, const GaborScratch& s, int8_t* dst) {
+    const uint32_t samples = form.tile_samples(), margin = form.margin_samples();
+    for (uint16_t id = s.heads[key]; id != kListEnd; id = s.next[id]) {
+        const uint32_t i = id / samples, j = id % samples;
+        const size_t at = (size_t(i + margin) * form.n + j + margin) * BAL_FFT_LANES + lane;
+        const int32_t value = s.lanes->block[at] / form.output_divisor;
+        dst[size_t(top + i * form.step) * in.cols + left + j * form.step] = saturate_to_int8(value);
+    }
+    s.heads[key] = kListEnd;
+}
+
+// filter_tile's class loop for the 32-point form: the kernels of up to eight
+// classes applied into the lanes, one inverse transform of the rows the tile
+// reads, then each class's pixels.
+void filter_classes_by_lanes(const GaborForm& form, const GaborInputs& in, uint32_t top, uint32_t left,
+                             uint32_t smallest, uint32_t largest, const GaborScratch& s, int8_t* dst) {
+    const uint32_t spectrum = form.spectrum_size();
+    GaborLanes& l = *s.lanes;
+    // Output rows margin .. margin + N/2 - 1: row pairs N/8 .. 3N/8 - 1.
+    const uint32_t first_pair = form.margin_samples() / 2, pairs = form.tile_samples() / 2;
+    uint32_t used = 0;
+    const auto flush = [&]() {
+        bal_ifft2d32_lanes(l.re, l.im, first_pair, pairs, l.block, l.work);
+        for (uint32_t lane = 0; lane < used; ++lane) write_class(form, in, top, left, l.keys[lane], lane, s, dst);
+        used = 0;
+    };
+    for (uint32_t key = smallest; key <= largest; ++key) {
+        if (s.heads[key] == kListEnd) continue;
+        apply_kernel(form, key, s.spectrum, s.spectrum + spectrum, l.re + used, l.im + used, BAL_FFT_LANES);
+        l.keys[used++] = key;
+        if (used == BAL_FFT_LANES) flush();
+    }
+    if (used != 0) flush();
+}
+
+// With the lanes, s.spectrum already holds the tile's forward transform.
 void filter_tile(const GaborForm& form, const GaborInputs& in, uint32_t top, uint32_t left,
                  const GaborScratch& s, int8_t* dst) {
     const uint32_t samples = form.tile_samples(), keys = form.key_count();
@@ -191,6 +252,10 @@ void filter_tile(const GaborForm& form, const GaborInputs& in, uint32_t top, uin
     if (smallest > largest) return;
 
     const uint32_t spectrum = form.spectrum_size();
+    if (s.lanes != nullptr) {
+        filter_classes_by_lanes(form, in, top, left, smallest, largest, s, dst);
+        return;
+    }
     fill_window(form, in, top, left, s.window);
     form.forward(s.window, s.spectrum, s.spectrum + spectrum);
     const uint32_t margin = form.margin_samples();
@@ -215,20 +280,53 @@ bal_status filter_tiles(const GaborForm& form, const GaborInputs& in, int8_t* ds
     s.window = static_cast<int32_t*>(std::malloc(form.n * form.n * sizeof(int32_t)));
     s.spectrum = static_cast<int32_t*>(std::malloc(2 * spectrum * sizeof(int32_t)));
     s.filtered = static_cast<int32_t*>(std::malloc(3 * spectrum * sizeof(int32_t)));
-    if (lib_memory_check(s.heads, s.next, s.window, s.spectrum, s.filtered, nullptr, nullptr, 5) != lib_memory_result::all_present)
+    const bool by_lanes = form.n == 32;
+    if (by_lanes) s.lanes = static_cast<GaborLanes*>(std::aligned_alloc(alignof(GaborLanes), sizeof(GaborLanes)));
+    if (lib_memory_check(s.heads, s.next, s.window, s.spectrum, s.filtered, s.lanes, nullptr, by_lanes ? 6 : 5) !=
+        lib_memory_result::all_present)
         return BAL_NO_MEMORY;
+    // Lanes left over in a class batch are transformed too: keep them defined.
+    if (by_lanes) std::memset(static_cast<void*>(s.lanes), 0, sizeof(GaborLanes));
     std::fill(s.heads, s.heads + form.key_count(), kListEnd);
 
     const uint32_t tile = form.tile_pixels();
-    for (uint32_t top = 0; top < in.rows; top += tile)
-        for (uint32_t left = 0; left < in.cols; left += tile)
-            if (tile_is_processed(in, top, left, tile)) filter_tile(form, in, top, left, s, dst);
+    if (by_lanes) {
+        // Tiles are filtered in the same order; their forward transforms
+        // (which read only the source) are made eight at a time beforehand.
+        GaborLanes& l = *s.lanes;
+        uint32_t queued = 0;
+        const auto flush = [&]() {
+            bal_fft2d32_lanes(l.windows, BAL_FFT32_HALF_COLUMNS, l.spectra_re, l.spectra_im);
+            for (uint32_t b = 0; b < queued; ++b) {
+                for (uint32_t k = 0; k < spectrum; ++k) {
+                    s.spectrum[k] = l.spectra_re[k * BAL_FFT_LANES + b];
+                    s.spectrum[spectrum + k] = l.spectra_im[k * BAL_FFT_LANES + b];
+                }
+                filter_tile(form, in, l.tile_top[b], l.tile_left[b], s, dst);
+            }
+            queued = 0;
+        };
+        for (uint32_t top = 0; top < in.rows; top += tile)
+            for (uint32_t left = 0; left < in.cols; left += tile) {
+                if (!tile_is_processed(in, top, left, tile)) continue;
+                fill_window(form, in, top, left, l.windows + queued, BAL_FFT_LANES);
+                l.tile_top[queued] = top;
+                l.tile_left[queued] = left;
+                if (++queued == BAL_FFT_LANES) flush();
+            }
+        if (queued != 0) flush();
+    } else {
+        for (uint32_t top = 0; top < in.rows; top += tile)
+            for (uint32_t left = 0; left < in.cols; left += tile)
+                if (tile_is_processed(in, top, left, tile)) filter_tile(form, in, top, left, s, dst);
+    }
 
     std::free(s.heads);
     std::free(s.next);
     std::free(s.window);
     std::free(s.spectrum);
     std::free(s.filtered);
+    std::free(s.lanes);
     return BAL_OK;
 }
 

@@ -58,9 +58,33 @@ void block_means(const uint8_t* work, const WorkGeometry& g, uint32_t block_rows
     }
 }
 
+// zr_sqrt_16(dx * dx + dy * dy) for |dx|, |dy| <= 128 (8-bit gradients),
+// computed once from zr_sqrt_16 itself.
+class GradientMagnitudes {
+public:
+    static constexpr int32_t kSide = 129;
+    GradientMagnitudes() {
+        for (int32_t y = 0; y < kSide; ++y)
+            for (int32_t x = 0; x < kSide; ++x)
+                value_[y * kSide + x] = static_cast<uint8_t>(zr_sqrt_16(static_cast<uint32_t>(x * x + y * y)));
+    }
+    uint32_t of(int32_t dx, int32_t dy) const {
+        return value_[(dy < 0 ? -dy : dy) * kSide + (dx < 0 ? -dx : dx)];
+    }
+
+private:
+    uint8_t value_[kSide * kSide];
+};
+
+const GradientMagnitudes& gradient_magnitudes() {
+    static const GradientMagnitudes table;
+    return table;
+}
+
 // Gradient energy min(255, 8 * mean |grad|) of every block.
 void block_energies(const int8_t* gx, const int8_t* gy, const WorkGeometry& g, uint32_t block_rows,
                     uint32_t block_cols, uint8_t* energy) {
+    const GradientMagnitudes& magnitude = gradient_magnitudes();
     for (uint32_t i = 0; i < block_rows; ++i) {
         const Extent er = block_extent(i, g.sub, g.extra_rows, block_rows);
         for (uint32_t j = 0; j < block_cols; ++j) {
@@ -68,10 +92,8 @@ void block_energies(const int8_t* gx, const int8_t* gy, const WorkGeometry& g, u
             uint32_t sum = 0;
             for (uint32_t y = er.begin; y < er.begin + er.size; ++y) {
                 const size_t row = static_cast<size_t>(y) * g.cols;
-                for (uint32_t x = ec.begin; x < ec.begin + ec.size; ++x) {
-                    const int32_t dx = gx[row + x], dy = gy[row + x];
-                    sum += zr_sqrt_16(static_cast<uint32_t>(dx * dx + dy * dy));
-                }
+                for (uint32_t x = ec.begin; x < ec.begin + ec.size; ++x)
+                    sum += magnitude.of(gx[row + x], gy[row + x]);
             }
             const uint32_t n = er.size * ec.size;
             const uint32_t e = n ? (8 * sum) / n : 0;

@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "imaging/bal_blur.h"
+#include "imaging/bal_fft_lanes.h"
 #include "imaging/bal_status.h"
 #include "math/zr_fft.h"
 #include "math/zr_roots.h"
@@ -34,6 +35,8 @@ struct FrequencyGrid {
         if (u < U_LO || u > U_HI || v < V_LO || v > V_HI) return 0;
         return value[(u - U_LO) * kCols + (v - V_LO)];
     }
+    // For reads known to lie inside the range.
+    T inside(int u, int v) const { return value[(u - U_LO) * kCols + (v - V_LO)]; }
 };
 
 uint32_t power(int32_t re, int32_t im) {
@@ -158,31 +161,75 @@ ClippedWindow clip_window(int32_t rows, int32_t cols, int32_t top, int32_t left,
             std::min(left + size, cols)};
 }
 
-WindowStats window_stats(const uint8_t* src, const uint8_t* mask, int32_t rows, int32_t cols,
-                         int32_t top, int32_t left, int32_t size) {
-    WindowStats st;
-    const ClippedWindow w = clip_window(rows, cols, top, left, size);
-    if (w.empty()) return st;
-    uint32_t foreground = 0, sum = 0, sum_sq = 0;
-    for (int32_t y = w.y0; y < w.y1; ++y) {
-        const uint8_t* row = src + size_t(y) * size_t(cols);
-        const uint8_t* mask_row = mask ? mask + size_t(y) * size_t(cols) : nullptr;
-        for (int32_t x = w.x0; x < w.x1; ++x) {
-            if (mask_row && mask_row[x] < 128) continue;
-            const uint32_t v = row[x];
-            ++foreground;
-            sum += v;
-            sum_sq += v * v;
+// Summed-area tables of the foreground pixels (count, sum and sum of
+// squares), (rows + 1) x (cols + 1) entries each: a window's sums in four
+// reads. Entries wrap modulo 2^32; a window's sums are below 2^32, so their
+// differences are exact.
+struct WindowSums {
+    struct Entry {
+        uint32_t count, sum, sum_sq;
+    };
+    Entry* table = nullptr;
+    int32_t rows = 0, cols = 0;
+
+    WindowSums() = default;
+    WindowSums(const WindowSums&) = delete;
+    WindowSums& operator=(const WindowSums&) = delete;
+    ~WindowSums() { std::free(table); }
+
+    [[nodiscard]] bool build(const uint8_t* src, const uint8_t* mask, int32_t image_rows,
+                             int32_t image_cols) {
+        rows = std::max(image_rows, 0);
+        cols = std::max(image_cols, 0);
+        const size_t stride = size_t(cols) + 1;
+        table = static_cast<Entry*>(std::calloc((size_t(rows) + 1) * stride, sizeof(Entry)));
+        if (table == nullptr) return false;
+        for (int32_t y = 0; y < rows; ++y) {
+            const uint8_t* row = src + size_t(y) * size_t(cols);
+            const uint8_t* mask_row = mask ? mask + size_t(y) * size_t(cols) : nullptr;
+            const Entry* above = table + size_t(y) * stride;
+            Entry* out = table + (size_t(y) + 1) * stride;
+            Entry run{0, 0, 0};
+            for (int32_t x = 0; x < cols; ++x) {
+                if (!mask_row || mask_row[x] >= 128) {
+                    const uint32_t v = row[x];
+                    run.count += 1;
+                    run.sum += v;
+                    run.sum_sq += v * v;
+                }
+                out[x + 1] = {above[x + 1].count + run.count, above[x + 1].sum + run.sum,
+                              above[x + 1].sum_sq + run.sum_sq};
+            }
         }
+        return true;
     }
+
+    // Sums over image rows y0..y1-1, columns x0..x1-1.
+    Entry box(int32_t y0, int32_t y1, int32_t x0, int32_t x1) const {
+        const size_t stride = size_t(cols) + 1;
+        const Entry& a = table[size_t(y0) * stride + size_t(x0)];
+        const Entry& b = table[size_t(y0) * stride + size_t(x1)];
+        const Entry& c = table[size_t(y1) * stride + size_t(x0)];
+        const Entry& d = table[size_t(y1) * stride + size_t(x1)];
+        return {d.count - b.count - c.count + a.count, d.sum - b.sum - c.sum + a.sum,
+                d.sum_sq - b.sum_sq - c.sum_sq + a.sum_sq};
+    }
+};
+
+// Counts, mean and variance of the window at (top, left) clipped to the image.
+WindowStats window_stats(const WindowSums& sums, int32_t top, int32_t left, int32_t size) {
+    WindowStats st;
+    const ClippedWindow w = clip_window(sums.rows, sums.cols, top, left, size);
+    if (w.empty()) return st;
+    const WindowSums::Entry e = sums.box(w.y0, w.y1, w.x0, w.x1);
     st.inside = uint32_t(w.y1 - w.y0) * uint32_t(w.x1 - w.x0);
-    st.foreground = foreground;
-    st.sum = sum;
-    st.sum_sq = sum_sq;
-    if (foreground != 0) {
-        const uint32_t n = foreground;
-        st.mean = (n / 2 + sum) / n;
-        st.variance = ((16 * sum_sq - sum * (16 * sum / n)) / n) >> 4;
+    st.foreground = e.count;
+    st.sum = e.sum;
+    st.sum_sq = e.sum_sq;
+    if (e.count != 0) {
+        const uint32_t n = e.count;
+        st.mean = (n / 2 + e.sum) / n;
+        st.variance = ((16 * e.sum_sq - e.sum * (16 * e.sum / n)) / n) >> 4;
     }
     return st;
 }
@@ -221,16 +268,27 @@ struct BlockWindow {
 // visits the blocks in raster order with the statistics of their
 // window_size x window_size windows, then completes the raw field into the
 // wavelength output. measure(scratch, window, stats, raw) measures one block
-// or rejects it. Returns 9 (everything released) when scratch is missing,
-// otherwise the status of postprocess_frequency_field.
-template <typename Scratch, typename MeasureBlock>
+// or rejects it (or queues it); flush(scratch, raw) then finishes what is
+// queued. Returns 9 (everything released) when scratch is missing, otherwise
+// the status of postprocess_frequency_field.
+template <typename Scratch, typename MeasureBlock, typename Flush>
 [[nodiscard]] bal_status measure_wavelength_field(const BlockGrid& grid, int32_t window_size,
-                                                  uint8_t* wavelength, MeasureBlock&& measure) {
+                                                  uint8_t* wavelength, MeasureBlock&& measure,
+                                                  Flush&& flush) {
     const auto block_rows = static_cast<uint32_t>(std::max(grid.block_rows, 0));
     const size_t blocks = size_t{block_rows} * grid.block_cols;
-    auto* scratch = static_cast<Scratch*>(std::malloc(sizeof(Scratch)));
+    constexpr size_t kAlign = alignof(Scratch);
+    auto* scratch = static_cast<Scratch*>(
+        std::aligned_alloc(kAlign, (sizeof(Scratch) + kAlign - 1) / kAlign * kAlign));
     auto* raw = static_cast<uint16_t*>(std::malloc(std::max<size_t>(blocks, 1) * sizeof(uint16_t)));
     if (!scratch || !raw) {
+        std::free(scratch);
+        std::free(raw);
+        return BAL_NO_MEMORY;
+    }
+    std::memset(static_cast<void*>(scratch), 0, sizeof(Scratch));
+    WindowSums sums;
+    if (!sums.build(grid.src, grid.mask, grid.rows, grid.cols)) {
         std::free(scratch);
         std::free(raw);
         return BAL_NO_MEMORY;
@@ -245,11 +303,11 @@ template <typename Scratch, typename MeasureBlock>
             w.col = static_cast<int32_t>(c * grid.block);
             w.top = w.row - h;
             w.left = w.col - h;
-            const WindowStats st = window_stats(grid.src, grid.mask, grid.rows, grid.cols, w.top,
-                                                w.left, window_size);
+            const WindowStats st = window_stats(sums, w.top, w.left, window_size);
             measure(*scratch, w, st, raw);
         }
     }
+    flush(*scratch, raw);
     const bal_status status =
         postprocess_frequency_field(raw, block_rows, grid.block_cols, wavelength);
     std::free(scratch);
@@ -262,39 +320,68 @@ template <typename Scratch, typename MeasureBlock>
 using Spectrum32 = FrequencyGrid<uint32_t, -8, 9, -8, 3>;
 using Response32 = FrequencyGrid<int32_t, -7, 7, -7, 2>;
 
-struct Scratch32 {
-    int32_t block[32 * 32];
-    int32_t re[32 * 17];
-    int32_t im[32 * 17];
+// The spectra are measured eight blocks at a time, one block a lane of the
+// lane transform; only the half-spectrum columns 0..8 that the power grid
+// reads are transformed.
+constexpr int kLanes32 = int(BAL_FFT_LANES);
+constexpr int kColumns32 = 9;
+
+struct alignas(BAL_FFT_ALIGNMENT) Scratch32 {
+    int32_t block[32 * 32 * kLanes32];  // by lane
+    int32_t re[32 * kColumns32 * kLanes32];
+    int32_t im[32 * kColumns32 * kLanes32];
+    BlockWindow queued[kLanes32];
+    int queued_count;
     Spectrum32 power;
     Response32 response;
 };
 
-void spectrum32(Scratch32& s, const uint8_t* src, int32_t rows, int32_t cols, int32_t top,
-                int32_t left, int32_t mean) {
-    // Window pixels outside the image are 0; the others are weighted.
-    std::fill(std::begin(s.block), std::end(s.block), 0);
+// kWindow32[i] * kWindow32[x], the window's weight at row i, column x.
+constexpr auto kWindowWeights32 = [] {
+    struct table {
+        int32_t w[32][32];
+    } t{};
+    for (int i = 0; i < 32; ++i)
+        for (int x = 0; x < 32; ++x) t.w[i][x] = kWindow32[i] * kWindow32[x];
+    return t;
+}();
+
+// Window pixels outside the image are 0; the others are weighted. The lane's
+// values are zero beforehand.
+void window32(Scratch32& s, int lane, const uint8_t* src, int32_t rows, int32_t cols, int32_t top,
+              int32_t left, int32_t mean) {
     const ClippedWindow w = clip_window(rows, cols, top, left, 32);
+    const int32_t first = w.x0 - left, count = w.x1 - w.x0;
+    int32_t values[32];
     for (int32_t y = w.y0; y < w.y1; ++y) {
         const int32_t i = y - top;
-        const uint8_t* row = src + size_t(y) * size_t(cols);
-        int32_t* out = s.block + i * 32 - left;
-        for (int32_t x = w.x0; x < w.x1; ++x)
-            out[x] = (kWindow32[i] * kWindow32[x - left] * (int32_t{row[x]} - mean)) / 16;
+        const uint8_t* row = src + size_t(y) * size_t(cols) + w.x0;
+        const int32_t* weight = kWindowWeights32.w[i] + first;
+        for (int32_t x = 0; x < count; ++x) values[x] = (weight[x] * (int32_t{row[x]} - mean)) / 16;
+        int32_t* out = s.block + size_t(i * 32 + first) * kLanes32 + lane;
+        for (int32_t x = 0; x < count; ++x) out[size_t(x) * kLanes32] = values[x];
     }
-    zr_fftn2d32(s.block, s.re, s.im);
+}
+
+// The power grid of the lane's block from the transformed half spectra.
+void power32(Scratch32& s, int lane) {
     for (int u = -8; u <= 9; ++u)
         for (int v = -8; v <= 3; ++v) {
             // Negative horizontal frequencies from the conjugate symmetry.
             const int su = v >= 0 ? u : -u, sv = v >= 0 ? v : -v;
             const int row = (su + 32) % 32;
-            s.power.at(u, v) = power(s.re[row * 17 + sv], s.im[row * 17 + sv]);
+            const size_t at = size_t(row * kColumns32 + sv) * kLanes32 + size_t(lane);
+            s.power.at(u, v) = power(s.re[at], s.im[at]);
         }
 }
 
 void process_block32(Scratch32& s, uint32_t max_wl, uint32_t min_wl, uint16_t* raw,
                      size_t index, const BlockOutputs& out) {
-    const auto p = [&s](int u, int v) { return s.power.get(u, v); };
+    // Every read below lies inside both grids: powers at u -8..8, v -8..3
+    // (responses at u -6..6, v -6..1 and their +-2 neighbours, peaks at
+    // u -6..6, v -6..0 and their +-1 neighbours), responses at u -7..7,
+    // v -7..1.
+    const auto p = [&s](int u, int v) { return s.power.inside(u, v); };
     if (out.quality) out.quality[index] = 0;
 
     uint64_t energy = 0;
@@ -319,15 +406,17 @@ void process_block32(Scratch32& s, uint32_t max_wl, uint32_t min_wl, uint16_t* r
     for (int u = -6; u <= 6; ++u) {
         const int v_end = u < 0 ? 0 : -1;
         for (int v = -6; v <= v_end; ++v) {
-            const int32_t q = s.response.get(u, v);
+            const int32_t q = s.response.inside(u, v);
+            // Most responses are 0 and cannot enter the list: test that first.
+            if (q <= peaks.fifth()) continue;
             bool is_max = true;
             for (int du = -1; du <= 1 && is_max; ++du)
                 for (int dv = -1; dv <= 1; ++dv)
-                    if ((du || dv) && s.response.get(u + du, v + dv) > q) {
+                    if ((du || dv) && s.response.inside(u + du, v + dv) > q) {
                         is_max = false;
                         break;
                     }
-            if (is_max && q > peaks.fifth()) peaks.insert(q, u, v);
+            if (is_max) peaks.insert(q, u, v);
         }
     }
 
@@ -490,6 +579,17 @@ bal_status bal_ridge_wavelengths_fft(const uint8_t* src, const uint8_t* pixel_ma
                                      uint8_t* frequency, int8_t* angle) {
     const BlockGrid grid{src, pixel_mask, rows, cols, block, block_rows, block_cols};
     const BlockOutputs out{quality, frequency, angle};
+    // Transforms the queued blocks and measures each.
+    const auto flush = [&](Scratch32& s, uint16_t* raw) {
+        if (s.queued_count == 0) return;
+        bal_fft2d32_lanes(s.block, kColumns32, s.re, s.im);
+        for (int lane = 0; lane < s.queued_count; ++lane) {
+            power32(s, lane);
+            process_block32(s, max_wavelength, min_wavelength, raw, s.queued[lane].index, out);
+        }
+        s.queued_count = 0;
+        std::memset(s.block, 0, sizeof s.block);
+    };
     return measure_wavelength_field<Scratch32>(
         grid, 32, wavelength,
         [&](Scratch32& s, const BlockWindow& w, const WindowStats& st, uint16_t* raw) {
@@ -498,9 +598,11 @@ bal_status bal_ridge_wavelengths_fft(const uint8_t* src, const uint8_t* pixel_ma
                 reject_block(raw, frequency, w.index);
                 return;
             }
-            spectrum32(s, src, rows, cols, w.top, w.left, static_cast<int32_t>(st.mean));
-            process_block32(s, max_wavelength, min_wavelength, raw, w.index, out);
-        });
+            window32(s, s.queued_count, src, rows, cols, w.top, w.left, static_cast<int32_t>(st.mean));
+            s.queued[s.queued_count++] = w;
+            if (s.queued_count == kLanes32) flush(s, raw);
+        },
+        flush);
 }
 
 bal_status bal_ridge_wavelengths_fft16(const uint8_t* src, int32_t rows, int32_t cols,
@@ -519,7 +621,8 @@ bal_status bal_ridge_wavelengths_fft16(const uint8_t* src, int32_t rows, int32_t
             spectrum16(s, src, rows, cols, block, w, st.mean);
             process_block16(s.power, s.response, max_wavelength, min_wavelength, raw, w.index,
                             frequency, angle);
-        });
+        },
+        [](Scratch16&, uint16_t*) {});
 }
 
 bal_status filter_wavelengths(uint16_t* raw, uint32_t block_rows, uint32_t block_cols) {

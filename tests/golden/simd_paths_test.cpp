@@ -1,0 +1,241 @@
+// The vector paths of the image library give exactly the scalar reference's
+// integers: on random blocks over the whole input range the transforms meet
+// (wrapping included), and on windows of real captures.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+#include "fp_test_data.h"
+#include "imaging/bal_fft_lanes.h"
+#include "match/zr_spectral_internal.h"
+#include "math/zr_fft.h"
+
+namespace {
+
+constexpr uint32_t kLanes = BAL_FFT_LANES;
+constexpr uint32_t kPixels = 32 * 32;
+constexpr uint32_t kHalf = BAL_FFT32_HALF_COLUMNS;
+
+// A 32-byte aligned int32 buffer, as the lane transforms take.
+class Aligned {
+public:
+    explicit Aligned(size_t n, int32_t fill = 0)
+        : data_(static_cast<int32_t*>(std::aligned_alloc(BAL_FFT_ALIGNMENT, n * sizeof(int32_t)))), size_(n) {
+        std::fill(data_, data_ + n, fill);
+    }
+    ~Aligned() { std::free(data_); }
+    Aligned(const Aligned&) = delete;
+    Aligned& operator=(const Aligned&) = delete;
+    int32_t* data() const { return data_; }
+    int32_t& operator[](size_t i) { return data_[i]; }
+    int32_t operator[](size_t i) const { return data_[i]; }
+    int32_t* begin() { return data_; }
+    int32_t* end() { return data_ + size_; }
+
+private:
+    int32_t* data_;
+    size_t size_;
+};
+
+struct Spectra {
+    Aligned re, im;
+};
+
+void run(const Aligned& in, uint32_t columns, bal_simd_path path, Spectra& s) {
+    bal_fft2d32_lanes(in.data(), columns, s.re.data(), s.im.data(), path);
+}
+
+// Lane b of every path equals zr_fftn2d32 of block b, column by column.
+void expect_all_paths_match(const Aligned& in, uint32_t columns) {
+    std::vector<int32_t> block(kPixels), re(32 * kHalf), im(32 * kHalf);
+    for (bal_simd_path path : {bal_simd_path::scalar, bal_simd_path::portable, bal_simd_path::avx2,
+                               bal_simd_path::automatic}) {
+        SCOPED_TRACE(int(path));
+        Spectra s{Aligned(32 * columns * kLanes, 0x5A5A5A5A), Aligned(32 * columns * kLanes, 0x5A5A5A5A)};
+        run(in, columns, path, s);
+        for (uint32_t b = 0; b < kLanes; ++b) {
+            for (uint32_t i = 0; i < kPixels; ++i) block[i] = in[i * kLanes + b];
+            zr_fftn2d32(block.data(), re.data(), im.data());
+            for (uint32_t u = 0; u < 32; ++u)
+                for (uint32_t v = 0; v < columns; ++v) {
+                    const size_t at = (size_t(u) * columns + v) * kLanes + b;
+                    ASSERT_EQ(re[u * kHalf + v], s.re[at]) << "block " << b << " bin " << u << "," << v;
+                    ASSERT_EQ(im[u * kHalf + v], s.im[at]) << "block " << b << " bin " << u << "," << v;
+                }
+        }
+    }
+}
+
+TEST(SimdPaths, LaneTransformsEqualTheScalarTransformOnRandomBlocks) {
+    std::mt19937 rng(20261211);
+    const struct {
+        int32_t lo, hi;
+    } ranges[] = {
+        {-255 * 248 * 248 / 16, 255 * 248 * 248 / 16},  // windowed pixels, as the wavelength field makes
+        {-2, 2},                                        // rounding of tiny values
+        {INT32_MIN, INT32_MAX},                         // wrapping sums and products
+    };
+    for (const auto& r : ranges) {
+        std::uniform_int_distribution<int32_t> value(r.lo, r.hi);
+        for (uint32_t columns : {1u, 9u, 16u, 17u}) {
+            SCOPED_TRACE(std::to_string(r.lo) + " columns " + std::to_string(columns));
+            Aligned in(kPixels * kLanes);
+            for (int32_t& v : in) v = value(rng);
+            expect_all_paths_match(in, columns);
+        }
+    }
+}
+
+TEST(SimdPaths, LaneTransformsEqualTheScalarTransformOnRealWindows) {
+    FP_REQUIRE_CAPTURES();
+    const auto paths = fp_test::capture_paths();
+    ASSERT_GE(paths.size(), kLanes);
+    // Eight 32 x 32 windows from different captures, mean removed and
+    // weighted by a triangle as the ridge-wavelength measurement does.
+    Aligned in(kPixels * kLanes);
+    for (uint32_t b = 0; b < kLanes; ++b) {
+        const fp_test::GreyImage g = fp_test::read_pgm(paths[b * (paths.size() / kLanes)]);
+        ASSERT_GE(g.rows, 32u);
+        const uint32_t top = 40 + 7 * b, left = 20 + 3 * b;
+        int32_t sum = 0;
+        for (uint32_t y = 0; y < 32; ++y)
+            for (uint32_t x = 0; x < 32; ++x) sum += g.pixels[(top + y) * g.cols + left + x];
+        const int32_t mean = sum / int32_t(kPixels);
+        const auto weight = [](uint32_t i) { return int32_t(i < 16 ? i : 31 - i) * 16; };
+        for (uint32_t y = 0; y < 32; ++y)
+            for (uint32_t x = 0; x < 32; ++x)
+                in[(y * 32 + x) * kLanes + b] =
+                    weight(y) * weight(x) * (int32_t(g.pixels[(top + y) * g.cols + left + x]) - mean) / 16;
+    }
+    for (uint32_t columns : {9u, 17u}) expect_all_paths_match(in, columns);
+}
+
+// Lane b of every inverse path equals zr_fftni2d32 of spectrum b on the rows
+// asked for, and its work area the reference's.
+void expect_inverse_paths_match(const Aligned& re, const Aligned& im, uint32_t first_pair, uint32_t pairs) {
+    const size_t spectrum = 32 * kHalf;
+    std::vector<int32_t> r(spectrum), i(spectrum), block(kPixels), work(spectrum);
+    for (bal_simd_path path : {bal_simd_path::scalar, bal_simd_path::portable, bal_simd_path::avx2,
+                               bal_simd_path::automatic}) {
+        SCOPED_TRACE(int(path));
+        Aligned out(kPixels * kLanes, 0x5A5A5A5A), out_work(spectrum * kLanes, 0x5A5A5A5A);
+        bal_ifft2d32_lanes(re.data(), im.data(), first_pair, pairs, out.data(), out_work.data(), path);
+        for (uint32_t b = 0; b < kLanes; ++b) {
+            for (size_t k = 0; k < spectrum; ++k) {
+                r[k] = re[k * kLanes + b];
+                i[k] = im[k * kLanes + b];
+            }
+            zr_fftni2d32(r.data(), i.data(), block.data(), work.data());
+            for (uint32_t y = 2 * first_pair; y < 2 * (first_pair + pairs); ++y)
+                for (uint32_t x = 0; x < 32; ++x)
+                    ASSERT_EQ(block[y * 32 + x], out[(y * 32 + x) * kLanes + b]) << "block " << b << " at " << y << "," << x;
+            for (size_t k = 0; k < spectrum; ++k) ASSERT_EQ(work[k], out_work[k * kLanes + b]) << "work " << k;
+        }
+    }
+}
+
+TEST(SimdPaths, LaneInversesEqualTheScalarInverse) {
+    std::mt19937 rng(1211);
+    const struct {
+        int32_t lo, hi;
+        uint32_t first_pair, pairs;
+    } cases[] = {
+        {-(1 << 20), 1 << 20, 0, 16},      // every row
+        {-(1 << 20), 1 << 20, 4, 8},       // the rows the Gabor tile reads
+        {-3, 3, 15, 1},                    // rounding of tiny values, the last pair
+        {INT32_MIN, INT32_MAX, 2, 5},      // wrapping
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.lo) + " pairs " + std::to_string(c.first_pair) + "+" + std::to_string(c.pairs));
+        std::uniform_int_distribution<int32_t> value(c.lo, c.hi);
+        Aligned re(32 * kHalf * kLanes), im(32 * kHalf * kLanes);
+        for (int32_t& v : re) v = value(rng);
+        for (int32_t& v : im) v = value(rng);
+        expect_inverse_paths_match(re, im, c.first_pair, c.pairs);
+    }
+}
+
+// Real spectra: the forward transforms of real windows, filtered by a
+// band-pass weight as the Gabor filter does, come back as the scalar
+// inverse gives them.
+TEST(SimdPaths, LaneInversesEqualTheScalarInverseOnRealSpectra) {
+    FP_REQUIRE_CAPTURES();
+    const auto paths = fp_test::capture_paths();
+    ASSERT_GE(paths.size(), kLanes);
+    Aligned re(32 * kHalf * kLanes), im(32 * kHalf * kLanes);
+    std::vector<int32_t> window(kPixels), r(32 * kHalf), i(32 * kHalf);
+    for (uint32_t b = 0; b < kLanes; ++b) {
+        const fp_test::GreyImage g = fp_test::read_pgm(paths[b * 7]);
+        for (uint32_t y = 0; y < 32; ++y)
+            for (uint32_t x = 0; x < 32; ++x)
+                window[y * 32 + x] = (int32_t(g.pixels[(60 + y) * g.cols + 30 + x]) - 128) * 8192;
+        zr_fftn2d32(window.data(), r.data(), i.data());
+        for (uint32_t u = 0; u < 32; ++u)
+            for (uint32_t v = 0; v < kHalf; ++v) {
+                const uint32_t d = std::min(u, 32 - u) + v;
+                const int32_t gain = d >= 2 && d <= 8 ? 200 : 0;
+                re[(u * kHalf + v) * kLanes + b] = (gain * r[u * kHalf + v]) >> 8;
+                im[(u * kHalf + v) * kLanes + b] = (gain * i[u * kHalf + v]) >> 8;
+            }
+    }
+    expect_inverse_paths_match(re, im, 4, 8);
+}
+
+// The spectral search's correlation sums: the SSE2 path against the scalar
+// one on random canvases (orientations over the whole byte, including the
+// -128 wrap; frequencies near and far; invalid cells), both lattice steps,
+// ranges whose widths leave every tail length, and shifted probes.
+TEST(SimdPaths, SpectralCorrelationEqualsTheScalarSums) {
+    std::mt19937 rng(7);
+    constexpr uint32_t kCols = 60, kRows = 50, kPad = 8, kStride = (kCols + kPad) * 2;
+    std::vector<uint8_t> reference(kStride * kRows), probe(kStride * kRows);
+    std::uniform_int_distribution<int> byte(0, 255), near(0, 40), coin(0, 9);
+    for (int trial = 0; trial < 200; ++trial) {
+        for (auto* canvas : {&reference, &probe})
+            for (uint32_t y = 0; y < kRows; ++y)
+                for (uint32_t x = 0; x < kCols + kPad; ++x) {
+                    uint8_t* cell = canvas->data() + y * kStride + x * 2;
+                    const bool valid = x < kCols && coin(rng) >= 3;
+                    cell[0] = uint8_t(trial % 2 ? byte(rng) : 120 + near(rng));
+                    cell[1] = valid ? uint8_t(trial % 3 ? 1 + near(rng) : 1 + byte(rng) % 255) : 0;
+                }
+        const int32_t dx = int32_t(trial % 9) - 4, dy = int32_t(trial % 7) - 3;
+        const int32_t left = 4 + trial % 5, top = 3 + trial % 4;
+        const int32_t right = std::min<int32_t>(left + trial % 41, kCols - 6);
+        const int32_t bottom = std::min<int32_t>(top + trial % 33, kRows - 5);
+        for (int32_t step : {1, 2}) {
+            SCOPED_TRACE("trial " + std::to_string(trial) + " step " + std::to_string(step));
+            const spectral_correlation a = spectral_correlate_lattice(
+                reference.data(), kStride, probe.data(), kStride, dx, dy, left, top, right, bottom, step, false);
+            const spectral_correlation b = spectral_correlate_lattice(
+                reference.data(), kStride, probe.data(), kStride, dx, dy, left, top, right, bottom, step, true);
+            ASSERT_EQ(a.sum, b.sum);
+            ASSERT_EQ(a.pairs, b.pairs);
+        }
+    }
+}
+
+// A hand-counted case: orientations 127 and 255 differ by -128 (weight 0),
+// 10 and 0 by 10 (weight 11); frequencies 5 and 25 by 20 (weight 1).
+TEST(SimdPaths, SpectralCorrelationOfAHandCountedRow) {
+    constexpr uint32_t kCols = 24, kStride = (kCols + 8) * 2;
+    std::vector<uint8_t> reference(kStride, 0), probe(kStride, 0);
+    for (uint32_t x = 0; x < kCols; ++x) {
+        reference[2 * x] = x < 12 ? 10 : 127;
+        reference[2 * x + 1] = 5;
+        probe[2 * x] = x < 12 ? 0 : 255;
+        probe[2 * x + 1] = x == 3 ? 0 : 25;  // cell 3 of the probe is invalid
+    }
+    for (bool vector : {false, true}) {
+        const spectral_correlation c =
+            spectral_correlate_lattice(reference.data(), kStride, probe.data(), kStride, 0, 0, 0, 0, 23, 0, 1, vector);
+        EXPECT_EQ(23u, c.pairs);
+        EXPECT_EQ(11u * 11u, c.sum);
+    }
+}
+
+}  // namespace
