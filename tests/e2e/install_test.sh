@@ -1,22 +1,32 @@
 #!/usr/bin/env bash
-# Installs the stack as a user does (configure with a prefix, build,
-# cmake --install) into a temporary prefix, then runs the demo's scenario
-# from there and builds another program against the installed header and
-# library.
-#   install_test.sh SOURCE_DIR WORK_DIR C_COMPILER JOBS
+# Installs the stack as a user does into a temporary prefix, then runs the
+# demo's scenario from there and builds another program against the
+# installed header and library.
+#   install_test.sh SOURCE_DIR WORK_DIR C_COMPILER JOBS [BUILD_DIR PREFIX]
+# With BUILD_DIR and PREFIX (a build configured with that throw-away prefix)
+# it installs that build there; otherwise it configures, builds and installs
+# a build of its own with WORK_DIR/prefix (the library directory the adapter
+# loads from is fixed when the build is configured).
 set -euo pipefail
-src=$1 work=$2 cc=$3 jobs=$4
+src=$1 work=$2 cc=$3 jobs=$4 this_build=${5:-} this_prefix=${6:-}
 rm -rf "${work}"
 mkdir -p "${work}"
-prefix="${work}/prefix"
 fail() { echo "install test: $*" >&2; exit 1; }
 
-echo "--- configure, build and install into ${prefix}"
-cmake -S "${src}" -B "${work}/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="${prefix}" \
-  -DFP_BUILD_BENCH=OFF > "${work}/configure.log" || { cat "${work}/configure.log"; fail "configure failed"; }
-cmake --build "${work}/build" -j "${jobs}" --target fpdemo synthetic_fingers > "${work}/build.log" \
-  || { tail -50 "${work}/build.log"; fail "build failed"; }
-cmake --install "${work}/build"
+if [ -n "${this_build}" ]; then
+  prefix="${this_prefix}"
+  rm -rf "${prefix}"
+  echo "--- install this build into ${prefix}"
+  cmake --install "${this_build}" > /dev/null
+else
+  prefix="${work}/prefix"
+  echo "--- configure, build and install into ${prefix}"
+  cmake -S "${src}" -B "${work}/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="${prefix}" \
+    -DFP_BUILD_BENCH=OFF > "${work}/configure.log" || { cat "${work}/configure.log"; fail "configure failed"; }
+  cmake --build "${work}/build" -j "${jobs}" --target fpdemo synthetic_fingers > "${work}/build.log" \
+    || { tail -50 "${work}/build.log"; fail "build failed"; }
+  cmake --install "${work}/build"
+fi
 
 libdir=$(dirname "$(find "${prefix}" -name fpmatch.so -print -quit)")
 [ -n "${libdir}" ] && [ "${libdir}" != "." ] || fail "fpmatch.so was not installed"
