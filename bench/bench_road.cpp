@@ -10,28 +10,18 @@
 #include <string>
 #include <vector>
 
+#include "algorithm_main_road.h"
 #include "bench_captures.h"
 #include "match/zr_multitemplate_enroll.h"
-#include "match/zr_presets.h"
 #include "objects/zr_quality.h"
 
 namespace {
 
-constexpr uint16_t kEnrolDpi = 508;
-constexpr uint16_t kVerifyDpi = 500;
-constexpr uint16_t kMaxCaptures = 6;
-constexpr uint32_t kMaxTemplateSize = 20480;
+using fp_test::kEnrolDpi;
+using fp_test::kVerifyDpi;
 constexpr uint32_t kFarLevel = 12;
 
-zr_algorithm* road_algorithm() {
-    zr_algorithm* a = gen_192x80_hybridhr_create(nullptr);
-    if (a == nullptr) return nullptr;
-    zr_algorithm_config* c = zr_algorithm_get_config(a);
-    c->max_captures = kMaxCaptures;
-    c->max_template_size = kMaxTemplateSize;
-    (void)zr_algorithm_set_feature_state(a, 0, 1);
-    return a;
-}
+zr_algorithm* road_algorithm() { return fp_test::exported_preset_algorithm(); }
 
 zr_image* image_at(const fp_test::GreyImage& g, uint16_t dpi) {
     return zr_image_create(uint16_t(g.rows), uint16_t(g.cols), dpi, dpi, g.pixels.data(), 0);
@@ -46,7 +36,7 @@ struct Road {
 
     Road() {
         const auto dir = fp_test::captures_dir() / "fvc2002_db1" / "101";
-        for (int i = 1; i <= kMaxCaptures; ++i) {
+        for (int i = 1; i <= fp_test::kExportedMaxCaptures; ++i) {
             enrol.push_back(fp_test::read_pgm(dir / ("e" + std::to_string(i) + ".pgm")));
             if (enrol.back().pixels.empty()) return;
         }
@@ -73,7 +63,7 @@ struct Road {
         zr_template* t = nullptr;
         if (zr_multitemplate_enroll_finalize_template_algorithm(algorithm, e, &t) != ZR_OK) t = nullptr;
         zr_multitemplate_enroll_delete(e);
-        if (t != nullptr && saved != nullptr && zr_template_get_data_size(t) <= kMaxTemplateSize)
+        if (t != nullptr && saved != nullptr && zr_template_get_data_size(t) <= fp_test::kExportedMaxTemplateSize)
             std::memcpy(saved, zr_template_get_data(t), zr_template_get_data_size(t));
         return t;
     }
@@ -104,7 +94,7 @@ void BM_RoadVerify(benchmark::State& state) {
 
 void BM_RoadEnrolSix(benchmark::State& state) {
     if (!have_road(state)) return;
-    std::vector<uint8_t> saved(kMaxTemplateSize);
+    std::vector<uint8_t> saved(fp_test::kExportedMaxTemplateSize);
     for (auto _ : state) {
         zr_template* t = road().enrol_six(saved.data());
         benchmark::DoNotOptimize(t);

@@ -1,15 +1,12 @@
 // The main road's algorithm over real captures, shared by the tests and the
 // benchmarks: the exported preset (gen_192x80_hybridhr_create) with the
-// exported layer's edits (maximum template size 20480, feature 0 on), every
+// exported layer's edits (at most 6 captures and 20480 bytes, feature 0 on), every
 // finger's enrolment captures (508 dpi) with their extracted templates, and
 // its probes (500 dpi).
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,6 +18,7 @@ namespace fp_test {
 
 constexpr uint16_t kEnrolDpi = 508;
 constexpr uint16_t kVerifyDpi = 500;
+constexpr uint16_t kExportedMaxCaptures = 6;
 constexpr uint32_t kExportedMaxTemplateSize = 20480;
 
 inline zr_image* load_capture(const std::filesystem::path& path, uint16_t dpi) {
@@ -31,7 +29,9 @@ inline zr_image* load_capture(const std::filesystem::path& path, uint16_t dpi) {
 inline zr_algorithm* exported_preset_algorithm() {
     zr_algorithm* a = gen_192x80_hybridhr_create(nullptr);
     if (a == nullptr) return nullptr;
-    zr_algorithm_get_config(a)->max_template_size = kExportedMaxTemplateSize;
+    zr_algorithm_config* config = zr_algorithm_get_config(a);
+    config->max_captures = kExportedMaxCaptures;
+    config->max_template_size = kExportedMaxTemplateSize;
     (void)zr_algorithm_set_feature_state(a, ZR_FEATURE_360, 1);
     return a;
 }
@@ -49,27 +49,11 @@ struct PresetCaptures {
     std::vector<PresetFinger> fingers;
 
     explicit PresetCaptures(size_t max_fingers = SIZE_MAX) {
-        std::map<std::string, size_t> index;
-        std::ifstream manifest(captures_dir() / "manifest.tsv");
-        std::string line;
-        std::getline(manifest, line);
-        while (std::getline(manifest, line)) {
-            std::istringstream fields(line);
-            std::string db, finger, file, role;
-            std::getline(fields, db, '\t');
-            std::getline(fields, finger, '\t');
-            std::getline(fields, file, '\t');
-            std::getline(fields, role, '\t');
-            const std::string name = db + "/" + finger;
-            if (index.count(name) == 0) {
-                if (fingers.size() == max_fingers) break;
-                index[name] = fingers.size();
-                fingers.push_back(PresetFinger{name, {}, {}, {}});
-            }
-            PresetFinger& f = fingers[index[name]];
-            const auto path = captures_dir() / file;
-            if (role == "enrol") f.enrol.push_back(load_capture(path, kEnrolDpi));
-            else f.probes.push_back(load_capture(path, kVerifyDpi));
+        for (const FingerCaptures& c : finger_captures()) {
+            if (fingers.size() == max_fingers) break;
+            PresetFinger& f = fingers.emplace_back(PresetFinger{c.name, {}, {}, {}});
+            for (const auto& path : c.enrol) f.enrol.push_back(load_capture(path, kEnrolDpi));
+            for (const auto& path : c.probes) f.probes.push_back(load_capture(path, kVerifyDpi));
         }
         for (PresetFinger& f : fingers)
             for (zr_image* image : f.enrol) {

@@ -80,6 +80,36 @@ inline std::vector<std::filesystem::path> capture_paths() {
     return out;
 }
 
+// One finger of the capture set: its enrolment captures (e1..e6) and probes
+// (p7, p8), in manifest order.
+struct FingerCaptures {
+    std::string db;
+    std::string name;  // db/finger
+    std::vector<std::filesystem::path> enrol;
+    std::vector<std::filesystem::path> probes;
+};
+
+// Every finger of the manifest, in manifest order; empty where the captures
+// are absent.
+inline std::vector<FingerCaptures> finger_captures() {
+    std::vector<FingerCaptures> out;
+    std::ifstream manifest(captures_dir() / "manifest.tsv");
+    std::string line;
+    std::getline(manifest, line);  // header
+    while (std::getline(manifest, line)) {
+        std::istringstream fields(line);
+        std::string db, finger, file, role;
+        std::getline(fields, db, '\t');
+        std::getline(fields, finger, '\t');
+        std::getline(fields, file, '\t');
+        std::getline(fields, role, '\t');
+        const std::string name = db + "/" + finger;
+        if (out.empty() || out.back().name != name) out.push_back(FingerCaptures{db, name, {}, {}});
+        (role == "enrol" ? out.back().enrol : out.back().probes).push_back(captures_dir() / file);
+    }
+    return out;
+}
+
 constexpr uint32_t kSensorRows = 176;
 constexpr uint32_t kSensorCols = 96;
 

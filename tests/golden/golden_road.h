@@ -9,14 +9,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "extract/bal_extract.h"
+#include "algorithm_main_road.h"
 #include "fp_test_data.h"
 #include "match/zr_algorithm.h"
 #include "match/zr_multitemplate_enroll.h"
@@ -27,10 +26,8 @@
 
 namespace fp_golden {
 
-constexpr uint16_t kEnrolDpi = 508;
-constexpr uint16_t kVerifyDpi = 500;
-constexpr uint16_t kMaxCaptures = 6;
-constexpr uint32_t kMaxTemplateSize = 20480;
+using fp_test::kEnrolDpi;
+using fp_test::kVerifyDpi;
 constexpr uint32_t kFarLevel = 12;
 // Each probe meets the enrolments of this many following fingers of its
 // database as an impostor.
@@ -60,36 +57,9 @@ private:
 // Ordered entries "key" -> hash.
 using Record = std::vector<std::pair<std::string, uint64_t>>;
 
-struct Finger {
-    std::string name;  // db/finger
-    std::string db;
-    std::vector<std::filesystem::path> enrol;   // e1..e6
-    std::vector<std::filesystem::path> probes;  // p7, p8
-};
+using Finger = fp_test::FingerCaptures;
 
-inline std::vector<Finger> fingers() {
-    std::vector<Finger> out;
-    std::map<std::string, size_t> index;
-    std::ifstream manifest(fp_test::captures_dir() / "manifest.tsv");
-    std::string line;
-    std::getline(manifest, line);
-    while (std::getline(manifest, line)) {
-        std::istringstream fields(line);
-        std::string db, finger, file, role;
-        std::getline(fields, db, '\t');
-        std::getline(fields, finger, '\t');
-        std::getline(fields, file, '\t');
-        std::getline(fields, role, '\t');
-        const std::string name = db + "/" + finger;
-        if (index.count(name) == 0) {
-            index[name] = out.size();
-            out.push_back(Finger{name, db, {}, {}});
-        }
-        Finger& f = out[index[name]];
-        (role == "enrol" ? f.enrol : f.probes).push_back(fp_test::captures_dir() / file);
-    }
-    return out;
-}
+inline std::vector<Finger> fingers() { return fp_test::finger_captures(); }
 
 inline zr_image* load(const std::filesystem::path& path, uint16_t dpi) {
     const fp_test::GreyImage g = fp_test::read_pgm(path);
@@ -98,15 +68,7 @@ inline zr_image* load(const std::filesystem::path& path, uint16_t dpi) {
 }
 
 // The algorithm as the exported interface builds it.
-inline zr_algorithm* road_algorithm() {
-    zr_algorithm* a = gen_192x80_hybridhr_create(nullptr);
-    if (a == nullptr) return nullptr;
-    zr_algorithm_config* c = zr_algorithm_get_config(a);
-    c->max_captures = kMaxCaptures;
-    c->max_template_size = kMaxTemplateSize;
-    (void)zr_algorithm_set_feature_state(a, 0, 1);
-    return a;
-}
+inline zr_algorithm* road_algorithm() { return fp_test::exported_preset_algorithm(); }
 
 // Collects the extraction's intermediates while alive; a stage seen again
 // in the same extraction gets a numbered key.
