@@ -1,6 +1,7 @@
 #include "imaging/bal_median.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <type_traits>
 
@@ -100,6 +101,55 @@ bal_status square_median(const T* src, int32_t rows, int32_t cols, T* dst) {
                                      });
 }
 
+// Sorts the vertical triple of every column of a row window into lo, md and hi.
+template <class T>
+void sort_columns(const T* up, const T* mid, const T* down, uint32_t cols, T* lo, T* md, T* hi) {
+    for (uint32_t x = 0; x < cols; ++x) {
+        T a = up[x], b = mid[x], c = down[x];
+        sort2(a, b), sort2(b, c), sort2(a, b);
+        lo[x] = a;
+        md[x] = b;
+        hi[x] = c;
+    }
+}
+
+// As square_median_row, with each column sorted once and shared by the three
+// windows that contain it; sorted holds three rows of cols values.
+template <class T>
+void square_median_row_sorted(const T* up, const T* mid, const T* down, uint32_t cols, T* sorted, T* out) {
+    if (!up || !down) {
+        two_row_median_row(up ? up : mid, up ? mid : down, cols, out);
+        return;
+    }
+    T* lo = sorted;
+    T* md = lo + cols;
+    T* hi = md + cols;
+    sort_columns(up, mid, down, cols, lo, md, hi);
+    out[0] = median6(up[0], mid[0], down[0], up[1], mid[1], down[1]);
+    for (uint32_t x = 1; x + 1 < cols; ++x)
+        out[x] = median3(std::max(std::max(lo[x - 1], lo[x]), lo[x + 1]), median3(md[x - 1], md[x], md[x + 1]),
+                         std::min(std::min(hi[x - 1], hi[x]), hi[x + 1]));
+    out[cols - 1] = median6(up[cols - 2], mid[cols - 2], down[cols - 2], up[cols - 1], mid[cols - 1], down[cols - 1]);
+}
+
+template <class T>
+bal_status square_median_sorted(const T* src, int32_t rows, int32_t cols, T* dst) {
+    if (rows <= 0 || cols <= 0) return BAL_OK;
+    if (rows == 1 || cols == 1) {
+        std::memmove(dst, src, size_t(rows) * size_t(cols) * sizeof(T));
+        return BAL_OK;
+    }
+    const uint32_t width = uint32_t(cols);
+    T* sorted = static_cast<T*>(std::malloc(3 * sizeof(T) * width));
+    if (sorted == nullptr) return BAL_NO_MEMORY;
+    const bal_status status = bal_for_each_row_buffered(
+        src, uint32_t(rows), width, dst, [width, sorted](const T* up, const T* mid, const T* down, T* out) {
+            square_median_row_sorted(up, mid, down, width, sorted, out);
+        });
+    std::free(sorted);
+    return status;
+}
+
 template <class T>
 bal_status cross_median(const T* src, uint32_t rows, uint32_t cols, T* dst) {
     return bal_for_each_row_buffered(src, rows, cols, dst, [cols](const T* up, const T* mid, const T* down,
@@ -120,6 +170,9 @@ bal_status cross_median(const T* src, uint32_t rows, uint32_t cols, T* dst) {
 }  // namespace
 
 bal_status bal_median_uint8(const uint8_t* src, int32_t rows, int32_t cols, uint8_t* dst) {
+    return square_median_sorted(src, rows, cols, dst);
+}
+bal_status bal_median_uint8_reference(const uint8_t* src, int32_t rows, int32_t cols, uint8_t* dst) {
     return square_median(src, rows, cols, dst);
 }
 bal_status bal_median_int8(const int8_t* src, int32_t rows, int32_t cols, int8_t* dst) {

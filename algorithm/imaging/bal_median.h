@@ -12,6 +12,9 @@
 // 3x3 median. A one-row or one-column image is copied unchanged. BAL_OK, or
 // BAL_NO_MEMORY when the row buffers cannot be had (dst then untouched).
 [[nodiscard]] bal_status bal_median_uint8(const uint8_t* src, int32_t rows, int32_t cols, uint8_t* dst);
+// The same filter sorting every window on its own: the plain form the faster
+// bal_median_uint8 is held to.
+[[nodiscard]] bal_status bal_median_uint8_reference(const uint8_t* src, int32_t rows, int32_t cols, uint8_t* dst);
 [[nodiscard]] bal_status bal_median_int8(const int8_t* src, int32_t rows, int32_t cols, int8_t* dst);
 [[nodiscard]] bal_status bal_median_uint16(const uint16_t* src, int32_t rows, int32_t cols, uint16_t* dst);
 [[nodiscard]] bal_status bal_median_int16(const int16_t* src, int32_t rows, int32_t cols, int16_t* dst);
