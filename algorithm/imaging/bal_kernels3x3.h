@@ -15,6 +15,9 @@
 // gx = (C(x+1) - C(x-1)) / 8 with C the vertical 1-2-1 column sum,
 // gy = (D(x-1) + 2 D(x) + D(x+1)) / 8 with D the vertical difference.
 void bal_sobel_2(const uint8_t* src, uint32_t rows, uint32_t cols, int8_t* gx, int8_t* gy);
+// The same gradients formed by the plain running-column loop: the form the
+// faster bal_sobel_2 is held to.
+void bal_sobel_2_reference(const uint8_t* src, uint32_t rows, uint32_t cols, int8_t* gx, int8_t* gy);
 void bal_sobel_horizontal(const uint8_t* src, uint32_t rows, uint32_t cols, int8_t* gx);
 void bal_sobel_vertical(const uint8_t* src, uint32_t rows, uint32_t cols, int8_t* gy);
 
