@@ -271,6 +271,85 @@ void scale_up_linear(const T* field, uint32_t rows, uint32_t cols, int32_t s, T*
                      });
 }
 
+// Running quotient and remainder by s * s of one band row's numerators, with
+// their per-row steps; four arrays of the band width.
+struct BandRow {
+    int32_t* quotient;
+    int32_t* remainder;
+    int32_t* step_quotient;
+    int32_t* step_remainder;
+};
+
+// Sets up the band of field rows r and r + 1 over the interpolated columns
+// [h, x_end): pixel x of square c at offset t starts at numerator s * top and
+// grows by bottom - top per row, split into whole steps of s * s and a
+// remainder in [0, s * s) (floor division).
+void start_band(const uint8_t* field, uint32_t r, uint32_t cols, int32_t s, int32_t h, int32_t x_end,
+                const BandRow& band) {
+    const int32_t s2 = s * s;
+    const uint8_t* frow0 = field + static_cast<size_t>(r) * cols;
+    const uint8_t* frow1 = frow0 + cols;
+    int32_t x = h;
+    for (uint32_t c = 0; x < x_end; ++c) {
+        const int32_t a = frow0[c], b = frow0[c + 1];
+        const int32_t cc = frow1[c], d = frow1[c + 1];
+        for (int32_t t = 0; t < s && x < x_end; ++t, ++x) {
+            const int32_t top = (s - t) * a + t * b;
+            const int32_t delta = (s - t) * cc + t * d - top;
+            int32_t dq = delta / s2, dr = delta % s2;
+            if (dr < 0) {
+                dr += s2;
+                --dq;
+            }
+            band.quotient[x - h] = top / s;  // s * top / s2, top >= 0
+            band.remainder[x - h] = (top % s) * s;
+            band.step_quotient[x - h] = dq;
+            band.step_remainder[x - h] = dr;
+        }
+    }
+}
+
+// Byte field to pixels with the quotients of scale_up_linear, formed row by
+// row from running quotients and remainders instead of one division per
+// pixel. Every numerator of a byte field is >= 0, so its floor quotient is
+// the truncated one. Returns false, having written nothing, when the band
+// arrays cannot be had.
+bool scale_up_linear_rows_uint8(const uint8_t* field, uint32_t rows, uint32_t cols, int32_t s, uint8_t* dst,
+                                int32_t dst_rows, int32_t dst_cols) {
+    if (rows < 2 || cols < 2 || s <= 0 || dst_rows <= 0 || dst_cols <= 0) return true;
+    const int32_t h = s >> 1;
+    const int32_t area_end_r = h + static_cast<int32_t>(rows - 1) * s;
+    const int32_t area_end_c = h + static_cast<int32_t>(cols - 1) * s;
+    const int32_t x_end = area_end_c < dst_cols ? area_end_c : dst_cols;
+    const int32_t y_end = area_end_r < dst_rows ? area_end_r : dst_rows;
+    if (x_end > h && y_end > h) {
+        const size_t width = static_cast<size_t>(x_end - h);
+        auto* arrays = static_cast<int32_t*>(std::malloc(4 * width * sizeof(int32_t)));
+        if (arrays == nullptr) return false;
+        const BandRow band{arrays, arrays + width, arrays + 2 * width, arrays + 3 * width};
+        const int32_t s2 = s * s;
+        for (uint32_t r = 0; r + 1 < rows; ++r) {
+            const int32_t y0 = h + static_cast<int32_t>(r) * s;
+            if (y0 >= y_end) break;
+            start_band(field, r, cols, s, h, x_end, band);
+            const int32_t band_end = y0 + s < y_end ? y0 + s : y_end;
+            for (int32_t y = y0; y < band_end; ++y) {
+                uint8_t* out = dst + static_cast<size_t>(y) * dst_cols + h;
+                for (size_t i = 0; i < width; ++i) {
+                    out[i] = static_cast<uint8_t>(band.quotient[i]);
+                    const int32_t rem = band.remainder[i] + band.step_remainder[i];
+                    const int32_t carry = rem >= s2 ? 1 : 0;
+                    band.remainder[i] = rem - carry * s2;
+                    band.quotient[i] += band.step_quotient[i] + carry;
+                }
+            }
+        }
+        std::free(arrays);
+    }
+    replicate_margins(dst, dst_rows, dst_cols, h, area_end_r, area_end_c);
+    return true;
+}
+
 // Step k of s from angle v towards angle w the shorter way around the circle
 // (through the wrap at a difference of exactly 128).
 inline uint8_t cyclic_step(uint32_t v, uint32_t w, uint32_t k, uint32_t s) {
@@ -357,6 +436,12 @@ bal_status bal_scale_down_bilinear_2_int16(const int16_t* src, uint32_t rows, ui
 
 void bal_scale_up_bilinear_uint8(const uint8_t* field, uint32_t rows, uint32_t cols, int32_t block,
                                  uint8_t* dst, int32_t dst_rows, int32_t dst_cols) {
+    if (!scale_up_linear_rows_uint8(field, rows, cols, block, dst, dst_rows, dst_cols))
+        scale_up_linear(field, rows, cols, block, dst, dst_rows, dst_cols);
+}
+
+void bal_scale_up_bilinear_uint8_reference(const uint8_t* field, uint32_t rows, uint32_t cols, int32_t block,
+                                           uint8_t* dst, int32_t dst_rows, int32_t dst_cols) {
     scale_up_linear(field, rows, cols, block, dst, dst_rows, dst_cols);
 }
 

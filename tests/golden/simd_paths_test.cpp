@@ -13,6 +13,7 @@
 #include "imaging/bal_fft_lanes.h"
 #include "imaging/bal_kernels3x3.h"
 #include "imaging/bal_median.h"
+#include "imaging/bal_scale.h"
 #include "match/zr_spectral_internal.h"
 #include "math/zr_fft.h"
 
@@ -283,12 +284,32 @@ void expect_sobel_paths_match(const std::vector<uint8_t>& src, uint32_t rows, ui
     EXPECT_EQ(ey, fy) << rows << " x " << cols;
 }
 
+// Up-scaling of a byte field by block, into the full-size image and into
+// images cut short or left with margins on either side.
+void expect_upscale_paths_match(const std::vector<uint8_t>& field, uint32_t rows, uint32_t cols, int32_t block) {
+    const int32_t full_rows = int32_t(rows) * block, full_cols = int32_t(cols) * block;
+    const struct {
+        int32_t rows, cols;
+    } outputs[] = {{full_rows, full_cols}, {full_rows - block - 1, full_cols - 3}, {full_rows + 5, full_cols + block},
+                   {block / 2, full_cols}, {full_rows, 1}};
+    for (const auto& o : outputs) {
+        if (o.rows <= 0 || o.cols <= 0) continue;
+        const size_t n = size_t(o.rows) * size_t(o.cols);
+        std::vector<uint8_t> expected(n, 0xA5), fast(n, 0xA5);
+        bal_scale_up_bilinear_uint8_reference(field.data(), rows, cols, block, expected.data(), o.rows, o.cols);
+        bal_scale_up_bilinear_uint8(field.data(), rows, cols, block, fast.data(), o.rows, o.cols);
+        EXPECT_EQ(expected, fast) << rows << " x " << cols << " by " << block << " into " << o.rows << " x " << o.cols;
+    }
+}
+
 TEST(SimdPaths, ImageFiltersEqualThePlainLoopsOnRandomImages) {
     uint32_t seed = 3000;
     for (const FilterCase& c : kFilterCases) {
         const auto src = random_bytes(size_t(c.rows) * c.cols, seed++, c.lo, c.hi);
         expect_median_paths_match(src, c.rows, c.cols);
         expect_sobel_paths_match(src, c.rows, c.cols);
+        if (c.rows <= 40 && c.cols <= 40)
+            for (int32_t block : {1, 2, 7, 12, 16}) expect_upscale_paths_match(src, c.rows, c.cols, block);
     }
 }
 
@@ -299,6 +320,17 @@ TEST(SimdPaths, ImageFiltersEqualThePlainLoopsOnRealCaptures) {
         const fp_test::GreyImage g = fp_test::read_pgm(path);
         expect_median_paths_match(g.pixels, g.rows, g.cols);
         expect_sobel_paths_match(g.pixels, g.rows, g.cols);
+        // The 12 x 12 block means of the capture, brought back to pixels.
+        const uint32_t br = g.rows / 12, bc = g.cols / 12;
+        std::vector<uint8_t> means(size_t(br) * bc);
+        for (uint32_t i = 0; i < br; ++i)
+            for (uint32_t j = 0; j < bc; ++j) {
+                uint32_t sum = 0;
+                for (uint32_t y = 0; y < 12; ++y)
+                    for (uint32_t x = 0; x < 12; ++x) sum += g.pixels[(i * 12 + y) * g.cols + j * 12 + x];
+                means[i * bc + j] = uint8_t(sum / 144);
+            }
+        expect_upscale_paths_match(means, br, bc, 12);
     }
 }
 
