@@ -126,9 +126,14 @@ void square_median_row_sorted(const T* up, const T* mid, const T* down, uint32_t
     T* hi = md + cols;
     sort_columns(up, mid, down, cols, lo, md, hi);
     out[0] = median6(up[0], mid[0], down[0], up[1], mid[1], down[1]);
-    for (uint32_t x = 1; x + 1 < cols; ++x)
-        out[x] = median3(std::max(std::max(lo[x - 1], lo[x]), lo[x + 1]), median3(md[x - 1], md[x], md[x + 1]),
-                         std::min(std::min(hi[x - 1], hi[x]), hi[x + 1]));
+    // Values are loaded first: min and max of the array elements themselves
+    // would select addresses and keep the loop scalar.
+    for (uint32_t x = 1; x + 1 < cols; ++x) {
+        const T l0 = lo[x - 1], l1 = lo[x], l2 = lo[x + 1];
+        const T m0 = md[x - 1], m1 = md[x], m2 = md[x + 1];
+        const T h0 = hi[x - 1], h1 = hi[x], h2 = hi[x + 1];
+        out[x] = median3(std::max(std::max(l0, l1), l2), median3(m0, m1, m2), std::min(std::min(h0, h1), h2));
+    }
     out[cols - 1] = median6(up[cols - 2], mid[cols - 2], down[cols - 2], up[cols - 1], mid[cols - 1], down[cols - 1]);
 }
 
