@@ -155,7 +155,13 @@ bal_status bal_image_quality_cond(const uint8_t* src, uint32_t rows, uint32_t co
         *condition = 0;
         return BAL_NO_MEMORY;
     }
-    bal_stretch_uint8(scratch, r, c, 5, scratch);
+    // Only whether each stretched pixel reaches 128 is counted, and only in
+    // some blocks: the stretch is applied through its table of all 256 values.
+    uint8_t lo = 0, hi = 255;
+    bal_find_stretch_limits(scratch, r, c, 5, &lo, &hi);
+    uint8_t stretched[256];
+    for (uint32_t v = 0; v < 256; ++v) stretched[v] = static_cast<uint8_t>(v);
+    bal_stretch_from_limits(stretched, 1, 256, lo, hi, stretched);
     if (block_rows < 3 || block_cols < 3) {
         std::free(scratch);
         *condition = 0;
@@ -170,7 +176,7 @@ bal_status bal_image_quality_cond(const uint8_t* src, uint32_t rows, uint32_t co
                 continue;
             for (uint32_t y = i * block; y < (i + 1) * block; ++y)
                 for (uint32_t x = j * block; x < (j + 1) * block; ++x)
-                    (scratch[size_t(y) * cols + x] >= 128 ? bright : dark)++;
+                    (stretched[scratch[size_t(y) * cols + x]] >= 128 ? bright : dark)++;
         }
     }
     *condition = bright + dark == 0 ? 0 : static_cast<uint8_t>(bright * 100 / (bright + dark));
