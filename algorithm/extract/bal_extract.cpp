@@ -162,7 +162,7 @@ struct Skeletons {
     Buffer neighbour_map;
 };
 
-// Steps 2-4: ghost removal into a padded work buffer, then whole blocks.
+// Ghost removal into a padded work buffer, then whole blocks.
 bal_status bring_to_blocks(CallerPixels& pixels, const uint8_t* valid_mask, uint32_t rows,
                            uint32_t cols, const Settings& s, Region& region) {
     const size_t work_size = size_t{bal_image_pad_bytes(rows, cols, s.block, s.scale)} +
@@ -196,7 +196,7 @@ bal_status bring_to_blocks(CallerPixels& pixels, const uint8_t* valid_mask, uint
     return BAL_OK;
 }
 
-// Step 5: block mask and the centre of the finger.
+// Block mask and the centre of the finger.
 bal_status segment(const Settings& s, Region& region) {
     if (!region.block_mask.allocate(area_of(region.block_rows, region.block_cols)))
         return BAL_NO_MEMORY;
@@ -217,7 +217,7 @@ uint32_t window_start(uint32_t centre, uint32_t size, uint32_t total, uint32_t b
     return std::min(start, total - size);
 }
 
-// Step 6: large images are cropped around the centre.
+// Large images are cropped around the centre.
 bal_status crop_large(const Settings& s, Region& region) {
     if (region.rows <= kMaxProcessedRows && region.cols <= kMaxProcessedCols) return BAL_OK;
     const uint32_t rows = std::min(region.rows, kMaxProcessedRows) / s.block * s.block;
@@ -253,7 +253,7 @@ bool inside_mask(const Region& region, size_t block_index) {
     return region.block_mask.get()[block_index] != 0;
 }
 
-// Allocates a block field's values when it is enabled (steps 10 and 16).
+// Allocates a block field's values when it is enabled.
 bal_status prepare_field(zr_block_field& field, const Region& region, const Settings& s) {
     if (!(field.flags & ZR_FEATURE_ENABLE)) return BAL_OK;
     std::free(field.values);
@@ -268,7 +268,7 @@ bal_status prepare_field(zr_block_field& field, const Region& region, const Sett
     return BAL_OK;
 }
 
-// Steps 8-15: reduced copy, normalisation, orientation, quality, smoothing.
+// Reduced copy, normalisation, orientation, quality, smoothing.
 bal_status estimate_orientation(const Settings& s, Region& region, zr_template_container& c,
                                 uint32_t input_rows, uint32_t input_cols, Fields& f) {
     const size_t pixels = area_of(region.rows, region.cols);
@@ -357,7 +357,7 @@ bal_status estimate_periods(const Settings& s, const Region& region, Fields& f, 
         int32_t(grid_rows), grid_cols, quality, wavelength, frequency, signed_angle));
 }
 
-// Step 18: blocks outside the mask hold 0 in both fields.
+// Blocks outside the mask hold 0 in both fields.
 void clear_fields_outside_mask(const Region& region, const zr_template_container& c) {
     const size_t blocks = area_of(region.block_rows, region.block_cols);
     for (size_t i = 0; i < blocks; ++i) {
@@ -367,7 +367,7 @@ void clear_fields_outside_mask(const Region& region, const zr_template_container
     }
 }
 
-// Step 19: the fine fields on a grid three times finer.
+// The fine fields on a grid three times finer.
 bal_status estimate_fine_fields(const Settings& s, const Region& region, Fields& f,
                                 zr_template_container& c) {
     if (!(c.frequency.flags & ZR_FIELD_FINE) || !c.frequency.values || !c.orientation.values)
@@ -399,7 +399,7 @@ bal_status estimate_fine_fields(const Settings& s, const Region& region, Fields&
     return BAL_OK;
 }
 
-// Steps 16-19: ridge period (block and pixel), frequency and fine fields.
+// Ridge period (block and pixel), frequency and fine fields.
 bal_status estimate_frequency(const Settings& s, const Region& region, zr_template_container& c,
                               Fields& f) {
     bal_status st = prepare_field(c.frequency, region, s);
@@ -428,7 +428,7 @@ bal_status estimate_frequency(const Settings& s, const Region& region, zr_templa
     return estimate_fine_fields(s, region, f, c);
 }
 
-// Steps 20-21: Gabor filtering and binarisation into ridges and valleys.
+// Gabor filtering and binarisation into ridges and valleys.
 bal_status enhance_and_binarize(const Settings& s, const Region& region, Fields& f,
                                 Skeletons& out) {
     f.reduced.reset();
@@ -468,7 +468,7 @@ bal_status enhance_and_binarize(const Settings& s, const Region& region, Fields&
     return BAL_OK;
 }
 
-// Step 23: up to 4 cores and 4 deltas.
+// Up to 4 cores and 4 deltas.
 bal_status find_singular_points(const Region& region, const Fields& f, zr_template_container& c) {
     zr_reference_points* cores = (c.cores.enable & ZR_FEATURE_ENABLE) ? &c.cores : nullptr;
     zr_reference_points* deltas = (c.deltas.enable & ZR_FEATURE_ENABLE) ? &c.deltas : nullptr;
@@ -483,7 +483,7 @@ bal_status find_singular_points(const Region& region, const Fields& f, zr_templa
     return BAL_OK;
 }
 
-// Step 25: the zonal quality field, cells of one block.
+// The zonal quality field, cells of one block.
 bal_status build_zonal_quality(const Settings& s, const Region& region, const Fields& f,
                                uint32_t input_rows, uint32_t input_cols,
                                zr_template_container& c) {
@@ -495,7 +495,7 @@ bal_status build_zonal_quality(const Settings& s, const Region& region, const Fi
         &c.zonal_quality));
 }
 
-// Step 26: the binarized ridge image placed in an input-sized white frame.
+// The binarized ridge image placed in an input-sized white frame.
 bal_status keep_binarized(const Region& region, const Skeletons& sk, uint32_t input_rows,
                           uint32_t input_cols, zr_template_container& c) {
     if (!(c.binarized_flags & ZR_BINARIZED_KEEP)) return BAL_OK;
@@ -511,7 +511,7 @@ bal_status keep_binarized(const Region& region, const Skeletons& sk, uint32_t in
     return BAL_OK;
 }
 
-// Step 27: both binarized images thinned in place.
+// Both binarized images thinned in place.
 bal_status thin(const Settings& s, const Region& region, Skeletons& sk) {
     Buffer row_pointers;
     if (!row_pointers.allocate(size_t{region.rows} * sizeof(uint8_t*))) return BAL_NO_MEMORY;
@@ -528,7 +528,7 @@ bal_status thin(const Settings& s, const Region& region, Skeletons& sk) {
     return BAL_OK;
 }
 
-// Steps 28-31: detection on both skeletons, clean-up and ridge periods.
+// Detection on both skeletons, clean-up and ridge periods.
 bal_status detect_minutiae(const Settings& s, const Region& region, const Fields& f,
                            zr_template_container& c, Skeletons& sk) {
     minutiastruct& m = c.minutiae;
@@ -563,7 +563,7 @@ bal_status detect_minutiae(const Settings& s, const Region& region, const Fields
     return BAL_OK;
 }
 
-// Step 32: the best minutiae up to the maximum, then only valid pixels.
+// The best minutiae up to the maximum, then only valid pixels.
 void select_minutiae(const Region& region, minutiastruct& m) {
     if (m.count > m.max_minutiae) {
         bal_sort_minutiae(&m, BAL_ORDER_DESCENDING | BAL_ORDER_QUALITY, 0, 0);
@@ -580,7 +580,7 @@ void select_minutiae(const Region& region, minutiastruct& m) {
     m.count = uint8_t(kept);
 }
 
-// Step 33: one feature callback on one skeleton.
+// One feature callback on one skeleton.
 bal_status run_callback(bal_feature_callback callback, uint8_t* skeleton, uint32_t margin,
                         uint32_t slot_base, const Settings& s, const Region& region,
                         const Fields& f, uint32_t input_rows, uint32_t input_cols,
@@ -612,7 +612,7 @@ void map_field_to_input(zr_block_field& field, const Region& region, uint32_t fa
     field.block_size = uint8_t(field.block_size * factor);
 }
 
-// Steps 34-35: everything in input coordinates (500 dpi), then the order.
+// Everything in input coordinates (500 dpi), then the order.
 void finish(const Settings& s, const Region& region, const Fields& f, uint32_t input_rows,
             uint32_t input_cols, zr_template_container& c) {
     const uint32_t factor = s.scale;  // 250 dpi results are doubled

@@ -161,7 +161,7 @@ bool remove_redundant_straight(SkeletonView& s, int32_t r, int32_t c) {
     return false;
 }
 
-// Step 1: neighbour counts and the list of junctions.
+// Neighbour counts and the list of junctions.
 uint32_t collect_junctions(SkeletonView& s, Junction* junctions) {
     std::memset(s.counts, 0, size_t(s.rows) * s.cols);
     uint32_t n = 0;
@@ -193,7 +193,7 @@ uint32_t departure_from_ridge(uint8_t leg, uint8_t orientation) {
     return d > 64 ? 128 - d : d;
 }
 
-// Step 2 for one junction: removes the first leg that departs from the
+// For one junction: removes the first leg that departs from the
 // ridge orientation (a bridge or spur). Returns true when one was removed.
 bool remove_spur_leg(SkeletonView& s, const uint8_t* orientation, Junction j) {
     bal_leg_step legs[8];
@@ -235,7 +235,7 @@ struct Leg {
     uint32_t squared_length;  // in 500 dpi pixels
 };
 
-// Step 3: follows a leg over line pixels, at most kLegMaxUnits.
+// Follows a leg over line pixels, at most kLegMaxUnits.
 Leg measure_leg(const SkeletonView& s, Junction j, bal_leg_step start, uint32_t scale) {
     const uint32_t scale2 = scale * scale;
     bal_leg_step at = start;
@@ -254,7 +254,7 @@ Leg measure_leg(const SkeletonView& s, Junction j, bal_leg_step start, uint32_t 
     return {leg_angle(j.row, j.col, at.row, at.col), squared(at)};
 }
 
-// Step 4: the mean direction of the two legs closest in angle.
+// The mean direction of the two legs closest in angle.
 uint8_t minutia_direction(const Leg legs[3]) {
     const uint8_t d01 = zr_angle_difference(legs[0].angle, legs[1].angle);
     const uint8_t d02 = zr_angle_difference(legs[0].angle, legs[2].angle);
@@ -264,7 +264,7 @@ uint8_t minutia_direction(const Leg legs[3]) {
     return zr_angle_average(legs[1].angle, legs[2].angle);
 }
 
-// Step 5: the quality image value, reduced when the shortest leg is short.
+// The quality image value, reduced when the shortest leg is short.
 uint8_t minutia_quality(uint8_t quality, uint32_t min_length, uint32_t shortest) {
     const uint32_t limit = min_length + kShortLegMargin;
     if (shortest >= limit * limit) return quality;

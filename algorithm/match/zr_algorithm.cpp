@@ -52,7 +52,7 @@ void install_defaults(zr_algorithm* a) {
     a->destroy = delete_algorithm;
 }
 
-// Steps 3 to 5 of creation: the fields and the keys they mirror.
+// Creation: the fields and the keys they mirror.
 zr_status fill_algorithm(zr_algorithm* a, zr_session* s, zr_algorithm_chain* chain, uint32_t template_type,
                          uint32_t sensor_type, uint32_t sensor_size, const uint32_t* on, uint32_t on_count,
                          const uint32_t* mut, uint32_t mut_count) {

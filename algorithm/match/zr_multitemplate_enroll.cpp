@@ -119,7 +119,7 @@ zr_status set_capture_size(zr_multitemplate_enroll* e, const zr_image* image) {
     return ZR_OK;
 }
 
-// --- matching (step 7) ---
+// --- matching ---
 
 // The match seen from the other side. A comparison that gave no alignment
 // (a verifier may leave it out for a reject) has an inverse without one
@@ -179,7 +179,7 @@ zr_status match_new_capture(zr_multitemplate_enroll* e, zr_template** inout_new,
     return rc;
 }
 
-// --- duplicates (steps 8 to 10) ---
+// --- duplicates ---
 
 // Walks the accepted captures from the latest down; true for a duplicate.
 // *matched counts the accepting earlier captures seen.
@@ -218,7 +218,7 @@ void set_aside(zr_multitemplate_enroll* e, zr_template* tmpl, zr_mte_capture* re
     record->rejected = 1;
 }
 
-// --- islands (steps 11 and 12) ---
+// --- islands ---
 
 void free_descriptors(zr_enroll_island* d, uint32_t count) {
     if (d == nullptr) return;
@@ -328,7 +328,7 @@ zr_status describe_islands(const zr_multitemplate_enroll* e, const zr_island_lis
     return ZR_OK;
 }
 
-// --- canvas (step 13) ---
+// --- canvas ---
 
 zr_image* create_canvas(const zr_image* base) {
     const uint32_t rows = zr_image_get_rows(base);
@@ -436,7 +436,7 @@ zr_status redraw_canvas(zr_multitemplate_enroll* e, const zr_island* first, cons
     return ZR_OK;
 }
 
-// --- coverage (step 14) ---
+// --- coverage ---
 
 uint8_t coverage_percent(const zr_enroll_island& leaves) {
     bal_point corners[4 * UINT8_MAX];
@@ -451,7 +451,7 @@ uint8_t coverage_percent(const zr_enroll_island& leaves) {
     return uint8_t(std::min<uint64_t>(area * kFullCoveragePercent / kFullCoverageArea, kFullCoveragePercent));
 }
 
-// Steps 11 to 15: islands, canvas, coverage and the islands callback.
+// Islands, canvas, coverage and the islands callback.
 zr_status report_islands(zr_multitemplate_enroll* e, uint8_t* coverage) {
     const bool islands_wanted = e->callbacks != nullptr && e->callbacks->islands != nullptr;
     if (!islands_wanted && e->base == nullptr && coverage == nullptr) return ZR_OK;

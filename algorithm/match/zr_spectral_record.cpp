@@ -58,7 +58,7 @@ struct spectral_part_layout {
     uint32_t fine_length;
 };
 
-// Steps 1 to 3: the form, the block fields and their header.
+// The form, the block fields and their header.
 zr_status read_part_header(const uint8_t* part, int32_t length, spectral_part_layout* layout) {
     if (part == nullptr || length < int32_t(kRecordHeaderBytes)) return ZR_UNHANDLED_INPUT;
     const uint32_t total = uint32_t(length);
@@ -93,7 +93,7 @@ zr_status check_block_bytes(spectral_part_layout* layout) {
     return ZR_OK;
 }
 
-// Step 5: the fine-grid record after the first record, when wanted.
+// The fine-grid record after the first record, when wanted.
 zr_status find_fine_grid(const uint8_t* part, uint32_t length, int32_t skip_fine_grid,
                          spectral_part_layout* layout) {
     layout->fine = fine_grid_kind::none;

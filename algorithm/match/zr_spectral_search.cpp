@@ -164,7 +164,7 @@ bool rotation_pruned(const search_plan& plan, int32_t angle) {
     return plan.hint_limit < plan.hint_value_term + abs32(d) * 100 / plan.hint_direction_weight;
 }
 
-// Step 11: the coarse search over the trial rotations.
+// The coarse search over the trial rotations.
 void coarse_search(search& s, const search_plan& plan) {
     const level_geometry& lv = s.lv;
     const int32_t canvas_cols = int32_t(lv.canvas_cols);
@@ -211,7 +211,7 @@ void coarse_search(search& s, const search_plan& plan) {
     }
 }
 
-// Step 12: rotation refinement around the coarse best. True when the best
+// Rotation refinement around the coarse best. True when the best
 // score passed the threshold.
 bool refine_rotation(search& s, uint32_t min_overlap) {
     const pose centre = s.best;
@@ -231,7 +231,7 @@ bool refine_rotation(search& s, uint32_t min_overlap) {
     return false;
 }
 
-// Step 14: second rotation refinement within `window` cells, full correlation.
+// Second rotation refinement within `window` cells, full correlation.
 bool refine_fine_rotation(search& s, uint32_t min_overlap, int32_t window) {
     const pose centre = s.best;
     for (const int16_t offset : kFineRotationRefinement) {
@@ -248,7 +248,7 @@ bool refine_fine_rotation(search& s, uint32_t min_overlap, int32_t window) {
     return false;
 }
 
-// Step 15: sub-cell shifts at the best angle and offsets.
+// Sub-cell shifts at the best angle and offsets.
 bool refine_sub_cell(search& s, uint32_t min_overlap) {
     const pose centre = s.best;
     for (const int32_t sub_y : kSubCellOffsets) {
@@ -262,7 +262,7 @@ bool refine_sub_cell(search& s, uint32_t min_overlap) {
     return false;
 }
 
-// Step 13: moves the search onto the fine grids. False when the reference
+// Moves the search onto the fine grids. False when the reference
 // canvas comes out empty.
 bool switch_to_fine_grids(search& s, const spectral_record_view& probe,
                           const spectral_record_view& reference) {
@@ -282,7 +282,7 @@ bool switch_to_fine_grids(search& s, const spectral_record_view& probe,
     return build_reference_canvas(s) != 0;
 }
 
-// Step 16: the sixteen overlap statistics at the best pose (sums 64-bit).
+// The sixteen overlap statistics at the best pose (sums 64-bit).
 struct feature_sums {
     uint64_t pairs = 0;
     uint64_t weight_product = 0;
@@ -400,7 +400,7 @@ uint32_t write_features(const search& s, uint16_t* features) {
     return spectral_score(f.weight_product, uint32_t(n), uint32_t(n), s.lv.block_factor);
 }
 
-// Step 17: the pose in pixels at 500 dpi.
+// The pose in pixels at 500 dpi.
 void write_alignment(const search& s, const spectral_record_view& reference,
                      zr_spectral_alignment* alignment) {
     const level_geometry& lv = s.lv;
@@ -422,7 +422,7 @@ void write_alignment(const search& s, const spectral_record_view& reference,
     alignment->dy = int32_t(dy * 500 / reference.resolution);
 }
 
-// Step 8: the integer offsets and 1/32-cell remainders of a given pose, the
+// The integer offsets and 1/32-cell remainders of a given pose, the
 // inverse of write_alignment's formula rounded to nearest.
 pose hinted_pose(const search& s, const zr_spectral_alignment& given) {
     const level_geometry& lv = s.lv;
