@@ -4,6 +4,7 @@
 #include <map>
 #include <sstream>
 
+#include "fp_test_data.h"
 #include "synthetic_fingers.h"
 
 namespace fpdemo {
@@ -16,26 +17,10 @@ std::vector<DemoFinger> synthetic_fingers(size_t count, uint64_t seed) {
 }
 
 bool read_capture(const std::filesystem::path& path, std::vector<uint8_t>& pixels) {
-    std::ifstream in(path, std::ios::binary);
-    std::string magic;
-    if (!(in >> magic) || magic != "P5") return false;
-    auto number = [&in]() -> long {
-        in >> std::ws;
-        while (in.peek() == '#') {
-            std::string comment;
-            std::getline(in, comment);
-            in >> std::ws;
-        }
-        long v = -1;
-        in >> v;
-        return in ? v : -1;
-    };
-    const long cols = number(), rows = number(), maxval = number();
-    if (cols != synthetic::kCols || rows != synthetic::kRows || maxval != 255) return false;
-    in.get();  // the one whitespace byte after the header
-    pixels.assign(synthetic::kImageBytes, 0);
-    in.read(reinterpret_cast<char*>(pixels.data()), static_cast<std::streamsize>(pixels.size()));
-    return in.gcount() == static_cast<std::streamsize>(pixels.size());
+    fp_test::GreyImage image = fp_test::read_pgm(path);
+    if (image.rows != synthetic::kRows || image.cols != synthetic::kCols) return false;
+    pixels = std::move(image.pixels);
+    return true;
 }
 
 bool load_capture_folder(const std::filesystem::path& folder, size_t max_fingers, std::vector<DemoFinger>& fingers,
