@@ -1,12 +1,15 @@
 // Shared pieces of the fuzzing harnesses: the invariant check, the input copy
-// and a reader that splits an input into fields.
+// a reader that splits an input into fields, and the synthetic ridge frame
+// the stored-template harness and its seeds share.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 // Stops the run when an invariant fails; libFuzzer keeps the input.
 #define FUZZ_CHECK(condition)         \
@@ -71,6 +74,19 @@ inline bool span_inside(const uint8_t* inner, size_t inner_size, const uint8_t* 
     const auto in = reinterpret_cast<uintptr_t>(inner);
     const auto out = reinterpret_cast<uintptr_t>(outer);
     return in >= out && in - out <= outer_size && inner_size <= outer_size - (in - out);
+}
+
+// A rows x cols frame of concentric ridges around a point off the window
+// with a slow spiral, so that ridges end and fork inside it.
+inline std::vector<uint8_t> ridge_frame(int rows, int cols) {
+    std::vector<uint8_t> px(size_t(rows) * size_t(cols));
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < cols; ++c) {
+            const double dy = r - 60.0, dx = c - 30.0;
+            const double phase = std::sqrt(dx * dx + dy * dy) * 0.66 + 3.0 * std::atan2(dy, dx);
+            px[size_t(r) * size_t(cols) + size_t(c)] = uint8_t(128 + 100 * std::cos(phase));
+        }
+    return px;
 }
 
 }  // namespace fuzz

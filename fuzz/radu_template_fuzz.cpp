@@ -6,7 +6,6 @@
 // fails or decides 0 or 1. The manager made directly from the bytes is asked
 // for each template it counts (the count includes excluded instances, which
 // it does not hand out).
-#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -25,26 +24,13 @@ constexpr uint16_t kCols = 96;
 constexpr uint16_t kDpi = 500;
 constexpr uint32_t kFarLevel = 12;
 
-// Concentric ridges around a point off the window with a slow spiral, so
-// that ridges end and fork inside it.
-std::vector<uint8_t> ridge_image() {
-    std::vector<uint8_t> px(size_t(kRows) * kCols);
-    for (int r = 0; r < kRows; ++r)
-        for (int c = 0; c < kCols; ++c) {
-            const double dy = r - 60.0, dx = c - 30.0;
-            const double phase = std::sqrt(dx * dx + dy * dy) * 0.66 + 3.0 * std::atan2(dy, dx);
-            px[size_t(r) * kCols + size_t(c)] = uint8_t(128 + 100 * std::cos(phase));
-        }
-    return px;
-}
-
 struct Fixture {
     zr_algorithm* algorithm = nullptr;
     zr_template* probe = nullptr;
     Fixture() {
         algorithm = gen_192x80_hybridhr_create(nullptr);
         FUZZ_CHECK(algorithm != nullptr);
-        const std::vector<uint8_t> px = ridge_image();
+        const std::vector<uint8_t> px = fuzz::ridge_frame(kRows, kCols);
         zr_image* image = zr_image_create(kRows, kCols, kDpi, kDpi, px.data(), 0);
         FUZZ_CHECK(image != nullptr);
         FUZZ_CHECK(zr_algorithm_extract_template(algorithm, image, nullptr, &probe) == ZR_OK);

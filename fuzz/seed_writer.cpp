@@ -12,6 +12,7 @@
 #include "api/fpmatch.h"
 #include "capture_data.h"
 #include "fp_test_data.h"
+#include "fuzz_support.h"
 #include "extract/zr_spectral_part.h"
 #include "match/zr_multitemplate.h"
 #include "match/zr_moc.h"
@@ -640,18 +641,8 @@ void moc_seeds() {
 
 // --- stored templates from the exported enrolment ---
 
-// Concentric ridges around a point off the window with a slow spiral (the
-// image the radu_template harness extracts its probe from).
-bytes ridge_sample() {
-    bytes px(size_t(RADU_SAMPLE_ROWS) * RADU_SAMPLE_COLS);
-    for (int r = 0; r < RADU_SAMPLE_ROWS; ++r)
-        for (int c = 0; c < RADU_SAMPLE_COLS; ++c) {
-            const double dy = r - 60.0, dx = c - 30.0;
-            const double phase = std::sqrt(dx * dx + dy * dy) * 0.66 + 3.0 * std::atan2(dy, dx);
-            px[size_t(r) * RADU_SAMPLE_COLS + size_t(c)] = uint8_t(128 + 100 * std::cos(phase));
-        }
-    return px;
-}
+// The frame the radu_template harness extracts its probe from.
+bytes ridge_sample() { return fuzz::ridge_frame(RADU_SAMPLE_ROWS, RADU_SAMPLE_COLS); }
 
 // The record that six enrolment calls with these samples and the save give;
 // empty when the enrolment did not complete.
