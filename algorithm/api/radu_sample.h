@@ -3,10 +3,8 @@
 
 #include <cstdint>
 
+#include "api/fpmatch.h"
 #include "objects/zr_image.h"
-
-inline constexpr uint16_t RADU_ROWS = 176;
-inline constexpr uint16_t RADU_COLS = 96;
 
 // A new image owning a copy of the sample's 176 x 96 pixels at the given
 // resolution both ways, impression type 0; none for a missing sample or when
@@ -14,5 +12,5 @@ inline constexpr uint16_t RADU_COLS = 96;
 // white image, which must not pass for a capture.)
 inline zr_image* radu_wrap_sample_copy(const uint8_t* sample, uint16_t dpi) {
     if (sample == nullptr) return nullptr;
-    return zr_image_create(RADU_ROWS, RADU_COLS, dpi, dpi, sample, 0);
+    return zr_image_create(RADU_SAMPLE_ROWS, RADU_SAMPLE_COLS, dpi, dpi, sample, 0);
 }

@@ -53,7 +53,7 @@ FPMATCH_EXPORT int32_t RADU_alg_request_verify(const uint8_t* sample, const uint
 FPMATCH_EXPORT int32_t RADU_image_quality(const uint8_t* sample) {
     if (sample == nullptr) return 0;
     // Read in place: the measure does not write the pixels.
-    zr_image* image = zr_image_create_mr(RADU_ROWS, RADU_COLS, kVerifyDpi, kVerifyDpi,
+    zr_image* image = zr_image_create_mr(RADU_SAMPLE_ROWS, RADU_SAMPLE_COLS, kVerifyDpi, kVerifyDpi,
                                          const_cast<uint8_t*>(sample), 0);
     if (image == nullptr) return 0;
     zr_quality* quality = nullptr;
