@@ -5,9 +5,9 @@
 
 #include "biometric_device.h"
 #include "capture_data.h"
-#include "driver_test_hooks.h"
 #include "driver_trace.h"
 #include "match_section.h"
+#include "read_buffer.h"
 
 namespace fpusbdrv {
 namespace {
@@ -18,19 +18,6 @@ constexpr DWORD kCancelWaitMs = 3000;
 constexpr ULONG kImageRows = WINBIO_SENSOR_IMAGE_ROWS;
 constexpr ULONG kImageColumns = WINBIO_SENSOR_IMAGE_COLUMNS;
 constexpr BYTE kFrameTrailer[4] = {0x01, 0x02, 0x03, 0x04};
-
-std::atomic<int> g_failing_read_buffer_allocations{0};
-
-BYTE* allocate_read_buffer()
-{
-    int failing = g_failing_read_buffer_allocations.load();
-    while (failing > 0) {
-        if (g_failing_read_buffer_allocations.compare_exchange_weak(failing, failing - 1)) {
-            return nullptr;
-        }
-    }
-    return new (std::nothrow) BYTE[kImageBytes]();
-}
 
 void store_u32(BYTE* destination, ULONG value)
 {
@@ -57,8 +44,6 @@ CommandWords command_words(ULONG command)
 }
 
 }  // namespace
-
-void fail_next_read_buffer_allocations(int count) { g_failing_read_buffer_allocations.store(count); }
 
 // ---------------------------------------------------------------------------
 // Capture thread

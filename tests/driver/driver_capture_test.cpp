@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "driver_fixture.h"
-#include "driver_test_hooks.h"
+#include "failing_read_buffer.h"
 #include "win_debug.h"
 
 namespace driver_test {
