@@ -2,24 +2,27 @@
 # Long fuzzing runs: each harness for N seconds in libFuzzer's fork mode,
 # going on past crashes, timeouts and memory exhaustion; then every input
 # that failed is minimised and the corpus is merged down to the inputs that
-# add coverage. Corpora stay in build/fuzz/corpus/<harness>, findings in
-# build/fuzz/findings/<harness> (the minimised ones named minimized-*); move
+# add coverage. Corpora stay in <build>/fuzz/corpus/<harness>, findings in
+# <build>/fuzz/findings/<harness> (the minimised ones named minimized-*); move
 # each finding, once understood and mended, to fuzz/regressions/<harness>/.
 #
-#   tools/fuzz_long.sh [--seconds N] [--jobs J] [--parallel P] [HARNESS...]
+#   tools/fuzz_long.sh [--build DIR] [--seconds N] [--jobs J] [--parallel P] [HARNESS...]
 #
+# DIR is the clang sanitizer build (default build/asan, see tools/fuzz_run.sh).
 # N seconds per harness (default 600) on J cores (default: all), P harnesses
 # at a time sharing them (default 1).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
+build_dir=${root}/build/asan
 seconds=600
 jobs=$(nproc)
 parallel=1
 harnesses=()
 while (($#)); do
   case "$1" in
+    --build) build_dir=$(realpath -m "$2"); shift 2 ;;
     --seconds) seconds=$2; shift 2 ;;
     --jobs) jobs=$2; shift 2 ;;
     --parallel) parallel=$2; shift 2 ;;
@@ -29,8 +32,8 @@ done
 workers=$((jobs / parallel))
 ((workers >= 1)) || workers=1
 
-bash tools/fuzz_run.sh --build-only --jobs "${jobs}" || exit 1
-build=${root}/build/fuzz
+bash tools/fuzz_run.sh --build "${build_dir}" --build-only --jobs "${jobs}" || exit 1
+build=${build_dir}/fuzz
 ((${#harnesses[@]})) || mapfile -t harnesses < "${build}/harnesses.txt"
 
 export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1

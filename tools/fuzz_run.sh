@@ -1,22 +1,28 @@
 #!/usr/bin/env bash
-# Builds the fuzzing harnesses (clang, libFuzzer, ASan + UBSan) in build/fuzz,
-# writes their seed corpora, replays every regression input, then runs each
-# harness for a bounded time, several at once. Exits non-zero when a harness
-# finds something; the input is kept under build/fuzz/findings/<harness>/.
+# Builds the fuzzing harnesses (clang, libFuzzer, ASan + UBSan; they belong to
+# the clang sanitizer build, build/asan by default, which also holds the
+# tests), writes their seed corpora, replays every regression input, then runs
+# each harness for a bounded time, several at once. Exits non-zero when a
+# harness finds something; the input is kept under
+# <build>/fuzz/findings/<harness>/.
 #
-#   tools/fuzz_run.sh [--seconds N] [--jobs J] [--build-only] [HARNESS...]
+#   tools/fuzz_run.sh [--build DIR] [--seconds N] [--jobs J] [--build-only] [HARNESS...]
 #
-# N seconds per harness (default 20), J harnesses at a time (default: cores).
+# DIR (relative to the repository) is configured as CI configures it unless
+# it already is. N seconds per harness (default 20), J harnesses at a time
+# (default: cores).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
+build_dir=${root}/build/asan
 seconds=20
 jobs=$(nproc)
 build_only=0
 harnesses=()
 while (($#)); do
   case "$1" in
+    --build) build_dir=$(realpath -m "$2"); shift 2 ;;
     --seconds) seconds=$2; shift 2 ;;
     --jobs) jobs=$2; shift 2 ;;
     --build-only) build_only=1; shift ;;
@@ -24,9 +30,14 @@ while (($#)); do
   esac
 done
 
-build=${root}/build/fuzz
-cmake -S fuzz -B "${build}" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null || exit 1
-cmake --build "${build}" -j "${jobs}" || exit 1
+if [ ! -f "${build_dir}/CMakeCache.txt" ]; then
+  cmake -S . -B "${build_dir}" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" \
+    "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" -DFP_BUILD_BENCH=OFF -DFP_SANITIZE=ON -DFP_FUZZ=ON \
+    >/dev/null || exit 1
+fi
+cmake --build "${build_dir}" -j "${jobs}" --target fuzz_all || exit 1
+build=${build_dir}/fuzz
 rm -rf "${build}/seeds"
 "${build}/fuzz_seed_writer" "${build}/seeds" || exit 1
 ((${#harnesses[@]})) || mapfile -t harnesses < "${build}/harnesses.txt"

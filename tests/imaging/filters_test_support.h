@@ -44,8 +44,14 @@ void for_clipped_window(uint32_t rows, uint32_t cols, uint32_t y, uint32_t x, F&
 }  // namespace filters_test
 
 // Scratch allocations of 2^60 bytes and more fail with a null pointer in a
-// plain build; AddressSanitizer aborts on them instead.
-#if defined(__SANITIZE_ADDRESS__)
+// plain build; AddressSanitizer aborts on them instead. g++ announces the
+// sanitizer with __SANITIZE_ADDRESS__, clang through __has_feature.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define FP_ADDRESS_SANITIZER_BUILD 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(FP_ADDRESS_SANITIZER_BUILD)
 #define FP_REQUIRE_PLAIN_MALLOC() GTEST_SKIP() << "huge allocations abort under AddressSanitizer"
 #else
 #define FP_REQUIRE_PLAIN_MALLOC() (void)0
