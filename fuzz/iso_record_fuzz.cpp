@@ -30,8 +30,8 @@ void read_blocks(const fuzz::ExactCopy& input) {
 
 uint16_t be16_at(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
 
-// After a successful append of a block of `type` to a record of old_size
-// bytes: walking the blocks from the extended data length, as the readers do,
+// After a successful append of a block of `type` to a record whose length
+// was old_size (the buffer may have been longer): walking the blocks from the extended data length, as the readers do,
 // reaches that block at the old end, and it ends at the new end.
 bool appended_block_found(const uint8_t* record, uint32_t size, uint32_t old_size, uint16_t type) {
     const uint8_t* extended = nullptr;
@@ -68,13 +68,13 @@ void append_blocks(const fuzz::ExactCopy& input) {
     field.block_rows = 2;
     field.block_cols = 2;
     field.block_size = 12;
-    uint32_t old_size = size;
+    uint32_t old_size = zr_iso19794_2_get_length(record, size);
     const zr_status a = zr_iso19794_2_extend_ref_points(&record, &size, &cores, &cores);
     if (a == ZR_OK) FUZZ_CHECK(appended_block_found(record, size, old_size, ZR_ISO_BLOCK_REF_POINTS));
-    old_size = size;
+    old_size = zr_iso19794_2_get_length(record, size);
     const zr_status b = zr_iso19794_2_extend_zonal_quality(&record, &size, &zonal, 3);
     if (b == ZR_OK) FUZZ_CHECK(appended_block_found(record, size, old_size, ZR_ISO_BLOCK_ZONAL_QUALITY));
-    old_size = size;
+    old_size = zr_iso19794_2_get_length(record, size);
     const zr_status c = zr_iso19794_2_extend_orientation_field(&record, &size, &field);
     if (c == ZR_OK) FUZZ_CHECK(appended_block_found(record, size, old_size, ZR_ISO_BLOCK_ORIENTATION));
     for (zr_status rc : {a, b, c}) FUZZ_CHECK(block_status(rc));

@@ -338,7 +338,9 @@ bool find_card_part(const uint8_t* card, uint32_t length, uint16_t tag, tlv_elem
     return zr_cc_read_extended_data(card, length, 1, tag, out) == ZR_OK;
 }
 
-// Checks the layout of a cores (angles 1) or deltas (angles 3) part.
+// Checks the layout of a cores (angles 1) or deltas (angles 3) part: its
+// entries fill it exactly, since the rebuilt block holds the deltas right
+// behind the cores.
 bool points_part_valid(const tlv_element& part, uint32_t angles) {
     if (part.length == 0) return false;
     const uint32_t count = part.value[0] & kCountMask;
@@ -350,7 +352,7 @@ bool points_part_valid(const tlv_element& part, uint32_t angles) {
         if (part.length - offset < size) return false;
         offset += size;
     }
-    return true;
+    return offset == part.length;
 }
 
 // Checks that a cell-quality part rebuilds into a zonal-quality block a record

@@ -85,7 +85,8 @@ void zr_normalize_for_isocc(zr_template_container* container);
 // 3 bytes or over 255 minutiae, a cell part under 4 bytes, with a cell code
 // of 0..7, with bits a cell outside 1..8 or with fewer packed codes than its
 // grid needs (a zonal-quality block no record may hold), malformed cores or
-// deltas; nothing is written then. ZR_NO_MEMORY.
+// deltas (also with bytes behind their last entry); nothing is written then.
+// ZR_NO_MEMORY.
 [[nodiscard]] zr_status zr_convert_iso_compactcard_to_standard_v2(const uint8_t* card, uint32_t length,
                                                                   uint8_t** out_record, uint32_t* out_length);
 [[nodiscard]] zr_status zr_convert_iso_compactcard_to_standard(const uint8_t* card, uint32_t length,

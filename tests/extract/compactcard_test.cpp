@@ -225,6 +225,10 @@ TEST(CompactCard, MalformedCardsTable) {
          ZR_BAD_FORMAT},
         {"delta angles cut", encode(0x7F2E, concat({encode(0x81, three), encode(0x93, {1, 0x40, 1, 0, 1, 9})})),
          ZR_BAD_FORMAT},
+        // The rebuilt block would read the byte as the delta count.
+        {"a byte behind the cores", encode(0x7F2E, concat({encode(0x81, three), encode(0x92, {1, 0, 1, 0, 1, 0x0F}),
+                                                            encode(0x93, {0})})),
+         ZR_BAD_FORMAT},
         {"root runs past the buffer", bytes({0x7F, 0x2E, 0x05, 0x81, 0x03, 1, 2}), ZR_BAD_FORMAT},
         // Cell parts that would rebuild into a zonal-quality block the record
         // reader refuses; the first one was found by fuzzing.
