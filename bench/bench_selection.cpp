@@ -7,6 +7,7 @@
 #include "bench_captures.h"
 #include "chain_capture_fixture.h"
 #include "match/zr_mtm.h"
+#include "match/zr_verify_chain.h"
 
 namespace {
 

@@ -431,6 +431,11 @@ uint16_t zr_algorithm_select_model(zr_algorithm* algorithm, zr_template* a, zr_t
     return algorithm->model_selector(algorithm->session, a, b, &variant) == ZR_OK ? variant : 0;
 }
 
+zr_model_choice zr_algorithm_model_choice(const zr_algorithm* algorithm) {
+    if (algorithm == nullptr) return zr_model_choice{};
+    return zr_model_choice{algorithm->vermodels, algorithm->model_selector};
+}
+
 uint32_t zr_algorithm_is_inverted_image(zr_algorithm* algorithm, zr_image* image) {
     uint32_t inverted = 0;
     if (algorithm == nullptr || algorithm->inverted_image_detector == nullptr) return 0;

@@ -10,7 +10,6 @@
 #include "match/zr_multitemplate_manager.h"
 #include "match/zr_mtm_selection.h"
 #include "match/zr_verifier.h"
-#include "match/zr_verify_chain.h"
 #include "objects/zr_match.h"
 #include "objects/zr_result.h"
 #include "objects/zr_session.h"

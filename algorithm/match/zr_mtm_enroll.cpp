@@ -8,6 +8,7 @@
 #include "extract/zr_fusion.h"
 #include "match/zr_island.h"
 #include "match/zr_mtm.h"
+#include "match/zr_verify_chain.h"
 #include "objects/zr_alloc.h"
 #include "objects/zr_template_metadata.h"
 

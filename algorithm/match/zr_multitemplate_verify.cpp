@@ -2,13 +2,25 @@
 
 #include <cstdlib>
 
-#include "match/zr_algorithm.h"
-
 namespace {
 
 constexpr const char* kForceModelKey = "zr.verifier.force_model_variant";
 constexpr const char* kFilterModelKey = "zr.verifier.filter_model_variant";
 constexpr uint32_t kWeightedUpTo = 35;
+
+uint16_t select_model(const zr_model_choice* models, zr_session* session, zr_template* enrolled,
+                      zr_template* probe) {
+    uint16_t variant = 0;
+    if (models == nullptr || models->selector == nullptr) return 0;
+    return models->selector(session, enrolled, probe, &variant) == ZR_OK ? variant : 0;
+}
+
+const zr_vermodel* model_of_variant(const zr_model_choice* models, const zr_verifier_descriptor* verifier,
+                                    uint16_t variant) {
+    if (models == nullptr) return nullptr;
+    const zr_vermodel* model = zr_verifierI_get_vermodel(models->vermodels, verifier, variant);
+    return model ? model : zr_verifierI_get_vermodel(models->vermodels, verifier, 0);
+}
 
 void insert_descending(uint16_t* best, uint32_t* held, uint16_t score) {
     uint32_t at = *held;
@@ -72,7 +84,8 @@ uint16_t zr_raw_combined_score(uint32_t n, uint16_t b0, uint16_t b1) {
 }
 
 zr_status zr_multitemplate_manager_verify_template(zr_multitemplate_manager* manager,
-                                                   const zr_verifier_descriptor* verifier, zr_session* session,
+                                                   const zr_verifier_descriptor* verifier,
+                                                   const zr_model_choice* models, zr_session* session,
                                                    zr_template* probe, zr_raw_result* out) {
     if (out == nullptr) return ZR_BAD_ARGUMENT;
     *out = zr_raw_result{};
@@ -80,7 +93,6 @@ zr_status zr_multitemplate_manager_verify_template(zr_multitemplate_manager* man
         return ZR_BAD_ARGUMENT;
     const uint32_t n = zr_multitemplate_manager_get_nbr_of_templates(manager);
     if (n == 0) return ZR_UNHANDLED_INPUT;
-    zr_algorithm* algorithm = zr_session_get_algorithm(session);
     const int32_t filter = zr_session_get_int(session, kFilterModelKey, uint32_t(-1));
     uint16_t best[ZR_RAW_BEST_SCORES] = {};
     uint32_t held = 0;
@@ -89,9 +101,9 @@ zr_status zr_multitemplate_manager_verify_template(zr_multitemplate_manager* man
     for (uint32_t i = 0; i < n; ++i) {
         zr_template* t = zr_multitemplate_manager_get_template(manager, i, nullptr, nullptr);
         if (t == nullptr) continue;
-        const uint16_t model = zr_algorithm_select_model(algorithm, t, probe);
+        const uint16_t model = select_model(models, session, t, probe);
         const auto variant = uint16_t(zr_session_get_int(session, kForceModelKey, model));
-        const zr_vermodel* vermodel = zr_algorithm_get_vermodel(algorithm, verifier, variant);
+        const zr_vermodel* vermodel = model_of_variant(models, verifier, variant);
         uint16_t score = 0;
         const bool skip = filter >= 0 && filter != model;
         if (!skip && zr_verifier_get_raw_similarity_score(session, verifier, vermodel, t, probe, &score, nullptr) ==
@@ -114,11 +126,12 @@ zr_status zr_multitemplate_manager_verify_template(zr_multitemplate_manager* man
 }
 
 zr_status zr_multitemplate_verify_template(zr_template* stored, const zr_verifier_descriptor* verifier,
-                                           zr_session* session, zr_template* probe, zr_raw_result* out) {
+                                           const zr_model_choice* models, zr_session* session, zr_template* probe,
+                                           zr_raw_result* out) {
     if (out) *out = zr_raw_result{};
     zr_multitemplate_manager* manager = zr_multitemplate_manager_create_with_template(stored);
     if (manager == nullptr) return ZR_WRONG_TYPE;
-    const zr_status rc = zr_multitemplate_manager_verify_template(manager, verifier, session, probe, out);
+    const zr_status rc = zr_multitemplate_manager_verify_template(manager, verifier, models, session, probe, out);
     zr_multitemplate_manager_delete(manager);
     return rc;
 }

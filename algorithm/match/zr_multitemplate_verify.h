@@ -39,7 +39,7 @@ void raw_result_move(zr_raw_result* destination, zr_raw_result* source);
 uint16_t zr_raw_combined_score(uint32_t n, uint16_t b0, uint16_t b1);
 
 // Scores the probe against every enrolled template the manager hands out
-// (model chosen by the session algorithm's model selector, overridden by
+// (model chosen by the choice's selector, overridden by
 // "zr.verifier.force_model_variant"; templates whose model differs from a
 // non-negative "zr.verifier.filter_model_variant" are skipped, as are those
 // whose scoring fails), then runs the best one through the verifier's
@@ -47,12 +47,15 @@ uint16_t zr_raw_combined_score(uint32_t n, uint16_t b0, uint16_t b1);
 // ZR_WRONG_TYPE when nothing was scored; ZR_BAD_ARGUMENT for missing
 // arguments or a verifier without the raw-path operation; ZR_NO_MEMORY; the
 // feature operation's failure. The record is cleared first and on failure.
+// Each template is scored with the choice's model of its variant, falling
+// back to variant 0 (none when the choice is none or has no such model).
 [[nodiscard]] zr_status zr_multitemplate_manager_verify_template(zr_multitemplate_manager* manager,
                                                                  const zr_verifier_descriptor* verifier,
+                                                                 const zr_model_choice* models,
                                                                  zr_session* session, zr_template* probe,
                                                                  zr_raw_result* out);
 // zr_multitemplate_manager_verify_template over a manager made from the
 // stored template (ZR_WRONG_TYPE when none can be made).
 [[nodiscard]] zr_status zr_multitemplate_verify_template(zr_template* stored, const zr_verifier_descriptor* verifier,
-                                                         zr_session* session, zr_template* probe,
-                                                         zr_raw_result* out);
+                                                         const zr_model_choice* models, zr_session* session,
+                                                         zr_template* probe, zr_raw_result* out);

@@ -74,6 +74,17 @@ bool zr_threshold_table_is_empty(const zr_threshold_table* thresholds);
 // its features and a non-empty threshold table.
 bool zr_vermodel_is_trained(const zr_vermodel* model);
 
+// Names the model variant for comparing template a with b.
+using zr_model_selector_fn = zr_status (*)(zr_session* session, zr_template* a, zr_template* b,
+                                           uint16_t* out_variant);
+
+// The score models of a verification: the NULL-ended model table (none: no
+// models) and the selector of each enrolled template's variant (none: 0).
+struct zr_model_choice {
+    const zr_vermodel* const* vermodels;
+    zr_model_selector_fn selector;
+};
+
 // The first trained model of the NULL-ended table with this verifier and
 // variant; none without one. Untrained models are skipped: an all-zero table
 // would accept every probe.

@@ -85,6 +85,12 @@ struct Session : ::testing::Test {
         zr_algorithm_delete(a);
         zr_session_delete(s);
     }
+    // The algorithm's models and selector as they stand now.
+    zr_model_choice choice{};
+    const zr_model_choice* models() {
+        choice = zr_algorithm_model_choice(a);
+        return &choice;
+    }
 };
 
 using ManagerVerify = Session;
@@ -100,7 +106,7 @@ TEST_F(ManagerVerify, CombinedScoreOfOneTwoAndFortyTemplates) {
         zr_template* stored = stored_of(firsts);
         zr_template* probe = bytes_template(5);
         zr_raw_result r{};
-        ASSERT_EQ(ZR_OK, zr_multitemplate_verify_template(stored, &kScripted, s, probe, &r)) << n;
+        ASSERT_EQ(ZR_OK, zr_multitemplate_verify_template(stored, &kScripted, models(), s, probe, &r)) << n;
         EXPECT_EQ(expected_combined(scores), r.combined_score) << n;
         const auto best = std::max_element(firsts.begin(), firsts.end()) - firsts.begin();
         EXPECT_EQ(best, r.best_index);
@@ -126,7 +132,7 @@ TEST_F(ManagerVerify, FilteredModelVariantIsSkippedAndNothingScoredGives3) {
     zr_template* stored = stored_of({90, 20, 51, 30});
     zr_template* probe = bytes_template(0);
     zr_raw_result r{};
-    ASSERT_EQ(ZR_OK, zr_multitemplate_verify_template(stored, &kScripted, s, probe, &r));
+    ASSERT_EQ(ZR_OK, zr_multitemplate_verify_template(stored, &kScripted, models(), s, probe, &r));
     EXPECT_EQ(0, r.best_index);
     EXPECT_EQ(0u, r.model);
     EXPECT_EQ(expected_combined({90, 30, 20, 0}), r.combined_score);  // 4 templates, two scored
@@ -134,14 +140,14 @@ TEST_F(ManagerVerify, FilteredModelVariantIsSkippedAndNothingScoredGives3) {
     zr_template_delete(stored);
 
     stored = stored_of({0, 0});  // every comparison fails
-    EXPECT_EQ(ZR_WRONG_TYPE, zr_multitemplate_verify_template(stored, &kScripted, s, probe, &r));
+    EXPECT_EQ(ZR_WRONG_TYPE, zr_multitemplate_verify_template(stored, &kScripted, models(), s, probe, &r));
     EXPECT_EQ(nullptr, r.feature_scores);
     zr_template_delete(stored);
     stored = stored_of({});
-    EXPECT_EQ(ZR_UNHANDLED_INPUT, zr_multitemplate_verify_template(stored, &kScripted, s, probe, &r));
+    EXPECT_EQ(ZR_UNHANDLED_INPUT, zr_multitemplate_verify_template(stored, &kScripted, models(), s, probe, &r));
     zr_template_delete(stored);
     zr_template* not_stored = bytes_template(1);
-    EXPECT_EQ(ZR_WRONG_TYPE, zr_multitemplate_verify_template(not_stored, &kScripted, s, probe, &r));
+    EXPECT_EQ(ZR_WRONG_TYPE, zr_multitemplate_verify_template(not_stored, &kScripted, models(), s, probe, &r));
     zr_template_delete(not_stored);
     zr_template_delete(probe);
 }
