@@ -2,8 +2,8 @@
 // conversion and the appenders on arbitrary bytes. Statuses are from the
 // documented sets, an appended block is where the block walk finds it, and a
 // record that reads also converts back and forth.
-#include "extract/zr_iso19794_2.h"
-#include "extract/zr_iso_compactcard.h"
+#include "formats/zr_iso19794_2.h"
+#include "formats/zr_iso_compactcard.h"
 #include "fuzz_support.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "match/zr_multitemplate_manager.h"
+#include "match/multitemplate/zr_multitemplate_manager.h"
 #include "objects/zr_alloc.h"
 #include "objects/zr_template_generic.h"
 #include "objects/zr_template_convert.h"

@@ -13,9 +13,9 @@
 #include <cstdint>
 
 #include "liveness/zr_pad.h"
-#include "match/zr_algorithm_chain.h"
-#include "match/zr_algorithm_config.h"
-#include "match/zr_verifier.h"
+#include "match/chain/zr_algorithm_chain.h"
+#include "match/chain/zr_algorithm_config.h"
+#include "match/verifiers/zr_verifier.h"
 #include "objects/zr_alignment.h"
 #include "objects/zr_finger.h"
 #include "objects/zr_image.h"

@@ -3,10 +3,10 @@
 #include <cstdlib>
 
 #include "match/zr_algorithm.h"
-#include "match/zr_multitemplate.h"
-#include "match/zr_multitemplate_manager.h"
-#include "match/zr_multitemplate_verify.h"
-#include "match/zr_verify_chain.h"
+#include "match/multitemplate/zr_multitemplate.h"
+#include "match/multitemplate/zr_multitemplate_manager.h"
+#include "match/verify/zr_multitemplate_verify.h"
+#include "match/verify/zr_verify_chain.h"
 #include "objects/zr_alloc.h"
 #include "objects/zr_template_convert.h"
 #include "objects/zr_template_generic.h"
