@@ -1,9 +1,8 @@
-// The stateless side of the exported interface: verification, image quality,
-// the version text and the calls that do nothing. Every object lives within
-// one call, so these may run from any thread at any time. Verification keeps
-// one thing between calls: the probe of the most recent sample (see
-// radu_probe_memo.h), so that the same sample verified against one stored
-// template after another is extracted once.
+// Verification, image quality, the version text and the calls that do
+// nothing. Every object lives within one call but one: verification keeps
+// the probe of its most recent sample (radu_probe_memo.h, under its own
+// lock), so that the same sample verified against one stored template after
+// another is extracted once. These calls may run from any thread at any time.
 #include "api/fpmatch.h"
 #include "api/fpmatch_export.h"
 #include "api/radu_probe_memo.h"
