@@ -9,7 +9,7 @@
 #include "api/radu_sample.h"
 #include "match/zr_algorithm.h"
 #include "match/zr_presets.h"
-#include "match/zr_verify_chain.h"
+#include "match/verify/zr_verify_chain.h"
 #include "objects/zr_image.h"
 #include "objects/zr_quality.h"
 #include "objects/zr_template.h"
