@@ -5,6 +5,8 @@
 #include <cstring>
 #include <iterator>
 
+#include <immintrin.h>
+
 #include "imaging/bal_blur.h"
 #include "imaging/bal_fft_lanes.h"
 #include "imaging/bal_status.h"
@@ -320,22 +322,6 @@ template <typename Scratch, typename MeasureBlock, typename Flush>
 using Spectrum32 = FrequencyGrid<uint32_t, -8, 9, -8, 3>;
 using Response32 = FrequencyGrid<int32_t, -7, 7, -7, 2>;
 
-// The spectra are measured eight blocks at a time, one block a lane of the
-// lane transform; only the half-spectrum columns 0..8 that the power grid
-// reads are transformed.
-constexpr int kLanes32 = int(BAL_FFT_LANES);
-constexpr int kColumns32 = 9;
-
-struct alignas(BAL_FFT_ALIGNMENT) Scratch32 {
-    int32_t block[32 * 32 * kLanes32];  // by lane
-    int32_t re[32 * kColumns32 * kLanes32];
-    int32_t im[32 * kColumns32 * kLanes32];
-    BlockWindow queued[kLanes32];
-    int queued_count;
-    Spectrum32 power;
-    Response32 response;
-};
-
 // kWindow32[i] * kWindow32[x], the window's weight at row i, column x.
 constexpr auto kWindowWeights32 = [] {
     struct table {
@@ -346,73 +332,61 @@ constexpr auto kWindowWeights32 = [] {
     return t;
 }();
 
-// Window pixels outside the image are 0; the others are weighted. The lane's
-// values are zero beforehand.
-void window32(Scratch32& s, int lane, const uint8_t* src, int32_t rows, int32_t cols, int32_t top,
-              int32_t left, int32_t mean) {
-    const ClippedWindow w = clip_window(rows, cols, top, left, 32);
-    const int32_t first = w.x0 - left, count = w.x1 - w.x0;
-    int32_t values[32];
-    for (int32_t y = w.y0; y < w.y1; ++y) {
-        const int32_t i = y - top;
-        const uint8_t* row = src + size_t(y) * size_t(cols) + w.x0;
-        const int32_t* weight = kWindowWeights32.w[i] + first;
-        for (int32_t x = 0; x < count; ++x) values[x] = (weight[x] * (int32_t{row[x]} - mean)) / 16;
-        int32_t* out = s.block + size_t(i * 32 + first) * kLanes32 + lane;
-        for (int32_t x = 0; x < count; ++x) out[size_t(x) * kLanes32] = values[x];
-    }
+constexpr int kHalf32 = int(BAL_FFT32_HALF_COLUMNS);
+
+// The reference path's scratch: one block at a time and its whole half
+// spectrum.
+struct Scratch32 {
+    int32_t block[32 * 32];
+    int32_t re[32 * kHalf32];
+    int32_t im[32 * kHalf32];
+    Spectrum32 power;
+    Response32 response;
+};
+
+// Window pixels outside the image are 0; the others are weighted.
+void window32(Scratch32& s, const uint8_t* src, int32_t rows, int32_t cols, int32_t top, int32_t left,
+              int32_t mean) {
+    for (int32_t i = 0; i < 32; ++i)
+        for (int32_t x = 0; x < 32; ++x) {
+            const int32_t y = top + i, c = left + x;
+            s.block[i * 32 + x] = y >= 0 && y < rows && c >= 0 && c < cols
+                                      ? (kWindowWeights32.w[i][x] * (int32_t{src[size_t(y) * size_t(cols) + size_t(c)]} - mean)) / 16
+                                      : 0;
+        }
 }
 
-// The power grid of the lane's block from the transformed half spectra.
-void power32(Scratch32& s, int lane) {
+// The power grid of the block from its half spectrum.
+void power32(Scratch32& s) {
     for (int u = -8; u <= 9; ++u)
         for (int v = -8; v <= 3; ++v) {
             // Negative horizontal frequencies from the conjugate symmetry.
             const int su = v >= 0 ? u : -u, sv = v >= 0 ? v : -v;
             const int row = (su + 32) % 32;
-            const size_t at = size_t(row * kColumns32 + sv) * kLanes32 + size_t(lane);
-            s.power.at(u, v) = power(s.re[at], s.im[at]);
+            s.power.at(u, v) = power(s.re[row * kHalf32 + sv], s.im[row * kHalf32 + sv]);
         }
 }
 
-void process_block32(Scratch32& s, uint32_t max_wl, uint32_t min_wl, uint16_t* raw,
-                     size_t index, const BlockOutputs& out) {
-    // Every read below lies inside both grids: powers at u -8..8, v -8..3
-    // (responses at u -6..6, v -6..1 and their +-2 neighbours, peaks at
-    // u -6..6, v -6..0 and their +-1 neighbours), responses at u -7..7,
-    // v -7..1.
-    const auto p = [&s](int u, int v) { return s.power.inside(u, v); };
+// The peak analysis every 32-point path shares: from the block's power p(u, v)
+// (u -8..8, v -8..3), its peak responses r(u, v) (u -7..7, v -7..2; 0 where
+// the power is at or below the threshold) and its energy, the block's
+// wavelength, frequency, doubled angle and peak dominance.
+template <typename Power, typename Response>
+void take_block32(const Power& p, const Response& r, uint64_t energy, uint32_t max_wl, uint32_t min_wl,
+                  uint16_t* raw, size_t index, const BlockOutputs& out) {
     if (out.quality) out.quality[index] = 0;
-
-    uint64_t energy = 0;
-    for (int u = -8; u <= 8; ++u)
-        for (int v = -8; v <= -1; ++v) energy += p(u, v);
-    for (int u = -8; u <= -1; ++u) energy += p(u, 0);
-    const uint64_t threshold = energy >> 7;
-
-    s.response.clear();
-    for (int u = -6; u <= 6; ++u)
-        for (int v = -6; v <= 1; ++v) {
-            if (p(u, v) <= threshold) continue;
-            const uint32_t direct = p(u - 1, v) + p(u + 1, v) + p(u, v - 1) + p(u, v + 1);
-            const uint32_t diagonal =
-                p(u - 1, v - 1) + p(u - 1, v + 1) + p(u + 1, v - 1) + p(u + 1, v + 1);
-            const uint32_t distant = p(u - 2, v) + p(u + 2, v) + p(u, v - 2) + p(u, v + 2);
-            s.response.at(u, v) =
-                static_cast<int32_t>(16 * p(u, v) - 2 * direct - diagonal - distant);
-        }
 
     PeakList peaks;
     for (int u = -6; u <= 6; ++u) {
         const int v_end = u < 0 ? 0 : -1;
         for (int v = -6; v <= v_end; ++v) {
-            const int32_t q = s.response.inside(u, v);
+            const int32_t q = r(u, v);
             // Most responses are 0 and cannot enter the list: test that first.
             if (q <= peaks.fifth()) continue;
             bool is_max = true;
             for (int du = -1; du <= 1 && is_max; ++du)
                 for (int dv = -1; dv <= 1; ++dv)
-                    if ((du || dv) && s.response.inside(u + du, v + dv) > q) {
+                    if ((du || dv) && r(u + du, v + dv) > q) {
                         is_max = false;
                         break;
                     }
@@ -446,6 +420,113 @@ void process_block32(Scratch32& s, uint32_t max_wl, uint32_t min_wl, uint16_t* r
             out.frequency[index] = static_cast<uint8_t>(std::min(((lambda >> 1) + 262144) / lambda, 255u));
     }
     if (out.angle) out.angle[index] = theta;
+}
+
+// The reference: one block at a time, its whole power grid, energy and
+// responses computed directly.
+void process_block32(Scratch32& s, uint32_t max_wl, uint32_t min_wl, uint16_t* raw,
+                     size_t index, const BlockOutputs& out) {
+    // Every read below lies inside both grids: powers at u -8..8, v -8..3
+    // (responses at u -6..6, v -6..1 and their +-2 neighbours, peaks at
+    // u -6..6, v -6..0 and their +-1 neighbours), responses at u -7..7,
+    // v -7..1.
+    const auto p = [&s](int u, int v) { return s.power.inside(u, v); };
+
+    uint64_t energy = 0;
+    for (int u = -8; u <= 8; ++u)
+        for (int v = -8; v <= -1; ++v) energy += p(u, v);
+    for (int u = -8; u <= -1; ++u) energy += p(u, 0);
+    const uint64_t threshold = energy >> 7;
+
+    s.response.clear();
+    for (int u = -6; u <= 6; ++u)
+        for (int v = -6; v <= 1; ++v) {
+            if (p(u, v) <= threshold) continue;
+            const uint32_t direct = p(u - 1, v) + p(u + 1, v) + p(u, v - 1) + p(u, v + 1);
+            const uint32_t diagonal =
+                p(u - 1, v - 1) + p(u - 1, v + 1) + p(u + 1, v - 1) + p(u + 1, v + 1);
+            const uint32_t distant = p(u - 2, v) + p(u + 2, v) + p(u, v - 2) + p(u, v + 2);
+            s.response.at(u, v) =
+                static_cast<int32_t>(16 * p(u, v) - 2 * direct - diagonal - distant);
+        }
+    const auto r = [&s](int u, int v) { return s.response.inside(u, v); };
+    take_block32(p, r, energy, max_wl, min_wl, raw, index, out);
+}
+
+// ---- 32-point path, eight blocks at a time ----
+
+// The spectra are measured eight blocks at a time, one block a lane of the
+// lane transform; only the half-spectrum columns 0..8 that the power grid
+// reads are transformed. The windows are filled, and the powers, energies and
+// peak responses computed, for the eight blocks together in the lanes; only
+// the peak search and what follows it run block by block (take_block32).
+constexpr int kLanes32 = int(BAL_FFT_LANES);
+constexpr int kColumns32 = 9;
+// The lanes' power grid covers u -8..8, v -8..3; their responses u -7..7,
+// v -7..2, as the reference's grids (whose row u = 9 is never read).
+constexpr int kPowerRows = 17, kPowerCols = 12;
+constexpr int kResponseRows = 15, kResponseCols = 10;
+
+struct QueuedBlock {
+    BlockWindow window;
+    int32_t mean;
+};
+
+struct alignas(BAL_FFT_ALIGNMENT) Lanes32 {
+    int32_t block[32 * 32 * kLanes32];  // by lane
+    int32_t re[32 * kColumns32 * kLanes32];
+    int32_t im[32 * kColumns32 * kLanes32];
+    uint32_t power[kPowerRows * kPowerCols * kLanes32];
+    int32_t response[kResponseRows * kResponseCols * kLanes32];
+    uint64_t energy[kLanes32];
+    QueuedBlock queued[kLanes32];
+    int queued_count;
+};
+
+constexpr size_t power_at(int u, int v) { return size_t((u + 8) * kPowerCols + (v + 8)) * kLanes32; }
+constexpr size_t response_at(int u, int v) {
+    return size_t((u + 7) * kResponseCols + (v + 7)) * kLanes32;
+}
+
+// The kernels pass 32-byte vectors only between functions inlined into one
+// another, never across a call, so the note on their calling convention
+// without AVX does not apply (the compiler gives it at the end of the file).
+#pragma GCC diagnostic ignored "-Wpsabi"
+namespace portable {
+#define FP_WAVELENGTH_LANES_AVX2 0
+#include "imaging/bal_wavelength_lanes.inc"
+#undef FP_WAVELENGTH_LANES_AVX2
+}  // namespace portable
+
+#pragma GCC push_options
+#pragma GCC target("avx2")
+namespace avx2 {
+#define FP_WAVELENGTH_LANES_AVX2 1
+#include "imaging/bal_wavelength_lanes.inc"
+#undef FP_WAVELENGTH_LANES_AVX2
+}  // namespace avx2
+#pragma GCC pop_options
+
+// Transforms and measures the queued blocks.
+void flush_lanes(Lanes32& s, const uint8_t* src, int32_t rows, int32_t cols, uint32_t max_wl, uint32_t min_wl,
+                 uint16_t* raw, const BlockOutputs& out, bool avx2) {
+    if (s.queued_count == 0) return;
+    const bal_simd_path path = avx2 ? bal_simd_path::avx2 : bal_simd_path::portable;
+    if (avx2)
+        avx2::before_transform(s, src, rows, cols);
+    else
+        portable::before_transform(s, src, rows, cols);
+    bal_fft2d32_lanes(s.block, kColumns32, s.re, s.im, path);
+    if (avx2)
+        avx2::after_transform(s);
+    else
+        portable::after_transform(s);
+    for (int lane = 0; lane < s.queued_count; ++lane) {
+        const auto p = [&s, lane](int u, int v) { return s.power[power_at(u, v) + size_t(lane)]; };
+        const auto r = [&s, lane](int u, int v) { return s.response[response_at(u, v) + size_t(lane)]; };
+        take_block32(p, r, s.energy[lane], max_wl, min_wl, raw, s.queued[lane].window.index, out);
+    }
+    s.queued_count = 0;
 }
 
 // ---- 16-point path ----
@@ -576,30 +657,40 @@ bal_status bal_ridge_wavelengths_fft(const uint8_t* src, const uint8_t* pixel_ma
                                      int32_t cols, uint32_t block, uint32_t max_wavelength,
                                      uint32_t min_wavelength, const uint8_t*, int32_t block_rows,
                                      uint32_t block_cols, uint8_t* quality, uint8_t* wavelength,
-                                     uint8_t* frequency, int8_t* angle) {
+                                     uint8_t* frequency, int8_t* angle, bal_simd_path path) {
     const BlockGrid grid{src, pixel_mask, rows, cols, block, block_rows, block_cols};
     const BlockOutputs out{quality, frequency, angle};
-    // Transforms the queued blocks and measures each.
-    const auto flush = [&](Scratch32& s, uint16_t* raw) {
-        if (s.queued_count == 0) return;
-        bal_fft2d32_lanes(s.block, kColumns32, s.re, s.im);
-        for (int lane = 0; lane < s.queued_count; ++lane) {
-            power32(s, lane);
-            process_block32(s, max_wavelength, min_wavelength, raw, s.queued[lane].index, out);
-        }
-        s.queued_count = 0;
-        std::memset(s.block, 0, sizeof s.block);
+    const auto measured = [&](const WindowStats& st) {
+        return st.foreground != 0 && st.inside != 0 && (st.foreground * 256) / st.inside >= 128 &&
+               st.variance >= 16;
     };
-    return measure_wavelength_field<Scratch32>(
+    if (path == bal_simd_path::scalar) {
+        return measure_wavelength_field<Scratch32>(
+            grid, 32, wavelength,
+            [&](Scratch32& s, const BlockWindow& w, const WindowStats& st, uint16_t* raw) {
+                if (!measured(st)) {
+                    reject_block(raw, frequency, w.index);
+                    return;
+                }
+                window32(s, src, rows, cols, w.top, w.left, static_cast<int32_t>(st.mean));
+                zr_fftn2d32(s.block, s.re, s.im);
+                power32(s);
+                process_block32(s, max_wavelength, min_wavelength, raw, w.index, out);
+            },
+            [](Scratch32&, uint16_t*) {});
+    }
+    const bool avx2 = path != bal_simd_path::portable && bal_simd_has_avx2();
+    const auto flush = [&](Lanes32& s, uint16_t* raw) {
+        flush_lanes(s, src, rows, cols, max_wavelength, min_wavelength, raw, out, avx2);
+    };
+    return measure_wavelength_field<Lanes32>(
         grid, 32, wavelength,
-        [&](Scratch32& s, const BlockWindow& w, const WindowStats& st, uint16_t* raw) {
-            if (st.foreground == 0 || st.inside == 0 || (st.foreground * 256) / st.inside < 128 ||
-                st.variance < 16) {
+        [&](Lanes32& s, const BlockWindow& w, const WindowStats& st, uint16_t* raw) {
+            if (!measured(st)) {
                 reject_block(raw, frequency, w.index);
                 return;
             }
-            window32(s, s.queued_count, src, rows, cols, w.top, w.left, static_cast<int32_t>(st.mean));
-            s.queued[s.queued_count++] = w;
+            s.queued[s.queued_count++] = {w, static_cast<int32_t>(st.mean)};
             if (s.queued_count == kLanes32) flush(s, raw);
         },
         flush);

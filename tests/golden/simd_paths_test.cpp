@@ -1,6 +1,7 @@
 // The vector paths of the image library give exactly the scalar reference's
 // integers: on random blocks over the whole input range the transforms meet
-// (wrapping included), and on windows of real captures.
+// (wrapping included), and on windows of real captures; so do the ridge
+// wavelength fields measured eight blocks at a time.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include "imaging/bal_kernels3x3.h"
 #include "imaging/bal_median.h"
 #include "imaging/bal_scale.h"
+#include "imaging/bal_wavelength.h"
 #include "match/zr_spectral_internal.h"
 #include "math/zr_fft.h"
 
@@ -331,6 +333,89 @@ TEST(SimdPaths, ImageFiltersEqualThePlainLoopsOnRealCaptures) {
                 means[i * bc + j] = uint8_t(sum / 144);
             }
         expect_upscale_paths_match(means, br, bc, 12);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Every output of the ridge-wavelength field, by path.
+struct WavelengthFields {
+    std::vector<uint8_t> quality, wavelength, frequency;
+    std::vector<int8_t> angle;
+    bool operator==(const WavelengthFields&) const = default;
+};
+
+WavelengthFields wavelength_fields(const std::vector<uint8_t>& src, const uint8_t* mask, int32_t rows, int32_t cols,
+                                   uint32_t block, bal_simd_path path) {
+    const int32_t block_rows = rows / int32_t(block);
+    const uint32_t block_cols = uint32_t(cols) / block;
+    const size_t n = size_t(block_rows) * block_cols;
+    WavelengthFields f{std::vector<uint8_t>(n, 77), std::vector<uint8_t>(n, 0xEE), std::vector<uint8_t>(n, 0xEE),
+                       std::vector<int8_t>(n, -3)};
+    EXPECT_EQ(BAL_OK, bal_ridge_wavelengths_fft(src.data(), mask, rows, cols, block, 18, 5, nullptr, block_rows,
+                                                block_cols, f.quality.data(), f.wavelength.data(),
+                                                f.frequency.data(), f.angle.data(), path));
+    return f;
+}
+
+void expect_wavelength_paths_match(const std::vector<uint8_t>& src, const uint8_t* mask, int32_t rows, int32_t cols,
+                                   uint32_t block) {
+    const WavelengthFields expected = wavelength_fields(src, mask, rows, cols, block, bal_simd_path::scalar);
+    for (bal_simd_path path : {bal_simd_path::portable, bal_simd_path::avx2, bal_simd_path::automatic}) {
+        const WavelengthFields fast = wavelength_fields(src, mask, rows, cols, block, path);
+        EXPECT_EQ(expected.quality, fast.quality) << rows << " x " << cols << " block " << block << " path " << int(path);
+        EXPECT_EQ(expected.wavelength, fast.wavelength) << rows << " x " << cols << " block " << block;
+        EXPECT_EQ(expected.frequency, fast.frequency) << rows << " x " << cols << " block " << block;
+        EXPECT_EQ(expected.angle, fast.angle) << rows << " x " << cols << " block " << block;
+    }
+}
+
+// Noise over the whole byte range and over two values (large powers,
+// flat spectra, ties among the responses), ridges with noise, images
+// narrower and shorter than a window, and masks that leave gaps.
+TEST(SimdPaths, WavelengthFieldsEqualTheReferenceOnRandomImages) {
+    const struct {
+        int32_t rows, cols;
+        uint32_t block;
+        int lo, hi;
+        bool masked;
+    } cases[] = {
+        {96, 176, 12, 0, 255, false}, {96, 176, 4, 0, 255, true}, {50, 70, 4, 0, 1, false},
+        {40, 40, 6, 254, 255, true},  {20, 45, 4, 0, 255, false}, {31, 33, 12, 0, 255, true},
+        {8, 8, 4, 0, 255, false},     {120, 96, 4, 100, 160, true},
+    };
+    uint32_t seed = 4100;
+    for (const auto& c : cases) {
+        auto src = random_bytes(size_t(c.rows) * size_t(c.cols), seed++, c.lo, c.hi);
+        std::vector<uint8_t> mask;
+        if (c.masked) mask = random_bytes(src.size(), seed++, 0, 255);
+        expect_wavelength_paths_match(src, c.masked ? mask.data() : nullptr, c.rows, c.cols, c.block);
+        // Ridges of a few periods and directions under the same noise.
+        for (size_t i = 0; i < src.size(); ++i) {
+            const int32_t y = int32_t(i / size_t(c.cols)), x = int32_t(i % size_t(c.cols));
+            const int ridge = ((x * (1 + int(seed % 3)) + y * 2) / 4) % 2 ? 60 : -60;
+            src[i] = uint8_t(std::clamp(int(src[i]) / 4 + 96 + ridge, 0, 255));
+        }
+        expect_wavelength_paths_match(src, c.masked ? mask.data() : nullptr, c.rows, c.cols, c.block);
+    }
+}
+
+// On the real captures with the coarse and the fine block sizes, with a
+// mask that drops the outer blocks.
+TEST(SimdPaths, WavelengthFieldsEqualTheReferenceOnRealCaptures) {
+    FP_REQUIRE_CAPTURES();
+    const auto paths = fp_test::capture_paths();
+    for (size_t k = 0; k < paths.size(); k += 4) {
+        SCOPED_TRACE(paths[k].string());
+        const fp_test::GreyImage g = fp_test::read_pgm(paths[k]);
+        const auto rows = int32_t(g.rows), cols = int32_t(g.cols);
+        std::vector<uint8_t> mask(g.pixels.size(), 0);
+        for (int32_t y = 24; y + 24 < rows; ++y)
+            for (int32_t x = 12; x + 12 < cols; ++x) mask[size_t(y) * size_t(cols) + size_t(x)] = 255;
+        expect_wavelength_paths_match(g.pixels, nullptr, rows, cols, 12);
+        expect_wavelength_paths_match(g.pixels, mask.data(), rows, cols, 4);
     }
 }
 
