@@ -467,9 +467,14 @@ constexpr int kColumns32 = 9;
 constexpr int kPowerRows = 17, kPowerCols = 12;
 constexpr int kResponseRows = 15, kResponseCols = 10;
 
+constexpr size_t kNoCoarseBlock = SIZE_MAX;
+
+// A block waiting for its lane; when coarse and fine fields are measured
+// together, the coarse block whose window it is too (or kNoCoarseBlock).
 struct QueuedBlock {
     BlockWindow window;
     int32_t mean;
+    size_t coarse_index = kNoCoarseBlock;
 };
 
 struct alignas(BAL_FFT_ALIGNMENT) Lanes32 {
@@ -507,9 +512,10 @@ namespace avx2 {
 }  // namespace avx2
 #pragma GCC pop_options
 
-// Transforms and measures the queued blocks.
-void flush_lanes(Lanes32& s, const uint8_t* src, int32_t rows, int32_t cols, uint32_t max_wl, uint32_t min_wl,
-                 uint16_t* raw, const BlockOutputs& out, bool avx2) {
+// Transforms and measures the queued blocks; take(queued, p, r, energy)
+// then finishes each from its lane's powers p(u, v) and responses r(u, v).
+template <typename Take>
+void flush_lanes(Lanes32& s, const uint8_t* src, int32_t rows, int32_t cols, bool avx2, Take&& take) {
     if (s.queued_count == 0) return;
     const bal_simd_path path = avx2 ? bal_simd_path::avx2 : bal_simd_path::portable;
     if (avx2)
@@ -524,9 +530,27 @@ void flush_lanes(Lanes32& s, const uint8_t* src, int32_t rows, int32_t cols, uin
     for (int lane = 0; lane < s.queued_count; ++lane) {
         const auto p = [&s, lane](int u, int v) { return s.power[power_at(u, v) + size_t(lane)]; };
         const auto r = [&s, lane](int u, int v) { return s.response[response_at(u, v) + size_t(lane)]; };
-        take_block32(p, r, s.energy[lane], max_wl, min_wl, raw, s.queued[lane].window.index, out);
+        take(s.queued[lane], p, r, s.energy[lane]);
     }
     s.queued_count = 0;
+}
+
+// A block is measured when at least half of its window's pixels inside the
+// image are foreground and their variance is at least 16.
+bool measured32(const WindowStats& st) {
+    return st.foreground != 0 && st.inside != 0 && (st.foreground * 256) / st.inside >= 128 && st.variance >= 16;
+}
+
+// Where the coarse and the fine grid share windows: coarse block (r, c) has
+// the window of fine cell (d r + offset, d c + offset) when the fine grid is
+// d times finer with blocks of block / d pixels, and the windows' margins
+// differ by offset fine blocks; offset is -1 when they do not line up.
+int32_t shared_window_offset(uint32_t block, uint32_t divisions) {
+    if (divisions == 0 || block % divisions != 0 || block > 32) return -1;
+    const auto coarse = static_cast<int32_t>(block), fine = coarse / static_cast<int32_t>(divisions);
+    const int32_t margins = (32 - fine) / 2 - (32 - coarse) / 2;
+    if (fine == 0 || margins % fine != 0 || margins / fine >= static_cast<int32_t>(divisions)) return -1;
+    return margins / fine;
 }
 
 // ---- 16-point path ----
@@ -660,15 +684,11 @@ bal_status bal_ridge_wavelengths_fft(const uint8_t* src, const uint8_t* pixel_ma
                                      uint8_t* frequency, int8_t* angle, bal_simd_path path) {
     const BlockGrid grid{src, pixel_mask, rows, cols, block, block_rows, block_cols};
     const BlockOutputs out{quality, frequency, angle};
-    const auto measured = [&](const WindowStats& st) {
-        return st.foreground != 0 && st.inside != 0 && (st.foreground * 256) / st.inside >= 128 &&
-               st.variance >= 16;
-    };
     if (path == bal_simd_path::scalar) {
         return measure_wavelength_field<Scratch32>(
             grid, 32, wavelength,
             [&](Scratch32& s, const BlockWindow& w, const WindowStats& st, uint16_t* raw) {
-                if (!measured(st)) {
+                if (!measured32(st)) {
                     reject_block(raw, frequency, w.index);
                     return;
                 }
@@ -681,19 +701,99 @@ bal_status bal_ridge_wavelengths_fft(const uint8_t* src, const uint8_t* pixel_ma
     }
     const bool avx2 = path != bal_simd_path::portable && bal_simd_has_avx2();
     const auto flush = [&](Lanes32& s, uint16_t* raw) {
-        flush_lanes(s, src, rows, cols, max_wavelength, min_wavelength, raw, out, avx2);
+        flush_lanes(s, src, rows, cols, avx2, [&](const QueuedBlock& q, const auto& p, const auto& r, uint64_t energy) {
+            take_block32(p, r, energy, max_wavelength, min_wavelength, raw, q.window.index, out);
+        });
     };
     return measure_wavelength_field<Lanes32>(
         grid, 32, wavelength,
         [&](Lanes32& s, const BlockWindow& w, const WindowStats& st, uint16_t* raw) {
-            if (!measured(st)) {
+            if (!measured32(st)) {
                 reject_block(raw, frequency, w.index);
                 return;
             }
-            s.queued[s.queued_count++] = {w, static_cast<int32_t>(st.mean)};
+            s.queued[s.queued_count++] = {w, static_cast<int32_t>(st.mean), kNoCoarseBlock};
             if (s.queued_count == kLanes32) flush(s, raw);
         },
         flush);
+}
+
+bal_status bal_ridge_wavelengths_fft_coarse_fine(const uint8_t* src, const uint8_t* pixel_mask, int32_t rows,
+                                                 int32_t cols, uint32_t block, uint32_t divisions,
+                                                 uint32_t max_wavelength, uint32_t min_wavelength, int32_t block_rows,
+                                                 uint32_t block_cols, uint8_t* quality, uint8_t* wavelength,
+                                                 uint8_t* frequency, int8_t* angle, uint8_t* fine_frequency,
+                                                 int8_t* fine_angle, bal_simd_path path) {
+    if (divisions == 0) return BAL_BAD_ARGUMENT;
+    const auto fine_rows = static_cast<int32_t>(divisions) * std::max(block_rows, 0);
+    const uint32_t fine_cols = divisions * block_cols;
+    const int32_t offset = shared_window_offset(block, divisions);
+    if (path == bal_simd_path::scalar || offset < 0) {
+        const bal_status st =
+            bal_ridge_wavelengths_fft(src, pixel_mask, rows, cols, block, max_wavelength, min_wavelength, nullptr,
+                                      block_rows, block_cols, quality, wavelength, frequency, angle, path);
+        if (st != BAL_OK) return st;
+        return bal_ridge_wavelengths_fft(src, pixel_mask, rows, cols, block / divisions, max_wavelength,
+                                         min_wavelength, nullptr, fine_rows, fine_cols, nullptr, nullptr,
+                                         fine_frequency, fine_angle, path);
+    }
+
+    const size_t coarse_blocks = size_t(std::max(block_rows, 0)) * block_cols;
+    const size_t fine_blocks = size_t(fine_rows) * fine_cols;
+    constexpr size_t kAlign = alignof(Lanes32);
+    auto* lanes = static_cast<Lanes32*>(std::aligned_alloc(kAlign, (sizeof(Lanes32) + kAlign - 1) / kAlign * kAlign));
+    auto* coarse_raw = static_cast<uint16_t*>(std::malloc(std::max<size_t>(coarse_blocks, 1) * sizeof(uint16_t)));
+    auto* fine_raw = static_cast<uint16_t*>(std::malloc(std::max<size_t>(fine_blocks, 1) * sizeof(uint16_t)));
+    WindowSums sums;
+    const auto release = [&] {
+        std::free(lanes);
+        std::free(coarse_raw);
+        std::free(fine_raw);
+    };
+    if (!lanes || !coarse_raw || !fine_raw || !sums.build(src, pixel_mask, rows, cols)) {
+        release();
+        return BAL_NO_MEMORY;
+    }
+    std::memset(static_cast<void*>(lanes), 0, sizeof(Lanes32));
+
+    const BlockOutputs coarse_out{quality, frequency, angle}, fine_out{nullptr, fine_frequency, fine_angle};
+    const bool avx2 = path != bal_simd_path::portable && bal_simd_has_avx2();
+    const auto take = [&](const QueuedBlock& q, const auto& p, const auto& r, uint64_t energy) {
+        take_block32(p, r, energy, max_wavelength, min_wavelength, fine_raw, q.window.index, fine_out);
+        if (q.coarse_index != kNoCoarseBlock)
+            take_block32(p, r, energy, max_wavelength, min_wavelength, coarse_raw, q.coarse_index, coarse_out);
+    };
+    const auto fine_block = static_cast<int32_t>(block / divisions);
+    const auto d = static_cast<int32_t>(divisions);
+    const int32_t h = (32 - fine_block) / 2;
+    for (int32_t fr = 0; fr < fine_rows; ++fr) {
+        for (uint32_t fc = 0; fc < fine_cols; ++fc) {
+            BlockWindow w{};
+            w.index = size_t(fr) * fine_cols + fc;
+            w.row = fr * fine_block;
+            w.col = static_cast<int32_t>(fc) * fine_block;
+            w.top = w.row - h;
+            w.left = w.col - h;
+            size_t coarse_index = kNoCoarseBlock;
+            const int32_t cr = fr - offset, cc = static_cast<int32_t>(fc) - offset;
+            if (cr >= 0 && cc >= 0 && cr % d == 0 && cc % d == 0)
+                coarse_index = size_t(cr / d) * block_cols + size_t(cc / d);
+            const WindowStats st = window_stats(sums, w.top, w.left, 32);
+            if (!measured32(st)) {
+                reject_block(fine_raw, fine_frequency, w.index);
+                if (coarse_index != kNoCoarseBlock) reject_block(coarse_raw, frequency, coarse_index);
+                continue;
+            }
+            lanes->queued[lanes->queued_count++] = {w, static_cast<int32_t>(st.mean), coarse_index};
+            if (lanes->queued_count == kLanes32) flush_lanes(*lanes, src, rows, cols, avx2, take);
+        }
+    }
+    flush_lanes(*lanes, src, rows, cols, avx2, take);
+
+    bal_status status = postprocess_frequency_field(coarse_raw, uint32_t(std::max(block_rows, 0)), block_cols, wavelength);
+    if (status == BAL_OK) status = postprocess_frequency_field(fine_raw, uint32_t(fine_rows), fine_cols, nullptr);
+    release();
+    return status;
 }
 
 bal_status bal_ridge_wavelengths_fft16(const uint8_t* src, int32_t rows, int32_t cols,

@@ -419,4 +419,62 @@ TEST(SimdPaths, WavelengthFieldsEqualTheReferenceOnRealCaptures) {
     }
 }
 
+// The coarse and fine fields measured together (the windows they share
+// measured once) give the two scalar calls' fields, on grids whose windows
+// line up (12 in 3, 6 in 3, 14 in 7) and on grids where they do not (8 in 2,
+// 10 in 3).
+TEST(SimdPaths, CoarseAndFineFieldsTogetherEqualTheTwoReferenceCalls) {
+    std::vector<fp_test::GreyImage> images;
+    if (fp_test::have_captures()) {
+        const auto paths = fp_test::capture_paths();
+        for (size_t k = 1; k < paths.size(); k += 32) images.push_back(fp_test::read_pgm(paths[k]));
+    }
+    fp_test::GreyImage noise;
+    noise.rows = 70, noise.cols = 90;
+    noise.pixels = random_bytes(size_t(noise.rows) * noise.cols, 4200, 0, 255);
+    images.push_back(noise);
+    const struct {
+        uint32_t block, divisions;
+    } grids[] = {{12, 3}, {6, 3}, {14, 7}, {8, 2}, {10, 3}};
+    for (const auto& g : images) {
+        const auto rows = int32_t(g.rows), cols = int32_t(g.cols);
+        std::vector<uint8_t> mask(g.pixels.size());
+        for (size_t i = 0; i < mask.size(); ++i) mask[i] = (i / size_t(cols)) % 50 < 40 ? 255 : 0;
+        for (const auto& grid : grids) {
+            SCOPED_TRACE(testing::Message() << rows << " x " << cols << " block " << grid.block << " in " << grid.divisions);
+            const int32_t block_rows = rows / int32_t(grid.block);
+            const uint32_t block_cols = uint32_t(cols) / grid.block;
+            const uint32_t fine = grid.block / grid.divisions;
+            const WavelengthFields coarse = wavelength_fields(g.pixels, mask.data(), rows, cols, grid.block, bal_simd_path::scalar);
+            // The fine call has no quality or wavelength output.
+            const int32_t fine_rows = int32_t(grid.divisions) * block_rows;
+            const uint32_t fine_cols = grid.divisions * block_cols;
+            const size_t cells = size_t(fine_rows) * fine_cols;
+            std::vector<uint8_t> fine_frequency(cells, 0xEE);
+            std::vector<int8_t> fine_angle(cells, -3);
+            ASSERT_EQ(BAL_OK, bal_ridge_wavelengths_fft(g.pixels.data(), mask.data(), rows, cols, fine, 18, 5, nullptr,
+                                                        fine_rows, fine_cols, nullptr, nullptr, fine_frequency.data(),
+                                                        fine_angle.data(), bal_simd_path::scalar));
+            for (bal_simd_path path : {bal_simd_path::portable, bal_simd_path::avx2, bal_simd_path::scalar}) {
+                const size_t n = size_t(block_rows) * block_cols;
+                WavelengthFields both{std::vector<uint8_t>(n, 77), std::vector<uint8_t>(n, 0xEE),
+                                      std::vector<uint8_t>(n, 0xEE), std::vector<int8_t>(n, -3)};
+                std::vector<uint8_t> frequency(cells, 0xEE);
+                std::vector<int8_t> angle(cells, -3);
+                ASSERT_EQ(BAL_OK, bal_ridge_wavelengths_fft_coarse_fine(
+                                      g.pixels.data(), mask.data(), rows, cols, grid.block, grid.divisions, 18, 5,
+                                      block_rows, block_cols, both.quality.data(), both.wavelength.data(),
+                                      both.frequency.data(), both.angle.data(), frequency.data(), angle.data(), path));
+                EXPECT_TRUE(coarse == both) << "path " << int(path);
+                EXPECT_EQ(fine_frequency, frequency) << "path " << int(path);
+                EXPECT_EQ(fine_angle, angle) << "path " << int(path);
+            }
+        }
+    }
+    uint8_t byte = 0;
+    int8_t angle = 0;
+    EXPECT_EQ(BAL_BAD_ARGUMENT, bal_ridge_wavelengths_fft_coarse_fine(&byte, nullptr, 1, 1, 12, 0, 18, 5, 0, 0, nullptr,
+                                                                      nullptr, nullptr, nullptr, &byte, &angle));
+}
+
 }  // namespace
