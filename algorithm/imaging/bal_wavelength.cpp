@@ -367,32 +367,53 @@ void power32(Scratch32& s) {
         }
 }
 
+// The places the peak search visits, in its order: u -6..6, and v -6..0 for
+// u < 0, v -6..-1 for u >= 0 (the other half plane repeats them).
+constexpr int kPeakPlaces32 = 84;
+struct PeakPlace {
+    int8_t u, v;
+};
+constexpr auto kPeakPlaceTable32 = [] {
+    struct table {
+        PeakPlace at[kPeakPlaces32];
+    } t{};
+    int i = 0;
+    for (int u = -6; u <= 6; ++u)
+        for (int v = -6; v <= (u < 0 ? 0 : -1); ++v) t.at[i++] = {int8_t(u), int8_t(v)};
+    return t;
+}();
+
+// Whether the response at (u, v) is at least each of its eight neighbours'.
+template <typename Response>
+bool local_maximum(const Response& r, int u, int v, int32_t q) {
+    for (int du = -1; du <= 1; ++du)
+        for (int dv = -1; dv <= 1; ++dv)
+            if ((du || dv) && r(u + du, v + dv) > q) return false;
+    return true;
+}
+
+// The five largest local maxima of the responses r(u, v) (u -7..7, v -7..2;
+// 0 where the power is at or below the threshold) over the places the
+// search visits.
+template <typename Response>
+PeakList find_peaks32(const Response& r) {
+    PeakList peaks;
+    for (const PeakPlace& at : kPeakPlaceTable32.at) {
+        const int32_t q = r(at.u, at.v);
+        // Most responses are 0 and cannot enter the list: test that first.
+        if (q <= peaks.fifth()) continue;
+        if (local_maximum(r, at.u, at.v, q)) peaks.insert(q, at.u, at.v);
+    }
+    return peaks;
+}
+
 // The peak analysis every 32-point path shares: from the block's power p(u, v)
-// (u -8..8, v -8..3), its peak responses r(u, v) (u -7..7, v -7..2; 0 where
-// the power is at or below the threshold) and its energy, the block's
+// (u -8..8, v -8..3), its listed peaks and its energy, the block's
 // wavelength, frequency, doubled angle and peak dominance.
-template <typename Power, typename Response>
-void take_block32(const Power& p, const Response& r, uint64_t energy, uint32_t max_wl, uint32_t min_wl,
+template <typename Power>
+void take_block32(const Power& p, const PeakList& peaks, uint64_t energy, uint32_t max_wl, uint32_t min_wl,
                   uint16_t* raw, size_t index, const BlockOutputs& out) {
     if (out.quality) out.quality[index] = 0;
-
-    PeakList peaks;
-    for (int u = -6; u <= 6; ++u) {
-        const int v_end = u < 0 ? 0 : -1;
-        for (int v = -6; v <= v_end; ++v) {
-            const int32_t q = r(u, v);
-            // Most responses are 0 and cannot enter the list: test that first.
-            if (q <= peaks.fifth()) continue;
-            bool is_max = true;
-            for (int du = -1; du <= 1 && is_max; ++du)
-                for (int dv = -1; dv <= 1; ++dv)
-                    if ((du || dv) && r(u + du, v + dv) > q) {
-                        is_max = false;
-                        break;
-                    }
-            if (is_max) peaks.insert(q, u, v);
-        }
-    }
 
     uint32_t lambda = 0;
     int8_t theta = 0;
@@ -450,7 +471,7 @@ void process_block32(Scratch32& s, uint32_t max_wl, uint32_t min_wl, uint16_t* r
                 static_cast<int32_t>(16 * p(u, v) - 2 * direct - diagonal - distant);
         }
     const auto r = [&s](int u, int v) { return s.response.inside(u, v); };
-    take_block32(p, r, energy, max_wl, min_wl, raw, index, out);
+    take_block32(p, find_peaks32(r), energy, max_wl, min_wl, raw, index, out);
 }
 
 // ---- 32-point path, eight blocks at a time ----
@@ -484,6 +505,9 @@ struct alignas(BAL_FFT_ALIGNMENT) Lanes32 {
     uint32_t power[kPowerRows * kPowerCols * kLanes32];
     int32_t response[kResponseRows * kResponseCols * kLanes32];
     uint64_t energy[kLanes32];
+    // Bit i of a lane's word i / 64: the response at search place i is
+    // positive and a local maximum.
+    uint64_t candidates[kLanes32][2];
     QueuedBlock queued[kLanes32];
     int queued_count;
 };
@@ -512,8 +536,23 @@ namespace avx2 {
 }  // namespace avx2
 #pragma GCC pop_options
 
-// Transforms and measures the queued blocks; take(queued, p, r, energy)
-// then finishes each from its lane's powers p(u, v) and responses r(u, v).
+// The five largest local maxima of a lane's responses: find_peaks32 over the
+// places its candidate bits mark. The places left out have a response that
+// is not positive, which never enters the list, or are not local maxima.
+template <typename Response>
+PeakList peaks_of_candidates(const uint64_t (&candidates)[2], const Response& r) {
+    PeakList peaks;
+    for (int word = 0; word < 2; ++word)
+        for (uint64_t bits = candidates[word]; bits != 0; bits &= bits - 1) {
+            const PeakPlace at = kPeakPlaceTable32.at[word * 64 + __builtin_ctzll(bits)];
+            const int32_t q = r(at.u, at.v);
+            if (q > peaks.fifth()) peaks.insert(q, at.u, at.v);
+        }
+    return peaks;
+}
+
+// Transforms and measures the queued blocks; take(queued, p, peaks, energy)
+// then finishes each from its lane's powers p(u, v) and peak list.
 template <typename Take>
 void flush_lanes(Lanes32& s, const uint8_t* src, int32_t rows, int32_t cols, bool avx2, Take&& take) {
     if (s.queued_count == 0) return;
@@ -530,7 +569,7 @@ void flush_lanes(Lanes32& s, const uint8_t* src, int32_t rows, int32_t cols, boo
     for (int lane = 0; lane < s.queued_count; ++lane) {
         const auto p = [&s, lane](int u, int v) { return s.power[power_at(u, v) + size_t(lane)]; };
         const auto r = [&s, lane](int u, int v) { return s.response[response_at(u, v) + size_t(lane)]; };
-        take(s.queued[lane], p, r, s.energy[lane]);
+        take(s.queued[lane], p, peaks_of_candidates(s.candidates[lane], r), s.energy[lane]);
     }
     s.queued_count = 0;
 }
@@ -701,8 +740,8 @@ bal_status bal_ridge_wavelengths_fft(const uint8_t* src, const uint8_t* pixel_ma
     }
     const bool avx2 = path != bal_simd_path::portable && bal_simd_has_avx2();
     const auto flush = [&](Lanes32& s, uint16_t* raw) {
-        flush_lanes(s, src, rows, cols, avx2, [&](const QueuedBlock& q, const auto& p, const auto& r, uint64_t energy) {
-            take_block32(p, r, energy, max_wavelength, min_wavelength, raw, q.window.index, out);
+        flush_lanes(s, src, rows, cols, avx2, [&](const QueuedBlock& q, const auto& p, const PeakList& peaks, uint64_t energy) {
+            take_block32(p, peaks, energy, max_wavelength, min_wavelength, raw, q.window.index, out);
         });
     };
     return measure_wavelength_field<Lanes32>(
@@ -758,10 +797,10 @@ bal_status bal_ridge_wavelengths_fft_coarse_fine(const uint8_t* src, const uint8
 
     const BlockOutputs coarse_out{quality, frequency, angle}, fine_out{nullptr, fine_frequency, fine_angle};
     const bool avx2 = path != bal_simd_path::portable && bal_simd_has_avx2();
-    const auto take = [&](const QueuedBlock& q, const auto& p, const auto& r, uint64_t energy) {
-        take_block32(p, r, energy, max_wavelength, min_wavelength, fine_raw, q.window.index, fine_out);
+    const auto take = [&](const QueuedBlock& q, const auto& p, const PeakList& peaks, uint64_t energy) {
+        take_block32(p, peaks, energy, max_wavelength, min_wavelength, fine_raw, q.window.index, fine_out);
         if (q.coarse_index != kNoCoarseBlock)
-            take_block32(p, r, energy, max_wavelength, min_wavelength, coarse_raw, q.coarse_index, coarse_out);
+            take_block32(p, peaks, energy, max_wavelength, min_wavelength, coarse_raw, q.coarse_index, coarse_out);
     };
     const auto fine_block = static_cast<int32_t>(block / divisions);
     const auto d = static_cast<int32_t>(divisions);
