@@ -14,6 +14,7 @@
 #include "imaging/bal_fft_lanes.h"
 #include "imaging/bal_kernels3x3.h"
 #include "imaging/bal_median.h"
+#include "imaging/bal_orientation_ops.h"
 #include "imaging/bal_scale.h"
 #include "imaging/bal_wavelength.h"
 #include "match/zr_spectral_internal.h"
@@ -286,6 +287,30 @@ void expect_sobel_paths_match(const std::vector<uint8_t>& src, uint32_t rows, ui
     EXPECT_EQ(ey, fy) << rows << " x " << cols;
 }
 
+// The oriented mean and median against their pixel-by-pixel loops, into a
+// separate image and in place.
+void expect_oriented_paths_match(const std::vector<uint8_t>& src, const std::vector<uint8_t>& orientation,
+                                 uint32_t rows, uint32_t cols) {
+    using Filter = bal_status (*)(const uint8_t*, uint32_t, uint32_t, const uint8_t*, uint8_t*);
+    const struct {
+        Filter fast, reference;
+        const char* name;
+    } filters[] = {{bal_oriented_mean, bal_oriented_mean_reference, "mean"},
+                   {bal_oriented_median, bal_oriented_median_reference, "median"}};
+    for (const auto& f : filters) {
+        std::vector<uint8_t> expected(src.size(), 0xA5), fast(src.size(), 0xA5);
+        ASSERT_EQ(BAL_OK, f.reference(src.data(), rows, cols, orientation.data(), expected.data()));
+        ASSERT_EQ(BAL_OK, f.fast(src.data(), rows, cols, orientation.data(), fast.data()));
+        EXPECT_EQ(expected, fast) << f.name << " " << rows << " x " << cols;
+        auto in_place = src;
+        ASSERT_EQ(BAL_OK, f.fast(in_place.data(), rows, cols, orientation.data(), in_place.data()));
+        auto expected_in_place = src;
+        ASSERT_EQ(BAL_OK, f.reference(expected_in_place.data(), rows, cols, orientation.data(),
+                                      expected_in_place.data()));
+        EXPECT_EQ(expected_in_place, in_place) << f.name << " " << rows << " x " << cols << " in place";
+    }
+}
+
 // Up-scaling of a byte field by block, into the full-size image and into
 // images cut short or left with margins on either side.
 void expect_upscale_paths_match(const std::vector<uint8_t>& field, uint32_t rows, uint32_t cols, int32_t block) {
@@ -310,6 +335,12 @@ TEST(SimdPaths, ImageFiltersEqualThePlainLoopsOnRandomImages) {
         const auto src = random_bytes(size_t(c.rows) * c.cols, seed++, c.lo, c.hi);
         expect_median_paths_match(src, c.rows, c.cols);
         expect_sobel_paths_match(src, c.rows, c.cols);
+        // Orientations at random (every class, and the folds at 0, 128, 136
+        // and 255) and in broad bands (few classes a row).
+        expect_oriented_paths_match(src, random_bytes(src.size(), seed++, 0, 255), c.rows, c.cols);
+        std::vector<uint8_t> bands(src.size());
+        for (size_t i = 0; i < bands.size(); ++i) bands[i] = uint8_t((i / c.cols) * 7 + (i % c.cols) / 5);
+        expect_oriented_paths_match(src, bands, c.rows, c.cols);
         if (c.rows <= 40 && c.cols <= 40)
             for (int32_t block : {1, 2, 7, 12, 16}) expect_upscale_paths_match(src, c.rows, c.cols, block);
     }
@@ -322,6 +353,11 @@ TEST(SimdPaths, ImageFiltersEqualThePlainLoopsOnRealCaptures) {
         const fp_test::GreyImage g = fp_test::read_pgm(path);
         expect_median_paths_match(g.pixels, g.rows, g.cols);
         expect_sobel_paths_match(g.pixels, g.rows, g.cols);
+        // Orientations that turn slowly across the capture.
+        std::vector<uint8_t> orientation(g.pixels.size());
+        for (size_t i = 0; i < orientation.size(); ++i)
+            orientation[i] = uint8_t((i / g.cols) / 3 + (i % g.cols) / 2);
+        expect_oriented_paths_match(g.pixels, orientation, g.rows, g.cols);
         // The 12 x 12 block means of the capture, brought back to pixels.
         const uint32_t br = g.rows / 12, bc = g.cols / 12;
         std::vector<uint8_t> means(size_t(br) * bc);
