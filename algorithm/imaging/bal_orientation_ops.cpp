@@ -179,6 +179,10 @@ void vector_row(const uint8_t* const* r, const uint8_t* orow, uint8_t* drow, uin
         }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(drow + x), out);
     }
+    // The last pixels as the last sixteen of the row when there are that
+    // many: the ones done twice come out the same, as the window rows are
+    // never the row written.
+    if (x < x1 && x1 - x0 >= 16) return vector_row<Window16, Pixel>(r, orow, drow, x1 - 16, x1);
     pixel_row<Pixel>(r, orow, drow, x, x1);
 }
 
