@@ -14,12 +14,10 @@ inline uint32_t digit_root(uint32_t value, int pairs) {
     for (int shift = 2 * (pairs - 1); shift >= 0; shift -= 2) {
         remainder = (remainder << 2) | ((value >> shift) & 3u);
         const uint32_t trial = (root << 2) | 1u;
-        if (remainder >= trial) {
-            remainder -= trial;
-            root = (root << 1) | 1u;
-        } else {
-            root <<= 1;
-        }
+        // Without a branch: the digit is 1 exactly when the trial fits.
+        const uint32_t digit = remainder >= trial ? 1u : 0u;
+        remainder -= trial & (0u - digit);
+        root = (root << 1) | digit;
     }
     return root;
 }
