@@ -152,9 +152,10 @@ uint32_t class_key(const GaborForm& form, const GaborInputs& in, size_t pixel) {
 // decoding it on the way. Classes 9..15 use the kernel of 16 - class with its
 // row t applied to spectrum row (N - t) mod N. Each gain is applied
 // (band + 1) times as (gain * value) >> 8. The outputs are written `stride`
-// values apart (8 for one lane of the lane layout).
+// values apart (8 for one lane of the lane layout). With zeros_in_place the
+// outputs hold 0 beforehand and the kernel's runs of zeros are skipped.
 void apply_kernel(const GaborForm& form, uint32_t key, const int32_t* re, const int32_t* im, int32_t* out_re,
-                  int32_t* out_im, size_t stride = 1) {
+                  int32_t* out_im, size_t stride = 1, bool zeros_in_place = false) {
     const uint32_t oc = key % kOrientationClasses;
     const uint32_t wc = (key / kOrientationClasses) % kWavelengthClasses;
     const uint32_t passes = 1 + key / (kOrientationClasses * kWavelengthClasses);
@@ -184,6 +185,11 @@ void apply_kernel(const GaborForm& form, uint32_t key, const int32_t* re, const 
                 out_re[(row_start + v) * stride] = r;
                 out_im[(row_start + v) * stride] = i;
             }
+        } else if (zeros_in_place) {
+            const uint32_t next = t * cols + v + count;
+            t = next / cols;
+            v = next % cols;
+            row_start = (mirrored ? (form.n - t) & mask : t) * cols;
         } else {
             for (uint32_t k = 0; k < count; ++k, advance()) {
                 out_re[(row_start + v) * stride] = 0;
@@ -274,7 +280,14 @@ void filter_queued_tiles_by_lanes(const GaborForm& form, const GaborInputs& in, 
         }
         for (uint32_t key = c.smallest; key <= c.largest; ++key) {
             if (c.heads[key] == kListEnd) continue;
-            apply_kernel(form, key, s.spectrum, s.spectrum + spectrum, l.re + used, l.im + used, BAL_FFT_LANES);
+            // A new batch starts from cleared lanes (whole vectors at once), so
+            // that the kernels need not write their zeros one lane at a time.
+            if (used == 0) {
+                std::memset(l.re, 0, sizeof l.re);
+                std::memset(l.im, 0, sizeof l.im);
+            }
+            apply_kernel(form, key, s.spectrum, s.spectrum + spectrum, l.re + used, l.im + used, BAL_FFT_LANES,
+                         true);
             l.keys[used] = key;
             l.key_tile[used++] = b;
             if (used == BAL_FFT_LANES) flush();
