@@ -88,7 +88,7 @@ uint64_t horizontal_sum(__m128i v) {
 void correlate_lattice_vector(const uint8_t* reference, uint32_t ref_stride, const uint8_t* probe,
                               uint32_t probe_stride, int32_t dx, int32_t dy, int32_t left, int32_t top,
                               int32_t right, int32_t bottom, int32_t step, correlation_sums* sums) {
-    // Eight pairs read cells x .. x + 8 * step - 1; below that the rest goes one by one.
+    // Eight pairs read cells x .. x + 8 * step - 1; fewer at the end of a row go through copies.
     const int32_t span = 8 * step;
     for (int32_t y = top; y <= bottom; y += step) {
         const uint8_t* ref_row = reference + uint32_t(y) * ref_stride;
@@ -102,12 +102,20 @@ void correlate_lattice_vector(const uint8_t* reference, uint32_t ref_stride, con
             const __m128i p = load_cells8(probe_row + uint32_t(x - dx) * kCellBytes, step);
             add_pairs8(r, p, &sum, &count);
         }
+        if (x <= right) {
+            // The last cells (fewer than eight pairs) through zeroed copies
+            // of the cells x .. right: the lanes past `right` read empty
+            // cells, which add and count nothing.
+            alignas(16) uint8_t r_tail[2 * 8 * kCellBytes] = {}, p_tail[2 * 8 * kCellBytes] = {};
+            const size_t bytes = size_t(right - x + 1) * kCellBytes;
+            std::memcpy(r_tail, ref_row + uint32_t(x) * kCellBytes, bytes);
+            std::memcpy(p_tail, probe_row + uint32_t(x - dx) * kCellBytes, bytes);
+            add_pairs8(load_cells8(r_tail, step), load_cells8(p_tail, step), &sum, &count);
+        }
         sums->sum += horizontal_sum(sum);
         // Each lane counted its valid pairs as -1.
         const __m128i pairs = _mm_madd_epi16(count, _mm_set1_epi16(-1));
         sums->pairs += uint32_t(horizontal_sum(pairs));
-        for (; x <= right; x += step)
-            add_pair(ref_row + uint32_t(x) * kCellBytes, probe_row + uint32_t(x - dx) * kCellBytes, sums);
     }
 }
 
