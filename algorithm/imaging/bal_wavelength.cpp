@@ -481,6 +481,8 @@ void process_block32(Scratch32& s, uint32_t max_wl, uint32_t min_wl, uint16_t* r
 // reads are transformed. The windows are filled, and the powers, energies and
 // peak responses computed, for the eight blocks together in the lanes; only
 // the peak search and what follows it run block by block (take_block32).
+// The lanes hold 32-bit values: a windowed pixel reaches 61504 * 255 / 16 =
+// 980220 in magnitude, beyond 16 bits, and the transform keeps that range.
 constexpr int kLanes32 = int(BAL_FFT_LANES);
 constexpr int kColumns32 = 9;
 // The lanes' power grid covers u -8..8, v -8..3; their responses u -7..7,
