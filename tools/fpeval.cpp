@@ -19,12 +19,8 @@
 #include <vector>
 
 #include "api/fpmatch.h"
+#include "exported_verify_score.h"
 #include "fp_test_data.h"
-#include "match/zr_algorithm.h"
-#include "match/zr_presets.h"
-#include "objects/zr_image.h"
-#include "objects/zr_match_result.h"
-#include "objects/zr_template.h"
 
 namespace {
 
@@ -32,8 +28,6 @@ namespace fs = std::filesystem;
 using bytes = std::vector<uint8_t>;
 using clock_type = std::chrono::steady_clock;
 
-constexpr uint16_t kVerifyDpi = 500;
-constexpr uint32_t kScoreFarLevel = 28;  // no decision: the whole score
 constexpr double kScoreUnitsPerLog2 = 2048.0;
 constexpr int kEnrolCaptures = 6;
 
@@ -119,32 +113,11 @@ bool enrol(Finger* f, DbReport* report) {
     return true;
 }
 
-// The score of the probe against the stored record through the algorithm
-// object, as the exported verification builds it.
-int32_t log2_score(const bytes& probe, const bytes& blob) {
-    zr_algorithm* algorithm = gen_192x80_hybridhr_create(nullptr);
-    zr_template* stored = zr_template_create(ZR_TEMPLATE_MULTI, blob.data(), uint32_t(blob.size()));
-    zr_image* image =
-        zr_image_create(RADU_SAMPLE_ROWS, RADU_SAMPLE_COLS, kVerifyDpi, kVerifyDpi, probe.data(), 0);
-    int32_t score = -1;
-    if (algorithm != nullptr && stored != nullptr && image != nullptr) {
-        zr_template* const list[1] = {stored};
-        zr_match_result* result = nullptr;
-        if (zr_algorithm_verify_image_ex(algorithm, list, 1, image, kScoreFarLevel, &result) == ZR_OK)
-            score = zr_match_result_get_far_score(result);
-        zr_match_result_delete(result);
-    }
-    zr_image_delete(image);
-    zr_template_delete(stored);
-    zr_algorithm_delete(algorithm);
-    return score;
-}
-
 Comparison compare(const bytes& probe, const bytes& blob, DbReport* report) {
     const auto start = clock_type::now();
     const int32_t result = RADU_alg_request_verify(probe.data(), blob.data(), uint32_t(blob.size()));
     report->verify_ms.push_back(elapsed_ms(start));
-    return {result == RADU_VERIFY_MATCH, log2_score(probe, blob)};
+    return {result == RADU_VERIFY_MATCH, fp_test::exported_verify_score(probe, blob)};
 }
 
 DbReport evaluate(const fs::path& db) {

@@ -10,14 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "api/radu_sample.h"
 #include "api_test_support.h"
+#include "exported_verify_score.h"
 #include "match/verifiers/zr_far_table.h"
-#include "match/verifiers/zr_verifier.h"
-#include "match/zr_algorithm.h"
-#include "match/zr_presets.h"
-#include "objects/zr_match_result.h"
-#include "objects/zr_template.h"
 
 namespace {
 
@@ -293,25 +288,6 @@ TEST(ApiCaptures, TruncatedAndFlippedRecordsNeverMatchABlankProbe) {
 
 // --- the level the exported verification decides at ---
 
-// The score of a sample against a stored record as the exported verification
-// computes it (its preset, a 500 dpi image), the walk never stopped by an
-// acceptance (no decision level): 0 when the comparison fails.
-uint16_t walk_score(const bytes& sample, const bytes& blob) {
-    zr_algorithm* algorithm = gen_192x80_hybridhr_create(nullptr);
-    zr_template* stored = zr_template_create(ZR_TEMPLATE_MULTI, blob.data(), uint32_t(blob.size()));
-    zr_image* image = radu_wrap_sample_copy(sample.data(), 500);
-    zr_template* const list[2] = {stored, nullptr};
-    zr_match_result* result = nullptr;
-    uint16_t score = 0;
-    if (zr_algorithm_verify_image_ex(algorithm, list, 1, image, ZR_FAR_NO_DECISION, &result) == ZR_OK)
-        score = zr_match_result_get_far_score(result);
-    zr_match_result_delete(result);
-    zr_image_delete(image);
-    zr_template_delete(stored);
-    zr_algorithm_delete(algorithm);
-    return score;
-}
-
 // A genuine probe with its lower rows blanked (the finger lifted off part of
 // the sensor).
 bytes lifted(const bytes& sample, uint32_t blank_rows) {
@@ -333,7 +309,7 @@ TEST(ApiCaptures, VerificationDecidesAtLevel12) {
         for (const bytes& probe : set.fingers[i].probes) {
             for (uint32_t blank = 0; blank + 24 <= RADU_SAMPLE_ROWS; blank += 8) {
                 const bytes sample = lifted(probe, blank);
-                const uint16_t score = walk_score(sample, blob);
+                const int32_t score = fp_test::exported_verify_score(sample, blob);
                 if (score <= t11) break;
                 const bool between = score <= t12;
                 SCOPED_TRACE(name_of(set.fingers[i]) + " blank " + std::to_string(blank) + " score " +
