@@ -212,12 +212,12 @@ zr_status zr_mtm_enroll_accepted_templates(zr_multitemplate_manager* manager) {
     zr_multitemplate* mt = manager->mt;
     return for_each_unlocked_template(mt, [mt](uint32_t id, zr_template* tmpl) {
         if (zr_template_metadata_enroll_type(tmpl) != 1) return ZR_OK;
-        zr_template* updated = tmpl;
+        // The setter releases the reference it replaces: it is given one of
+        // its own, so that the walk's reference and the instance's stay.
+        zr_template* updated = zr_template_retain(tmpl);
         zr_status status = zr_template_metadata_set_enroll_type(0, &updated);
-        if (status == ZR_OK && updated != tmpl) {
-            status = zr_multitemplate_update_instance(mt, updated, id);
-            zr_template_delete(updated);
-        }
+        if (status == ZR_OK && updated != tmpl) status = zr_multitemplate_update_instance(mt, updated, id);
+        zr_template_delete(updated);
         return status;
     });
 }
