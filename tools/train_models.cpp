@@ -2,8 +2,9 @@
 // evaluates the compiled-in model sets; exports sensor windows as capture
 // folders.
 //
-//   train_models train TRAIN_DIR ROOT [--fingers N] [--models id,id,...]
+//   train_models train TRAIN_DIR ROOT [--fingers N] [--impostors N] [--models id,id,...]
 //   train_models evaluate TRAIN_DIR SSB_DIR [--sets NAME,NAME,...] [--layouts N]
+//   train_models calibrate TRAIN_DIR [--models id,...]
 //   train_models export GEOMETRY TRAIN_DIR SSB_DIR OUT_DIR
 //
 // train: windows of each model's sensor geometry are cut from the training
@@ -28,6 +29,9 @@
 // verifies two probes (impressions 7, 8): genuine against its own
 // enrolment, impostor against every other finger of its database. Accepts
 // at FAR levels 6, 12 and 18 are read from the verification's FAR score.
+//
+// calibrate: single comparisons of the held-back windows through each
+// shipped model, accepts at levels 6, 9 and 12 against the expected counts.
 //
 // export: the held-back and the ssb-dev windows of one geometry as folders
 // <db>/<finger>/e1..e6.pgm, p7.pgm, p8.pgm.
@@ -160,10 +164,12 @@ constexpr int kEnrolJitterDivisor = 6;
 constexpr int kProbeJitterDivisor = 10;
 constexpr int kEnrolCaptures = 6;
 constexpr int kProbeImpressions[] = {7, 8};
-constexpr size_t kImpostorPairs = 60000;
+constexpr int kThresholdFingers[] = {103, 105, 107};  // of each database; the fit takes 101, 102, 104, 106
+constexpr size_t kImpostorPairs = 40000;
 constexpr size_t kMaxGenuinePairs = 12000;
 constexpr double kClampPercentile = 0.999;
-constexpr double kRidge = 1e-3;  // per sample weight unit
+constexpr double kRidge = 1e-4;  // on the term weights; the loss is a weighted mean
+constexpr int kStepHalvings = 30;
 constexpr int kNewtonIterations = 40;
 constexpr double kNewtonTolerance = 1e-10;
 constexpr int kWeightLimit = 32767;
@@ -178,6 +184,7 @@ constexpr uint32_t kEnrolMaxCaptures = 6;
 constexpr uint32_t kEnrolTemplateBytes = 20480;
 constexpr uint32_t kScoreLevel = 28;  // verification without a decision: the whole FAR score
 constexpr uint32_t kReportLevels[] = {6, 12, 18};
+constexpr uint32_t kCalibrationLevels[] = {6, 9, 12};
 
 // --- data ------------------------------------------------------------------------
 
@@ -280,16 +287,19 @@ zr_template* extract(zr_algorithm* algorithm, const std::vector<uint8_t>& window
 
 struct TrainingTemplate {
     int finger_key;  // distinct per finger
+    int finger;      // the finger's number in its database
     int impression;
     zr_template* tmpl;
 };
 
+// Templates of every training placement of the training fingers (or, with
+// `held_back`, of the held-back fingers).
 std::vector<TrainingTemplate> training_templates(zr_algorithm* algorithm, const Dataset& data,
-                                                 const SensorGeometry& g, size_t* failures) {
+                                                 const SensorGeometry& g, size_t* failures, bool held_back = false) {
     std::vector<TrainingTemplate> out;
     std::map<std::string, int> finger_keys;
     for (const Impression& imp : data.impressions) {
-        if (imp.finger >= kFirstHeldBackFinger) continue;
+        if ((imp.finger >= kFirstHeldBackFinger) != held_back) continue;
         const std::string finger = imp.db + "/" + std::to_string(imp.finger);
         const int key = finger_keys.emplace(finger, int(finger_keys.size())).first->second;
         for (int layout = 0; layout < kTrainLayouts; ++layout) {
@@ -300,7 +310,7 @@ std::vector<TrainingTemplate> training_templates(zr_algorithm* algorithm, const 
                 ++*failures;
                 continue;
             }
-            out.push_back({key, imp.impression, t});
+            out.push_back({key, imp.finger, imp.impression, t});
         }
     }
     return out;
@@ -318,24 +328,55 @@ struct Pair {
     bool genuine;
 };
 
-std::vector<Pair> training_pairs(const std::vector<TrainingTemplate>& t) {
-    std::vector<Pair> genuine;
+// The fit takes the fingers not listed in kThresholdFingers; the thresholds
+// are read off fingers the fit never saw, so that they are not biased low.
+bool threshold_finger(int finger) {
+    return std::find(std::begin(kThresholdFingers), std::end(kThresholdFingers), finger) !=
+           std::end(kThresholdFingers);
+}
+
+// Genuine pairs (different impressions of one finger, at most
+// kMaxGenuinePairs, deterministically thinned) and up to `impostor_pairs`
+// impostor pairs drawn at random (at most half of those possible) among the
+// templates of one side of the split.
+std::vector<Pair> fit_pairs(const std::vector<TrainingTemplate>& t, size_t impostor_pairs) {
+    std::vector<size_t> side;
     for (size_t i = 0; i < t.size(); ++i)
-        for (size_t j = 0; j < t.size(); ++j)
-            if (t[i].finger_key == t[j].finger_key && t[i].impression != t[j].impression)
+        if (!threshold_finger(t[i].finger)) side.push_back(i);
+    std::vector<Pair> genuine;
+    size_t possible_impostors = 0;
+    for (size_t i : side)
+        for (size_t j : side) {
+            if (t[i].finger_key != t[j].finger_key)
+                ++possible_impostors;
+            else if (t[i].impression != t[j].impression)
                 genuine.push_back({i, j, true});
+        }
     uint32_t state = fp_test::window_seed("pairs");
-    // Deterministic thinning of the genuine pairs, keeping their order.
-    while (genuine.size() > kMaxGenuinePairs) genuine.erase(genuine.begin() + fp_test::xorshift32(&state) % genuine.size());
-    std::vector<Pair> out = genuine;
-    if (t.size() < 2) return out;
-    size_t impostors = 0;
-    for (size_t tries = 0; impostors < kImpostorPairs && tries < 20 * kImpostorPairs; ++tries) {
-        const size_t i = fp_test::xorshift32(&state) % t.size(), j = fp_test::xorshift32(&state) % t.size();
+    std::vector<Pair> out;
+    const size_t keep = std::min(genuine.size(), kMaxGenuinePairs);
+    for (size_t k = 0; k < keep; ++k) out.push_back(genuine[k * genuine.size() / keep]);
+    const size_t wanted = std::min(impostor_pairs, possible_impostors / 2);
+    for (size_t drawn = 0; drawn < wanted;) {
+        const size_t i = side[fp_test::xorshift32(&state) % side.size()];
+        const size_t j = side[fp_test::xorshift32(&state) % side.size()];
         if (t[i].finger_key == t[j].finger_key) continue;
         out.push_back({i, j, false});
-        ++impostors;
+        ++drawn;
     }
+    return out;
+}
+
+// Every ordered pair of the threshold fingers' templates: impostor pairs of
+// different fingers, genuine pairs of different impressions of one finger.
+std::vector<Pair> threshold_pairs(const std::vector<TrainingTemplate>& t) {
+    std::vector<Pair> out;
+    for (size_t i = 0; i < t.size(); ++i)
+        for (size_t j = 0; j < t.size(); ++j) {
+            if (!threshold_finger(t[i].finger) || !threshold_finger(t[j].finger)) continue;
+            const bool genuine = t[i].finger_key == t[j].finger_key;
+            if (!genuine || t[i].impression != t[j].impression) out.push_back({i, j, genuine});
+        }
     return out;
 }
 
@@ -428,17 +469,37 @@ bool solve_spd(std::vector<double> a, std::vector<double> b, size_t n, std::vect
     return true;
 }
 
-// Ridge logistic regression (Newton), genuine and impostor weighted to equal
-// totals. Returns the term weights (no intercept).
-std::vector<double> fit_logistic(const std::vector<std::vector<double>>& terms, const std::vector<bool>& genuine) {
+// Ridge logistic regression (Newton) with per-sample weights, genuine and
+// impostor weighted to equal totals. Returns the term weights and, last, the
+// intercept.
+std::vector<double> fit_logistic(const std::vector<std::vector<double>>& terms, const std::vector<bool>& genuine,
+                                 const std::vector<double>& weight) {
     const size_t n = terms.empty() ? 0 : terms[0].size() + 1;  // intercept last
     std::vector<double> beta(n, 0.0);
-    size_t genuines = 0;
-    for (bool g : genuine) genuines += g;
-    const size_t impostors = genuine.size() - genuines;
-    if (genuines == 0 || impostors == 0) return std::vector<double>(n > 0 ? n - 1 : 0, 0.0);
-    const double wg = 0.5 / double(genuines), wi = 0.5 / double(impostors);
-    const double ridge = kRidge / double(std::min(genuines, impostors));
+    double genuines = 0, impostors = 0;
+    size_t genuine_count = 0;
+    for (size_t s = 0; s < genuine.size(); ++s) {
+        (genuine[s] ? genuines : impostors) += weight[s];
+        genuine_count += genuine[s];
+    }
+    if (genuines <= 0 || impostors <= 0) return beta;  // nothing to separate: all weights 0
+    const double wg = 0.5 / genuines, wi = 0.5 / impostors;
+    const double ridge = kRidge;
+    (void)genuine_count;
+    // Weighted negative log-likelihood plus the ridge on the term weights.
+    auto loss = [&](const std::vector<double>& b) {
+        double total = 0;
+        for (size_t s = 0; s < terms.size(); ++s) {
+            double f = b[n - 1];
+            for (size_t k = 0; k + 1 < n; ++k) f += b[k] * terms[s][k];
+            const double margin = genuine[s] ? f : -f;  // log(1 + e^-margin), computed stably
+            total += (genuine[s] ? wg : wi) * weight[s] *
+                     (margin > 0 ? std::log1p(std::exp(-margin)) : -margin + std::log1p(std::exp(margin)));
+        }
+        for (size_t k = 0; k + 1 < n; ++k) total += 0.5 * ridge * b[k] * b[k];
+        return total;
+    };
+    double current = loss(beta);
     for (int it = 0; it < kNewtonIterations; ++it) {
         std::vector<double> hessian(n * n, 0.0), gradient(n, 0.0), row(n);
         for (size_t s = 0; s < terms.size(); ++s) {
@@ -446,8 +507,8 @@ std::vector<double> fit_logistic(const std::vector<std::vector<double>>& terms, 
             row[n - 1] = 1.0;
             double f = 0;
             for (size_t k = 0; k < n; ++k) f += beta[k] * row[k];
-            const double p = 1.0 / (1.0 + std::exp(-f));
-            const double w = genuine[s] ? wg : wi;
+            const double p = f >= 0 ? 1.0 / (1.0 + std::exp(-f)) : std::exp(f) / (1.0 + std::exp(f));
+            const double w = (genuine[s] ? wg : wi) * weight[s];
             const double residual = (genuine[s] ? 1.0 : 0.0) - p;
             const double curvature = w * p * (1 - p);
             for (size_t i = 0; i < n; ++i) {
@@ -463,14 +524,21 @@ std::vector<double> fit_logistic(const std::vector<std::vector<double>>& terms, 
         }
         std::vector<double> step;
         if (!solve_spd(hessian, gradient, n, &step)) break;
-        double largest = 0;
-        for (size_t i = 0; i < n; ++i) {
-            beta[i] += step[i];
-            largest = std::max(largest, std::fabs(step[i]));
+        // Damped step: halved until the loss does not rise.
+        std::vector<double> trial(n);
+        double scale = 1.0, next = current;
+        for (int halving = 0; halving < kStepHalvings; ++halving, scale /= 2) {
+            for (size_t i = 0; i < n; ++i) trial[i] = beta[i] + scale * step[i];
+            next = loss(trial);
+            if (next <= current) break;
         }
+        if (next > current) break;
+        double largest = 0;
+        for (size_t i = 0; i < n; ++i) largest = std::max(largest, std::fabs(trial[i] - beta[i]));
+        beta = trial;
+        current = next;
         if (largest < kNewtonTolerance) break;
     }
-    beta.pop_back();
     return beta;
 }
 
@@ -666,24 +734,28 @@ struct ScoredSet {
     std::vector<double> genuine, impostor;
 };
 
-bool train_model(const ModelSpec& m, const Dataset& data, const fs::path& root) {
+bool train_model(const ModelSpec& m, const Dataset& data, const fs::path& root, size_t impostor_pairs) {
     const auto start = clock_type::now();
     zr_algorithm* algorithm = m.preset(nullptr);
     if (algorithm == nullptr) return false;
     zr_session* session = zr_algorithm_get_session(algorithm);
     size_t extraction_failures = 0;
     std::vector<TrainingTemplate> templates = training_templates(algorithm, data, *m.geometry, &extraction_failures);
-    const std::vector<Pair> pairs = training_pairs(templates);
-
-    std::vector<Sample> samples;
     size_t comparison_failures = 0;
-    for (const Pair& p : pairs) {
-        Sample s{{}, p.genuine};
-        if (pair_features(session, m.verifier, m.features, templates[p.enrolled].tmpl, templates[p.probe].tmpl, &s.x))
-            samples.push_back(std::move(s));
-        else
-            ++comparison_failures;
-    }
+    auto collect = [&](const std::vector<Pair>& pairs) {
+        std::vector<Sample> out;
+        for (const Pair& p : pairs) {
+            Sample s{{}, p.genuine};
+            if (pair_features(session, m.verifier, m.features, templates[p.enrolled].tmpl, templates[p.probe].tmpl,
+                              &s.x))
+                out.push_back(std::move(s));
+            else
+                ++comparison_failures;
+        }
+        return out;
+    };
+    const std::vector<Sample> samples = collect(fit_pairs(templates, impostor_pairs));
+    const std::vector<Sample> threshold_samples = collect(threshold_pairs(templates));
     const double collect_seconds = seconds_since(start);
 
     // Pairs the verifier scores 0 whatever the model says take no part in the fit.
@@ -701,27 +773,34 @@ bool train_model(const ModelSpec& m, const Dataset& data, const fs::path& root) 
         terms.push_back(row);
         labels.push_back(s.genuine);
     }
-    const std::vector<double> beta = fit_logistic(terms, labels);
+    std::vector<double> beta = fit_logistic(terms, labels, std::vector<double>(labels.size(), 1.0));
+    if (!beta.empty()) beta.pop_back();  // the intercept: the score's offset is fixed
+    beta.resize(size_t(m.features) * (m.linear ? 1 : 2), 0.0);  // all 0 when there was nothing to fit
 
-    ScoredSet fitted;
-    for (const Sample& s : samples) {
-        double sum = -1e9;  // below every fitted value: scored 0 by the verifier
-        if (scored_by_model(s)) {
-            terms_of(s, st, m.linear, &row);
-            sum = 0;
-            for (size_t k = 0; k < row.size(); ++k) sum += beta[k] * row[k];
+    auto fitted_scores = [&](const std::vector<Sample>& set) {
+        ScoredSet out;
+        for (const Sample& s : set) {
+            double sum = -1e9;  // below every fitted value: scored 0 by the verifier
+            if (scored_by_model(s)) {
+                terms_of(s, st, m.linear, &row);
+                sum = 0;
+                for (size_t k = 0; k < row.size(); ++k) sum += beta[k] * row[k];
+            }
+            (s.genuine ? out.genuine : out.impostor).push_back(sum);
         }
-        (s.genuine ? fitted.genuine : fitted.impostor).push_back(sum);
-    }
-    std::vector<double> sorted_fitted = fitted.impostor;
+        return out;
+    };
+    const ScoredSet fitted = fitted_scores(threshold_samples);
+    std::vector<double> sorted_fitted = fitted_scores(samples).impostor;
     std::sort(sorted_fitted.begin(), sorted_fitted.end());
     const std::vector<Entry> entries = quantise(beta, st, m.linear, upper_quantile(sorted_fitted, kTopExceedance));
     const std::vector<uint8_t> bytes = entry_bytes(entries);
 
+    // The integer scores of the library's compute operation.
     const zr_vermodel model{m.verifier, 0, bytes.data(), bytes.size(), m.features,
                             m.linear ? zr_ml_compute_score_linear : zr_ml_compute_score_linear_squares, nullptr};
     ScoredSet integer;
-    for (const Sample& s : samples) {
+    for (const Sample& s : threshold_samples) {
         uint16_t score = 0;
         if (m.verifier->verify_feature_scores(session, nullptr, nullptr, s.x.data(), uint16_t(s.x.size()), &model,
                                               &score) != ZR_OK)
@@ -734,18 +813,21 @@ bool train_model(const ModelSpec& m, const Dataset& data, const fs::path& root) 
 
     size_t genuine_above = 0;
     for (double g : integer.genuine) genuine_above += g > thresholds[0][12];
-    const std::string provenance = "Windows " + std::string(m.geometry->name) + " of " +
-                                   std::to_string(templates.size()) + " training templates; " +
-                                   std::to_string(integer.genuine.size()) + " genuine and " +
-                                   std::to_string(integer.impostor.size()) + " impostor pairs.";
+    size_t fit_genuine = 0;
+    for (const Sample& s : samples) fit_genuine += s.genuine;
+    const std::string provenance = "Windows " + std::string(m.geometry->name) + ", " +
+                                   std::to_string(templates.size()) + " templates; fit on " +
+                                   std::to_string(fit_genuine) + " genuine and " +
+                                   std::to_string(samples.size() - fit_genuine) + " impostor pairs,\n// thresholds from " +
+                                   std::to_string(integer.impostor.size()) + " impostor pairs of other fingers.";
     const fs::path out = root / "algorithm" / "match" / ("zr_vermodel_" + std::string(m.id) + ".inc");
     fs::create_directories(out.parent_path());
     std::ofstream(out, std::ios::binary) << table_text(m, entries, thresholds, provenance);
 
-    std::printf("%-6s %s: %zu templates (%zu extraction failures), %zu genuine + %zu impostor pairs "
-                "(%zu comparison failures); AUC fitted %.4f, integer %.4f; single-comparison genuine above "
-                "the level-12 threshold %zu of %zu; %.1f s (features %.1f s)\n",
-                m.id, m.geometry->name, templates.size(), extraction_failures, integer.genuine.size(),
+    std::printf("%-6s %s: %zu templates (%zu extraction failures); fit on %zu pairs, thresholds from %zu impostor "
+                "pairs (%zu comparison failures); on the threshold fingers: AUC fitted %.4f, integer %.4f, "
+                "genuine above the level-12 threshold %zu of %zu; %.1f s (features %.1f s)\n",
+                m.id, m.geometry->name, templates.size(), extraction_failures, samples.size(),
                 integer.impostor.size(), comparison_failures, auc(fitted.genuine, fitted.impostor),
                 auc(integer.genuine, integer.impostor), genuine_above, integer.genuine.size(),
                 seconds_since(start), collect_seconds);
@@ -877,6 +959,55 @@ Tally evaluate_set(const SetSpec& set, const std::vector<EvalFinger>& fingers) {
     return t;
 }
 
+// Single comparisons of the held-back windows through a shipped model: every
+// pair of different fingers is an impostor pair, every pair of different
+// impressions of one finger a genuine pair; accepted at level L when the raw
+// score is above the model's one-template threshold.
+struct Calibration {
+    size_t genuine = 0, impostor = 0, errors = 0;
+    size_t genuine_accepted[3] = {0, 0, 0};
+    size_t impostor_accepted[3] = {0, 0, 0};
+};
+
+Calibration calibrate(const char* name, preset_fn preset, const zr_verifier_descriptor* verifier,
+                      const SensorGeometry& g, const Dataset& data) {
+    Calibration c;
+    zr_algorithm* a = preset(nullptr);
+    const zr_vermodel* model = zr_algorithm_get_vermodel(a, verifier, 0);
+    if (a == nullptr || model == nullptr) {
+        std::fprintf(stderr, "%s: no model\n", name);
+        zr_algorithm_delete(a);
+        return c;
+    }
+    zr_session* session = zr_algorithm_get_session(a);
+    size_t failures = 0;
+    std::vector<TrainingTemplate> t = training_templates(a, data, g, &failures, true);
+    for (size_t i = 0; i < t.size(); ++i)
+        for (size_t j = 0; j < t.size(); ++j) {
+            const bool genuine = t[i].finger_key == t[j].finger_key;
+            if (genuine && t[i].impression == t[j].impression) continue;
+            uint16_t score = 0;
+            if (zr_verifier_get_raw_similarity_score(session, verifier, model, t[i].tmpl, t[j].tmpl, &score, nullptr) !=
+                ZR_OK) {
+                ++c.errors;
+                continue;
+            }
+            (genuine ? c.genuine : c.impostor) += 1;
+            for (int l = 0; l < 3; ++l) {
+                const bool accepted = score > (*model->thresholds)[0][kCalibrationLevels[l]];
+                (genuine ? c.genuine_accepted[l] : c.impostor_accepted[l]) += accepted;
+            }
+        }
+    std::printf("| %-12s | %7zu | %6zu %6zu %6zu | %7zu | %4zu %4zu %4zu | %6.1f %5.1f %4.1f |\n", name, c.genuine,
+                c.genuine_accepted[0], c.genuine_accepted[1], c.genuine_accepted[2], c.impostor,
+                c.impostor_accepted[0], c.impostor_accepted[1], c.impostor_accepted[2],
+                double(c.impostor) / 100.0, double(c.impostor) / 1000.0, double(c.impostor) / 10000.0);
+    std::fflush(stdout);
+    for (TrainingTemplate& x : t) zr_template_delete(x.tmpl);
+    zr_algorithm_delete(a);
+    return c;
+}
+
 void print_tally(const char* set, const char* data, const Tally& t) {
     std::printf("| %-5s | %-9s | %3d | %d/%d | %4d | %3d/%-3d %3d/%-3d %3d/%-3d | %5d | %3d %3d %3d |\n", set, data,
                 t.fingers, t.enrol_failures, t.errors, t.genuine, t.genuine_accepted[0], t.genuine,
@@ -899,7 +1030,8 @@ bool listed(const std::vector<std::string>& list, const std::string& name) {
     return list.empty() || std::find(list.begin(), list.end(), name) != list.end();
 }
 
-int run_train(const fs::path& train_dir, const fs::path& root, int fingers, const std::vector<std::string>& only) {
+int run_train(const fs::path& train_dir, const fs::path& root, int fingers, size_t impostor_pairs,
+              const std::vector<std::string>& only) {
     const auto start = clock_type::now();
     const Dataset data = load_training(train_dir, fingers);
     if (data.impressions.empty()) {
@@ -908,9 +1040,22 @@ int run_train(const fs::path& train_dir, const fs::path& root, int fingers, cons
     }
     int failures = 0;
     for (const ModelSpec& m : kModels)
-        if (listed(only, m.id) && !train_model(m, data, root)) ++failures;
+        if (listed(only, m.id) && !train_model(m, data, root, impostor_pairs)) ++failures;
     std::printf("trained in %.1f s\n", seconds_since(start));
     return failures == 0 ? 0 : 1;
+}
+
+int run_calibrate(const fs::path& train_dir, const std::vector<std::string>& only) {
+    const Dataset train = load_training(train_dir, 0);
+    std::printf("Single comparisons of the held-back windows (fingers 108..110 of each training database, %d\n"
+                "placements an impression) through each shipped model, one-template thresholds.\n\n",
+                kTrainLayouts);
+    std::printf("| model        | genuine | accepted at 6, 9, 12 | impostor | accepted at 6, 9, 12 | "
+                "expected at 6, 9, 12 |\n");
+    for (const ModelSpec& m : kModels)
+        if (listed(only, m.id)) calibrate(m.id, m.preset, m.verifier, *m.geometry, train);
+    if (listed(only, "h80")) calibrate("h80 (given)", gen_192x80_hybridhr_create, &ehmhr_verifier, *kG80, train);
+    return 0;
 }
 
 int run_evaluate(const fs::path& train_dir, const fs::path& ssb_dir, const std::vector<std::string>& only,
@@ -964,10 +1109,11 @@ int run_export(const std::string& geometry, const fs::path& train_dir, const fs:
 
 int usage(const char* self) {
     std::fprintf(stderr,
-                 "usage: %s train TRAIN_DIR ROOT [--fingers N] [--models id,...]\n"
+                 "usage: %s train TRAIN_DIR ROOT [--fingers N] [--impostors N] [--models id,...]\n"
                  "       %s evaluate TRAIN_DIR SSB_DIR [--sets NAME,...] [--layouts N]\n"
+                 "       %s calibrate TRAIN_DIR [--models id,...]\n"
                  "       %s export GEOMETRY TRAIN_DIR SSB_DIR OUT_DIR\n",
-                 self, self, self);
+                 self, self, self, self);
     return 2;
 }
 
@@ -979,19 +1125,23 @@ int main(int argc, char** argv) {
     std::vector<std::string> positional;
     std::vector<std::string> only;
     int fingers = 0, layouts = 2;
+    size_t impostor_pairs = kImpostorPairs;
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
         if ((arg == "--fingers" || arg == "--layouts") && i + 1 < argc) {
             (arg == "--fingers" ? fingers : layouts) = std::atoi(argv[++i]);
+        } else if (arg == "--impostors" && i + 1 < argc) {
+            impostor_pairs = size_t(std::max(0, std::atoi(argv[++i])));
         } else if ((arg == "--models" || arg == "--sets") && i + 1 < argc) {
             only = split_list(argv[++i]);
         } else {
             positional.push_back(arg);
         }
     }
-    if (mode == "train" && positional.size() == 2) return run_train(positional[0], positional[1], fingers, only);
+    if (mode == "train" && positional.size() == 2) return run_train(positional[0], positional[1], fingers, impostor_pairs, only);
     if (mode == "evaluate" && positional.size() == 2)
         return run_evaluate(positional[0], positional[1], only, std::max(1, layouts));
+    if (mode == "calibrate" && positional.size() == 1) return run_calibrate(positional[0], only);
     if (mode == "export" && positional.size() == 4)
         return run_export(positional[0], positional[1], positional[2], positional[3]);
     return usage(argv[0]);
