@@ -4,7 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include "bench_captures.h"
-#include "match/zr_vermodels.h"
+#include "match/verifiers/zr_vermodels.h"
 #include "objects/zr_session.h"
 #include "spectral_capture_records.h"
 

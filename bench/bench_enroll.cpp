@@ -8,7 +8,7 @@
 
 #include "bench_captures.h"
 #include "fp_test_data.h"
-#include "match/zr_multitemplate_enroll.h"
+#include "match/enroll/zr_multitemplate_enroll.h"
 #include "match/zr_presets.h"
 
 namespace {

@@ -13,8 +13,8 @@
 #include "bench_captures.h"
 #include "lc_capture_cards.h"
 #include "lc_test_cards.h"
-#include "match/lc_compact_card_match.h"
-#include "match/zr_moc.h"
+#include "match/linked_cluster/lc_compact_card_match.h"
+#include "match/linked_cluster/zr_moc.h"
 
 namespace {
 

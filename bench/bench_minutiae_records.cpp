@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "extract/zr_iso19794_2.h"
+#include "formats/zr_iso19794_2.h"
 
 namespace {
 

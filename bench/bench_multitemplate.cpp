@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "match/zr_multitemplate.h"
+#include "match/multitemplate/zr_multitemplate.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "algorithm_main_road.h"
 #include "bench_captures.h"
-#include "match/zr_multitemplate_enroll.h"
+#include "match/enroll/zr_multitemplate_enroll.h"
 #include "objects/zr_quality.h"
 
 namespace {

@@ -6,7 +6,9 @@
 
 #include "bench_captures.h"
 #include "chain_capture_fixture.h"
-#include "match/zr_mtm.h"
+#include "match/multitemplate/zr_mtm.h"
+#include "match/update/zr_mtm_enroll.h"
+#include "match/verify/zr_verify_chain.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "bench_captures.h"
-#include "match/zr_spectral.h"
+#include "match/spectral/zr_spectral.h"
 #include "spectral_capture_records.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include "bench_captures.h"
 #include "chain_capture_fixture.h"
-#include "match/zr_verify_chain.h"
+#include "match/verify/zr_verify_chain.h"
 
 namespace {
 

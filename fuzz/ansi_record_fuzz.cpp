@@ -1,8 +1,8 @@
 // ANSI 378 records: the readers and the conversion to ISO on arbitrary bytes.
 // A record that reads converts to an ISO record that reads with the same
 // minutiae count.
-#include "extract/zr_ansi378.h"
-#include "extract/zr_iso19794_2.h"
+#include "formats/zr_ansi378.h"
+#include "formats/zr_iso19794_2.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

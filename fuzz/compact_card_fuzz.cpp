@@ -2,8 +2,8 @@
 // conversion into the minutiae structure and the proprietary part on arbitrary
 // bytes. Every part found lies inside the card, a rebuilt record is well
 // formed, and the proprietary part has one byte a card minutia.
-#include "extract/zr_iso19794_2.h"
-#include "extract/zr_iso_compactcard.h"
+#include "formats/zr_iso19794_2.h"
+#include "formats/zr_iso_compactcard.h"
 #include "fuzz_support.h"
 
 namespace {

@@ -5,8 +5,8 @@
 // as the card of the fusion writer, whose output must read back.
 #include <cstdlib>
 
-#include "extract/zr_fusion.h"
-#include "extract/zr_spectral_part.h"
+#include "formats/zr_fusion.h"
+#include "formats/zr_spectral_part.h"
 #include "fuzz_support.h"
 
 namespace {

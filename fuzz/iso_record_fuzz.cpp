@@ -1,8 +1,8 @@
 // ISO/IEC 19794-2 records: every reader, the block readers, the card
 // conversion and the appenders on arbitrary bytes. Statuses are from the
 // documented sets, and a record that reads also converts back and forth.
-#include "extract/zr_iso19794_2.h"
-#include "extract/zr_iso_compactcard.h"
+#include "formats/zr_iso19794_2.h"
+#include "formats/zr_iso_compactcard.h"
 #include "fuzz_support.h"
 
 namespace {

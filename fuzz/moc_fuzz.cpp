@@ -13,7 +13,7 @@
 #include <cstring>
 
 #include "fuzz_support.h"
-#include "match/zr_moc.h"
+#include "match/linked_cluster/zr_moc.h"
 
 namespace {
 

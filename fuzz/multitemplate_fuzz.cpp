@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "fuzz_support.h"
-#include "match/zr_multitemplate.h"
+#include "match/multitemplate/zr_multitemplate.h"
 #include "objects/zr_result.h"
 #include "objects/zr_template.h"
 

@@ -11,7 +11,7 @@
 
 #include "fuzz_support.h"
 #include "match/zr_algorithm.h"
-#include "match/zr_multitemplate_manager.h"
+#include "match/multitemplate/zr_multitemplate_manager.h"
 #include "match/zr_presets.h"
 #include "objects/zr_alignment.h"
 #include "objects/zr_image.h"

@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "fuzz_support.h"
-#include "match/zr_spectral.h"
+#include "match/spectral/zr_spectral.h"
 
 namespace {
 

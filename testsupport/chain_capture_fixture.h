@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "match/zr_algorithm_chain.h"
-#include "match/zr_multitemplate_manager.h"
-#include "match/zr_vermodels.h"
+#include "match/chain/zr_algorithm_chain.h"
+#include "match/multitemplate/zr_multitemplate_manager.h"
+#include "match/verifiers/zr_vermodels.h"
 #include "spectral_capture_records.h"
 
 namespace fp_test {

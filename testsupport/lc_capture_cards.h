@@ -8,7 +8,7 @@
 #include "extract/bal_extract_template.h"
 #include "fp_test_data.h"
 #include "lc_test_cards.h"
-#include "match/lc_matcher.h"
+#include "match/linked_cluster/lc_matcher.h"
 
 namespace lc_test {
 

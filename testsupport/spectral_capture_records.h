@@ -13,7 +13,7 @@
 
 #include "extract/bal_extract_template.h"
 #include "fp_test_data.h"
-#include "match/zr_spectral.h"
+#include "match/spectral/zr_spectral.h"
 #include "objects/zr_fusion_parts.h"
 
 namespace fp_test {

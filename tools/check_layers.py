@@ -10,7 +10,9 @@ An angle include that resolves nowhere is a system header and is ignored.
 
 The rules, on the file an include resolves to:
   - algorithm/: a layer includes only from itself and the layers below it
-    (LAYER_DEPS); nothing outside algorithm/.
+    (LAYER_DEPS); nothing outside algorithm/. Inside algorithm/match/ the
+    rooms (its subfolders, and match/ itself as "match") follow the same rule
+    among themselves (MATCH_ROOM_DEPS).
   - platform/ (outside platform/sim/), driver/, adapters/: product code never
     includes a simulator header (platform/sim/ or a sim_* rig header);
     platform/ includes only platform/; driver/ and adapters/ include
@@ -33,11 +35,40 @@ LAYER_DEPS = {
     "math": {"math"},
     "imaging": {"math", "imaging"},
     "objects": {"math", "imaging", "objects"},
-    "extract": {"math", "imaging", "objects", "extract"},
+    "formats": {"math", "imaging", "objects", "formats"},
+    "extract": {"math", "imaging", "objects", "formats", "extract"},
     "liveness": {"math", "imaging", "objects", "liveness"},
-    "match": {"math", "imaging", "objects", "extract", "liveness", "match"},
-    "api": {"math", "imaging", "objects", "extract", "liveness", "match", "api"},
+    "match": {"math", "imaging", "objects", "formats", "extract", "liveness", "match"},
+    "api": {"math", "imaging", "objects", "formats", "extract", "liveness", "match", "api"},
 }
+
+
+def closure(deps):
+    """Each key's own entry and everything below it, transitively."""
+    def below(room, seen):
+        for d in deps[room]:
+            if d not in seen:
+                seen.add(d)
+                below(d, seen)
+        return seen
+    return {room: below(room, {room}) for room in deps}
+
+
+# The rooms of algorithm/match/ (bottom to top) and the rooms each includes
+# from directly; "match" is the folder itself (the algorithm object and the
+# presets). Mirrors the rooms' link order in algorithm/CMakeLists.txt.
+MATCH_ROOM_DEPS = closure({
+    "chain": [],
+    "linked_cluster": [],
+    "spectral": ["chain"],
+    "verifiers": ["chain", "linked_cluster", "spectral"],
+    "extractors": ["chain"],
+    "multitemplate": ["verifiers"],
+    "verify": ["multitemplate"],
+    "update": ["verify"],
+    "match": ["update", "extractors"],
+    "enroll": ["match"],
+})
 
 # The simulators (test rigs), wherever their files live: sim_host.h, ...
 SIM_RIGS = {"sim_host", "sim_sensor", "sim_biometric_service", "sim_storage_adapter"}
@@ -82,6 +113,11 @@ def layer_of(rel):
     return rel[1] if rel[0] == "algorithm" and len(rel) > 2 else None
 
 
+def match_room_of(rel):
+    """The room of a file under algorithm/match/ ("match" for the folder itself)."""
+    return rel[2] if len(rel) > 3 else "match"
+
+
 def violation(src, dst):
     """Why the include of dst (relative parts) from src breaks a rule, or None."""
     area, target_area = area_of(src), area_of(dst)
@@ -93,6 +129,12 @@ def violation(src, dst):
             return f"algorithm/{layer or ''} is not a layer"
         if target_layer not in LAYER_DEPS[layer]:
             return f"layer {layer} includes from layer {target_layer} (upward or across)"
+        if layer == "match" and target_layer == "match":
+            room, target_room = match_room_of(src), match_room_of(dst)
+            if room not in MATCH_ROOM_DEPS:
+                return f"algorithm/match/{room} is not a room of match"
+            if target_room not in MATCH_ROOM_DEPS[room]:
+                return f"match room {room} includes from room {target_room} (upward or across)"
         return None
     if area in ("platform", "driver", "adapters"):
         if is_sim(dst):

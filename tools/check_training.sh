@@ -8,7 +8,7 @@
 set -euo pipefail
 trainer=$1
 train_dir=$2
-subset=(--fingers 3 --impostors 2000 --models e130,p130)
+subset=(--fingers 3 --impostors 2000 --threshold-pairs 3000 --models e130,p130)
 
 if [ ! -f "${train_dir}/manifest.tsv" ]; then
   echo "training images not found under ${train_dir}; skipped"

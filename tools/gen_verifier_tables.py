@@ -2,8 +2,8 @@
 """Writes the constant tables of the verifiers and score models.
 
 Outputs:
-  algorithm/match/zr_far_table.h      FAR thresholds and the quality normaliser
-  algorithm/match/zr_vermodel_h80.inc EHM-HR model of the 192 x 80 preset
+  algorithm/match/verifiers/zr_far_table.h      FAR thresholds and the quality normaliser
+  algorithm/match/verifiers/zr_vermodel_h80.inc EHM-HR model of the 192 x 80 preset
 
 FAR threshold of level L (N the L-th value of 1, 2, 5, 10, 20, 50, ...):
 floor(2048 log2 N), exactly: the largest t with 2^t <= N^2048, that is
@@ -25,8 +25,8 @@ import struct
 
 from gen_output import write_text
 
-FAR_OUT = "algorithm/match/zr_far_table.h"
-H80_OUT = "algorithm/match/zr_vermodel_h80.inc"
+FAR_OUT = "algorithm/match/verifiers/zr_far_table.h"
+H80_OUT = "algorithm/match/verifiers/zr_vermodel_h80.inc"
 FAR_LEVELS = 28
 FAR_BEYOND = [63277, 63278]
 

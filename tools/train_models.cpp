@@ -3,6 +3,7 @@
 // folders.
 //
 //   train_models train TRAIN_DIR ROOT [--fingers N] [--impostors N] [--models id,id,...]
+//                [--threshold-pairs N] [--check-held-back]
 //   train_models evaluate TRAIN_DIR SSB_DIR [--sets NAME,NAME,...] [--layouts N]
 //   train_models calibrate TRAIN_DIR [--models id,...]
 //   train_models export GEOMETRY TRAIN_DIR SSB_DIR OUT_DIR
@@ -14,14 +15,17 @@
 // feature is clamped to [0, its 99.9th percentile] and standardised (centre:
 // impostor mean, scale: pooled deviation); a ridge logistic regression of
 // genuine against impostor on the standardised terms (z and z^2, or z alone
-// for linear models) gives the weights, which are quantised to the entry's
+// for linear models; z^2 only where the feature's term stays monotone over
+// its clamped range) gives the weights, which are quantised to the entry's
 // i16 fields with a common scale chosen so that the impostor tail lands
 // inside the u16 score range. The thresholds are read off the integer scores
-// (the library's own compute operation) of the impostor pairs: row r (2^r
+// (the library's own compute operation) of impostor pairs that take every
+// pair of fingers (first-placement probes against every template of every
+// other finger): row r (2^r
 // templates) at FAR level L is the score exceeded by a share 1 / (2^r N_L) of
 // single comparisons, taken from the sorted scores where at least
 // kTailExceedances impostors lie above it and otherwise from an exponential
-// fit of the upper impostor tail. Output: ROOT/algorithm/match/
+// fit of the upper impostor tail. Output: ROOT/algorithm/match/verifiers/
 // zr_vermodel_<id>.inc. The same inputs give the same tables byte for byte.
 //
 // evaluate: for each model set, a preset that uses it enrols six windows
@@ -51,11 +55,11 @@
 #include "fp_sensor_windows.h"
 #include "fp_test_data.h"
 #include "match/zr_algorithm.h"
-#include "match/zr_multitemplate_enroll.h"
+#include "match/enroll/zr_multitemplate_enroll.h"
 #include "match/zr_presets.h"
-#include "match/zr_spectral.h"
-#include "match/zr_verifier.h"
-#include "match/zr_vermodels.h"
+#include "match/spectral/zr_spectral.h"
+#include "match/verifiers/zr_verifier.h"
+#include "match/verifiers/zr_vermodels.h"
 #include "objects/zr_image.h"
 #include "objects/zr_match_result.h"
 #include "objects/zr_template.h"
@@ -164,7 +168,6 @@ constexpr int kEnrolJitterDivisor = 6;
 constexpr int kProbeJitterDivisor = 10;
 constexpr int kEnrolCaptures = 6;
 constexpr int kProbeImpressions[] = {7, 8};
-constexpr int kThresholdFingers[] = {103, 105, 107};  // of each database; the fit takes 101, 102, 104, 106
 constexpr size_t kImpostorPairs = 40000;
 constexpr size_t kMaxGenuinePairs = 12000;
 constexpr double kClampPercentile = 0.999;
@@ -287,8 +290,8 @@ zr_template* extract(zr_algorithm* algorithm, const std::vector<uint8_t>& window
 
 struct TrainingTemplate {
     int finger_key;  // distinct per finger
-    int finger;      // the finger's number in its database
     int impression;
+    int layout;
     zr_template* tmpl;
 };
 
@@ -310,7 +313,7 @@ std::vector<TrainingTemplate> training_templates(zr_algorithm* algorithm, const 
                 ++*failures;
                 continue;
             }
-            out.push_back({key, imp.finger, imp.impression, t});
+            out.push_back({key, imp.impression, layout, t});
         }
     }
     return out;
@@ -328,25 +331,14 @@ struct Pair {
     bool genuine;
 };
 
-// The fit takes the fingers not listed in kThresholdFingers; the thresholds
-// are read off fingers the fit never saw, so that they are not biased low.
-bool threshold_finger(int finger) {
-    return std::find(std::begin(kThresholdFingers), std::end(kThresholdFingers), finger) !=
-           std::end(kThresholdFingers);
-}
-
 // Genuine pairs (different impressions of one finger, at most
-// kMaxGenuinePairs, deterministically thinned) and up to `impostor_pairs`
-// impostor pairs drawn at random (at most half of those possible) among the
-// templates of one side of the split.
+// kMaxGenuinePairs, evenly thinned) and up to `impostor_pairs` impostor pairs
+// drawn at random (at most half of those possible).
 std::vector<Pair> fit_pairs(const std::vector<TrainingTemplate>& t, size_t impostor_pairs) {
-    std::vector<size_t> side;
-    for (size_t i = 0; i < t.size(); ++i)
-        if (!threshold_finger(t[i].finger)) side.push_back(i);
     std::vector<Pair> genuine;
     size_t possible_impostors = 0;
-    for (size_t i : side)
-        for (size_t j : side) {
+    for (size_t i = 0; i < t.size(); ++i)
+        for (size_t j = 0; j < t.size(); ++j) {
             if (t[i].finger_key != t[j].finger_key)
                 ++possible_impostors;
             else if (t[i].impression != t[j].impression)
@@ -358,8 +350,7 @@ std::vector<Pair> fit_pairs(const std::vector<TrainingTemplate>& t, size_t impos
     for (size_t k = 0; k < keep; ++k) out.push_back(genuine[k * genuine.size() / keep]);
     const size_t wanted = std::min(impostor_pairs, possible_impostors / 2);
     for (size_t drawn = 0; drawn < wanted;) {
-        const size_t i = side[fp_test::xorshift32(&state) % side.size()];
-        const size_t j = side[fp_test::xorshift32(&state) % side.size()];
+        const size_t i = fp_test::xorshift32(&state) % t.size(), j = fp_test::xorshift32(&state) % t.size();
         if (t[i].finger_key == t[j].finger_key) continue;
         out.push_back({i, j, false});
         ++drawn;
@@ -367,16 +358,19 @@ std::vector<Pair> fit_pairs(const std::vector<TrainingTemplate>& t, size_t impos
     return out;
 }
 
-// Every ordered pair of the threshold fingers' templates: impostor pairs of
-// different fingers, genuine pairs of different impressions of one finger.
-std::vector<Pair> threshold_pairs(const std::vector<TrainingTemplate>& t) {
+// Impostor pairs for the thresholds: every probe of the first placement
+// against every template of every other finger (at most `limit`, evenly
+// thinned), so that every pair of fingers contributes.
+std::vector<Pair> threshold_pairs(const std::vector<TrainingTemplate>& t, size_t limit) {
+    std::vector<Pair> all;
+    for (size_t j = 0; j < t.size(); ++j) {
+        if (t[j].layout != 0) continue;
+        for (size_t i = 0; i < t.size(); ++i)
+            if (t[i].finger_key != t[j].finger_key) all.push_back({i, j, false});
+    }
+    const size_t keep = std::min(all.size(), limit);
     std::vector<Pair> out;
-    for (size_t i = 0; i < t.size(); ++i)
-        for (size_t j = 0; j < t.size(); ++j) {
-            if (!threshold_finger(t[i].finger) || !threshold_finger(t[j].finger)) continue;
-            const bool genuine = t[i].finger_key == t[j].finger_key;
-            if (!genuine || t[i].impression != t[j].impression) out.push_back({i, j, genuine});
-        }
+    for (size_t k = 0; k < keep; ++k) out.push_back(all[k * all.size() / keep]);
     return out;
 }
 
@@ -433,14 +427,31 @@ std::vector<Standardiser> standardise(const std::vector<Sample>& samples, uint32
     return out;
 }
 
-// Terms of one sample: z (and z^2) per used feature, in feature order.
-void terms_of(const Sample& s, const std::vector<Standardiser>& st, bool linear, std::vector<double>* out) {
+// Terms of one sample: z per used feature and, for quadratic models, z^2
+// (0 where `quadratic` leaves it out), in feature order.
+void terms_of(const Sample& s, const std::vector<Standardiser>& st, bool linear, const std::vector<bool>& quadratic,
+              std::vector<double>* out) {
     out->clear();
     for (size_t f = 0; f < st.size(); ++f) {
         const double z = st[f].sigma > 0 ? (clamp_feature(s.x[f], st[f]) - st[f].centre) / st[f].sigma : 0.0;
         out->push_back(z);
-        if (!linear) out->push_back(z * z);
+        if (!linear) out->push_back(quadratic[f] ? z * z : 0.0);
     }
+}
+
+// Features whose fitted term a z + q z^2 turns inside the clamped range: the
+// vertex -a / 2q lies strictly between the standardised bounds.
+std::vector<size_t> non_monotone(const std::vector<double>& beta, const std::vector<Standardiser>& st) {
+    std::vector<size_t> out;
+    for (size_t f = 0; f < st.size(); ++f) {
+        const double a = beta[2 * f], q = beta[2 * f + 1];
+        if (q == 0.0 || st[f].sigma <= 0) continue;
+        const double vertex = -a / (2 * q);
+        const double z_lo = (double(st[f].lo) - st[f].centre) / st[f].sigma;
+        const double z_hi = (double(st[f].hi) - st[f].centre) / st[f].sigma;
+        if (vertex > z_lo && vertex < z_hi) out.push_back(f);
+    }
+    return out;
 }
 
 // Solves A x = b (A symmetric positive definite, n x n row-major) by Cholesky;
@@ -734,7 +745,8 @@ struct ScoredSet {
     std::vector<double> genuine, impostor;
 };
 
-bool train_model(const ModelSpec& m, const Dataset& data, const fs::path& root, size_t impostor_pairs) {
+bool train_model(const ModelSpec& m, const Dataset& data, const fs::path& root, size_t impostor_pairs,
+                 size_t threshold_limit, bool check_held_back) {
     const auto start = clock_type::now();
     zr_algorithm* algorithm = m.preset(nullptr);
     if (algorithm == nullptr) return false;
@@ -755,7 +767,7 @@ bool train_model(const ModelSpec& m, const Dataset& data, const fs::path& root, 
         return out;
     };
     const std::vector<Sample> samples = collect(fit_pairs(templates, impostor_pairs));
-    const std::vector<Sample> threshold_samples = collect(threshold_pairs(templates));
+    const std::vector<Sample> threshold_samples = collect(threshold_pairs(templates, threshold_limit));
     const double collect_seconds = seconds_since(start);
 
     // Pairs the verifier scores 0 whatever the model says take no part in the fit.
@@ -764,25 +776,35 @@ bool train_model(const ModelSpec& m, const Dataset& data, const fs::path& root, 
         return s.x[0] != 0 || s.x[9] != 0;
     };
     const std::vector<Standardiser> st = standardise(samples, m.features);
-    std::vector<std::vector<double>> terms;
-    std::vector<bool> labels;
-    std::vector<double> row;
-    for (const Sample& s : samples) {
-        if (!scored_by_model(s)) continue;
-        terms_of(s, st, m.linear, &row);
-        terms.push_back(row);
-        labels.push_back(s.genuine);
+    // Quadratic terms stay only where they keep the feature's term monotone
+    // over its clamped range: a term that turns would reward impostors far
+    // out on the side the fit saw little of. Refit until none turns.
+    std::vector<bool> quadratic(m.features, !m.linear);
+    std::vector<double> beta, row;
+    for (;;) {
+        std::vector<std::vector<double>> terms;
+        std::vector<bool> labels;
+        for (const Sample& s : samples) {
+            if (!scored_by_model(s)) continue;
+            terms_of(s, st, m.linear, quadratic, &row);
+            terms.push_back(row);
+            labels.push_back(s.genuine);
+        }
+        beta = fit_logistic(terms, labels, std::vector<double>(labels.size(), 1.0));
+        if (!beta.empty()) beta.pop_back();  // the intercept: the score's offset is fixed
+        beta.resize(size_t(m.features) * (m.linear ? 1 : 2), 0.0);  // all 0 when there was nothing to fit
+        if (m.linear) break;
+        const std::vector<size_t> turning = non_monotone(beta, st);
+        if (turning.empty()) break;
+        for (size_t f : turning) quadratic[f] = false;
     }
-    std::vector<double> beta = fit_logistic(terms, labels, std::vector<double>(labels.size(), 1.0));
-    if (!beta.empty()) beta.pop_back();  // the intercept: the score's offset is fixed
-    beta.resize(size_t(m.features) * (m.linear ? 1 : 2), 0.0);  // all 0 when there was nothing to fit
 
     auto fitted_scores = [&](const std::vector<Sample>& set) {
         ScoredSet out;
         for (const Sample& s : set) {
             double sum = -1e9;  // below every fitted value: scored 0 by the verifier
             if (scored_by_model(s)) {
-                terms_of(s, st, m.linear, &row);
+                terms_of(s, st, m.linear, quadratic, &row);
                 sum = 0;
                 for (size_t k = 0; k < row.size(); ++k) sum += beta[k] * row[k];
             }
@@ -790,7 +812,8 @@ bool train_model(const ModelSpec& m, const Dataset& data, const fs::path& root, 
         }
         return out;
     };
-    const ScoredSet fitted = fitted_scores(threshold_samples);
+    ScoredSet fitted = fitted_scores(threshold_samples);
+    fitted.genuine = fitted_scores(samples).genuine;
     std::vector<double> sorted_fitted = fitted_scores(samples).impostor;
     std::sort(sorted_fitted.begin(), sorted_fitted.end());
     const std::vector<Entry> entries = quantise(beta, st, m.linear, upper_quantile(sorted_fitted, kTopExceedance));
@@ -800,36 +823,64 @@ bool train_model(const ModelSpec& m, const Dataset& data, const fs::path& root, 
     const zr_vermodel model{m.verifier, 0, bytes.data(), bytes.size(), m.features,
                             m.linear ? zr_ml_compute_score_linear : zr_ml_compute_score_linear_squares, nullptr};
     ScoredSet integer;
-    for (const Sample& s : threshold_samples) {
-        uint16_t score = 0;
-        if (m.verifier->verify_feature_scores(session, nullptr, nullptr, s.x.data(), uint16_t(s.x.size()), &model,
-                                              &score) != ZR_OK)
-            score = 0;
-        (s.genuine ? integer.genuine : integer.impostor).push_back(score);
-    }
+    for (const std::vector<Sample>* set : {&samples, &threshold_samples})
+        for (const Sample& s : *set) {
+            if (set == &samples && !s.genuine) continue;  // impostors: those of the thresholds
+            uint16_t score = 0;
+            if (m.verifier->verify_feature_scores(session, nullptr, nullptr, s.x.data(), uint16_t(s.x.size()), &model,
+                                                  &score) != ZR_OK)
+                score = 0;
+            (s.genuine ? integer.genuine : integer.impostor).push_back(score);
+        }
     std::vector<double> sorted_impostors = integer.impostor;
     std::sort(sorted_impostors.begin(), sorted_impostors.end());
     const Thresholds thresholds = threshold_rows(sorted_impostors);
 
     size_t genuine_above = 0;
     for (double g : integer.genuine) genuine_above += g > thresholds[0][12];
+    size_t impostors_above[3] = {0, 0, 0};
+    for (double i : integer.impostor)
+        for (int l = 0; l < 3; ++l) impostors_above[l] += i > thresholds[0][kCalibrationLevels[l]];
     size_t fit_genuine = 0;
     for (const Sample& s : samples) fit_genuine += s.genuine;
     const std::string provenance = "Windows " + std::string(m.geometry->name) + ", " +
                                    std::to_string(templates.size()) + " templates; fit on " +
                                    std::to_string(fit_genuine) + " genuine and " +
                                    std::to_string(samples.size() - fit_genuine) + " impostor pairs,\n// thresholds from " +
-                                   std::to_string(integer.impostor.size()) + " impostor pairs of other fingers.";
-    const fs::path out = root / "algorithm" / "match" / ("zr_vermodel_" + std::string(m.id) + ".inc");
+                                   std::to_string(integer.impostor.size()) + " impostor pairs.";
+    if (check_held_back) {
+        // The same counts on the held-back fingers (single comparisons, both orders).
+        size_t failures = 0, impostors = 0, held_above[3] = {0, 0, 0};
+        std::vector<TrainingTemplate> held = training_templates(algorithm, data, *m.geometry, &failures, true);
+        std::vector<uint16_t> x;
+        for (size_t i = 0; i < held.size(); ++i)
+            for (size_t j = 0; j < held.size(); ++j) {
+                if (held[i].finger_key == held[j].finger_key ||
+                    !pair_features(session, m.verifier, m.features, held[i].tmpl, held[j].tmpl, &x))
+                    continue;
+                uint16_t score = 0;
+                if (m.verifier->verify_feature_scores(session, nullptr, nullptr, x.data(), uint16_t(x.size()), &model,
+                                                      &score) != ZR_OK)
+                    score = 0;
+                ++impostors;
+                for (int l = 0; l < 3; ++l) held_above[l] += score > thresholds[0][kCalibrationLevels[l]];
+            }
+        std::printf("%-6s held back: impostors above levels 6, 9, 12: %zu %zu %zu of %zu\n", m.id, held_above[0],
+                    held_above[1], held_above[2], impostors);
+        for (TrainingTemplate& t : held) zr_template_delete(t.tmpl);
+    }
+    const fs::path out = root / "algorithm" / "match" / "verifiers" / ("zr_vermodel_" + std::string(m.id) + ".inc");
     fs::create_directories(out.parent_path());
     std::ofstream(out, std::ios::binary) << table_text(m, entries, thresholds, provenance);
 
     std::printf("%-6s %s: %zu templates (%zu extraction failures); fit on %zu pairs, thresholds from %zu impostor "
-                "pairs (%zu comparison failures); on the threshold fingers: AUC fitted %.4f, integer %.4f, "
-                "genuine above the level-12 threshold %zu of %zu; %.1f s (features %.1f s)\n",
+                "pairs (%zu comparison failures); AUC fitted %.4f, integer %.4f; "
+                "genuine above the level-12 threshold %zu of %zu, impostors above levels 6, 9, 12: %zu %zu %zu; "
+                "%.1f s (features %.1f s)\n",
                 m.id, m.geometry->name, templates.size(), extraction_failures, samples.size(),
                 integer.impostor.size(), comparison_failures, auc(fitted.genuine, fitted.impostor),
-                auc(integer.genuine, integer.impostor), genuine_above, integer.genuine.size(),
+                auc(integer.genuine, integer.impostor), genuine_above, integer.genuine.size(), impostors_above[0],
+                impostors_above[1], impostors_above[2],
                 seconds_since(start), collect_seconds);
     std::fflush(stdout);
     for (TrainingTemplate& t : templates) zr_template_delete(t.tmpl);
@@ -1031,7 +1082,7 @@ bool listed(const std::vector<std::string>& list, const std::string& name) {
 }
 
 int run_train(const fs::path& train_dir, const fs::path& root, int fingers, size_t impostor_pairs,
-              const std::vector<std::string>& only) {
+              size_t threshold_limit, bool check_held_back, const std::vector<std::string>& only) {
     const auto start = clock_type::now();
     const Dataset data = load_training(train_dir, fingers);
     if (data.impressions.empty()) {
@@ -1040,7 +1091,7 @@ int run_train(const fs::path& train_dir, const fs::path& root, int fingers, size
     }
     int failures = 0;
     for (const ModelSpec& m : kModels)
-        if (listed(only, m.id) && !train_model(m, data, root, impostor_pairs)) ++failures;
+        if (listed(only, m.id) && !train_model(m, data, root, impostor_pairs, threshold_limit, check_held_back)) ++failures;
     std::printf("trained in %.1f s\n", seconds_since(start));
     return failures == 0 ? 0 : 1;
 }
@@ -1110,6 +1161,7 @@ int run_export(const std::string& geometry, const fs::path& train_dir, const fs:
 int usage(const char* self) {
     std::fprintf(stderr,
                  "usage: %s train TRAIN_DIR ROOT [--fingers N] [--impostors N] [--models id,...]\n"
+                 "             [--threshold-pairs N] [--check-held-back]\n"
                  "       %s evaluate TRAIN_DIR SSB_DIR [--sets NAME,...] [--layouts N]\n"
                  "       %s calibrate TRAIN_DIR [--models id,...]\n"
                  "       %s export GEOMETRY TRAIN_DIR SSB_DIR OUT_DIR\n",
@@ -1126,10 +1178,16 @@ int main(int argc, char** argv) {
     std::vector<std::string> only;
     int fingers = 0, layouts = 2;
     size_t impostor_pairs = kImpostorPairs;
+    size_t threshold_limit = SIZE_MAX;
+    bool check_held_back = false;
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
         if ((arg == "--fingers" || arg == "--layouts") && i + 1 < argc) {
             (arg == "--fingers" ? fingers : layouts) = std::atoi(argv[++i]);
+        } else if (arg == "--check-held-back") {
+            check_held_back = true;
+        } else if (arg == "--threshold-pairs" && i + 1 < argc) {
+            threshold_limit = size_t(std::max(0, std::atoi(argv[++i])));
         } else if (arg == "--impostors" && i + 1 < argc) {
             impostor_pairs = size_t(std::max(0, std::atoi(argv[++i])));
         } else if ((arg == "--models" || arg == "--sets") && i + 1 < argc) {
@@ -1138,7 +1196,8 @@ int main(int argc, char** argv) {
             positional.push_back(arg);
         }
     }
-    if (mode == "train" && positional.size() == 2) return run_train(positional[0], positional[1], fingers, impostor_pairs, only);
+    if (mode == "train" && positional.size() == 2) return run_train(positional[0], positional[1], fingers, impostor_pairs, threshold_limit, check_held_back,
+                         only);
     if (mode == "evaluate" && positional.size() == 2)
         return run_evaluate(positional[0], positional[1], only, std::max(1, layouts));
     if (mode == "calibrate" && positional.size() == 1) return run_calibrate(positional[0], only);

@@ -10,7 +10,7 @@
 #include "api/fpmatch_export.h"
 #include "api/radu_sample.h"
 #include "match/zr_algorithm.h"
-#include "match/zr_multitemplate_enroll.h"
+#include "match/enroll/zr_multitemplate_enroll.h"
 #include "match/zr_presets.h"
 #include "objects/zr_finger.h"
 #include "objects/zr_image.h"

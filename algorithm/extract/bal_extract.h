@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "extract/bal_template_container.h"
+#include "formats/bal_template_container.h"
 #include "imaging/bal_status.h"
 
 // Extracts the minutiae of a rows x cols image (500 dpi, or 250 dpi with

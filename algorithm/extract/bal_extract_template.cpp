@@ -5,10 +5,10 @@
 
 #include "extract/bal_dummy_template.h"
 #include "extract/bal_extract.h"
-#include "extract/zr_ansi378.h"
-#include "extract/zr_fusion.h"
-#include "extract/zr_iso19794_2.h"
-#include "extract/zr_iso_compactcard.h"
+#include "formats/zr_ansi378.h"
+#include "formats/zr_fusion.h"
+#include "formats/zr_iso19794_2.h"
+#include "formats/zr_iso_compactcard.h"
 #include "objects/tlv_tree.h"
 
 namespace {

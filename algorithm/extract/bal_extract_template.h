@@ -23,7 +23,7 @@
 
 #include <cstdint>
 
-#include "extract/bal_template_container.h"
+#include "formats/bal_template_container.h"
 #include "imaging/bal_status.h"
 
 // Format codes.

@@ -15,7 +15,7 @@
 
 #include <cstdint>
 
-#include "extract/bal_template_container.h"
+#include "formats/bal_template_container.h"
 
 // Merges pairs of minutiae of which the later one lies at or after the first
 // entry whose type differs from the first entry's: a pair whose directions

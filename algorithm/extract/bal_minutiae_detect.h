@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "extract/bal_template_container.h"
+#include "formats/bal_template_container.h"
 
 // Directions of a step between neighbouring pixels.
 enum bal_leg_direction : uint8_t {

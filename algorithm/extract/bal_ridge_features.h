@@ -16,7 +16,7 @@
 
 #include <cstdint>
 
-#include "extract/bal_template_container.h"
+#include "formats/bal_template_container.h"
 #include "imaging/bal_status.h"
 
 // Point kinds of a traced ridge.

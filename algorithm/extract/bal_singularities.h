@@ -12,7 +12,7 @@
 
 #include <cstdint>
 
-#include "extract/bal_template_container.h"
+#include "formats/bal_template_container.h"
 #include "imaging/bal_draw.h"
 #include "imaging/bal_status.h"
 

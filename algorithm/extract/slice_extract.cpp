@@ -5,12 +5,12 @@
 #include <cstdlib>
 
 #include "extract/bal_extract_template.h"
-#include "extract/bal_template_container.h"
+#include "formats/bal_template_container.h"
 #include "extract/slice_geometry.h"
-#include "extract/zr_ansi378.h"
-#include "extract/zr_fusion.h"
-#include "extract/zr_iso19794_2.h"
-#include "extract/zr_iso_compactcard.h"
+#include "formats/zr_ansi378.h"
+#include "formats/zr_fusion.h"
+#include "formats/zr_iso19794_2.h"
+#include "formats/zr_iso_compactcard.h"
 #include "extract/zr_minutiae_settings.h"
 #include "objects/zr_finger.h"
 #include "objects/zr_image.h"

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "extract/bal_template_container.h"
+#include "formats/bal_template_container.h"
 #include "objects/zr_result.h"
 
 // One row of the strip table, all in rows at 500 dpi.

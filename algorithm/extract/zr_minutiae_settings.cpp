@@ -1,6 +1,6 @@
 #include "extract/zr_minutiae_settings.h"
 
-#include "extract/bal_template_container.h"
+#include "formats/bal_template_container.h"
 #include "objects/zr_session.h"
 
 namespace {

@@ -1,9 +1,6 @@
 // The spectrum callback with which the FFT border extension enhances the
-// border blocks it synthesises.
-//
-// This is the image library's one call upward: the function is defined by
-// feature extraction (extract/bal_border_block.cpp) and only declared here,
-// so that bal_expand_image_fft can hand it to the FFT block filter.
+// border blocks it synthesises (bal_expand_image_fft hands it to the FFT
+// block filter).
 #pragma once
 
 #include <cstdint>

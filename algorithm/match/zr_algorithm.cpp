@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "match/zr_multitemplate_manager.h"
+#include "match/multitemplate/zr_multitemplate_manager.h"
 #include "objects/zr_alloc.h"
 #include "objects/zr_template_generic.h"
 #include "objects/zr_template_convert.h"
@@ -429,6 +429,11 @@ uint16_t zr_algorithm_select_model(zr_algorithm* algorithm, zr_template* a, zr_t
     uint16_t variant = 0;
     if (algorithm == nullptr || algorithm->model_selector == nullptr) return 0;
     return algorithm->model_selector(algorithm->session, a, b, &variant) == ZR_OK ? variant : 0;
+}
+
+zr_model_choice zr_algorithm_model_choice(const zr_algorithm* algorithm) {
+    if (algorithm == nullptr) return zr_model_choice{};
+    return zr_model_choice{algorithm->vermodels, algorithm->model_selector};
 }
 
 uint32_t zr_algorithm_is_inverted_image(zr_algorithm* algorithm, zr_image* image) {

@@ -13,9 +13,9 @@
 #include <cstdint>
 
 #include "liveness/zr_pad.h"
-#include "match/zr_algorithm_chain.h"
-#include "match/zr_algorithm_config.h"
-#include "match/zr_verifier.h"
+#include "match/chain/zr_algorithm_chain.h"
+#include "match/chain/zr_algorithm_config.h"
+#include "match/verifiers/zr_verifier.h"
 #include "objects/zr_alignment.h"
 #include "objects/zr_finger.h"
 #include "objects/zr_image.h"
@@ -54,8 +54,6 @@ using zr_update_multitemplate_ex_fn = zr_status (*)(zr_algorithm* algorithm, zr_
 using zr_mask_override_fn = zr_status (*)(zr_session* session, zr_image* image);
 using zr_comparison_mode_enabler_fn = zr_status (*)(zr_algorithm* algorithm);
 using zr_metadata_extractor_fn = zr_status (*)(zr_session* session, zr_image* image, zr_template** out_template);
-using zr_model_selector_fn = zr_status (*)(zr_session* session, zr_template* a, zr_template* b,
-                                           uint16_t* out_variant);
 using zr_inverted_image_detector_fn = zr_status (*)(zr_session* session, zr_image* image, uint32_t* out_inverted);
 
 struct zr_verify_override {
@@ -236,6 +234,9 @@ void zr_algorithm_set_update_override(zr_algorithm* algorithm, const zr_update_o
                                                       uint8_t count, zr_template* probe, zr_match_result* result);
 // Model selector's variant; 0 without one or on its failure.
 uint16_t zr_algorithm_select_model(zr_algorithm* algorithm, zr_template* a, zr_template* b);
+// The algorithm's models and model selector, as the raw-score verification of
+// a stored multi-template takes them (both none without algorithm).
+zr_model_choice zr_algorithm_model_choice(const zr_algorithm* algorithm);
 // Inverted-image detector's answer; 0 without one or on its failure.
 uint32_t zr_algorithm_is_inverted_image(zr_algorithm* algorithm, zr_image* image);
 // ZR_BAD_ARGUMENT without algorithm; the enabler's result; 1 without one.

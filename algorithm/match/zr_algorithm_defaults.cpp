@@ -3,10 +3,10 @@
 #include <cstdlib>
 
 #include "match/zr_algorithm.h"
-#include "match/zr_multitemplate.h"
-#include "match/zr_multitemplate_manager.h"
-#include "match/zr_multitemplate_verify.h"
-#include "match/zr_verify_chain.h"
+#include "match/multitemplate/zr_multitemplate.h"
+#include "match/multitemplate/zr_multitemplate_manager.h"
+#include "match/verify/zr_multitemplate_verify.h"
+#include "match/verify/zr_verify_chain.h"
 #include "objects/zr_alloc.h"
 #include "objects/zr_template_convert.h"
 #include "objects/zr_template_generic.h"
@@ -74,10 +74,10 @@ zr_status extract_split(zr_algorithm* a, zr_image* image, zr_finger* finger, zr_
 // Best raw result of the probe (instance by instance for a multi-template
 // probe: the first instance with the highest score) against one stored
 // multi-template.
-zr_status score_probe(zr_template* stored, const zr_verifier_descriptor* verifier, zr_session* session,
-                      zr_template* probe, zr_raw_result* best) {
+zr_status score_probe(zr_template* stored, const zr_verifier_descriptor* verifier, const zr_model_choice* models,
+                      zr_session* session, zr_template* probe, zr_raw_result* best) {
     if (zr_template_get_type(probe) != ZR_TEMPLATE_MULTI)
-        return zr_multitemplate_verify_template(stored, verifier, session, probe, best);
+        return zr_multitemplate_verify_template(stored, verifier, models, session, probe, best);
     zr_multitemplate* mt = nullptr;
     zr_status rc = zr_multitemplate_decode(probe, &mt);
     if (rc != ZR_OK) return rc;
@@ -87,7 +87,7 @@ zr_status score_probe(zr_template* stored, const zr_verifier_descriptor* verifie
     for (uint32_t i = 0; i < n; ++i) {
         zr_template* instance = zr_multitemplate_get_instance_for_index(mt, int32_t(i), nullptr);
         zr_raw_result r{};
-        last = zr_multitemplate_verify_template(stored, verifier, session, instance, &r);
+        last = zr_multitemplate_verify_template(stored, verifier, models, session, instance, &r);
         zr_template_delete(instance);
         if (last == ZR_OK && (!any || r.combined_score > best->combined_score)) {
             raw_result_move(best, &r);
@@ -281,10 +281,11 @@ zr_status default_get_raw_similarity_score(zr_algorithm* algorithm, zr_template*
     if (templates == nullptr) return ZR_BAD_ARGUMENT;
     zr_template** enrolled = create_enrolled_multitemplates(algorithm, templates, count);
     if (enrolled == nullptr) return ZR_NO_MEMORY;
+    const zr_model_choice models = zr_algorithm_model_choice(algorithm);
     zr_status rc = ZR_OK;
     for (uint8_t i = 0; rc == ZR_OK && i < count; ++i) {
         zr_raw_result r{};
-        rc = score_probe(enrolled[i], verifier, algorithm->session, probe, &r);
+        rc = score_probe(enrolled[i], verifier, &models, algorithm->session, probe, &r);
         if (rc == ZR_OK && r.combined_score >= result->raw_score)
             rc = take_raw_result(algorithm, result, &r, enrolled, i, probe);
         raw_result_deinit(&r);

@@ -3,8 +3,9 @@
 // the removal of a finger class. All of them go through a multi-template
 // manager (zr_multitemplate_manager_enroll_templates for the selection).
 #include "match/zr_algorithm.h"
-#include "match/zr_mtm.h"
-#include "match/zr_multitemplate_manager.h"
+#include "match/multitemplate/zr_mtm.h"
+#include "match/update/zr_mtm_enroll.h"
+#include "match/multitemplate/zr_multitemplate_manager.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include "match/zr_presets.h"
 
-#include "match/zr_embedded_extractor.h"
-#include "match/zr_slice_extractor.h"
-#include "match/zr_vermodels.h"
+#include "match/extractors/zr_embedded_extractor.h"
+#include "match/extractors/zr_slice_extractor.h"
+#include "match/verifiers/zr_vermodels.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include <cstdint>
 
 #include "match/zr_algorithm.h"
-#include "match/zr_algorithm_chain.h"
+#include "match/chain/zr_algorithm_chain.h"
 #include "objects/zr_session.h"
 
 // Chain-table rows: 0..19.

@@ -7,8 +7,6 @@
 #include "objects/zr_alloc.h"
 #include "objects/zr_image_internal.h"
 #include "objects/zr_object.h"
-#include "objects/zr_template.h"
-#include "objects/zr_zrimage.h"
 
 namespace {
 
@@ -380,44 +378,4 @@ uint32_t zr_image_mr_release(zr_image* image, void (*release)(void*)) {
     }
     image->pixels = nullptr;
     return 1;
-}
-
-// ---------------------------------------------------------------------------
-// Raw-image record
-
-zr_status zr_image_encode(zr_image* image, zr_template** out_template) {
-    if (out_template == nullptr) return ZR_BAD_ARGUMENT;
-    if (image == nullptr || image->rows == 0 || image->cols == 0) return ZR_WRONG_TYPE;
-    const uint8_t* pixels = zr_image_get_pixels(image);
-    if (pixels == nullptr) return ZR_WRONG_TYPE;
-    uint8_t* record = nullptr;
-    uint32_t size = 0;
-    const uint32_t status = zr_fusion_zrimage_encode(
-        pixels, image->rows, image->cols, image->horizontal_resolution,
-        image->vertical_resolution, uint8_t(image->impression_type), &record, &size);
-    if (status != ZR_OK) return static_cast<zr_status>(status);
-    zr_template* tmpl = zr_template_adopt(ZR_TEMPLATE_RAW_IMAGE, record, size);
-    if (tmpl == nullptr) {
-        std::free(record);
-        return ZR_NO_MEMORY;
-    }
-    *out_template = tmpl;
-    return ZR_OK;
-}
-
-zr_status zr_image_decode(const zr_template* tmpl, zr_image** out_image) {
-    if (out_image == nullptr) return ZR_BAD_ARGUMENT;
-    *out_image = nullptr;
-    if (zr_template_get_type(tmpl) != ZR_TEMPLATE_RAW_IMAGE) return ZR_UNHANDLED_INPUT;
-    const uint8_t* pixels = nullptr;
-    uint16_t rows = 0, cols = 0, horizontal = 0, vertical = 0;
-    uint8_t impression = 0;
-    if (zr_fusion_zrimage_to_parts(zr_template_get_data(tmpl), zr_template_get_data_size(tmpl),
-                                   &pixels, &rows, &cols, &horizontal, &vertical,
-                                   &impression) != ZR_OK)
-        return ZR_WRONG_TYPE;
-    zr_image* image = zr_image_create(rows, cols, vertical, horizontal, pixels, impression);
-    if (image == nullptr) return ZR_NO_MEMORY;
-    *out_image = image;
-    return ZR_OK;
 }

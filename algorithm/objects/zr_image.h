@@ -18,7 +18,6 @@
 #include "objects/zr_result.h"
 
 struct zr_alignment;
-struct zr_template;
 
 // Decoder of a lazily rendered image.
 struct zr_image_decoder {
@@ -171,17 +170,6 @@ void zr_image_mr_weakify(zr_image* image);
 // result 1) when it is the image's own release callback with the pixels as
 // its context (borrowed), or free() (owned); else 0.
 uint32_t zr_image_mr_release(zr_image* image, void (*release)(void*));
-
-// ---------------------------------------------------------------------------
-// Raw-image record (template type 71)
-
-// 2 without output; 3 for a missing image, one with no pixels or of zero
-// size; 9 when out of memory; else 0 with *out_template a new template.
-[[nodiscard]] zr_status zr_image_encode(zr_image* image, zr_template** out_template);
-// Sets *out_image to none first; 2 without output; 1 when the template is not
-// of type 71; 3 when its record does not parse; 9 when out of memory; else 0
-// with a new image owning a copy of the pixels.
-[[nodiscard]] zr_status zr_image_decode(const zr_template* tmpl, zr_image** out_image);
 
 // ---------------------------------------------------------------------------
 // Image operations

@@ -11,7 +11,9 @@
 
 #include <cstdint>
 
+#include "objects/zr_image.h"
 #include "objects/zr_result.h"
+#include "objects/zr_template.h"
 
 constexpr uint32_t ZR_ZRIMAGE_HEADER_SIZE = 15;
 
@@ -33,3 +35,14 @@ constexpr uint32_t ZR_ZRIMAGE_HEADER_SIZE = 15;
                                                    const uint8_t** out_pixels, uint16_t* out_rows,
                                                    uint16_t* out_cols, uint16_t* out_horizontal_dpi,
                                                    uint16_t* out_vertical_dpi, uint8_t* out_impression_type);
+
+// ---------------------------------------------------------------------------
+// The record of an image object, as a template of type 71
+
+// 2 without output; 3 for a missing image, one with no pixels or of zero
+// size; 9 when out of memory; else 0 with *out_template a new template.
+[[nodiscard]] zr_status zr_image_encode(zr_image* image, zr_template** out_template);
+// Sets *out_image to none first; 2 without output; 1 when the template is not
+// of type 71; 3 when its record does not parse; 9 when out of memory; else 0
+// with a new image owning a copy of the pixels.
+[[nodiscard]] zr_status zr_image_decode(const zr_template* tmpl, zr_image** out_image);

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "match/zr_algorithm.h"
-#include "match/zr_multitemplate_enroll.h"
+#include "match/enroll/zr_multitemplate_enroll.h"
 #include "match/zr_presets.h"
 #include "objects/zr_finger.h"
 #include "objects/zr_image.h"

@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "extract/bal_template_container.h"
+#include "formats/bal_template_container.h"
 #include "extract/zr_minutiae_settings.h"
 #include "objects/zr_result.h"
 #include "objects/zr_session.h"

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "extract/bal_extract_template.h"
-#include "extract/bal_template_container.h"
+#include "formats/bal_template_container.h"
 #include "extract/slice_geometry.h"
-#include "extract/zr_iso19794_2.h"
+#include "formats/zr_iso19794_2.h"
 #include "fp_test_data.h"
 #include "objects/zr_finger.h"
 #include "objects/zr_image.h"

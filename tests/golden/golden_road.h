@@ -18,7 +18,7 @@
 #include "algorithm_main_road.h"
 #include "fp_test_data.h"
 #include "match/zr_algorithm.h"
-#include "match/zr_multitemplate_enroll.h"
+#include "match/enroll/zr_multitemplate_enroll.h"
 #include "match/zr_presets.h"
 #include "objects/zr_image.h"
 #include "objects/zr_match_result.h"

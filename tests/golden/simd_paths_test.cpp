@@ -14,7 +14,7 @@
 #include "imaging/bal_kernels3x3.h"
 #include "imaging/bal_median.h"
 #include "imaging/bal_scale.h"
-#include "match/zr_spectral_internal.h"
+#include "match/spectral/zr_spectral_internal.h"
 #include "math/zr_fft.h"
 
 namespace {

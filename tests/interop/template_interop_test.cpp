@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "extract/zr_ansi378.h"
-#include "extract/zr_iso19794_2.h"
-#include "extract/zr_iso_compactcard.h"
+#include "formats/zr_ansi378.h"
+#include "formats/zr_iso19794_2.h"
+#include "formats/zr_iso_compactcard.h"
 #include "fp_test_data.h"
 
 namespace {

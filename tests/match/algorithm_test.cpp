@@ -9,8 +9,8 @@
 
 #include "../liveness/liveness_test_nets.h"
 #include "match/zr_algorithm.h"
-#include "match/zr_multitemplate_manager.h"
-#include "match/zr_vermodels.h"
+#include "match/multitemplate/zr_multitemplate_manager.h"
+#include "match/verifiers/zr_vermodels.h"
 #include "objects/zr_alloc.h"
 
 namespace {

@@ -10,10 +10,10 @@
 
 #include "algorithm_main_road.h"
 #include "match/zr_algorithm.h"
-#include "match/zr_embedded_extractor.h"
-#include "match/zr_multitemplate.h"
-#include "match/zr_multitemplate_manager.h"
-#include "match/zr_vermodels.h"
+#include "match/extractors/zr_embedded_extractor.h"
+#include "match/multitemplate/zr_multitemplate.h"
+#include "match/multitemplate/zr_multitemplate_manager.h"
+#include "match/verifiers/zr_vermodels.h"
 #include "objects/zr_storage_writer.h"
 #include "objects/zr_template_metadata.h"
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "match/zr_comparison_stats.h"
-#include "match/zr_vermodels.h"
+#include "match/verifiers/zr_vermodels.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "fp_sensor_windows.h"
 #include "fp_test_data.h"
-#include "match/zr_multitemplate_enroll.h"
+#include "match/enroll/zr_multitemplate_enroll.h"
 #include "match/zr_presets.h"
 
 namespace {

@@ -9,6 +9,7 @@
 #include "image_test_support.h"
 #include "objects/zr_image.h"
 #include "objects/zr_template.h"
+#include "objects/zr_zrimage.h"
 
 namespace {
 

@@ -1,0 +1,23 @@
+// The algorithm presets by name, for the evaluation run.
+#pragma once
+
+#include <span>
+#include <string_view>
+
+#include "match/zr_presets.h"
+
+namespace fpeval {
+
+struct Preset {
+    const char* name;  // the builder's name, e.g. "gen_130x130_hybrid_create"
+    zr_algorithm* (*create)(zr_session* session);
+};
+
+// All 49 presets, in name order.
+std::span<const Preset> presets();
+
+// The preset of that name, given with or without its "gen_" prefix and its
+// "_create" suffix; none when no preset has it.
+const Preset* find_preset(std::string_view name);
+
+}  // namespace fpeval
