@@ -139,7 +139,8 @@ inline std::vector<uint8_t> cut_window(const GreyImage& img, const Foreground& f
             const int top_row = source(y0, x0) * (kFraction - fx) + source(y0, x0 + 1) * fx;
             const int bottom_row = source(y0 + 1, x0) * (kFraction - fx) + source(y0 + 1, x0 + 1) * fx;
             const int value = top_row * (kFraction - fy) + bottom_row * fy;
-            out[size_t(r) * g.cols + size_t(c)] = uint8_t((value + kFraction * kFraction / 2) / (kFraction * kFraction));
+            constexpr int kWhole = kFraction * kFraction;
+            out[size_t(r) * g.cols + size_t(c)] = uint8_t((value + kWhole / 2) / kWhole);
         }
     }
     return out;

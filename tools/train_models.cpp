@@ -846,7 +846,8 @@ bool train_model(const ModelSpec& m, const Dataset& data, const fs::path& root, 
     const std::string provenance = "Windows " + std::string(m.geometry->name) + ", " +
                                    std::to_string(templates.size()) + " templates; fit on " +
                                    std::to_string(fit_genuine) + " genuine and " +
-                                   std::to_string(samples.size() - fit_genuine) + " impostor pairs,\n// thresholds from " +
+                                   std::to_string(samples.size() - fit_genuine) +
+                                   " impostor pairs,\n// thresholds from " +
                                    std::to_string(integer.impostor.size()) + " impostor pairs.";
     if (check_held_back) {
         // The same counts on the held-back fingers (single comparisons, both orders).
@@ -908,7 +909,8 @@ std::vector<EvalFinger> eval_fingers(const Dataset& data, const SensorGeometry& 
     for (const auto& [key, unused] : fingers) {
         (void)unused;
         for (int layout = 0; layout < layouts; ++layout) {
-            EvalFinger f{key.first, key.second, std::to_string(key.second) + (layout ? "_" + std::to_string(layout) : ""), {}, {}};
+            const std::string placement = layout ? "_" + std::to_string(layout) : "";
+            EvalFinger f{key.first, key.second, std::to_string(key.second) + placement, {}, {}};
             bool complete = true;
             for (int i = 1; i <= kEnrolCaptures; ++i) {
                 const Impression* imp = data.find(key.first, key.second, i);
@@ -992,7 +994,8 @@ Tally evaluate_set(const SetSpec& set, const std::vector<EvalFinger>& fingers) {
                 // Other placements of the probe's own finger are neither genuine nor impostor.
                 if (!genuine && fingers[s].finger == fingers[p].finger) continue;
                 zr_match_result* result = nullptr;
-                const zr_status status = zr_algorithm_verify_templates_ex(a, &stored[s], 1, probe, kScoreLevel, &result);
+                const zr_status status =
+                    zr_algorithm_verify_templates_ex(a, &stored[s], 1, probe, kScoreLevel, &result);
                 const uint16_t score = status == ZR_OK ? zr_match_result_get_far_score(result) : 0;
                 if (status != ZR_OK) ++t.errors;
                 zr_match_result_delete(result);
@@ -1091,7 +1094,8 @@ int run_train(const fs::path& train_dir, const fs::path& root, int fingers, size
     }
     int failures = 0;
     for (const ModelSpec& m : kModels)
-        if (listed(only, m.id) && !train_model(m, data, root, impostor_pairs, threshold_limit, check_held_back)) ++failures;
+        if (listed(only, m.id) && !train_model(m, data, root, impostor_pairs, threshold_limit, check_held_back))
+            ++failures;
     std::printf("trained in %.1f s\n", seconds_since(start));
     return failures == 0 ? 0 : 1;
 }
@@ -1196,8 +1200,8 @@ int main(int argc, char** argv) {
             positional.push_back(arg);
         }
     }
-    if (mode == "train" && positional.size() == 2) return run_train(positional[0], positional[1], fingers, impostor_pairs, threshold_limit, check_held_back,
-                         only);
+    if (mode == "train" && positional.size() == 2)
+        return run_train(positional[0], positional[1], fingers, impostor_pairs, threshold_limit, check_held_back, only);
     if (mode == "evaluate" && positional.size() == 2)
         return run_evaluate(positional[0], positional[1], only, std::max(1, layouts));
     if (mode == "calibrate" && positional.size() == 1) return run_calibrate(positional[0], only);
