@@ -1,7 +1,8 @@
 // ISO compact cards: the part lookups, both rebuilds into records, the
 // conversion into the minutiae structure and the proprietary part on arbitrary
 // bytes. Every part found lies inside the card, a rebuilt record is well
-// formed, and the proprietary part has one byte a card minutia.
+// formed and its blocks read, and the proprietary part has one byte a card
+// minutia.
 #include "formats/zr_iso19794_2.h"
 #include "formats/zr_iso_compactcard.h"
 #include "fuzz_support.h"
@@ -32,7 +33,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         uint32_t length = 0;
         const zr_status rc = rebuild(input.data(), input.size(), &record, &length);
         FUZZ_CHECK(rc == ZR_OK || rc == ZR_BAD_FORMAT || rc == ZR_NO_MEMORY);
-        if (rc == ZR_OK) FUZZ_CHECK(zr_is_iso19794_2(record, length) == ZR_OK);
+        if (rc == ZR_OK) {
+            FUZZ_CHECK(zr_is_iso19794_2(record, length) == ZR_OK);
+            // The record's own readers take the blocks rebuilt from the card.
+            zr_reference_points cores{}, deltas{};
+            FUZZ_CHECK(zr_iso19794_2_to_ref_points(record, length, &cores, &deltas) == ZR_OK);
+            zr_zonal_quality_field zonal{};
+            FUZZ_CHECK(zr_iso19794_2_to_quality_field(record, length, &zonal) == ZR_OK);
+            std::free(zonal.cells);
+        }
         std::free(record);
     }
     minutiastruct s{};

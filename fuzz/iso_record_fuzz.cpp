@@ -1,6 +1,7 @@
 // ISO/IEC 19794-2 records: every reader, the block readers, the card
 // conversion and the appenders on arbitrary bytes. Statuses are from the
-// documented sets, and a record that reads also converts back and forth.
+// documented sets, an appended block is where the block walk finds it, and a
+// record that reads also converts back and forth.
 #include "formats/zr_iso19794_2.h"
 #include "formats/zr_iso_compactcard.h"
 #include "fuzz_support.h"
@@ -27,6 +28,26 @@ void read_blocks(const fuzz::ExactCopy& input) {
     std::free(frequency.values);
 }
 
+uint16_t be16_at(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+
+// After a successful append of a block of `type` to a record whose length
+// was old_size (the buffer may have been longer): walking the blocks from the extended data length, as the readers do,
+// reaches that block at the old end, and it ends at the new end.
+bool appended_block_found(const uint8_t* record, uint32_t size, uint32_t old_size, uint16_t type) {
+    const uint8_t* extended = nullptr;
+    if (iso19794_2_get_extended_data_reference(record, size, &extended) != ZR_OK) return false;
+    const uint32_t start = static_cast<uint32_t>(extended - record) + 2;
+    const uint32_t declared_end = start + be16_at(extended);
+    const uint32_t end = declared_end < size ? declared_end : size;
+    uint32_t offset = start;
+    while (offset < old_size) {
+        if (end - offset < 4) return false;
+        offset += 4 + be16_at(record + offset + 2);
+    }
+    return offset == old_size && end == size && size - old_size >= 4 && be16_at(record + old_size) == type &&
+           old_size + 4 + be16_at(record + old_size + 2) == size;
+}
+
 void append_blocks(const fuzz::ExactCopy& input) {
     uint32_t size = input.size();
     auto* record = static_cast<uint8_t*>(std::malloc(size == 0 ? 1 : size));
@@ -47,9 +68,15 @@ void append_blocks(const fuzz::ExactCopy& input) {
     field.block_rows = 2;
     field.block_cols = 2;
     field.block_size = 12;
+    uint32_t old_size = zr_iso19794_2_get_length(record, size);
     const zr_status a = zr_iso19794_2_extend_ref_points(&record, &size, &cores, &cores);
+    if (a == ZR_OK) FUZZ_CHECK(appended_block_found(record, size, old_size, ZR_ISO_BLOCK_REF_POINTS));
+    old_size = zr_iso19794_2_get_length(record, size);
     const zr_status b = zr_iso19794_2_extend_zonal_quality(&record, &size, &zonal, 3);
+    if (b == ZR_OK) FUZZ_CHECK(appended_block_found(record, size, old_size, ZR_ISO_BLOCK_ZONAL_QUALITY));
+    old_size = zr_iso19794_2_get_length(record, size);
     const zr_status c = zr_iso19794_2_extend_orientation_field(&record, &size, &field);
+    if (c == ZR_OK) FUZZ_CHECK(appended_block_found(record, size, old_size, ZR_ISO_BLOCK_ORIENTATION));
     for (zr_status rc : {a, b, c}) FUZZ_CHECK(block_status(rc));
     // The size follows the record through every append.
     if (a == ZR_OK && b == ZR_OK && c == ZR_OK) FUZZ_CHECK(zr_iso19794_2_get_length(record, size) == size);

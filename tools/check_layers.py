@@ -84,7 +84,7 @@ SEARCH = {
     "driver": ["driver", "platform"],
     "adapters": ["adapters/engine_adapter", "platform"],
     "tests": TEST_DIRS,
-    "bench": ["testsupport", "algorithm"],
+    "bench": ["testsupport", "algorithm", "platform", "platform/sim", "adapters/engine_adapter"],
     "testsupport": ["testsupport", "algorithm"],
     "fuzz": ["fuzz", "testsupport", "algorithm", "platform", "platform/sim", "driver",
              "adapters/engine_adapter"],

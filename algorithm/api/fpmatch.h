@@ -9,8 +9,16 @@
  * (another pipeline included) ends an enrolment in progress and drops a
  * finished template that was not saved. The enrolment calls (init, exit,
  * enrol, save, enrolled count) are serialised by one process-wide lock;
- * verification and quality keep nothing between calls and may run from any
- * thread at any time, also while an enrolment runs.
+ * verification and quality may run from any thread at any time, also while
+ * an enrolment runs.
+ *
+ * Verification keeps one thing between calls: the template it extracted
+ * from the most recent sample, with a copy of that sample's bytes, so that
+ * the same sample verified against one stored template after another (an
+ * identification) is extracted once. It is found only when every byte of
+ * the sample is the same, never changes an answer, is guarded by its own
+ * lock, and is overwritten with zeros and freed when another sample
+ * replaces it and by RADU_alg_init and RADU_alg_exit.
  */
 #ifndef FPMATCH_H
 #define FPMATCH_H
@@ -37,10 +45,12 @@ extern "C" {
 #define RADU_VERIFY_NO_MATCH (-10000)
 
 /* 0. Ends an enrolment in progress (its objects are released), drops a kept
- * template and zeroes the capture count and the enrolled-count word. */
+ * template and the template kept from the last verification sample, and
+ * zeroes the capture count and the enrolled-count word. */
 int32_t RADU_alg_init(void);
 
-/* 0. Zeroes the enrolled-count word. */
+/* 0. Zeroes the enrolled-count word and drops the template kept from the
+ * last verification sample. */
 int32_t RADU_alg_exit(void);
 
 /* 0. Stores n in the enrolled-count word (nothing reads it). */
@@ -71,7 +81,8 @@ int32_t RADU_alg_request_enroll(uint32_t n, const uint8_t* sample);
  * record, copied; the caller's bytes are not changed) at false-accept level
  * 12 (one in 10000). Returns 1 for a match, -10000 for no match, or minus a
  * library result code: -2 for a missing sample, a missing template or size
- * 0, -9 when memory runs out. */
+ * 0, -9 when memory runs out. The sample's extracted template is kept for
+ * the next call (see above). */
 int32_t RADU_alg_request_verify(const uint8_t* sample, const uint8_t* template_bytes, uint32_t template_size);
 
 /* Hands out the kept template (n is ignored): writes its type (80) as one

@@ -1,13 +1,15 @@
 // The enrolment side of the exported interface: the process-wide enrolment
 // state (the enrolment in progress, its capture count, the finished template
 // kept until it is saved, the enrolled-count word) and the calls that touch
-// it, all under one process-wide lock.
+// it, all under one process-wide lock. Init and exit also drop the probe
+// that verification keeps (radu_probe_memo.h).
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 
 #include "api/fpmatch.h"
 #include "api/fpmatch_export.h"
+#include "api/radu_probe_memo.h"
 #include "api/radu_sample.h"
 #include "match/zr_algorithm.h"
 #include "match/enroll/zr_multitemplate_enroll.h"
@@ -119,12 +121,16 @@ FPMATCH_EXPORT int32_t RADU_alg_init(void) {
     end_enrolment();
     drop_kept_template();
     g_state.enrolled_count = 0;
+    radu_probe_memo_clear();
     return 0;
 }
 
 FPMATCH_EXPORT int32_t RADU_alg_exit(void) {
-    const std::lock_guard<std::mutex> hold(g_lock);
-    g_state.enrolled_count = 0;
+    {
+        const std::lock_guard<std::mutex> hold(g_lock);
+        g_state.enrolled_count = 0;
+    }
+    radu_probe_memo_clear();
     return 0;
 }
 

@@ -85,6 +85,18 @@ zr_status write_out(tlv_node* root, uint8_t** out_template, uint32_t* out_length
     return ZR_OK;
 }
 
+// The card as a tree for the EHM writer: ZR_BAD_DATA for a card that fails
+// zr_fusion_check_card or does not parse; ZR_NO_MEMORY.
+zr_status parse_card(const uint8_t* card, uint32_t card_length, tree_ptr* out) {
+    if (zr_fusion_check_card(card, card_length) != ZR_OK) return ZR_BAD_DATA;
+    tlv_node* tree = nullptr;
+    const zr_status status = tlv_parse_buffer(card, card_length, &tree);
+    if (status == ZR_NO_MEMORY) return status;
+    if (status != ZR_OK) return ZR_BAD_DATA;
+    out->reset(tree);
+    return ZR_OK;
+}
+
 }  // namespace
 
 zr_status zr_fusion_check_card(const uint8_t* card, uint32_t card_length) {
@@ -128,14 +140,10 @@ zr_status zr_iso_compactcard_to_ehm(const uint8_t* card, uint32_t card_length,
     if (card == nullptr || orientation == nullptr || frequency == nullptr ||
         out_template == nullptr || out_length == nullptr)
         return ZR_BAD_ARGUMENT;
-    zr_status status = zr_fusion_check_card(card, card_length);
+    tree_ptr card_tree;
+    zr_status status = parse_card(card, card_length, &card_tree);
     if (status != ZR_OK) return status;
     if (!zr_spectral_fields_agree(orientation, frequency)) return ZR_WRONG_TYPE;
-
-    tlv_node* card_tree_raw = nullptr;
-    status = tlv_parse_buffer(card, card_length, &card_tree_raw);
-    if (status != ZR_OK) return status;
-    tree_ptr card_tree(card_tree_raw);
 
     uint8_t* spectral_raw = nullptr;
     uint32_t spectral_length = 0;

@@ -25,10 +25,10 @@
 [[nodiscard]] zr_status zr_fusion_check_card(const uint8_t* card, uint32_t card_length);
 
 // EHM template 0xE1 { card, 0xC1 plain spectral part } from the card and the
-// two block fields. ZR_BAD_ARGUMENT for a missing argument; the card check
-// above (ZR_BAD_FORMAT, ZR_BAD_DATA); ZR_WRONG_TYPE for fields without blocks
-// or with different block rows or columns; ZR_NO_MEMORY; else the tree
-// writer's code.
+// two block fields, checked in that order. ZR_BAD_ARGUMENT for a missing
+// argument; ZR_BAD_DATA for a card that fails the card check above or does
+// not parse; then ZR_WRONG_TYPE for fields without blocks or with different
+// block rows or columns; ZR_NO_MEMORY; else the tree writer's code.
 [[nodiscard]] zr_status zr_iso_compactcard_to_ehm(const uint8_t* card, uint32_t card_length,
                                                   const zr_block_field* orientation,
                                                   const zr_block_field* frequency,

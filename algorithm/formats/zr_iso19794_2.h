@@ -73,8 +73,11 @@ uint32_t zr_iso19794_2_get_length(const uint8_t* record, uint32_t size);
 // record length) and on success replaces the record with a new one holding the
 // block at its end, frees the old one and sets *size to the new length. On
 // failure the record and *size are untouched. ZR_BAD_FORMAT for a record that
-// does not parse, ZR_BAD_DATA when the extended data would pass 65535 bytes,
-// ZR_NO_MEMORY, ZR_BAD_ARGUMENT for missing arguments.
+// does not parse; ZR_BAD_DATA when the extended data would pass 65535 bytes
+// or when the blocks behind the extended data length do not end exactly at
+// the record's end (bytes behind the last block, or a block running past the
+// end), where the readers would never find the new block; ZR_NO_MEMORY;
+// ZR_BAD_ARGUMENT for missing arguments.
 
 // Block 0x0002. Cores and deltas may be null; with no point at all nothing is
 // appended and the result is ZR_OK. At most four points of each kind are

@@ -38,10 +38,30 @@ zr_status parse_for_append(uint8_t** record, const uint32_t* size, iso_record_la
     return iso_record_parse(*record, *size, layout);
 }
 
+// True when a block written at the record's end will be found by the block
+// walk: the blocks from the extended data length on end exactly at the
+// record's end, and the extended data length reaches that far. A record with
+// bytes behind its last block, or with a block running past its end, fails.
+bool blocks_end_at_record_end(const uint8_t* record, const iso_record_layout& layout) {
+    const uint32_t start = layout.extended + ISO_EXTENDED_LENGTH_BYTES;
+    if (zr_get_be16(record + layout.extended) < layout.length - start) return false;
+    uint32_t offset = start;
+    while (offset != layout.length) {
+        if (layout.length - offset < ISO_BLOCK_HEADER) return false;
+        const uint32_t length = zr_get_be16(record + offset + 2);
+        if (length > layout.length - offset - ISO_BLOCK_HEADER) return false;
+        offset += ISO_BLOCK_HEADER + length;
+    }
+    return true;
+}
+
 // Grows the record by a block of `block_size` bytes (header included) and
-// returns where its header goes; nothing changes on failure.
+// returns where its header goes; nothing changes on failure. ZR_BAD_DATA when
+// the block would not be found at the record's end or the extended data
+// length would pass 65535.
 zr_status grow_record(uint8_t** record, uint32_t* size, const iso_record_layout& layout,
                       uint16_t type, uint32_t block_size, uint8_t** out_block) {
+    if (!blocks_end_at_record_end(*record, layout)) return ZR_BAD_DATA;
     const uint32_t extended = zr_get_be16(*record + layout.extended);
     if (block_size > ISO_MAX_EXTENDED - extended) return ZR_BAD_DATA;
     const uint32_t old_length = layout.length;

@@ -37,6 +37,7 @@ constexpr uint32_t kMinCellCode = 8;  // a smaller code gives a width over 255
 constexpr uint32_t kCellPartHeader = 4;
 constexpr uint32_t kZonalDataHeader = 3;
 constexpr uint32_t kZonalVendorBytes = 4;
+constexpr uint32_t kMaxBitsPerCell = 8;
 constexpr uint16_t kQualityVendor = 0x000B;
 constexpr uint16_t kRebuiltVendor = 0x0103;
 constexpr uint32_t kV2Fixed = 30;
@@ -94,6 +95,13 @@ bool fits_card(const point14& p, const card_shift& shift) {
 uint32_t minutiae_taken(uint32_t count, uint32_t limit) {
     const uint32_t cap = limit < ZR_CC_MAX_MINUTIAE ? limit : ZR_CC_MAX_MINUTIAE;
     return count < cap ? count : cap;
+}
+
+// True when the packed codes of an across x down grid of `bits`-bit cells
+// (1..8 bits, as a record's zonal-quality block may hold) fit in code_bytes.
+bool zonal_codes_fit(uint32_t bits, uint32_t across, uint32_t down, uint32_t code_bytes) {
+    if (bits < 1 || bits > kMaxBitsPerCell) return false;
+    return (uint64_t(across) * down * bits + 7) / 8 <= code_bytes;
 }
 
 // --- Building a tree ---
@@ -191,11 +199,12 @@ zr_status cell_part_from_record(const uint8_t* record, const iso_record_layout& 
         block.length = block.length >= kZonalVendorBytes ? block.length - kZonalVendorBytes : 0;
     }
     if (block.length < kZonalDataHeader) return ZR_BAD_FORMAT;
-    const uint32_t width = block.data[0], height = block.data[1];
+    const uint32_t width = block.data[0], height = block.data[1], bits = block.data[2];
     if (width == 0 || height == 0) return ZR_BAD_FORMAT;
     const uint32_t code = uint32_t(layout.resolution_x) * 10 / width;
     const uint32_t across = (layout.image_x + width - 1) / width;
     const uint32_t down = (layout.image_y + height - 1) / height;
+    if (!zonal_codes_fit(bits, across, down, block.length - kZonalDataHeader)) return ZR_BAD_FORMAT;
     // The card holds one square cell size, as the code it is rebuilt from.
     const bool representable = code >= kMinCellCode && code <= kMaxCardByte && kCellScale / code == width &&
                                height == width && across <= kMaxCardByte && down <= kMaxCardByte;
@@ -217,29 +226,16 @@ zr_status check_single_view(const uint8_t* record, const iso_record_layout& layo
     return zr_get_be16(record + 12) == 1 ? ZR_OK : ZR_BAD_FORMAT;
 }
 
-// Cards of the minutiae, cores, deltas and cell quality of a parsed record.
-zr_status record_to_card(const uint8_t* record, const iso_record_layout& layout, uint32_t limit,
-                         uint8_t** out_card, uint32_t* out_length) {
-    if (const zr_status rc = check_single_view(record, layout); rc != ZR_OK) return rc;
-    const uint32_t n = minutiae_taken(layout.count, limit);
-    point14 points[ZR_CC_MAX_MINUTIAE];
-    for (uint32_t i = 0; i < n; ++i) {
-        const uint8_t* m = record + layout.minutiae + i * layout.stride;
-        points[i] = {iso_get14(m), iso_get14(m + 2)};
-    }
-    const card_shift shift = shift_of(points, n);
-    uint8_t minutiae[ZR_CC_MAX_MINUTIAE * kCardMinutiaBytes];
-    uint32_t minutiae_length = 0;
-    for (uint32_t i = 0; i < n; ++i) {
-        if (!fits_card(points[i], shift)) continue;
-        const uint8_t* m = record + layout.minutiae + i * layout.stride;
-        uint8_t* c = minutiae + minutiae_length;
-        c[0] = uint8_t(to_card(points[i].x, shift.x));
-        c[1] = uint8_t(to_card(points[i].y, shift.y));
-        c[2] = uint8_t((m[0] & kTypeBits) | card_angle(m[4]));
-        minutiae_length += kCardMinutiaBytes;
-    }
-
+// The last stage of both record-to-card conversions: the record's cores,
+// deltas and cell quality converted beside the card minutiae (already
+// shifted by `shift`, minutiae_length bytes), and the card written. The
+// minutiae go under 0xA1 as 0x90 for a 2005 record, directly under the root
+// as 0x81 for a 2011 record; the other parts follow under the same parent.
+// ZR_BAD_FORMAT or ZR_BAD_DATA for blocks that cannot be converted;
+// ZR_NO_MEMORY, with everything built freed.
+zr_status complete_iso_standard_to_cards(const uint8_t* record, const iso_record_layout& layout,
+                                         const uint8_t* minutiae, uint32_t minutiae_length,
+                                         const card_shift& shift, uint8_t** out_card, uint32_t* out_length) {
     part_buffer<kMaxCorePart> cores;
     part_buffer<kMaxDeltaPart> deltas;
     iso_block points_block{};
@@ -275,6 +271,32 @@ zr_status record_to_card(const uint8_t* record, const iso_record_layout& layout,
     if (rc == ZR_OK) rc = write_card(tree.root, out_card, out_length);
     std::free(cell);
     return rc;
+}
+
+// The card of a parsed record: its first minutiae, shifted into the card's
+// window, then the rest of the card.
+zr_status record_to_card(const uint8_t* record, const iso_record_layout& layout, uint32_t limit,
+                         uint8_t** out_card, uint32_t* out_length) {
+    if (const zr_status rc = check_single_view(record, layout); rc != ZR_OK) return rc;
+    const uint32_t n = minutiae_taken(layout.count, limit);
+    point14 points[ZR_CC_MAX_MINUTIAE];
+    for (uint32_t i = 0; i < n; ++i) {
+        const uint8_t* m = record + layout.minutiae + i * layout.stride;
+        points[i] = {iso_get14(m), iso_get14(m + 2)};
+    }
+    const card_shift shift = shift_of(points, n);
+    uint8_t minutiae[ZR_CC_MAX_MINUTIAE * kCardMinutiaBytes];
+    uint32_t minutiae_length = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+        if (!fits_card(points[i], shift)) continue;
+        const uint8_t* m = record + layout.minutiae + i * layout.stride;
+        uint8_t* c = minutiae + minutiae_length;
+        c[0] = uint8_t(to_card(points[i].x, shift.x));
+        c[1] = uint8_t(to_card(points[i].y, shift.y));
+        c[2] = uint8_t((m[0] & kTypeBits) | card_angle(m[4]));
+        minutiae_length += kCardMinutiaBytes;
+    }
+    return complete_iso_standard_to_cards(record, layout, minutiae, minutiae_length, shift, out_card, out_length);
 }
 
 zr_status standard_to_card(const uint8_t* record, uint32_t size, uint32_t limit, uint8_t** out_card,
@@ -316,7 +338,9 @@ bool find_card_part(const uint8_t* card, uint32_t length, uint16_t tag, tlv_elem
     return zr_cc_read_extended_data(card, length, 1, tag, out) == ZR_OK;
 }
 
-// Checks the layout of a cores (angles 1) or deltas (angles 3) part.
+// Checks the layout of a cores (angles 1) or deltas (angles 3) part: its
+// entries fill it exactly, since the rebuilt block holds the deltas right
+// behind the cores.
 bool points_part_valid(const tlv_element& part, uint32_t angles) {
     if (part.length == 0) return false;
     const uint32_t count = part.value[0] & kCountMask;
@@ -328,7 +352,15 @@ bool points_part_valid(const tlv_element& part, uint32_t angles) {
         if (part.length - offset < size) return false;
         offset += size;
     }
-    return true;
+    return offset == part.length;
+}
+
+// Checks that a cell-quality part rebuilds into a zonal-quality block a record
+// may hold: a cell code of at least 8 (a cell size of at most 246 pixels),
+// 1..8 bits a cell and packed codes for every cell of the grid.
+bool cell_part_valid(const tlv_element& part) {
+    if (part.length < kCellPartHeader || part.value[0] < kMinCellCode) return false;
+    return zonal_codes_fit(part.value[3], part.value[1], part.value[2], part.length - kCellPartHeader);
 }
 
 zr_status find_card_parts(const uint8_t* card, uint32_t length, card_parts* parts) {
@@ -341,8 +373,7 @@ zr_status find_card_parts(const uint8_t* card, uint32_t length, card_parts* part
     parts->has_cell = find_card_part(card, length, ZR_CC_TAG_CELL_QUALITY, &parts->cell);
     if (parts->has_cores && !points_part_valid(parts->cores, kCoreAngles)) return ZR_BAD_FORMAT;
     if (parts->has_deltas && !points_part_valid(parts->deltas, kDeltaAngles)) return ZR_BAD_FORMAT;
-    if (parts->has_cell && (parts->cell.length < kCellPartHeader || parts->cell.value[0] < kMinCellCode))
-        return ZR_BAD_FORMAT;
+    if (parts->has_cell && !cell_part_valid(parts->cell)) return ZR_BAD_FORMAT;
     return ZR_OK;
 }
 
@@ -380,8 +411,21 @@ uint32_t cell_block_bytes(const card_parts& parts, bool v2011) {
     return parts.cell.length + (v2011 ? 7 : 3);
 }
 
-// Writes the extended data of the rebuilt record (complete_iso_cards_to_standard).
-void put_extended_from_card(uint8_t* p, const card_parts& parts, bool v2011) {
+// The last stage of both card-to-record conversions: writes the extended data
+// of the rebuilt record at p (its BE16 length, then a reference-point block
+// from the cores and deltas, then a zonal-quality block from the cell
+// quality, each when the card has them) and, when the card has cell quality,
+// sets *image_x and *image_y to the image size its grid implies (cell size
+// times cells across and down); otherwise they stay as they are. The parts
+// are valid (find_card_parts) and p has room for them.
+void complete_iso_cards_to_standard(uint8_t* p, iso_edition edition, const card_parts& parts, uint32_t* image_x,
+                                    uint32_t* image_y) {
+    const bool v2011 = edition == iso_edition::v2011;
+    if (parts.has_cell) {
+        const uint32_t width = kCellScale / parts.cell.value[0];
+        *image_x = width * parts.cell.value[1];
+        *image_y = width * parts.cell.value[2];
+    }
     const uint32_t points = points_block_bytes(parts);
     const uint32_t cell = cell_block_bytes(parts, v2011);
     zr_put_be16(p, uint16_t(points + cell));
@@ -463,14 +507,10 @@ zr_status card_to_standard(const uint8_t* card, uint32_t length, uint8_t** out_r
         m[4] = uint8_t(c[2] << 2);
     }
     uint32_t image_x = (max_x + 2) & ~1u, image_y = (max_y + 2) & ~1u;
-    if (parts.has_cell) {
-        const uint32_t width = kCellScale / parts.cell.value[0];
-        image_x = width * parts.cell.value[1];
-        image_y = width * parts.cell.value[2];
-    }
+    complete_iso_cards_to_standard(minutiae + ISO_MINUTIA_BYTES * n, v2011 ? iso_edition::v2011 : iso_edition::v2005,
+                                   parts, &image_x, &image_y);
     zr_put_be16(r + header, uint16_t(image_x));
     zr_put_be16(r + header + 2, uint16_t(image_y));
-    put_extended_from_card(minutiae + ISO_MINUTIA_BYTES * n, parts, v2011);
     *out_record = r;
     if (out_length != nullptr) *out_length = size;
     return ZR_OK;

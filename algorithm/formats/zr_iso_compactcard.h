@@ -50,7 +50,9 @@ void zr_normalize_for_isocc(zr_template_container* container);
 // record order, less those the card cannot hold). ZR_BAD_FORMAT for a record
 // that does not parse, a 2005 record without exactly one view, a 2011 record
 // without exactly one representation, a reference-point or zonal-quality
-// block that cannot be converted; ZR_BAD_DATA for a block running past the
+// block that cannot be converted (a zonal block with a cell width or height of
+// 0, bits a cell outside 1..8, or fewer packed codes than the record's image
+// size gives cells); ZR_BAD_DATA for a block running past the
 // extended data; ZR_NO_MEMORY; ZR_BAD_ARGUMENT.
 [[nodiscard]] zr_status zr_convert_iso_standard_to_compactcard(const uint8_t* record, uint32_t size,
                                                                uint32_t limit, uint8_t** out_card,
@@ -80,8 +82,11 @@ void zr_normalize_for_isocc(zr_template_container* container);
 // record's size. Pixels are (c * 1576 / 100 + 4) >> 3 of a 0.1 mm coordinate,
 // angles the 6-bit angle times 4, minutia quality 0. ZR_BAD_FORMAT for a card
 // without a readable root or minutiae part, a minutiae part not a multiple of
-// 3 bytes or over 255 minutiae, a cell part under 4 bytes or with a cell code
-// of 0..7, malformed cores or deltas; ZR_NO_MEMORY.
+// 3 bytes or over 255 minutiae, a cell part under 4 bytes, with a cell code
+// of 0..7, with bits a cell outside 1..8 or with fewer packed codes than its
+// grid needs (a zonal-quality block no record may hold), malformed cores or
+// deltas (also with bytes behind their last entry); nothing is written then.
+// ZR_NO_MEMORY.
 [[nodiscard]] zr_status zr_convert_iso_compactcard_to_standard_v2(const uint8_t* card, uint32_t length,
                                                                   uint8_t** out_record, uint32_t* out_length);
 [[nodiscard]] zr_status zr_convert_iso_compactcard_to_standard(const uint8_t* card, uint32_t length,

@@ -14,8 +14,8 @@ using converter_fn = zr_status (*)(const uint8_t* data, uint32_t length, uint16_
                                    const uint8_t** out_data, uint32_t* out_length);
 
 // The source bytes as they are.
-zr_status source_unchanged(const uint8_t* data, uint32_t length, uint16_t,
-                           const uint8_t** out_data, uint32_t* out_length) {
+zr_status zr_ehm_to_ehm(const uint8_t* data, uint32_t length, uint16_t,
+                        const uint8_t** out_data, uint32_t* out_length) {
     *out_data = data;
     *out_length = length;
     return ZR_OK;
@@ -27,8 +27,8 @@ bool find_fusion_part(const uint8_t* data, uint32_t length, uint16_t tag, tlv_el
 }
 
 // The value under root 0x7F2E > parts 0xA2 > tag.
-zr_status fusion_part_value(const uint8_t* data, uint32_t length, uint16_t tag,
-                            const uint8_t** out_data, uint32_t* out_length) {
+zr_status zr_ehm_to_tag(const uint8_t* data, uint32_t length, uint16_t tag,
+                        const uint8_t** out_data, uint32_t* out_length) {
     tlv_element part{};
     if (!find_fusion_part(data, length, tag, &part)) return ZR_WRONG_TYPE;
     *out_data = part.value;
@@ -37,8 +37,8 @@ zr_status fusion_part_value(const uint8_t* data, uint32_t length, uint16_t tag,
 }
 
 // The whole source, provided it holds the part under the tag.
-zr_status source_with_fusion_part(const uint8_t* data, uint32_t length, uint16_t tag,
-                                  const uint8_t** out_data, uint32_t* out_length) {
+zr_status zr_ehm_to_neo(const uint8_t* data, uint32_t length, uint16_t tag,
+                        const uint8_t** out_data, uint32_t* out_length) {
     tlv_element part{};
     if (!find_fusion_part(data, length, tag, &part)) return ZR_WRONG_TYPE;
     *out_data = data;
@@ -56,14 +56,14 @@ struct converter {
 constexpr converter kConverters[] = {
     {ZR_TEMPLATE_ISO_COMPACT_CARD, zr_ehm_to_iso_cc, 0},
     {ZR_TEMPLATE_SPECTRAL, zr_ehm_to_spectral, ZR_FUSION_SPECTRAL_TAG},
-    {ZR_TEMPLATE_EHM, source_unchanged, 0},
-    {ZR_TEMPLATE_EHM_RECORD, source_unchanged, 0},
-    {ZR_TEMPLATE_EHM_PRESET, source_unchanged, 0},
-    {ZR_TEMPLATE_EHM_NEO, source_with_fusion_part, 0xC5},
-    {ZR_TEMPLATE_PART_C5, fusion_part_value, 0xC5},
-    {ZR_TEMPLATE_PART_C6, fusion_part_value, 0xC6},
-    {ZR_TEMPLATE_PART_CA, fusion_part_value, 0xCA},
-    {ZR_TEMPLATE_PART_C9, fusion_part_value, 0xC9},
+    {ZR_TEMPLATE_EHM, zr_ehm_to_ehm, 0},
+    {ZR_TEMPLATE_EHM_RECORD, zr_ehm_to_ehm, 0},
+    {ZR_TEMPLATE_EHM_PRESET, zr_ehm_to_ehm, 0},
+    {ZR_TEMPLATE_EHM_NEO, zr_ehm_to_neo, 0xC5},
+    {ZR_TEMPLATE_PART_C5, zr_ehm_to_tag, 0xC5},
+    {ZR_TEMPLATE_PART_C6, zr_ehm_to_tag, 0xC6},
+    {ZR_TEMPLATE_PART_CA, zr_ehm_to_tag, 0xCA},
+    {ZR_TEMPLATE_PART_C9, zr_ehm_to_tag, 0xC9},
 };
 
 const converter* find_converter(uint32_t target) {

@@ -1,8 +1,9 @@
-// Two threads verifying while a third enrols: the verifications keep all
-// their objects to themselves and the enrolment state is locked, so every
-// thread gets the answers it gets alone.
+// Threads calling the exported interface at once: the verifications share
+// only the locked memo of the last sample's probe and the enrolment state is
+// locked, so every thread gets the answers it gets alone.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -50,6 +51,52 @@ TEST(ApiThreads, TwoVerifyingWhileOneEnrols) {
     }
     EXPECT_EQ(alone.codes, together.codes);
     EXPECT_EQ(alone.blob, together.blob);
+}
+
+// Two threads identify two samples against the same records at once, so the
+// memo of the last probe passes from one sample to the other between nearly
+// every two calls; a third thread drops it now and then, as an operation's
+// init and exit do.
+TEST(ApiThreads, TwoSamplesIdentifiedInterleaved) {
+    FP_REQUIRE_CAPTURES();
+    const std::vector<api_test::Finger> fingers = api_test::load_fingers();
+    ASSERT_GE(fingers.size(), 3u);
+    std::vector<bytes> records;
+    for (size_t i = 0; i < 3; ++i) records.push_back(api_test::enrol(fingers[i].enrol).blob);
+    const bytes* samples[2] = {&fingers[0].probes[0], &fingers[1].probes[0]};
+    std::vector<int32_t> expected[2];
+    for (int t = 0; t < 2; ++t) {
+        ASSERT_EQ(0, RADU_alg_exit());
+        for (const bytes& r : records) expected[t].push_back(api_test::verify(*samples[t], r));
+    }
+    ASSERT_EQ(RADU_VERIFY_MATCH, expected[0][0]);
+    ASSERT_EQ(RADU_VERIFY_MATCH, expected[1][1]);
+
+    constexpr int kRounds = 3;
+    std::vector<int32_t> seen[2];
+    std::atomic<bool> done{false};
+    {
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 2; ++t)
+            threads.emplace_back([&, t] {
+                for (int round = 0; round < kRounds; ++round)
+                    for (const bytes& r : records) seen[t].push_back(api_test::verify(*samples[t], r));
+            });
+        std::thread dropper([&] {
+            while (!done.load()) {
+                RADU_alg_exit();
+                std::this_thread::yield();
+            }
+        });
+        for (std::thread& t : threads) t.join();
+        done = true;
+        dropper.join();
+    }
+    for (int t = 0; t < 2; ++t) {
+        std::vector<int32_t> want;
+        for (int round = 0; round < kRounds; ++round) want.insert(want.end(), expected[t].begin(), expected[t].end());
+        EXPECT_EQ(want, seen[t]) << "sample " << t;
+    }
 }
 
 }  // namespace

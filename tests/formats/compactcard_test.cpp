@@ -225,15 +225,33 @@ TEST(CompactCard, MalformedCardsTable) {
          ZR_BAD_FORMAT},
         {"delta angles cut", encode(0x7F2E, concat({encode(0x81, three), encode(0x93, {1, 0x40, 1, 0, 1, 9})})),
          ZR_BAD_FORMAT},
+        // The rebuilt block would read the byte as the delta count.
+        {"a byte behind the cores", encode(0x7F2E, concat({encode(0x81, three), encode(0x92, {1, 0, 1, 0, 1, 0x0F}),
+                                                            encode(0x93, {0})})),
+         ZR_BAD_FORMAT},
         {"root runs past the buffer", bytes({0x7F, 0x2E, 0x05, 0x81, 0x03, 1, 2}), ZR_BAD_FORMAT},
+        // Cell parts that would rebuild into a zonal-quality block the record
+        // reader refuses; the first one was found by fuzzing.
+        {"cell bits 0x7A", bytes({0x7F, 0x2E, 0x0D, 0x81, 0x03, 0x21, 0x46, 0x41, 0x94, 0x06, 0xA4, 0x01, 0x01, 0x7A,
+                                  0x00, 0x00}),
+         ZR_BAD_FORMAT},
+        {"cell bits 0", encode(0x7F2E, concat({encode(0x81, three), encode(0x94, {164, 1, 1, 0, 0})})),
+         ZR_BAD_FORMAT},
+        {"cell bits 9", encode(0x7F2E, concat({encode(0x81, three), encode(0x94, {164, 1, 1, 9, 0, 0})})),
+         ZR_BAD_FORMAT},
+        {"cell codes short of 10 x 10 cells", encode(0x7F2E, concat({encode(0x81, three),
+                                                                    encode(0x94, concat({{164, 10, 10, 2},
+                                                                                         bytes(24, 0)}))})),
+         ZR_BAD_FORMAT},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        uint8_t* r = nullptr;
-        uint32_t length = 0;
-        EXPECT_EQ(c.expected, zr_convert_iso_compactcard_to_standard(c.card.data(), uint32_t(c.card.size()), &r,
-                                                                     &length));
-        EXPECT_EQ(nullptr, r);
+        for (auto rebuild : {zr_convert_iso_compactcard_to_standard_v2, zr_convert_iso_compactcard_to_standard_v3}) {
+            uint8_t* r = nullptr;
+            uint32_t length = 0;
+            EXPECT_EQ(c.expected, rebuild(c.card.data(), uint32_t(c.card.size()), &r, &length));
+            EXPECT_EQ(nullptr, r);
+        }
         minutiastruct out{};
         EXPECT_EQ(c.expected, zr_convert_iso_compactcard_to_minutiastruct(c.card.data(), uint32_t(c.card.size()),
                                                                            &out));
@@ -333,6 +351,10 @@ TEST(CompactCard, RecordBlocksThatCannotBeConverted) {
                           Case{"two zonal data bytes", {0x00, 0x03, 0x00, 0x02, 12, 12}, ZR_BAD_FORMAT},
                           Case{"five cores", {0x00, 0x02, 0x00, 0x02, 5, 0}, ZR_BAD_FORMAT},
                           Case{"core cut", {0x00, 0x02, 0x00, 0x03, 1, 0x40, 1}, ZR_BAD_FORMAT},
+                          // 300 x 400 pixels in 12-pixel cells: 25 x 34 cells.
+                          Case{"zonal bits 0", {0x00, 0x03, 0x00, 0x04, 12, 12, 0, 0}, ZR_BAD_FORMAT},
+                          Case{"zonal bits 9", {0x00, 0x03, 0x00, 0x05, 12, 12, 9, 0, 0}, ZR_BAD_FORMAT},
+                          Case{"zonal codes short", {0x00, 0x03, 0x00, 0x04, 12, 12, 2, 0}, ZR_BAD_FORMAT},
                           Case{"block past the extended data", {0x00, 0x02, 0x00, 0x09, 0, 0}, ZR_BAD_DATA}}) {
         SCOPED_TRACE(c.name);
         bytes record = base;

@@ -167,6 +167,14 @@ TEST(Iso19794Record, HeaderDefectsTable) {
         {"2011 quality blocks past the record", edit(v3, [](bytes& r) { r[33] = 200; }), 0, ZR_BAD_FORMAT},
         {"2011 certification count past the record",
          edit(v3, [](bytes& r) { r[14] = 1; r[39] = 250; }), 0, ZR_BAD_FORMAT},
+        // The record ends after its last minutia, or one byte into the
+        // extended data length.
+        {"2011 without the extended data length",
+         edit(v3, [](bytes& r) { put_be32(r, 8, uint32_t(r.size() - 2)); }), uint32_t(v3.size() - 2),
+         ZR_BAD_FORMAT},
+        {"2011 with one byte of the extended data length",
+         edit(v3, [](bytes& r) { put_be32(r, 8, uint32_t(r.size() - 1)); }), uint32_t(v3.size() - 1),
+         ZR_BAD_FORMAT},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -278,6 +286,11 @@ TEST(Iso19794Record, WellFormedCheck) {
 
 // --- Extended data blocks ---
 
+bytes concat(bytes a, const bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 zr_reference_points make_points(std::initializer_list<zr_reference_point> points) {
     zr_reference_points out{};
     out.enable = ZR_FEATURE_ENABLE;
@@ -371,6 +384,12 @@ TEST(Iso19794Blocks, RefPointsReaderDefects) {
     bad[1] = 'X';
     EXPECT_EQ(ZR_BAD_FORMAT, zr_iso19794_2_to_ref_points(bad.data(), uint32_t(bad.size()), &cores, &deltas));
     EXPECT_EQ(0, cores.count);
+    // A 2011 record ending after its minutiae has no extended data length to
+    // read: refused before the walk (the buffer ends there too).
+    bytes cut = write_v3(sample_minutiae(2));
+    cut.resize(cut.size() - 2);
+    put_be32(cut, 8, uint32_t(cut.size()));
+    EXPECT_EQ(ZR_BAD_FORMAT, zr_iso19794_2_to_ref_points(cut.data(), uint32_t(cut.size()), &cores, &deltas));
 }
 
 TEST(Iso19794Blocks, ZonalQualityCodesAndCeilGrid) {
@@ -569,6 +588,93 @@ TEST(Iso19794Blocks, ExtendedDataLengthNeverWraps) {
     ASSERT_EQ(ZR_OK, iso19794_2_get_extended_data_reference(r.data(), uint32_t(r.size()), &ext));
     EXPECT_EQ(r.data() + 28 + 6, ext);
     EXPECT_EQ(11u + 255 * 255, be16(r, 34));
+}
+
+// A block is appended at the record's end, so the blocks behind the extended
+// data length have to end exactly there for the readers to find it. Records
+// where they do not are refused and left as they were; the others take every
+// block, and each reads back.
+TEST(Iso19794Blocks, AppendersRefuseRecordsWhoseBlocksDoNotEndAtTheRecordEnd) {
+    // Our own records of one minutia (2005: 36 bytes) with bytes behind the
+    // minutiae, the record length and the extended data length set as given.
+    const bytes v2 = write_v2(sample_minutiae(1)), v3 = write_v3(sample_minutiae(1));
+    ASSERT_EQ(36u, v2.size());
+    auto behind = [](const bytes& own, const bytes& tail, uint16_t extended) {
+        bytes r = own;
+        r.insert(r.end(), tail.begin(), tail.end());
+        put_be16(r, own.size() - 2, extended);
+        put_be32(r, 8, uint32_t(r.size()));
+        return r;
+    };
+    const bytes foreign = {0x01, 0x44, 0x00, 0x01, 0xAA};  // a 5-byte block of another type
+    struct Case {
+        const char* name;
+        bytes record;
+        zr_status expected;
+    };
+    const Case cases[] = {
+        {"2005: two bytes behind the minutiae", behind(v2, {0xFF, 0xFF}, 0), ZR_BAD_DATA},
+        {"2011: two bytes behind the minutiae", behind(v3, {0xFF, 0xFF}, 0), ZR_BAD_DATA},
+        {"two bytes behind a block", behind(v2, concat(foreign, {0xFF, 0xFF}), 5), ZR_BAD_DATA},
+        {"extended data length short of the block", behind(v2, foreign, 3), ZR_BAD_DATA},
+        {"a block running past the end", behind(v2, {0x01, 0x44, 0x00, 0x05, 0xAA}, 5), ZR_BAD_DATA},
+        {"a block header cut", behind(v2, concat(foreign, {0x01, 0x44}), 7), ZR_BAD_DATA},
+        {"2005: as written", v2, ZR_OK},
+        {"2011: as written", v3, ZR_OK},
+        {"behind a foreign block", behind(v2, foreign, 5), ZR_OK},
+        {"extended data length past the end", behind(v2, foreign, 900), ZR_OK},
+    };
+    const zr_reference_points one_core = make_points({{100, 200, {0, 0, 0}, 0, 0}});
+    uint8_t cell = 50;
+    zr_zonal_quality_field zonal{};
+    zonal.cells = &cell;
+    zonal.field_rows = 1;
+    zonal.field_cols = 1;
+    zonal.cell_rows = 200;
+    zonal.cell_cols = 200;
+    std::vector<uint8_t> values = {70, 80};
+    zr_block_field field{};
+    field.values = values.data();
+    field.block_rows = 1;
+    field.block_cols = 2;
+    field.block_size = 12;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        bytes r = c.record;
+        EXPECT_EQ(c.expected, append(&r, [&](uint8_t** p, uint32_t* n) {
+                      return zr_iso19794_2_extend_ref_points(p, n, &one_core, nullptr);
+                  }));
+        EXPECT_EQ(c.expected, append(&r, [&](uint8_t** p, uint32_t* n) {
+                      return zr_iso19794_2_extend_zonal_quality(p, n, &zonal, 2);
+                  }));
+        EXPECT_EQ(c.expected, append(&r, [&](uint8_t** p, uint32_t* n) {
+                      return zr_iso19794_2_extend_orientation_field(p, n, &field);
+                  }));
+        EXPECT_EQ(c.expected, append(&r, [&](uint8_t** p, uint32_t* n) {
+                      return zr_iso19794_2_extend_frequency_field(p, n, &field);
+                  }));
+        if (c.expected != ZR_OK) {
+            EXPECT_EQ(c.record, r);
+            continue;
+        }
+        zr_reference_points cores{}, deltas{};
+        ASSERT_EQ(ZR_OK, zr_iso19794_2_to_ref_points(r.data(), uint32_t(r.size()), &cores, &deltas));
+        ASSERT_EQ(1, cores.count);
+        EXPECT_EQ(100, cores.points[0].row);
+        EXPECT_EQ(200, cores.points[0].col);
+        zr_zonal_quality_field quality{};
+        ASSERT_EQ(ZR_OK, zr_iso19794_2_to_quality_field(r.data(), uint32_t(r.size()), &quality));
+        EXPECT_EQ(2, quality.field_rows);  // 400 rows and 300 columns in 200-pixel cells
+        EXPECT_EQ(2, quality.field_cols);
+        std::free(quality.cells);
+        zr_block_field orientation{}, frequency{};
+        ASSERT_EQ(ZR_OK, zr_iso19794_2_to_orientation_field(r.data(), uint32_t(r.size()), &orientation));
+        ASSERT_EQ(ZR_OK, zr_iso19794_2_to_frequency_field(r.data(), uint32_t(r.size()), &frequency));
+        EXPECT_EQ(bytes({70, 80}), bytes(orientation.values, orientation.values + 2));
+        EXPECT_EQ(bytes({32, 32}), bytes(frequency.values, frequency.values + 2));  // capped at 32
+        std::free(orientation.values);
+        std::free(frequency.values);
+    }
 }
 
 TEST(Iso19794Blocks, AppenderKeepsRecordWhenOutOfMemory) {

@@ -213,9 +213,9 @@ TEST(SimdPaths, SpectralCorrelationEqualsTheScalarSums) {
         for (int32_t step : {1, 2}) {
             SCOPED_TRACE("trial " + std::to_string(trial) + " step " + std::to_string(step));
             const spectral_correlation a = spectral_correlate_lattice(
-                reference.data(), kStride, probe.data(), kStride, dx, dy, left, top, right, bottom, step, false);
+                {reference.data(), kStride, probe.data(), kStride, dx, dy, left, top, right, bottom, step}, false);
             const spectral_correlation b = spectral_correlate_lattice(
-                reference.data(), kStride, probe.data(), kStride, dx, dy, left, top, right, bottom, step, true);
+                {reference.data(), kStride, probe.data(), kStride, dx, dy, left, top, right, bottom, step}, true);
             ASSERT_EQ(a.sum, b.sum);
             ASSERT_EQ(a.pairs, b.pairs);
         }
@@ -235,7 +235,7 @@ TEST(SimdPaths, SpectralCorrelationOfAHandCountedRow) {
     }
     for (bool vector : {false, true}) {
         const spectral_correlation c =
-            spectral_correlate_lattice(reference.data(), kStride, probe.data(), kStride, 0, 0, 0, 0, 23, 0, 1, vector);
+            spectral_correlate_lattice({reference.data(), kStride, probe.data(), kStride, 0, 0, 0, 0, 23, 0, 1}, vector);
         EXPECT_EQ(23u, c.pairs);
         EXPECT_EQ(11u * 11u, c.sum);
     }

@@ -582,7 +582,7 @@ zr_status zr_multitemplate_encode_to_storage(zr_multitemplate* mt, zr_template**
     if (sink.status == BAL_OK) put_record(sink, mt);
     if (sink.status != BAL_OK) {
         if (release != nullptr) release(release_context);
-        return zr_rc_convert_from_zri(sink.status);
+        return static_cast<zr_status>(sink.status);  // the writer's own code, unconverted
     }
     zr_template* record = zr_template_create_mre(ZR_TEMPLATE_MULTI, data, size, uint32_t(is_const), release,
                                                  release_context);

@@ -144,8 +144,9 @@ int64_t zr_multitemplate_decode_metadata(zr_mt_item** list, const uint8_t* bytes
 // at the head of the global list when the next id is above (signed) the
 // greatest held id + 1 (at least 1), else left out; the record keeps it.
 // ZR_BAD_ARGUMENT for missing arguments; ZR_UNHANDLED_INPUT, before reserving,
-// for a list or record the format cannot hold; a writer failure is returned
-// (converted) after the writer's buffer is released.
+// for a list or record the format cannot hold; the first non-zero code of the
+// writer's reserve or write is returned as it is, after the writer's buffer is
+// released (the memory writer's are ZR_NO_MEMORY and ZR_FAILURE).
 [[nodiscard]] zr_status zr_multitemplate_encode_to_storage(zr_multitemplate* mt, zr_template** out,
                                                            const zr_storage_writer* writer, void* context);
 // zr_multitemplate_encode_to_storage with the heap writer.

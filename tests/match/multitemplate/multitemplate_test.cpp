@@ -535,14 +535,18 @@ TEST(MultiTemplate, InPlaceInstancesHoldTheSource) {
     EXPECT_NE(copied.p->data, encoded.p->data + 18);
 }
 
-TEST(MultiTemplate, WriterFailureReleasesItsBufferOnce) {
+// The first failing call of a caller's writer stops the encoding: its buffer
+// is released once and its code comes back as the writer gave it (codes that
+// the object layer would read otherwise, such as 1, 2 and 5, included).
+TEST(MultiTemplate, WriterFailureReleasesItsBufferOnceAndReturnsItsCode) {
     struct failing {
+        uint32_t failing_call;  // 0 the reserve, n the n-th write
+        bal_status code;
         heap_buffer heap{};
         int writes = 0;
         int releases = 0;
-    } state;
+    };
     static failing* current = nullptr;
-    current = &state;
     const zr_storage_writer writer = {
         [](void* c, uint32_t size, uint8_t** data, int32_t* is_const, zr_release_fn* release, void** rc) {
             auto* s = static_cast<failing*>(c);
@@ -551,22 +555,32 @@ TEST(MultiTemplate, WriterFailureReleasesItsBufferOnce) {
                 ++current->releases;
                 free_mem(buffer);
             };
-            return status;
+            return s->failing_call == 0 ? s->code : status;
         },
         [](void* c, const uint8_t* b, uint32_t n) {
             auto* s = static_cast<failing*>(c);
-            if (++s->writes == 3) return BAL_BUFFER_FULL;
+            if (uint32_t(++s->writes) == s->failing_call) return s->code;
             return heap_write(&s->heap, b, n);
         },
     };
-    mt_ptr mt(zr_multitemplate_create());
-    const uint8_t x = 1;
-    ASSERT_EQ(ZR_OK, zr_multitemplate_add_metadata(mt.p, ZR_MT_GLOBAL, 9, &x, 1));
-    tmpl_ptr out;
-    EXPECT_EQ(ZR_FAILURE, zr_multitemplate_encode_to_storage(mt.p, out.out(), &writer, &state));
-    EXPECT_EQ(out.p, nullptr);
-    EXPECT_EQ(state.writes, 3);
-    EXPECT_EQ(state.releases, 1);
+    struct Case {
+        uint32_t failing_call;
+        bal_status code;
+    };
+    for (const Case& c : {Case{0, bal_status(1)}, Case{0, BAL_NO_MEMORY}, Case{1, bal_status(5)},
+                          Case{3, bal_status(2)}, Case{3, BAL_BUFFER_FULL}}) {
+        SCOPED_TRACE(testing::Message() << "call " << c.failing_call << " code " << uint32_t(c.code));
+        failing state{c.failing_call, c.code};
+        current = &state;
+        mt_ptr mt(zr_multitemplate_create());
+        const uint8_t x = 1;
+        ASSERT_EQ(ZR_OK, zr_multitemplate_add_metadata(mt.p, ZR_MT_GLOBAL, 9, &x, 1));
+        tmpl_ptr out;
+        EXPECT_EQ(uint32_t(c.code), uint32_t(zr_multitemplate_encode_to_storage(mt.p, out.out(), &writer, &state)));
+        EXPECT_EQ(out.p, nullptr);
+        EXPECT_EQ(uint32_t(state.writes), c.failing_call);
+        EXPECT_EQ(state.releases, 1);
+    }
 }
 
 // --- random records ---
