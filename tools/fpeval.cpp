@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "api/fpmatch.h"
+#include "exported_verify_score.h"
 #include "fpeval_folder.h"
 #include "fpeval_presets.h"
 #include "match/enroll/zr_multitemplate_enroll.h"
@@ -43,7 +44,6 @@ constexpr uint32_t kTotalLevel = 12;
 constexpr uint32_t kScoreFarLevel = 28;  // no decision: the whole score
 constexpr double kScoreUnitsPerLog2 = 2048.0;
 
-constexpr uint16_t kExportedVerifyDpi = 500;
 constexpr uint16_t kDefaultDpi = 500;
 constexpr const char* kDpiKey = "zr.extractor.dpi";
 
@@ -147,32 +147,13 @@ public:
         o.verify_ms = elapsed_ms(start);
         o.accepted[0] = result == RADU_VERIFY_MATCH;
         if (result != RADU_VERIFY_MATCH && result != RADU_VERIFY_NO_MATCH) o.error = -result;
-        o.score = log2_score(probe, blob);
+        o.score = fp_test::exported_verify_score(probe.pixels, blob);
         return o;
     }
 
     void forget() override { blobs_.clear(); }
 
 private:
-    static int32_t log2_score(const Capture& probe, const bytes& blob) {
-        zr_algorithm* algorithm = gen_192x80_hybridhr_create(nullptr);
-        zr_template* stored = zr_template_create(ZR_TEMPLATE_MULTI, blob.data(), uint32_t(blob.size()));
-        zr_image* image = zr_image_create(RADU_SAMPLE_ROWS, RADU_SAMPLE_COLS, kExportedVerifyDpi,
-                                          kExportedVerifyDpi, probe.pixels.data(), 0);
-        int32_t score = -1;
-        if (algorithm != nullptr && stored != nullptr && image != nullptr) {
-            zr_template* const list[1] = {stored};
-            zr_match_result* result = nullptr;
-            if (zr_algorithm_verify_image_ex(algorithm, list, 1, image, kScoreFarLevel, &result) == ZR_OK)
-                score = zr_match_result_get_far_score(result);
-            zr_match_result_delete(result);
-        }
-        zr_image_delete(image);
-        zr_template_delete(stored);
-        zr_algorithm_delete(algorithm);
-        return score;
-    }
-
     std::vector<bytes> blobs_;
 };
 

@@ -367,22 +367,31 @@ void clear_fields_outside_mask(const Region& region, const zr_template_container
     }
 }
 
-// The fine fields on a grid three times finer.
-bal_status estimate_fine_fields(const Settings& s, const Region& region, Fields& f,
-                                zr_template_container& c) {
-    if (!(c.frequency.flags & ZR_FIELD_FINE) || !c.frequency.values || !c.orientation.values)
-        return BAL_OK;
+// Whether the fine fields are asked for and have their coarse fields.
+bool wants_fine_fields(const zr_template_container& c) {
+    return (c.frequency.flags & ZR_FIELD_FINE) && c.frequency.values && c.orientation.values;
+}
+
+// The fine fields on a grid three times finer; frequency and angle hold
+// them already measured when given, otherwise they are measured here.
+bal_status estimate_fine_fields(const Settings& s, const Region& region, Fields& f, zr_template_container& c,
+                                Buffer* measured_frequency = nullptr, Buffer* measured_angle = nullptr) {
+    if (!wants_fine_fields(c)) return BAL_OK;
     const uint32_t fine_rows = kFineDivisions * region.block_rows;
     const uint32_t fine_cols = kFineDivisions * region.block_cols;
     const size_t cells = area_of(fine_rows, fine_cols);
-    Buffer frequency, angle;
-    if (!frequency.allocate(cells) || !angle.allocate(cells)) return BAL_NO_MEMORY;
-    std::memset(frequency.get(), 0, cells);
-    std::memset(angle.get(), 0, cells);
-    const bal_status st = estimate_periods(s, region, f, s.block / kFineDivisions, fine_rows,
-                                           fine_cols, nullptr, nullptr, frequency.get(),
-                                           angle.get());
-    if (st != BAL_OK) return st;
+    Buffer own_frequency, own_angle;
+    Buffer& frequency = measured_frequency ? *measured_frequency : own_frequency;
+    Buffer& angle = measured_angle ? *measured_angle : own_angle;
+    if (!measured_frequency) {
+        if (!frequency.allocate(cells) || !angle.allocate(cells)) return BAL_NO_MEMORY;
+        std::memset(frequency.get(), 0, cells);
+        std::memset(angle.get(), 0, cells);
+        const bal_status st = estimate_periods(s, region, f, s.block / kFineDivisions, fine_rows,
+                                               fine_cols, nullptr, nullptr, frequency.get(),
+                                               angle.get());
+        if (st != BAL_OK) return st;
+    }
     for (uint32_t y = 0; y < fine_rows; ++y)
         for (uint32_t x = 0; x < fine_cols; ++x) {
             const size_t block = size_t(y / kFineDivisions) * region.block_cols + x / kFineDivisions;
@@ -410,10 +419,27 @@ bal_status estimate_frequency(const Settings& s, const Region& region, zr_templa
     }
     if (!f.wavelength.allocate(area_of(region.block_rows, region.block_cols)))
         return BAL_NO_MEMORY;
-    // The coarse call takes the coherence field as its quality argument.
-    st = estimate_periods(s, region, f, s.block, region.block_rows, region.block_cols,
-                          f.coherence.get(), f.wavelength.get(), c.frequency.values,
-                          c.orientation.values);
+    // The coarse call takes the coherence field as its quality argument. At
+    // full quality the fine fields are measured with it, sharing the windows
+    // the two grids have in common.
+    Buffer fine_frequency, fine_angle;
+    const bool fine_now = s.full_quality && wants_fine_fields(c);
+    if (fine_now) {
+        const size_t cells = area_of(kFineDivisions * region.block_rows, kFineDivisions * region.block_cols);
+        if (!fine_frequency.allocate(cells) || !fine_angle.allocate(cells)) return BAL_NO_MEMORY;
+        std::memset(fine_frequency.get(), 0, cells);
+        std::memset(fine_angle.get(), 0, cells);
+        st = status_of(bal_ridge_wavelengths_fft_coarse_fine(
+            f.reduced.get(), f.pixel_mask.get(), int32_t(region.rows), int32_t(region.cols), s.block,
+            kFineDivisions, kMaxWavelength, kMinWavelength, int32_t(region.block_rows), region.block_cols,
+            f.coherence.get(), f.wavelength.get(), c.frequency.values,
+            reinterpret_cast<int8_t*>(c.orientation.values), fine_frequency.get(),
+            fine_angle.as_signed()));
+    } else {
+        st = estimate_periods(s, region, f, s.block, region.block_rows, region.block_cols,
+                              f.coherence.get(), f.wavelength.get(), c.frequency.values,
+                              c.orientation.values);
+    }
     if (st != BAL_OK) return st;
     if (!f.ridge_period.allocate(area_of(region.rows, region.cols))) return BAL_NO_MEMORY;
     bal_scale_up_bilinear_uint8(f.wavelength.get(), region.block_rows, region.block_cols,
@@ -425,6 +451,7 @@ bal_status estimate_frequency(const Settings& s, const Region& region, zr_templa
     observe("ridge_period", f.ridge_period.get(), area_of(region.rows, region.cols));
     if (c.frequency.values) observe("frequency", c.frequency.values, blocks);
     if (c.orientation.values) observe("orientation_field", c.orientation.values, blocks);
+    if (fine_now) return estimate_fine_fields(s, region, f, c, &fine_frequency, &fine_angle);
     return estimate_fine_fields(s, region, f, c);
 }
 

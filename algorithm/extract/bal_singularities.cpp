@@ -1,8 +1,11 @@
 #include "extract/bal_singularities.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
+
+#include <emmintrin.h>
 
 #include "math/lib_memory.h"
 #include "math/zr_trig.h"
@@ -102,6 +105,62 @@ bool not_below_neighbours(const uint8_t* strength, uint32_t cols, size_t index) 
     return true;
 }
 
+// ---- Eight pixels at a time ----
+
+// folded_difference of eight pairs in 16-bit lanes: d = to - from, + 128 when
+// below -64, then - 128 when above 64 (each once, as the scalar steps).
+__m128i folded_differences8(__m128i from, __m128i to) {
+    __m128i d = _mm_sub_epi16(to, from);
+    d = _mm_add_epi16(d, _mm_and_si128(_mm_cmplt_epi16(d, _mm_set1_epi16(-64)), _mm_set1_epi16(128)));
+    return _mm_sub_epi16(d, _mm_and_si128(_mm_cmpgt_epi16(d, _mm_set1_epi16(64)), _mm_set1_epi16(128)));
+}
+
+__m128i load_orientations8(const uint8_t* p) {
+    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), _mm_setzero_si128());
+}
+
+// Whether the pixels row, x .. x + 7 classify as a core, whorl or delta
+// (|sum| in 127..129 or sum in 255..257; sums of eight differences of at
+// most 255 fit 16 bits), one byte (1 or 0) each into flags[x ..].
+void mark_core_or_delta8(const uint8_t* orientation, size_t cols, size_t index, uint8_t* flags) {
+    const uint8_t* up = orientation + index - cols - 1;
+    const uint8_t* mid = orientation + index - 1;
+    const uint8_t* down = orientation + index + cols - 1;
+    // The closed loop of neighbours, clockwise from the upper left.
+    const __m128i loop[9] = {load_orientations8(up),       load_orientations8(up + 1),
+                             load_orientations8(up + 2),   load_orientations8(mid + 2),
+                             load_orientations8(down + 2), load_orientations8(down + 1),
+                             load_orientations8(down),     load_orientations8(mid),
+                             load_orientations8(up)};
+    __m128i sum = _mm_setzero_si128();
+    for (int k = 0; k < 8; ++k) sum = _mm_add_epi16(sum, folded_differences8(loop[k], loop[k + 1]));
+    const auto within = [](__m128i v, int16_t lo, int16_t hi) {
+        return _mm_andnot_si128(_mm_or_si128(_mm_cmplt_epi16(v, _mm_set1_epi16(lo)), _mm_cmpgt_epi16(v, _mm_set1_epi16(hi))),
+                                _mm_set1_epi16(-1));
+    };
+    const __m128i magnitude = _mm_max_epi16(sum, _mm_sub_epi16(_mm_setzero_si128(), sum));
+    const __m128i hit = _mm_or_si128(within(magnitude, 127, 129), within(sum, 255, 257));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(flags), _mm_packs_epi16(_mm_and_si128(hit, _mm_set1_epi16(1)), hit));
+}
+
+// The core-or-delta flags of the interior pixels 1 .. cols-2 of a row, eight
+// at a time, the last eight overlapping the ones before when the row is not
+// a multiple of eight.
+void mark_core_or_delta_row(const uint8_t* orientation, uint32_t cols, uint32_t row, uint8_t* flags) {
+    const size_t start = static_cast<size_t>(row) * cols;
+    const uint32_t last = cols - 2;
+    if (last < 8) {
+        for (uint32_t col = 1; col <= last; ++col)
+            flags[col] = is_core_or_delta(bal_classify_singularity(orientation, cols, uint32_t(start + col)));
+        return;
+    }
+    for (uint32_t col = 1;; col += 8) {
+        const uint32_t at = std::min(col, last - 7);
+        mark_core_or_delta8(orientation, cols, start + at, flags + at);
+        if (at == last - 7) break;
+    }
+}
+
 }  // namespace
 
 uint8_t bal_classify_singularity(const uint8_t* orientation, uint32_t cols, uint32_t index) {
@@ -115,25 +174,30 @@ uint8_t bal_classify_singularity(const uint8_t* orientation, uint32_t cols, uint
     return class_of_sum(sum);
 }
 
-bal_status bal_find_singularities_poincare(const uint8_t* orientation, const uint8_t* quality,
-                                           uint32_t rows, uint32_t cols,
-                                           bal_singularity* points, uint32_t* count,
-                                           uint32_t max_count) {
+namespace {
+
+// The Poincare search (see bal_find_singularities_poincare); flags_row
+// (cols bytes) receives, when vector is set, each row's core-or-delta flags
+// before the row is scanned, so that only flagged pixels are classified.
+bal_status poincare_search(const uint8_t* orientation, const uint8_t* quality, uint32_t rows, uint32_t cols,
+                           bal_singularity* points, uint32_t* count, uint32_t max_count, bool vector) {
     if (!orientation || !quality || !points || !count) return BAL_BAD_ARGUMENT;
     *count = 0;
     if (rows < 3 || cols < 3) return BAL_OK;
     auto* current = static_cast<uint8_t*>(std::malloc(cols));
     auto* previous = static_cast<uint8_t*>(std::calloc(cols, 1));
-    if (lib_memory_check(current, previous, nullptr, nullptr, nullptr, nullptr, nullptr, 2) !=
+    auto* flags = static_cast<uint8_t*>(std::malloc(cols));
+    if (lib_memory_check(current, previous, flags, nullptr, nullptr, nullptr, nullptr, 3) !=
         lib_memory_result::all_present)
         return BAL_NO_MEMORY;
 
     uint32_t found = 0;
     for (uint32_t row = 1; row + 1 < rows && found < max_count; ++row) {
         std::memset(current, 0, cols);
+        if (vector) mark_core_or_delta_row(orientation, cols, row, flags);
         for (uint32_t col = 1; col + 1 < cols && found < max_count; ++col) {
             const size_t index = static_cast<size_t>(row) * cols + col;
-            if (quality[index] <= kMinimumQuality || previous[col] != 0) continue;
+            if (quality[index] <= kMinimumQuality || previous[col] != 0 || (vector && flags[col] == 0)) continue;
             const uint8_t kind = bal_classify_singularity(orientation, cols, static_cast<uint32_t>(index));
             if (!is_core_or_delta(kind)) continue;
             bal_singularity& p = points[found++];
@@ -146,9 +210,25 @@ bal_status bal_find_singularities_poincare(const uint8_t* orientation, const uin
     }
     std::free(current);
     std::free(previous);
+    std::free(flags);
     sort_by_quality(points, found, quality);
     *count = found;
     return BAL_OK;
+}
+
+}  // namespace
+
+bal_status bal_find_singularities_poincare(const uint8_t* orientation, const uint8_t* quality,
+                                           uint32_t rows, uint32_t cols,
+                                           bal_singularity* points, uint32_t* count,
+                                           uint32_t max_count) {
+    return poincare_search(orientation, quality, rows, cols, points, count, max_count, true);
+}
+
+bal_status bal_find_singularities_poincare_reference(const uint8_t* orientation, const uint8_t* quality,
+                                                     uint32_t rows, uint32_t cols, bal_singularity* points,
+                                                     uint32_t* count, uint32_t max_count) {
+    return poincare_search(orientation, quality, rows, cols, points, count, max_count, false);
 }
 
 bal_status bal_find_singularities(const uint8_t* strength, const uint8_t* orientation,

@@ -52,6 +52,13 @@ uint8_t bal_classify_singularity(const uint8_t* orientation, uint32_t cols, uint
                                                          const uint8_t* quality, uint32_t rows,
                                                          uint32_t cols, bal_singularity* points,
                                                          uint32_t* count, uint32_t max_count);
+// The same search classifying every searched pixel on its own, without the
+// vector pre-pass that flags a row's cores and deltas eight pixels at a time:
+// the reference the pre-pass is held to.
+[[nodiscard]] bal_status bal_find_singularities_poincare_reference(const uint8_t* orientation,
+                                                                   const uint8_t* quality, uint32_t rows,
+                                                                   uint32_t cols, bal_singularity* points,
+                                                                   uint32_t* count, uint32_t max_count);
 
 // Alternative search (not used by the extraction): every interior pixel
 // whose strength is at least 129 and not below any of its 8 neighbours and

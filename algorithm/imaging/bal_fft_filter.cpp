@@ -271,6 +271,17 @@ int32_t per_mm_to_per_inch(int32_t x, int32_t half, int32_t den) {
 
 int32_t round_div(int32_t x, int32_t d) { return (x + d / 2) / d; }
 
+// The raised-cosine ramp over the 2 x width bins from `start` (Q8, 256 at
+// the first bin falling towards 0): each of those bins inside 0..255 becomes
+// shape(its value, the ramp's). Nothing for a width of 0 or less.
+template <typename Shape>
+void apply_ramp(int32_t* profile, int32_t start, int32_t width, Shape shape) {
+    for (int32_t i = 0; i < 2 * width; ++i) {
+        const int32_t k = start + i;
+        if (k >= 0 && k <= 255) profile[k] = shape(profile[k], kRaisedCosineRamp[63 - 32 * i / width]);
+    }
+}
+
 // Raised-cosine or Gaussian low cut of the Q8 profile; cut16 in bins x 16.
 void apply_low_cut(int32_t* profile, int32_t cut16, int32_t width) {
     if (cut16 == 0) return;
@@ -278,10 +289,7 @@ void apply_low_cut(int32_t* profile, int32_t cut16, int32_t width) {
         const int32_t start = (cut16 >> 4) - width;
         if (start >= 0)
             for (int32_t k = 0; k <= std::min(start, 255); ++k) profile[k] = 0;
-        for (int32_t i = 0; i < 2 * width; ++i) {
-            const int32_t k = start + i;
-            if (k >= 0 && k <= 255) profile[k] = 256 - kRaisedCosineRamp[63 - 32 * i / width];
-        }
+        apply_ramp(profile, start, width, [](int32_t, int32_t ramp) { return 256 - ramp; });
         return;
     }
     for (int32_t k = 0; k < 256; ++k) {
@@ -295,11 +303,8 @@ void apply_high_cut(int32_t* profile, int32_t cut, int32_t width) {
     if (cut < 0) return;
     if (cut + width < 256)
         for (int32_t k = cut + width; k < 256; ++k) profile[k] = 0;
-    for (int32_t i = 0; i < 2 * width; ++i) {
-        const int32_t k = cut - width + i;
-        if (k >= 0 && k <= 255)
-            profile[k] = (kRaisedCosineRamp[63 - 32 * i / width] * profile[k]) / 256;
-    }
+    apply_ramp(profile, cut - width, width,
+               [](int32_t value, int32_t ramp) { return (ramp * value) / 256; });
 }
 
 }  // namespace

@@ -90,11 +90,13 @@ struct alignas(BAL_FFT_ALIGNMENT) GaborLanes {
     int32_t block[32 * 32 * BAL_FFT_LANES];
     int32_t work[32 * BAL_FFT32_HALF_COLUMNS * BAL_FFT_LANES];
     uint32_t keys[BAL_FFT_LANES];
+    uint32_t key_tile[BAL_FFT_LANES];  // the queued tile each class belongs to
 };
 
 // Scratch of the tile loop: per-key list heads, the per-sample next links,
 // the window (reused for every inverse result), the spectrum of the window
-// and the filtered spectrum with the inverse transform's work area.
+// and the filtered spectrum with the inverse transform's work area. With the
+// lanes, heads and next hold one set of lists for each queued tile.
 struct GaborScratch {
     uint16_t* heads;
     uint16_t* next;
@@ -150,9 +152,10 @@ uint32_t class_key(const GaborForm& form, const GaborInputs& in, size_t pixel) {
 // decoding it on the way. Classes 9..15 use the kernel of 16 - class with its
 // row t applied to spectrum row (N - t) mod N. Each gain is applied
 // (band + 1) times as (gain * value) >> 8. The outputs are written `stride`
-// values apart (8 for one lane of the lane layout).
+// values apart (8 for one lane of the lane layout). With zeros_in_place the
+// outputs hold 0 beforehand and the kernel's runs of zeros are skipped.
 void apply_kernel(const GaborForm& form, uint32_t key, const int32_t* re, const int32_t* im, int32_t* out_re,
-                  int32_t* out_im, size_t stride = 1) {
+                  int32_t* out_im, size_t stride = 1, bool zeros_in_place = false) {
     const uint32_t oc = key % kOrientationClasses;
     const uint32_t wc = (key / kOrientationClasses) % kWavelengthClasses;
     const uint32_t passes = 1 + key / (kOrientationClasses * kWavelengthClasses);
@@ -182,6 +185,11 @@ void apply_kernel(const GaborForm& form, uint32_t key, const int32_t* re, const 
                 out_re[(row_start + v) * stride] = r;
                 out_im[(row_start + v) * stride] = i;
             }
+        } else if (zeros_in_place) {
+            const uint32_t next = t * cols + v + count;
+            t = next / cols;
+            v = next % cols;
+            row_start = (mirrored ? (form.n - t) & mask : t) * cols;
         } else {
             for (uint32_t k = 0; k < count; ++k, advance()) {
                 out_re[(row_start + v) * stride] = 0;
@@ -193,48 +201,19 @@ void apply_kernel(const GaborForm& form, uint32_t key, const int32_t* re, const 
 
 int8_t saturate_to_int8(int32_t value) { return static_cast<int8_t>(std::clamp(value, -128, 127)); }
 
-// The output pixels of one class from the lane's inverse transform.
-void write_class(const GaborForm& form, const GaborInputs& in, uint32_t top, uint32_t left, uint32_t key,
-                 uint32_t lane, const GaborScratch& s, int8_t* dst) {
-    const uint32_t samples = form.tile_samples(), margin = form.margin_samples();
-    for (uint16_t id = s.heads[key]; id != kListEnd; id = s.next[id]) {
-        const uint32_t i = id / samples, j = id % samples;
-        const size_t at = (size_t(i + margin) * form.n + j + margin) * BAL_FFT_LANES + lane;
-        const int32_t value = s.lanes->block[at] / form.output_divisor;
-        dst[size_t(top + i * form.step) * in.cols + left + j * form.step] = saturate_to_int8(value);
-    }
-    s.heads[key] = kListEnd;
-}
+// The class lists of one tile: heads[key] starts the samples of each key,
+// linked through next; the smallest and largest key present (smallest >
+// largest when the tile has no sample inside the image).
+struct TileClasses {
+    uint16_t* heads;
+    uint16_t* next;
+    uint32_t smallest, largest;
+};
 
-// filter_tile's class loop for the 32-point form: the kernels of up to eight
-// classes applied into the lanes, one inverse transform of the rows the tile
-// reads, then each class's pixels.
-void filter_classes_by_lanes(const GaborForm& form, const GaborInputs& in, uint32_t top, uint32_t left,
-                             uint32_t smallest, uint32_t largest, const GaborScratch& s, int8_t* dst) {
-    const uint32_t spectrum = form.spectrum_size();
-    GaborLanes& l = *s.lanes;
-    // Output rows margin .. margin + N/2 - 1: row pairs N/8 .. 3N/8 - 1.
-    const uint32_t first_pair = form.margin_samples() / 2, pairs = form.tile_samples() / 2;
-    uint32_t used = 0;
-    const auto flush = [&]() {
-        bal_ifft2d32_lanes(l.re, l.im, first_pair, pairs, l.block, l.work);
-        for (uint32_t lane = 0; lane < used; ++lane) write_class(form, in, top, left, l.keys[lane], lane, s, dst);
-        used = 0;
-    };
-    for (uint32_t key = smallest; key <= largest; ++key) {
-        if (s.heads[key] == kListEnd) continue;
-        apply_kernel(form, key, s.spectrum, s.spectrum + spectrum, l.re + used, l.im + used, BAL_FFT_LANES);
-        l.keys[used++] = key;
-        if (used == BAL_FFT_LANES) flush();
-    }
-    if (used != 0) flush();
-}
-
-// With the lanes, s.spectrum already holds the tile's forward transform.
-void filter_tile(const GaborForm& form, const GaborInputs& in, uint32_t top, uint32_t left,
-                 const GaborScratch& s, int8_t* dst) {
-    const uint32_t samples = form.tile_samples(), keys = form.key_count();
-    uint32_t smallest = keys, largest = 0;
+void collect_classes(const GaborForm& form, const GaborInputs& in, uint32_t top, uint32_t left, TileClasses& c) {
+    const uint32_t samples = form.tile_samples();
+    c.smallest = form.key_count();
+    c.largest = 0;
     for (uint32_t i = 0; i < samples; ++i) {
         const uint32_t y = top + i * form.step;
         if (y >= in.rows) break;
@@ -243,23 +222,93 @@ void filter_tile(const GaborForm& form, const GaborInputs& in, uint32_t top, uin
             if (x >= in.cols) break;
             const uint32_t key = class_key(form, in, size_t(y) * in.cols + x);
             const uint16_t id = static_cast<uint16_t>(i * samples + j);
-            s.next[id] = s.heads[key];
-            s.heads[key] = id;
-            smallest = std::min(smallest, key);
-            largest = std::max(largest, key);
+            c.next[id] = c.heads[key];
+            c.heads[key] = id;
+            c.smallest = std::min(c.smallest, key);
+            c.largest = std::max(c.largest, key);
         }
     }
-    if (smallest > largest) return;
+}
+
+// The output pixels of one class from the lane's inverse transform; the
+// class's list is emptied.
+void write_class(const GaborForm& form, const GaborInputs& in, uint32_t top, uint32_t left, uint32_t key,
+                 uint32_t lane, const TileClasses& c, const GaborLanes& l, int8_t* dst) {
+    const uint32_t samples = form.tile_samples(), margin = form.margin_samples();
+    for (uint16_t id = c.heads[key]; id != kListEnd; id = c.next[id]) {
+        const uint32_t i = id / samples, j = id % samples;
+        const size_t at = (size_t(i + margin) * form.n + j + margin) * BAL_FFT_LANES + lane;
+        const int32_t value = l.block[at] / form.output_divisor;
+        dst[size_t(top + i * form.step) * in.cols + left + j * form.step] = saturate_to_int8(value);
+    }
+    c.heads[key] = kListEnd;
+}
+
+// The class loop of the 32-point form over the queued tiles, whose forward
+// transforms the lanes hold: the kernels of up to eight classes (of any of
+// the tiles) applied into the lanes, one inverse transform of the rows a tile
+// reads, then each class's pixels. Each lane's inverse depends on its own
+// class alone, and the tiles' pixels do not overlap, so the batches may mix
+// tiles.
+void filter_queued_tiles_by_lanes(const GaborForm& form, const GaborInputs& in, uint32_t queued,
+                                  const GaborScratch& s, int8_t* dst) {
+    const uint32_t spectrum = form.spectrum_size(), keys = form.key_count();
+    const uint32_t samples = form.tile_samples();
+    GaborLanes& l = *s.lanes;
+    // Output rows margin .. margin + N/2 - 1: row pairs N/8 .. 3N/8 - 1.
+    const uint32_t first_pair = form.margin_samples() / 2, pairs = form.tile_samples() / 2;
+    TileClasses classes[BAL_FFT_LANES];
+    for (uint32_t b = 0; b < queued; ++b) {
+        classes[b] = {s.heads + size_t(b) * keys, s.next + size_t(b) * samples * samples, 0, 0};
+        collect_classes(form, in, l.tile_top[b], l.tile_left[b], classes[b]);
+    }
+    uint32_t used = 0;
+    const auto flush = [&]() {
+        bal_ifft2d32_lanes(l.re, l.im, first_pair, pairs, l.block, l.work);
+        for (uint32_t lane = 0; lane < used; ++lane) {
+            const uint32_t b = l.key_tile[lane];
+            write_class(form, in, l.tile_top[b], l.tile_left[b], l.keys[lane], lane, classes[b], l, dst);
+        }
+        used = 0;
+    };
+    for (uint32_t b = 0; b < queued; ++b) {
+        const TileClasses& c = classes[b];
+        if (c.smallest > c.largest) continue;
+        for (uint32_t k = 0; k < spectrum; ++k) {
+            s.spectrum[k] = l.spectra_re[k * BAL_FFT_LANES + b];
+            s.spectrum[spectrum + k] = l.spectra_im[k * BAL_FFT_LANES + b];
+        }
+        for (uint32_t key = c.smallest; key <= c.largest; ++key) {
+            if (c.heads[key] == kListEnd) continue;
+            // A new batch starts from cleared lanes (whole vectors at once), so
+            // that the kernels need not write their zeros one lane at a time.
+            if (used == 0) {
+                std::memset(l.re, 0, sizeof l.re);
+                std::memset(l.im, 0, sizeof l.im);
+            }
+            apply_kernel(form, key, s.spectrum, s.spectrum + spectrum, l.re + used, l.im + used, BAL_FFT_LANES,
+                         true);
+            l.keys[used] = key;
+            l.key_tile[used++] = b;
+            if (used == BAL_FFT_LANES) flush();
+        }
+    }
+    if (used != 0) flush();
+}
+
+// One tile of the 16-point forms, transform by transform.
+void filter_tile(const GaborForm& form, const GaborInputs& in, uint32_t top, uint32_t left,
+                 const GaborScratch& s, int8_t* dst) {
+    const uint32_t samples = form.tile_samples();
+    TileClasses c{s.heads, s.next, 0, 0};
+    collect_classes(form, in, top, left, c);
+    if (c.smallest > c.largest) return;
 
     const uint32_t spectrum = form.spectrum_size();
-    if (s.lanes != nullptr) {
-        filter_classes_by_lanes(form, in, top, left, smallest, largest, s, dst);
-        return;
-    }
     fill_window(form, in, top, left, s.window);
     form.forward(s.window, s.spectrum, s.spectrum + spectrum);
     const uint32_t margin = form.margin_samples();
-    for (uint32_t key = smallest; key <= largest; ++key) {
+    for (uint32_t key = c.smallest; key <= c.largest; ++key) {
         if (s.heads[key] == kListEnd) continue;
         apply_kernel(form, key, s.spectrum, s.spectrum + spectrum, s.filtered, s.filtered + spectrum);
         form.inverse(s.filtered, s.filtered + spectrum, s.window, s.filtered + 2 * spectrum);
@@ -275,35 +324,30 @@ void filter_tile(const GaborForm& form, const GaborInputs& in, uint32_t top, uin
 bal_status filter_tiles(const GaborForm& form, const GaborInputs& in, int8_t* dst) {
     const uint32_t spectrum = form.spectrum_size(), samples = form.tile_samples();
     GaborScratch s{};
-    s.heads = static_cast<uint16_t*>(std::malloc(form.key_count() * sizeof(uint16_t)));
-    s.next = static_cast<uint16_t*>(std::malloc(samples * samples * sizeof(uint16_t)));
+    const bool by_lanes = form.n == 32;
+    const size_t tiles = by_lanes ? BAL_FFT_LANES : 1;
+    s.heads = static_cast<uint16_t*>(std::malloc(tiles * form.key_count() * sizeof(uint16_t)));
+    s.next = static_cast<uint16_t*>(std::malloc(tiles * samples * samples * sizeof(uint16_t)));
     s.window = static_cast<int32_t*>(std::malloc(form.n * form.n * sizeof(int32_t)));
     s.spectrum = static_cast<int32_t*>(std::malloc(2 * spectrum * sizeof(int32_t)));
     s.filtered = static_cast<int32_t*>(std::malloc(3 * spectrum * sizeof(int32_t)));
-    const bool by_lanes = form.n == 32;
     if (by_lanes) s.lanes = static_cast<GaborLanes*>(std::aligned_alloc(alignof(GaborLanes), sizeof(GaborLanes)));
     if (lib_memory_check(s.heads, s.next, s.window, s.spectrum, s.filtered, s.lanes, nullptr, by_lanes ? 6 : 5) !=
         lib_memory_result::all_present)
         return BAL_NO_MEMORY;
     // Lanes left over in a class batch are transformed too: keep them defined.
     if (by_lanes) std::memset(static_cast<void*>(s.lanes), 0, sizeof(GaborLanes));
-    std::fill(s.heads, s.heads + form.key_count(), kListEnd);
+    std::fill(s.heads, s.heads + tiles * form.key_count(), kListEnd);
 
     const uint32_t tile = form.tile_pixels();
     if (by_lanes) {
-        // Tiles are filtered in the same order; their forward transforms
-        // (which read only the source) are made eight at a time beforehand.
+        // The forward transforms of the tiles (which read only the source)
+        // are made eight at a time, then their classes filtered together.
         GaborLanes& l = *s.lanes;
         uint32_t queued = 0;
         const auto flush = [&]() {
             bal_fft2d32_lanes(l.windows, BAL_FFT32_HALF_COLUMNS, l.spectra_re, l.spectra_im);
-            for (uint32_t b = 0; b < queued; ++b) {
-                for (uint32_t k = 0; k < spectrum; ++k) {
-                    s.spectrum[k] = l.spectra_re[k * BAL_FFT_LANES + b];
-                    s.spectrum[spectrum + k] = l.spectra_im[k * BAL_FFT_LANES + b];
-                }
-                filter_tile(form, in, l.tile_top[b], l.tile_left[b], s, dst);
-            }
+            filter_queued_tiles_by_lanes(form, in, queued, s, dst);
             queued = 0;
         };
         for (uint32_t top = 0; top < in.rows; top += tile)

@@ -16,6 +16,11 @@
                                            const uint8_t* pixel_orientation, uint8_t* dst);
 [[nodiscard]] bal_status bal_oriented_median(const uint8_t* src, uint32_t rows, uint32_t cols,
                                              const uint8_t* pixel_orientation, uint8_t* dst);
+// The same, pixel by pixel: the reference the vector rows above are held to.
+[[nodiscard]] bal_status bal_oriented_mean_reference(const uint8_t* src, uint32_t rows, uint32_t cols,
+                                                     const uint8_t* pixel_orientation, uint8_t* dst);
+[[nodiscard]] bal_status bal_oriented_median_reference(const uint8_t* src, uint32_t rows, uint32_t cols,
+                                                       const uint8_t* pixel_orientation, uint8_t* dst);
 
 // Removes (compacting in place, order kept) the 8-byte minutia records
 // {i16 row, i16 col, u8 direction, 3 bytes} whose direction departs from the

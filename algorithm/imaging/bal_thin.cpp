@@ -215,26 +215,29 @@ void trace(const Image& image, ContourRecord& rec, uint32_t capacity, uint8_t* c
 // contour pixels before it as marked. Returns the number of deletions.
 template <typename Image>
 int32_t judge_contour(const Image& image, const ContourRecord& rec, const uint8_t* codes) {
-    struct Pending {
+    struct Verdict {
         uint32_t row, col;
         uint8_t remove;
     };
-    Pending pending[3];
     int32_t deleted = 0;
-    auto carry_out = [&](const Pending& p) {
-        uint8_t& px = image.at(p.row, p.col);
+    auto carry_out = [&](const Verdict& v) {
+        uint8_t& px = image.at(v.row, v.col);
         const uint8_t kept = px == kTraced ? kObject : px;
-        px = p.remove ? kBackground : kept;
-        deleted += p.remove;
+        px = v.remove ? kBackground : kept;
+        deleted += v.remove;
     };
+    // The verdicts of the two pixels before the current one, older first.
+    Verdict older{}, newer{};
     uint32_t row = rec.row, col = rec.col;
     for (uint32_t k = 0; k < rec.length; ++k) {
         apply_code(codes[rec.offset + k], row, col);
-        pending[k % 3] = {row, col, kDeletionTable[pattern_at(image, row, col)]};
-        if (k >= 2) carry_out(pending[(k - 2) % 3]);
+        const Verdict current{row, col, kDeletionTable[pattern_at(image, row, col)]};
+        if (k >= 2) carry_out(older);
+        older = newer;
+        newer = current;
     }
-    if (rec.length >= 2) carry_out(pending[(rec.length - 2) % 3]);
-    if (rec.length >= 1) carry_out(pending[(rec.length - 1) % 3]);
+    if (rec.length >= 2) carry_out(older);
+    if (rec.length >= 1) carry_out(newer);
     return deleted;
 }
 

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <iterator>
 
+#include <immintrin.h>
+
 #include "imaging/bal_blur.h"
 #include "imaging/bal_fft_lanes.h"
 #include "imaging/bal_status.h"
@@ -320,22 +322,6 @@ template <typename Scratch, typename MeasureBlock, typename Flush>
 using Spectrum32 = FrequencyGrid<uint32_t, -8, 9, -8, 3>;
 using Response32 = FrequencyGrid<int32_t, -7, 7, -7, 2>;
 
-// The spectra are measured eight blocks at a time, one block a lane of the
-// lane transform; only the half-spectrum columns 0..8 that the power grid
-// reads are transformed.
-constexpr int kLanes32 = int(BAL_FFT_LANES);
-constexpr int kColumns32 = 9;
-
-struct alignas(BAL_FFT_ALIGNMENT) Scratch32 {
-    int32_t block[32 * 32 * kLanes32];  // by lane
-    int32_t re[32 * kColumns32 * kLanes32];
-    int32_t im[32 * kColumns32 * kLanes32];
-    BlockWindow queued[kLanes32];
-    int queued_count;
-    Spectrum32 power;
-    Response32 response;
-};
-
 // kWindow32[i] * kWindow32[x], the window's weight at row i, column x.
 constexpr auto kWindowWeights32 = [] {
     struct table {
@@ -346,79 +332,88 @@ constexpr auto kWindowWeights32 = [] {
     return t;
 }();
 
-// Window pixels outside the image are 0; the others are weighted. The lane's
-// values are zero beforehand.
-void window32(Scratch32& s, int lane, const uint8_t* src, int32_t rows, int32_t cols, int32_t top,
-              int32_t left, int32_t mean) {
-    const ClippedWindow w = clip_window(rows, cols, top, left, 32);
-    const int32_t first = w.x0 - left, count = w.x1 - w.x0;
-    int32_t values[32];
-    for (int32_t y = w.y0; y < w.y1; ++y) {
-        const int32_t i = y - top;
-        const uint8_t* row = src + size_t(y) * size_t(cols) + w.x0;
-        const int32_t* weight = kWindowWeights32.w[i] + first;
-        for (int32_t x = 0; x < count; ++x) values[x] = (weight[x] * (int32_t{row[x]} - mean)) / 16;
-        int32_t* out = s.block + size_t(i * 32 + first) * kLanes32 + lane;
-        for (int32_t x = 0; x < count; ++x) out[size_t(x) * kLanes32] = values[x];
-    }
+constexpr int kHalf32 = int(BAL_FFT32_HALF_COLUMNS);
+
+// The reference path's scratch: one block at a time and its whole half
+// spectrum.
+struct Scratch32 {
+    int32_t block[32 * 32];
+    int32_t re[32 * kHalf32];
+    int32_t im[32 * kHalf32];
+    Spectrum32 power;
+    Response32 response;
+};
+
+// Window pixels outside the image are 0; the others are weighted.
+void window32(Scratch32& s, const uint8_t* src, int32_t rows, int32_t cols, int32_t top, int32_t left,
+              int32_t mean) {
+    for (int32_t i = 0; i < 32; ++i)
+        for (int32_t x = 0; x < 32; ++x) {
+            const int32_t y = top + i, c = left + x;
+            s.block[i * 32 + x] = y >= 0 && y < rows && c >= 0 && c < cols
+                                      ? (kWindowWeights32.w[i][x] * (int32_t{src[size_t(y) * size_t(cols) + size_t(c)]} - mean)) / 16
+                                      : 0;
+        }
 }
 
-// The power grid of the lane's block from the transformed half spectra.
-void power32(Scratch32& s, int lane) {
+// The power grid of the block from its half spectrum.
+void power32(Scratch32& s) {
     for (int u = -8; u <= 9; ++u)
         for (int v = -8; v <= 3; ++v) {
             // Negative horizontal frequencies from the conjugate symmetry.
             const int su = v >= 0 ? u : -u, sv = v >= 0 ? v : -v;
             const int row = (su + 32) % 32;
-            const size_t at = size_t(row * kColumns32 + sv) * kLanes32 + size_t(lane);
-            s.power.at(u, v) = power(s.re[at], s.im[at]);
+            s.power.at(u, v) = power(s.re[row * kHalf32 + sv], s.im[row * kHalf32 + sv]);
         }
 }
 
-void process_block32(Scratch32& s, uint32_t max_wl, uint32_t min_wl, uint16_t* raw,
-                     size_t index, const BlockOutputs& out) {
-    // Every read below lies inside both grids: powers at u -8..8, v -8..3
-    // (responses at u -6..6, v -6..1 and their +-2 neighbours, peaks at
-    // u -6..6, v -6..0 and their +-1 neighbours), responses at u -7..7,
-    // v -7..1.
-    const auto p = [&s](int u, int v) { return s.power.inside(u, v); };
-    if (out.quality) out.quality[index] = 0;
-
-    uint64_t energy = 0;
-    for (int u = -8; u <= 8; ++u)
-        for (int v = -8; v <= -1; ++v) energy += p(u, v);
-    for (int u = -8; u <= -1; ++u) energy += p(u, 0);
-    const uint64_t threshold = energy >> 7;
-
-    s.response.clear();
+// The places the peak search visits, in its order: u -6..6, and v -6..0 for
+// u < 0, v -6..-1 for u >= 0 (the other half plane repeats them).
+constexpr int kPeakPlaces32 = 84;
+struct PeakPlace {
+    int8_t u, v;
+};
+constexpr auto kPeakPlaceTable32 = [] {
+    struct table {
+        PeakPlace at[kPeakPlaces32];
+    } t{};
+    int i = 0;
     for (int u = -6; u <= 6; ++u)
-        for (int v = -6; v <= 1; ++v) {
-            if (p(u, v) <= threshold) continue;
-            const uint32_t direct = p(u - 1, v) + p(u + 1, v) + p(u, v - 1) + p(u, v + 1);
-            const uint32_t diagonal =
-                p(u - 1, v - 1) + p(u - 1, v + 1) + p(u + 1, v - 1) + p(u + 1, v + 1);
-            const uint32_t distant = p(u - 2, v) + p(u + 2, v) + p(u, v - 2) + p(u, v + 2);
-            s.response.at(u, v) =
-                static_cast<int32_t>(16 * p(u, v) - 2 * direct - diagonal - distant);
-        }
+        for (int v = -6; v <= (u < 0 ? 0 : -1); ++v) t.at[i++] = {int8_t(u), int8_t(v)};
+    return t;
+}();
 
+// Whether the response at (u, v) is at least each of its eight neighbours'.
+template <typename Response>
+bool local_maximum(const Response& r, int u, int v, int32_t q) {
+    for (int du = -1; du <= 1; ++du)
+        for (int dv = -1; dv <= 1; ++dv)
+            if ((du || dv) && r(u + du, v + dv) > q) return false;
+    return true;
+}
+
+// The five largest local maxima of the responses r(u, v) (u -7..7, v -7..2;
+// 0 where the power is at or below the threshold) over the places the
+// search visits.
+template <typename Response>
+PeakList find_peaks32(const Response& r) {
     PeakList peaks;
-    for (int u = -6; u <= 6; ++u) {
-        const int v_end = u < 0 ? 0 : -1;
-        for (int v = -6; v <= v_end; ++v) {
-            const int32_t q = s.response.inside(u, v);
-            // Most responses are 0 and cannot enter the list: test that first.
-            if (q <= peaks.fifth()) continue;
-            bool is_max = true;
-            for (int du = -1; du <= 1 && is_max; ++du)
-                for (int dv = -1; dv <= 1; ++dv)
-                    if ((du || dv) && s.response.inside(u + du, v + dv) > q) {
-                        is_max = false;
-                        break;
-                    }
-            if (is_max) peaks.insert(q, u, v);
-        }
+    for (const PeakPlace& at : kPeakPlaceTable32.at) {
+        const int32_t q = r(at.u, at.v);
+        // Most responses are 0 and cannot enter the list: test that first.
+        if (q <= peaks.fifth()) continue;
+        if (local_maximum(r, at.u, at.v, q)) peaks.insert(q, at.u, at.v);
     }
+    return peaks;
+}
+
+// The peak analysis every 32-point path shares: from the block's power p(u, v)
+// (u -8..8, v -8..3), its listed peaks and its energy, the block's
+// wavelength, frequency, doubled angle and peak dominance.
+template <typename Power>
+void take_block32(const Power& p, const PeakList& peaks, uint64_t energy, uint32_t max_wl, uint32_t min_wl,
+                  uint16_t* raw, size_t index, const BlockOutputs& out) {
+    if (out.quality) out.quality[index] = 0;
 
     uint32_t lambda = 0;
     int8_t theta = 0;
@@ -446,6 +441,157 @@ void process_block32(Scratch32& s, uint32_t max_wl, uint32_t min_wl, uint16_t* r
             out.frequency[index] = static_cast<uint8_t>(std::min(((lambda >> 1) + 262144) / lambda, 255u));
     }
     if (out.angle) out.angle[index] = theta;
+}
+
+// The reference: one block at a time, its whole power grid, energy and
+// responses computed directly.
+void process_block32(Scratch32& s, uint32_t max_wl, uint32_t min_wl, uint16_t* raw,
+                     size_t index, const BlockOutputs& out) {
+    // Every read below lies inside both grids: powers at u -8..8, v -8..3
+    // (responses at u -6..6, v -6..1 and their +-2 neighbours, peaks at
+    // u -6..6, v -6..0 and their +-1 neighbours), responses at u -7..7,
+    // v -7..1.
+    const auto p = [&s](int u, int v) { return s.power.inside(u, v); };
+
+    uint64_t energy = 0;
+    for (int u = -8; u <= 8; ++u)
+        for (int v = -8; v <= -1; ++v) energy += p(u, v);
+    for (int u = -8; u <= -1; ++u) energy += p(u, 0);
+    const uint64_t threshold = energy >> 7;
+
+    s.response.clear();
+    for (int u = -6; u <= 6; ++u)
+        for (int v = -6; v <= 1; ++v) {
+            if (p(u, v) <= threshold) continue;
+            const uint32_t direct = p(u - 1, v) + p(u + 1, v) + p(u, v - 1) + p(u, v + 1);
+            const uint32_t diagonal =
+                p(u - 1, v - 1) + p(u - 1, v + 1) + p(u + 1, v - 1) + p(u + 1, v + 1);
+            const uint32_t distant = p(u - 2, v) + p(u + 2, v) + p(u, v - 2) + p(u, v + 2);
+            s.response.at(u, v) =
+                static_cast<int32_t>(16 * p(u, v) - 2 * direct - diagonal - distant);
+        }
+    const auto r = [&s](int u, int v) { return s.response.inside(u, v); };
+    take_block32(p, find_peaks32(r), energy, max_wl, min_wl, raw, index, out);
+}
+
+// ---- 32-point path, eight blocks at a time ----
+
+// The spectra are measured eight blocks at a time, one block a lane of the
+// lane transform; only the half-spectrum columns 0..8 that the power grid
+// reads are transformed. The windows are filled, and the powers, energies and
+// peak responses computed, for the eight blocks together in the lanes; only
+// the peak search and what follows it run block by block (take_block32).
+// The lanes hold 32-bit values: a windowed pixel reaches 61504 * 255 / 16 =
+// 980220 in magnitude, beyond 16 bits, and the transform keeps that range.
+constexpr int kLanes32 = int(BAL_FFT_LANES);
+constexpr int kColumns32 = 9;
+// The lanes' power grid covers u -8..8, v -8..3; their responses u -7..7,
+// v -7..2, as the reference's grids (whose row u = 9 is never read).
+constexpr int kPowerRows = 17, kPowerCols = 12;
+constexpr int kResponseRows = 15, kResponseCols = 10;
+
+constexpr size_t kNoCoarseBlock = SIZE_MAX;
+
+// A block waiting for its lane; when coarse and fine fields are measured
+// together, the coarse block whose window it is too (or kNoCoarseBlock).
+struct QueuedBlock {
+    BlockWindow window;
+    int32_t mean;
+    size_t coarse_index = kNoCoarseBlock;
+};
+
+struct alignas(BAL_FFT_ALIGNMENT) Lanes32 {
+    int32_t block[32 * 32 * kLanes32];  // by lane
+    int32_t re[32 * kColumns32 * kLanes32];
+    int32_t im[32 * kColumns32 * kLanes32];
+    uint32_t power[kPowerRows * kPowerCols * kLanes32];
+    int32_t response[kResponseRows * kResponseCols * kLanes32];
+    uint64_t energy[kLanes32];
+    // Bit i of a lane's word i / 64: the response at search place i is
+    // positive and a local maximum.
+    uint64_t candidates[kLanes32][2];
+    QueuedBlock queued[kLanes32];
+    int queued_count;
+};
+
+constexpr size_t power_at(int u, int v) { return size_t((u + 8) * kPowerCols + (v + 8)) * kLanes32; }
+constexpr size_t response_at(int u, int v) {
+    return size_t((u + 7) * kResponseCols + (v + 7)) * kLanes32;
+}
+
+// The kernels pass 32-byte vectors only between functions inlined into one
+// another, never across a call, so the note on their calling convention
+// without AVX does not apply (the compiler gives it at the end of the file).
+#pragma GCC diagnostic ignored "-Wpsabi"
+namespace portable {
+#define FP_WAVELENGTH_LANES_AVX2 0
+#include "imaging/bal_wavelength_lanes.inc"
+#undef FP_WAVELENGTH_LANES_AVX2
+}  // namespace portable
+
+#pragma GCC push_options
+#pragma GCC target("avx2")
+namespace avx2 {
+#define FP_WAVELENGTH_LANES_AVX2 1
+#include "imaging/bal_wavelength_lanes.inc"
+#undef FP_WAVELENGTH_LANES_AVX2
+}  // namespace avx2
+#pragma GCC pop_options
+
+// The five largest local maxima of a lane's responses: find_peaks32 over the
+// places its candidate bits mark. The places left out have a response that
+// is not positive, which never enters the list, or are not local maxima.
+template <typename Response>
+PeakList peaks_of_candidates(const uint64_t (&candidates)[2], const Response& r) {
+    PeakList peaks;
+    for (int word = 0; word < 2; ++word)
+        for (uint64_t bits = candidates[word]; bits != 0; bits &= bits - 1) {
+            const PeakPlace at = kPeakPlaceTable32.at[word * 64 + __builtin_ctzll(bits)];
+            const int32_t q = r(at.u, at.v);
+            if (q > peaks.fifth()) peaks.insert(q, at.u, at.v);
+        }
+    return peaks;
+}
+
+// Transforms and measures the queued blocks; take(queued, p, peaks, energy)
+// then finishes each from its lane's powers p(u, v) and peak list.
+template <typename Take>
+void flush_lanes(Lanes32& s, const uint8_t* src, int32_t rows, int32_t cols, bool avx2, Take&& take) {
+    if (s.queued_count == 0) return;
+    const bal_simd_path path = avx2 ? bal_simd_path::avx2 : bal_simd_path::portable;
+    if (avx2)
+        avx2::before_transform(s, src, rows, cols);
+    else
+        portable::before_transform(s, src, rows, cols);
+    bal_fft2d32_lanes(s.block, kColumns32, s.re, s.im, path);
+    if (avx2)
+        avx2::after_transform(s);
+    else
+        portable::after_transform(s);
+    for (int lane = 0; lane < s.queued_count; ++lane) {
+        const auto p = [&s, lane](int u, int v) { return s.power[power_at(u, v) + size_t(lane)]; };
+        const auto r = [&s, lane](int u, int v) { return s.response[response_at(u, v) + size_t(lane)]; };
+        take(s.queued[lane], p, peaks_of_candidates(s.candidates[lane], r), s.energy[lane]);
+    }
+    s.queued_count = 0;
+}
+
+// A block is measured when at least half of its window's pixels inside the
+// image are foreground and their variance is at least 16.
+bool measured32(const WindowStats& st) {
+    return st.foreground != 0 && st.inside != 0 && (st.foreground * 256) / st.inside >= 128 && st.variance >= 16;
+}
+
+// Where the coarse and the fine grid share windows: coarse block (r, c) has
+// the window of fine cell (d r + offset, d c + offset) when the fine grid is
+// d times finer with blocks of block / d pixels, and the windows' margins
+// differ by offset fine blocks; offset is -1 when they do not line up.
+int32_t shared_window_offset(uint32_t block, uint32_t divisions) {
+    if (divisions == 0 || block % divisions != 0 || block > 32) return -1;
+    const auto coarse = static_cast<int32_t>(block), fine = coarse / static_cast<int32_t>(divisions);
+    const int32_t margins = (32 - fine) / 2 - (32 - coarse) / 2;
+    if (fine == 0 || margins % fine != 0 || margins / fine >= static_cast<int32_t>(divisions)) return -1;
+    return margins / fine;
 }
 
 // ---- 16-point path ----
@@ -576,33 +722,119 @@ bal_status bal_ridge_wavelengths_fft(const uint8_t* src, const uint8_t* pixel_ma
                                      int32_t cols, uint32_t block, uint32_t max_wavelength,
                                      uint32_t min_wavelength, const uint8_t*, int32_t block_rows,
                                      uint32_t block_cols, uint8_t* quality, uint8_t* wavelength,
-                                     uint8_t* frequency, int8_t* angle) {
+                                     uint8_t* frequency, int8_t* angle, bal_simd_path path) {
     const BlockGrid grid{src, pixel_mask, rows, cols, block, block_rows, block_cols};
     const BlockOutputs out{quality, frequency, angle};
-    // Transforms the queued blocks and measures each.
-    const auto flush = [&](Scratch32& s, uint16_t* raw) {
-        if (s.queued_count == 0) return;
-        bal_fft2d32_lanes(s.block, kColumns32, s.re, s.im);
-        for (int lane = 0; lane < s.queued_count; ++lane) {
-            power32(s, lane);
-            process_block32(s, max_wavelength, min_wavelength, raw, s.queued[lane].index, out);
-        }
-        s.queued_count = 0;
-        std::memset(s.block, 0, sizeof s.block);
+    if (path == bal_simd_path::scalar) {
+        return measure_wavelength_field<Scratch32>(
+            grid, 32, wavelength,
+            [&](Scratch32& s, const BlockWindow& w, const WindowStats& st, uint16_t* raw) {
+                if (!measured32(st)) {
+                    reject_block(raw, frequency, w.index);
+                    return;
+                }
+                window32(s, src, rows, cols, w.top, w.left, static_cast<int32_t>(st.mean));
+                zr_fftn2d32(s.block, s.re, s.im);
+                power32(s);
+                process_block32(s, max_wavelength, min_wavelength, raw, w.index, out);
+            },
+            [](Scratch32&, uint16_t*) {});
+    }
+    const bool avx2 = path != bal_simd_path::portable && bal_simd_has_avx2();
+    const auto flush = [&](Lanes32& s, uint16_t* raw) {
+        flush_lanes(s, src, rows, cols, avx2, [&](const QueuedBlock& q, const auto& p, const PeakList& peaks, uint64_t energy) {
+            take_block32(p, peaks, energy, max_wavelength, min_wavelength, raw, q.window.index, out);
+        });
     };
-    return measure_wavelength_field<Scratch32>(
+    return measure_wavelength_field<Lanes32>(
         grid, 32, wavelength,
-        [&](Scratch32& s, const BlockWindow& w, const WindowStats& st, uint16_t* raw) {
-            if (st.foreground == 0 || st.inside == 0 || (st.foreground * 256) / st.inside < 128 ||
-                st.variance < 16) {
+        [&](Lanes32& s, const BlockWindow& w, const WindowStats& st, uint16_t* raw) {
+            if (!measured32(st)) {
                 reject_block(raw, frequency, w.index);
                 return;
             }
-            window32(s, s.queued_count, src, rows, cols, w.top, w.left, static_cast<int32_t>(st.mean));
-            s.queued[s.queued_count++] = w;
+            s.queued[s.queued_count++] = {w, static_cast<int32_t>(st.mean), kNoCoarseBlock};
             if (s.queued_count == kLanes32) flush(s, raw);
         },
         flush);
+}
+
+bal_status bal_ridge_wavelengths_fft_coarse_fine(const uint8_t* src, const uint8_t* pixel_mask, int32_t rows,
+                                                 int32_t cols, uint32_t block, uint32_t divisions,
+                                                 uint32_t max_wavelength, uint32_t min_wavelength, int32_t block_rows,
+                                                 uint32_t block_cols, uint8_t* quality, uint8_t* wavelength,
+                                                 uint8_t* frequency, int8_t* angle, uint8_t* fine_frequency,
+                                                 int8_t* fine_angle, bal_simd_path path) {
+    if (divisions == 0) return BAL_BAD_ARGUMENT;
+    const auto fine_rows = static_cast<int32_t>(divisions) * std::max(block_rows, 0);
+    const uint32_t fine_cols = divisions * block_cols;
+    const int32_t offset = shared_window_offset(block, divisions);
+    if (path == bal_simd_path::scalar || offset < 0) {
+        const bal_status st =
+            bal_ridge_wavelengths_fft(src, pixel_mask, rows, cols, block, max_wavelength, min_wavelength, nullptr,
+                                      block_rows, block_cols, quality, wavelength, frequency, angle, path);
+        if (st != BAL_OK) return st;
+        return bal_ridge_wavelengths_fft(src, pixel_mask, rows, cols, block / divisions, max_wavelength,
+                                         min_wavelength, nullptr, fine_rows, fine_cols, nullptr, nullptr,
+                                         fine_frequency, fine_angle, path);
+    }
+
+    const size_t coarse_blocks = size_t(std::max(block_rows, 0)) * block_cols;
+    const size_t fine_blocks = size_t(fine_rows) * fine_cols;
+    constexpr size_t kAlign = alignof(Lanes32);
+    auto* lanes = static_cast<Lanes32*>(std::aligned_alloc(kAlign, (sizeof(Lanes32) + kAlign - 1) / kAlign * kAlign));
+    auto* coarse_raw = static_cast<uint16_t*>(std::malloc(std::max<size_t>(coarse_blocks, 1) * sizeof(uint16_t)));
+    auto* fine_raw = static_cast<uint16_t*>(std::malloc(std::max<size_t>(fine_blocks, 1) * sizeof(uint16_t)));
+    WindowSums sums;
+    const auto release = [&] {
+        std::free(lanes);
+        std::free(coarse_raw);
+        std::free(fine_raw);
+    };
+    if (!lanes || !coarse_raw || !fine_raw || !sums.build(src, pixel_mask, rows, cols)) {
+        release();
+        return BAL_NO_MEMORY;
+    }
+    std::memset(static_cast<void*>(lanes), 0, sizeof(Lanes32));
+
+    const BlockOutputs coarse_out{quality, frequency, angle}, fine_out{nullptr, fine_frequency, fine_angle};
+    const bool avx2 = path != bal_simd_path::portable && bal_simd_has_avx2();
+    const auto take = [&](const QueuedBlock& q, const auto& p, const PeakList& peaks, uint64_t energy) {
+        take_block32(p, peaks, energy, max_wavelength, min_wavelength, fine_raw, q.window.index, fine_out);
+        if (q.coarse_index != kNoCoarseBlock)
+            take_block32(p, peaks, energy, max_wavelength, min_wavelength, coarse_raw, q.coarse_index, coarse_out);
+    };
+    const auto fine_block = static_cast<int32_t>(block / divisions);
+    const auto d = static_cast<int32_t>(divisions);
+    const int32_t h = (32 - fine_block) / 2;
+    for (int32_t fr = 0; fr < fine_rows; ++fr) {
+        for (uint32_t fc = 0; fc < fine_cols; ++fc) {
+            BlockWindow w{};
+            w.index = size_t(fr) * fine_cols + fc;
+            w.row = fr * fine_block;
+            w.col = static_cast<int32_t>(fc) * fine_block;
+            w.top = w.row - h;
+            w.left = w.col - h;
+            size_t coarse_index = kNoCoarseBlock;
+            const int32_t cr = fr - offset, cc = static_cast<int32_t>(fc) - offset;
+            if (cr >= 0 && cc >= 0 && cr % d == 0 && cc % d == 0)
+                coarse_index = size_t(cr / d) * block_cols + size_t(cc / d);
+            const WindowStats st = window_stats(sums, w.top, w.left, 32);
+            if (!measured32(st)) {
+                reject_block(fine_raw, fine_frequency, w.index);
+                if (coarse_index != kNoCoarseBlock) reject_block(coarse_raw, frequency, coarse_index);
+                continue;
+            }
+            lanes->queued[lanes->queued_count++] = {w, static_cast<int32_t>(st.mean), coarse_index};
+            if (lanes->queued_count == kLanes32) flush_lanes(*lanes, src, rows, cols, avx2, take);
+        }
+    }
+    flush_lanes(*lanes, src, rows, cols, avx2, take);
+
+    bal_status status = postprocess_frequency_field(coarse_raw, uint32_t(std::max(block_rows, 0)), block_cols, wavelength);
+    if (status == BAL_OK) status = postprocess_frequency_field(fine_raw, uint32_t(fine_rows), fine_cols, nullptr);
+    release();
+    return status;
 }
 
 bal_status bal_ridge_wavelengths_fft16(const uint8_t* src, int32_t rows, int32_t cols,

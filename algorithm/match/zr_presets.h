@@ -11,15 +11,10 @@
 // unless it already has the key; without a session they make one, which the
 // algorithm then holds.
 //
-// Verification models: only the EHM-HR model of the 192x80 hybridhr family
-// is trained. Every other model set is empty (see zr_vermodels.h), including
-// the EHM model that the 192x80 family pairs with it. Presets with no model
-// for a link's verifier build and extract normally, but every comparison that
-// reaches that link fails with ZR_NO_MODEL_OPERATION (18): their verification
-// never accepts, ranking fails, and an enrolment fails from its second
-// capture on. That holds for every preset except gen_192x80_hybridhr_create
-// and its _speed and _speed_mem forms (gen_192x80_pro_speed_mem_create
-// passes through an EHM link first and gives 18 as well).
+// Verification models: every preset's model set holds a model for each EHM,
+// EHM-HR (and, in the pro sets, spectral) verifier its chain uses: the given
+// EHM-HR model of the 192x80 hybridhr family and sixteen trained ones
+// (zr_vermodels.h, tools/train_models.cpp).
 #pragma once
 
 #include <cstdint>

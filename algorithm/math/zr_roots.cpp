@@ -9,17 +9,20 @@ namespace {
 // Restoring digit-by-digit square root over the low 2 * pairs bits of value,
 // most significant pair first: floor(sqrt(value)).
 inline uint32_t digit_root(uint32_t value, int pairs) {
+    const uint32_t bits = pairs >= 16 ? value : value & ((1u << (2 * pairs)) - 1u);
+    if (bits == 0) return 0;
+    // Leading pairs of zeros leave the root and the remainder at 0: the
+    // digits start at the highest pair that holds a 1.
+    const int top = (31 - __builtin_clz(bits)) & ~1;
     uint32_t remainder = 0;
     uint32_t root = 0;
-    for (int shift = 2 * (pairs - 1); shift >= 0; shift -= 2) {
+    for (int shift = top; shift >= 0; shift -= 2) {
         remainder = (remainder << 2) | ((value >> shift) & 3u);
         const uint32_t trial = (root << 2) | 1u;
-        if (remainder >= trial) {
-            remainder -= trial;
-            root = (root << 1) | 1u;
-        } else {
-            root <<= 1;
-        }
+        // Without a branch: the digit is 1 exactly when the trial fits.
+        const uint32_t digit = remainder >= trial ? 1u : 0u;
+        remainder -= trial & (0u - digit);
+        root = (root << 1) | digit;
     }
     return root;
 }

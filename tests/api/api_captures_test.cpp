@@ -1,14 +1,18 @@
 // Acceptance of the exported interface on real captures: every finger
 // enrols from its six captures into a valid stored record, its captures
 // verify against it, damaged records never match, the kept template never
-// outlives its enrolment, and the genuine and impostor scores are printed.
+// outlives its enrolment, verification decides at FAR level 12, and the
+// genuine and impostor scores are printed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "api_test_support.h"
+#include "exported_verify_score.h"
+#include "match/verifiers/zr_far_table.h"
 
 namespace {
 
@@ -280,6 +284,43 @@ TEST(ApiCaptures, TruncatedAndFlippedRecordsNeverMatchABlankProbe) {
         flipped[p] ^= 0xFF;
         EXPECT_NE(RADU_VERIFY_MATCH, api_test::verify(blank, flipped)) << "flip at " << p;
     }
+}
+
+// --- the level the exported verification decides at ---
+
+// A genuine probe with its lower rows blanked (the finger lifted off part of
+// the sensor).
+bytes lifted(const bytes& sample, uint32_t blank_rows) {
+    bytes out = sample;
+    std::fill(out.end() - long(blank_rows) * RADU_SAMPLE_COLS, out.end(), uint8_t(255));
+    return out;
+}
+
+// A pair scoring above the level-11 threshold but not above the level-12
+// one is refused, and one above level 12 accepted. The pairs are genuine
+// probes, 8 more rows blanked at a time (down to 24 left) until the score
+// falls to level 11 or below.
+TEST(ApiCaptures, VerificationDecidesAtLevel12) {
+    REQUIRE_ENROLLED();
+    const uint16_t t11 = zr_far_thresholds[11], t12 = zr_far_thresholds[12];
+    bool between_seen = false, above_seen = false;
+    for (size_t i = 0; i < set.fingers.size() && !(between_seen && above_seen); ++i) {
+        const bytes& blob = set.enrolments[i].blob;
+        for (const bytes& probe : set.fingers[i].probes) {
+            for (uint32_t blank = 0; blank + 24 <= RADU_SAMPLE_ROWS; blank += 8) {
+                const bytes sample = lifted(probe, blank);
+                const int32_t score = fp_test::exported_verify_score(sample, blob);
+                if (score <= t11) break;
+                const bool between = score <= t12;
+                SCOPED_TRACE(name_of(set.fingers[i]) + " blank " + std::to_string(blank) + " score " +
+                             std::to_string(score));
+                EXPECT_EQ(between ? RADU_VERIFY_NO_MATCH : RADU_VERIFY_MATCH, api_test::verify(sample, blob));
+                (between ? between_seen : above_seen) = true;
+            }
+        }
+    }
+    EXPECT_TRUE(between_seen) << "no pair scored between the thresholds of levels 11 and 12";
+    EXPECT_TRUE(above_seen);
 }
 
 // --- genuine and impostor comparisons, printed ---

@@ -116,6 +116,29 @@ TEST(DetectMinutiae, ListStopsAt255AndSmallImagesGiveNothing) {
                                            1, d.quality.data(), list, 7, d.counts.data(), 0));
 }
 
+// 300 Ys in 15 rows of 20, the first 100 (five rows) at a junction quality
+// too low for a minutia. The junction list holds the first 255 in scan
+// order, so 155 good ones become minutiae: one more listed junction would
+// write past the list (the sanitizer build sees it) and add a minutia.
+TEST(DetectMinutiae, JunctionListHolds255) {
+    constexpr int32_t kGridRows = 15, kGridCols = 20, kPitch = 20, kLeg = 8, kLowRows = 5;
+    Drawing d(kGridRows * kPitch + 2, kGridCols * kPitch + 2, 80);
+    for (int32_t gr = 0; gr < kGridRows; ++gr)
+        for (int32_t gc = 0; gc < kGridCols; ++gc) {
+            const int32_t r = gr * kPitch + kLeg + 1, c = gc * kPitch + kLeg + 1;
+            d.line(r, c, -1, -1, kLeg);
+            d.line(r, c, -1, 1, kLeg);
+            d.line(r, c, 1, 0, kLeg);
+            if (gr < kLowRows) d.quality[size_t(r) * d.cols + size_t(c)] = 10;
+        }
+    const std::vector<minutia> found = d.detect(ZR_MINUTIA_BIFURCATION, 1);
+    ASSERT_EQ(155u, found.size());
+    // The last five Ys of row 12 and all of rows 13 and 14 were never listed.
+    EXPECT_EQ(kLowRows * kPitch + kLeg + 1, found.front().row);
+    EXPECT_EQ(12 * kPitch + kLeg + 1, found.back().row);
+    EXPECT_EQ(14 * kPitch + kLeg + 1, found.back().col);
+}
+
 // Each direction tries straight ahead first, then its sides.
 TEST(DetectMinutiae, LegStepsTryTheNeighboursInTheirOrder) {
     const struct {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <random>
 #include <vector>
 
 #include "extract/bal_singularities.h"
@@ -297,6 +298,49 @@ TEST(SingularitySearch, SmallImagesAndBadArguments) {
     ASSERT_EQ(BAL_OK, bal_find_singularities_poincare(core.data(), quality.data(), 3, 3, out, &count, 4));
     ASSERT_EQ(1u, count);
     EXPECT_EQ(4u, out[0].index);
+}
+
+// The search with its eight-pixel pre-pass finds what the pixel-by-pixel
+// reference finds (positions, kinds, directions, order and count): on
+// random fields over the whole byte range (differences beyond the fold),
+// random fields of ridge directions (many singular pixels, so the markers
+// and the limit come into play), synthetic cores and deltas, and widths
+// around the pre-pass's eight pixels.
+TEST(SingularitySearch, PrePassFindsWhatThePixelLoopFinds) {
+    std::mt19937 rng(611);
+    const auto random_field = [&rng](size_t n, int lo, int hi) {
+        std::uniform_int_distribution<int> value(lo, hi);
+        std::vector<uint8_t> v(n);
+        for (auto& b : v) b = uint8_t(value(rng));
+        return v;
+    };
+    const struct {
+        uint32_t rows, cols;
+    } sizes[] = {{3, 3}, {4, 9}, {5, 10}, {7, 11}, {9, 17}, {12, 18}, {40, 33}, {64, 80}};
+    for (const auto& size : sizes) {
+        const size_t n = size_t{size.rows} * size.cols;
+        std::vector<std::vector<uint8_t>> fields = {random_field(n, 0, 255), random_field(n, 64, 191),
+                                                    field(size.rows, size.cols,
+                                                          {{size.rows / 2.0 - 0.3, size.cols / 3.0 + 0.2, 1},
+                                                           {size.rows / 2.0 + 0.4, 2 * size.cols / 3.0 - 0.1, -1}})};
+        for (const auto& orientation : fields)
+            for (uint32_t max_count : {4u, BAL_SINGULARITY_SEARCH_MAX, 400u}) {
+                const std::vector<uint8_t> quality = random_field(n, 30, 120);
+                std::vector<bal_singularity> expected(max_count), fast(max_count);
+                uint32_t expected_count = 99, fast_count = 77;
+                ASSERT_EQ(BAL_OK, bal_find_singularities_poincare_reference(orientation.data(), quality.data(),
+                                                                            size.rows, size.cols, expected.data(),
+                                                                            &expected_count, max_count));
+                ASSERT_EQ(BAL_OK, bal_find_singularities_poincare(orientation.data(), quality.data(), size.rows,
+                                                                  size.cols, fast.data(), &fast_count, max_count));
+                ASSERT_EQ(expected_count, fast_count) << size.rows << " x " << size.cols;
+                for (uint32_t i = 0; i < expected_count; ++i) {
+                    EXPECT_EQ(expected[i].index, fast[i].index) << i;
+                    EXPECT_EQ(expected[i].kind, fast[i].kind) << i;
+                    EXPECT_EQ(expected[i].direction, fast[i].direction) << i;
+                }
+            }
+    }
 }
 
 TEST(SingularityStrengthSearch, StrongLocalMaximaOfSingularClass) {

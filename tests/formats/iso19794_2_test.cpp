@@ -167,6 +167,14 @@ TEST(Iso19794Record, HeaderDefectsTable) {
         {"2011 quality blocks past the record", edit(v3, [](bytes& r) { r[33] = 200; }), 0, ZR_BAD_FORMAT},
         {"2011 certification count past the record",
          edit(v3, [](bytes& r) { r[14] = 1; r[39] = 250; }), 0, ZR_BAD_FORMAT},
+        // The record ends after its last minutia, or one byte into the
+        // extended data length.
+        {"2011 without the extended data length",
+         edit(v3, [](bytes& r) { put_be32(r, 8, uint32_t(r.size() - 2)); }), uint32_t(v3.size() - 2),
+         ZR_BAD_FORMAT},
+        {"2011 with one byte of the extended data length",
+         edit(v3, [](bytes& r) { put_be32(r, 8, uint32_t(r.size() - 1)); }), uint32_t(v3.size() - 1),
+         ZR_BAD_FORMAT},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -376,6 +384,12 @@ TEST(Iso19794Blocks, RefPointsReaderDefects) {
     bad[1] = 'X';
     EXPECT_EQ(ZR_BAD_FORMAT, zr_iso19794_2_to_ref_points(bad.data(), uint32_t(bad.size()), &cores, &deltas));
     EXPECT_EQ(0, cores.count);
+    // A 2011 record ending after its minutiae has no extended data length to
+    // read: refused before the walk (the buffer ends there too).
+    bytes cut = write_v3(sample_minutiae(2));
+    cut.resize(cut.size() - 2);
+    put_be32(cut, 8, uint32_t(cut.size()));
+    EXPECT_EQ(ZR_BAD_FORMAT, zr_iso19794_2_to_ref_points(cut.data(), uint32_t(cut.size()), &cores, &deltas));
 }
 
 TEST(Iso19794Blocks, ZonalQualityCodesAndCeilGrid) {

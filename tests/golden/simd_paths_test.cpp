@@ -1,6 +1,7 @@
 // The vector paths of the image library give exactly the scalar reference's
 // integers: on random blocks over the whole input range the transforms meet
-// (wrapping included), and on windows of real captures.
+// (wrapping included), and on windows of real captures; so do the ridge
+// wavelength fields measured eight blocks at a time.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,7 +14,9 @@
 #include "imaging/bal_fft_lanes.h"
 #include "imaging/bal_kernels3x3.h"
 #include "imaging/bal_median.h"
+#include "imaging/bal_orientation_ops.h"
 #include "imaging/bal_scale.h"
+#include "imaging/bal_wavelength.h"
 #include "match/spectral/zr_spectral_internal.h"
 #include "math/zr_fft.h"
 
@@ -213,9 +216,9 @@ TEST(SimdPaths, SpectralCorrelationEqualsTheScalarSums) {
         for (int32_t step : {1, 2}) {
             SCOPED_TRACE("trial " + std::to_string(trial) + " step " + std::to_string(step));
             const spectral_correlation a = spectral_correlate_lattice(
-                reference.data(), kStride, probe.data(), kStride, dx, dy, left, top, right, bottom, step, false);
+                {reference.data(), kStride, probe.data(), kStride, dx, dy, left, top, right, bottom, step}, false);
             const spectral_correlation b = spectral_correlate_lattice(
-                reference.data(), kStride, probe.data(), kStride, dx, dy, left, top, right, bottom, step, true);
+                {reference.data(), kStride, probe.data(), kStride, dx, dy, left, top, right, bottom, step}, true);
             ASSERT_EQ(a.sum, b.sum);
             ASSERT_EQ(a.pairs, b.pairs);
         }
@@ -235,7 +238,7 @@ TEST(SimdPaths, SpectralCorrelationOfAHandCountedRow) {
     }
     for (bool vector : {false, true}) {
         const spectral_correlation c =
-            spectral_correlate_lattice(reference.data(), kStride, probe.data(), kStride, 0, 0, 0, 0, 23, 0, 1, vector);
+            spectral_correlate_lattice({reference.data(), kStride, probe.data(), kStride, 0, 0, 0, 0, 23, 0, 1}, vector);
         EXPECT_EQ(23u, c.pairs);
         EXPECT_EQ(11u * 11u, c.sum);
     }
@@ -284,6 +287,30 @@ void expect_sobel_paths_match(const std::vector<uint8_t>& src, uint32_t rows, ui
     EXPECT_EQ(ey, fy) << rows << " x " << cols;
 }
 
+// The oriented mean and median against their pixel-by-pixel loops, into a
+// separate image and in place.
+void expect_oriented_paths_match(const std::vector<uint8_t>& src, const std::vector<uint8_t>& orientation,
+                                 uint32_t rows, uint32_t cols) {
+    using Filter = bal_status (*)(const uint8_t*, uint32_t, uint32_t, const uint8_t*, uint8_t*);
+    const struct {
+        Filter fast, reference;
+        const char* name;
+    } filters[] = {{bal_oriented_mean, bal_oriented_mean_reference, "mean"},
+                   {bal_oriented_median, bal_oriented_median_reference, "median"}};
+    for (const auto& f : filters) {
+        std::vector<uint8_t> expected(src.size(), 0xA5), fast(src.size(), 0xA5);
+        ASSERT_EQ(BAL_OK, f.reference(src.data(), rows, cols, orientation.data(), expected.data()));
+        ASSERT_EQ(BAL_OK, f.fast(src.data(), rows, cols, orientation.data(), fast.data()));
+        EXPECT_EQ(expected, fast) << f.name << " " << rows << " x " << cols;
+        auto in_place = src;
+        ASSERT_EQ(BAL_OK, f.fast(in_place.data(), rows, cols, orientation.data(), in_place.data()));
+        auto expected_in_place = src;
+        ASSERT_EQ(BAL_OK, f.reference(expected_in_place.data(), rows, cols, orientation.data(),
+                                      expected_in_place.data()));
+        EXPECT_EQ(expected_in_place, in_place) << f.name << " " << rows << " x " << cols << " in place";
+    }
+}
+
 // Up-scaling of a byte field by block, into the full-size image and into
 // images cut short or left with margins on either side.
 void expect_upscale_paths_match(const std::vector<uint8_t>& field, uint32_t rows, uint32_t cols, int32_t block) {
@@ -308,6 +335,12 @@ TEST(SimdPaths, ImageFiltersEqualThePlainLoopsOnRandomImages) {
         const auto src = random_bytes(size_t(c.rows) * c.cols, seed++, c.lo, c.hi);
         expect_median_paths_match(src, c.rows, c.cols);
         expect_sobel_paths_match(src, c.rows, c.cols);
+        // Orientations at random (every class, and the folds at 0, 128, 136
+        // and 255) and in broad bands (few classes a row).
+        expect_oriented_paths_match(src, random_bytes(src.size(), seed++, 0, 255), c.rows, c.cols);
+        std::vector<uint8_t> bands(src.size());
+        for (size_t i = 0; i < bands.size(); ++i) bands[i] = uint8_t((i / c.cols) * 7 + (i % c.cols) / 5);
+        expect_oriented_paths_match(src, bands, c.rows, c.cols);
         if (c.rows <= 40 && c.cols <= 40)
             for (int32_t block : {1, 2, 7, 12, 16}) expect_upscale_paths_match(src, c.rows, c.cols, block);
     }
@@ -320,6 +353,11 @@ TEST(SimdPaths, ImageFiltersEqualThePlainLoopsOnRealCaptures) {
         const fp_test::GreyImage g = fp_test::read_pgm(path);
         expect_median_paths_match(g.pixels, g.rows, g.cols);
         expect_sobel_paths_match(g.pixels, g.rows, g.cols);
+        // Orientations that turn slowly across the capture.
+        std::vector<uint8_t> orientation(g.pixels.size());
+        for (size_t i = 0; i < orientation.size(); ++i)
+            orientation[i] = uint8_t((i / g.cols) / 3 + (i % g.cols) / 2);
+        expect_oriented_paths_match(g.pixels, orientation, g.rows, g.cols);
         // The 12 x 12 block means of the capture, brought back to pixels.
         const uint32_t br = g.rows / 12, bc = g.cols / 12;
         std::vector<uint8_t> means(size_t(br) * bc);
@@ -332,6 +370,147 @@ TEST(SimdPaths, ImageFiltersEqualThePlainLoopsOnRealCaptures) {
             }
         expect_upscale_paths_match(means, br, bc, 12);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Every output of the ridge-wavelength field, by path.
+struct WavelengthFields {
+    std::vector<uint8_t> quality, wavelength, frequency;
+    std::vector<int8_t> angle;
+    bool operator==(const WavelengthFields&) const = default;
+};
+
+WavelengthFields wavelength_fields(const std::vector<uint8_t>& src, const uint8_t* mask, int32_t rows, int32_t cols,
+                                   uint32_t block, bal_simd_path path) {
+    const int32_t block_rows = rows / int32_t(block);
+    const uint32_t block_cols = uint32_t(cols) / block;
+    const size_t n = size_t(block_rows) * block_cols;
+    WavelengthFields f{std::vector<uint8_t>(n, 77), std::vector<uint8_t>(n, 0xEE), std::vector<uint8_t>(n, 0xEE),
+                       std::vector<int8_t>(n, -3)};
+    EXPECT_EQ(BAL_OK, bal_ridge_wavelengths_fft(src.data(), mask, rows, cols, block, 18, 5, nullptr, block_rows,
+                                                block_cols, f.quality.data(), f.wavelength.data(),
+                                                f.frequency.data(), f.angle.data(), path));
+    return f;
+}
+
+void expect_wavelength_paths_match(const std::vector<uint8_t>& src, const uint8_t* mask, int32_t rows, int32_t cols,
+                                   uint32_t block) {
+    const WavelengthFields expected = wavelength_fields(src, mask, rows, cols, block, bal_simd_path::scalar);
+    for (bal_simd_path path : {bal_simd_path::portable, bal_simd_path::avx2, bal_simd_path::automatic}) {
+        const WavelengthFields fast = wavelength_fields(src, mask, rows, cols, block, path);
+        EXPECT_EQ(expected.quality, fast.quality) << rows << " x " << cols << " block " << block << " path " << int(path);
+        EXPECT_EQ(expected.wavelength, fast.wavelength) << rows << " x " << cols << " block " << block;
+        EXPECT_EQ(expected.frequency, fast.frequency) << rows << " x " << cols << " block " << block;
+        EXPECT_EQ(expected.angle, fast.angle) << rows << " x " << cols << " block " << block;
+    }
+}
+
+// Noise over the whole byte range and over two values (large powers,
+// flat spectra, ties among the responses), ridges with noise, images
+// narrower and shorter than a window, and masks that leave gaps.
+TEST(SimdPaths, WavelengthFieldsEqualTheReferenceOnRandomImages) {
+    const struct {
+        int32_t rows, cols;
+        uint32_t block;
+        int lo, hi;
+        bool masked;
+    } cases[] = {
+        {96, 176, 12, 0, 255, false}, {96, 176, 4, 0, 255, true}, {50, 70, 4, 0, 1, false},
+        {40, 40, 6, 254, 255, true},  {20, 45, 4, 0, 255, false}, {31, 33, 12, 0, 255, true},
+        {8, 8, 4, 0, 255, false},     {120, 96, 4, 100, 160, true},
+    };
+    uint32_t seed = 4100;
+    for (const auto& c : cases) {
+        auto src = random_bytes(size_t(c.rows) * size_t(c.cols), seed++, c.lo, c.hi);
+        std::vector<uint8_t> mask;
+        if (c.masked) mask = random_bytes(src.size(), seed++, 0, 255);
+        expect_wavelength_paths_match(src, c.masked ? mask.data() : nullptr, c.rows, c.cols, c.block);
+        // Ridges of a few periods and directions under the same noise.
+        for (size_t i = 0; i < src.size(); ++i) {
+            const int32_t y = int32_t(i / size_t(c.cols)), x = int32_t(i % size_t(c.cols));
+            const int ridge = ((x * (1 + int(seed % 3)) + y * 2) / 4) % 2 ? 60 : -60;
+            src[i] = uint8_t(std::clamp(int(src[i]) / 4 + 96 + ridge, 0, 255));
+        }
+        expect_wavelength_paths_match(src, c.masked ? mask.data() : nullptr, c.rows, c.cols, c.block);
+    }
+}
+
+// On the real captures with the coarse and the fine block sizes, with a
+// mask that drops the outer blocks.
+TEST(SimdPaths, WavelengthFieldsEqualTheReferenceOnRealCaptures) {
+    FP_REQUIRE_CAPTURES();
+    const auto paths = fp_test::capture_paths();
+    for (size_t k = 0; k < paths.size(); k += 4) {
+        SCOPED_TRACE(paths[k].string());
+        const fp_test::GreyImage g = fp_test::read_pgm(paths[k]);
+        const auto rows = int32_t(g.rows), cols = int32_t(g.cols);
+        std::vector<uint8_t> mask(g.pixels.size(), 0);
+        for (int32_t y = 24; y + 24 < rows; ++y)
+            for (int32_t x = 12; x + 12 < cols; ++x) mask[size_t(y) * size_t(cols) + size_t(x)] = 255;
+        expect_wavelength_paths_match(g.pixels, nullptr, rows, cols, 12);
+        expect_wavelength_paths_match(g.pixels, mask.data(), rows, cols, 4);
+    }
+}
+
+// The coarse and fine fields measured together (the windows they share
+// measured once) give the two scalar calls' fields, on grids whose windows
+// line up (12 in 3, 6 in 3, 14 in 7) and on grids where they do not (8 in 2,
+// 10 in 3).
+TEST(SimdPaths, CoarseAndFineFieldsTogetherEqualTheTwoReferenceCalls) {
+    std::vector<fp_test::GreyImage> images;
+    if (fp_test::have_captures()) {
+        const auto paths = fp_test::capture_paths();
+        for (size_t k = 1; k < paths.size(); k += 32) images.push_back(fp_test::read_pgm(paths[k]));
+    }
+    fp_test::GreyImage noise;
+    noise.rows = 70, noise.cols = 90;
+    noise.pixels = random_bytes(size_t(noise.rows) * noise.cols, 4200, 0, 255);
+    images.push_back(noise);
+    const struct {
+        uint32_t block, divisions;
+    } grids[] = {{12, 3}, {6, 3}, {14, 7}, {8, 2}, {10, 3}};
+    for (const auto& g : images) {
+        const auto rows = int32_t(g.rows), cols = int32_t(g.cols);
+        std::vector<uint8_t> mask(g.pixels.size());
+        for (size_t i = 0; i < mask.size(); ++i) mask[i] = (i / size_t(cols)) % 50 < 40 ? 255 : 0;
+        for (const auto& grid : grids) {
+            SCOPED_TRACE(testing::Message() << rows << " x " << cols << " block " << grid.block << " in " << grid.divisions);
+            const int32_t block_rows = rows / int32_t(grid.block);
+            const uint32_t block_cols = uint32_t(cols) / grid.block;
+            const uint32_t fine = grid.block / grid.divisions;
+            const WavelengthFields coarse = wavelength_fields(g.pixels, mask.data(), rows, cols, grid.block, bal_simd_path::scalar);
+            // The fine call has no quality or wavelength output.
+            const int32_t fine_rows = int32_t(grid.divisions) * block_rows;
+            const uint32_t fine_cols = grid.divisions * block_cols;
+            const size_t cells = size_t(fine_rows) * fine_cols;
+            std::vector<uint8_t> fine_frequency(cells, 0xEE);
+            std::vector<int8_t> fine_angle(cells, -3);
+            ASSERT_EQ(BAL_OK, bal_ridge_wavelengths_fft(g.pixels.data(), mask.data(), rows, cols, fine, 18, 5, nullptr,
+                                                        fine_rows, fine_cols, nullptr, nullptr, fine_frequency.data(),
+                                                        fine_angle.data(), bal_simd_path::scalar));
+            for (bal_simd_path path : {bal_simd_path::portable, bal_simd_path::avx2, bal_simd_path::scalar}) {
+                const size_t n = size_t(block_rows) * block_cols;
+                WavelengthFields both{std::vector<uint8_t>(n, 77), std::vector<uint8_t>(n, 0xEE),
+                                      std::vector<uint8_t>(n, 0xEE), std::vector<int8_t>(n, -3)};
+                std::vector<uint8_t> frequency(cells, 0xEE);
+                std::vector<int8_t> angle(cells, -3);
+                ASSERT_EQ(BAL_OK, bal_ridge_wavelengths_fft_coarse_fine(
+                                      g.pixels.data(), mask.data(), rows, cols, grid.block, grid.divisions, 18, 5,
+                                      block_rows, block_cols, both.quality.data(), both.wavelength.data(),
+                                      both.frequency.data(), both.angle.data(), frequency.data(), angle.data(), path));
+                EXPECT_TRUE(coarse == both) << "path " << int(path);
+                EXPECT_EQ(fine_frequency, frequency) << "path " << int(path);
+                EXPECT_EQ(fine_angle, angle) << "path " << int(path);
+            }
+        }
+    }
+    uint8_t byte = 0;
+    int8_t angle = 0;
+    EXPECT_EQ(BAL_BAD_ARGUMENT, bal_ridge_wavelengths_fft_coarse_fine(&byte, nullptr, 1, 1, 12, 0, 18, 5, 0, 0, nullptr,
+                                                                      nullptr, nullptr, nullptr, &byte, &angle));
 }
 
 }  // namespace

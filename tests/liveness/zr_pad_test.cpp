@@ -169,6 +169,10 @@ TEST_F(PadTest, RefusedCallsKeepNoScore) {
     one_layer.layer_count = 1;
     const Case cases[] = {
         {"model not present", [](zr_pad_model& m) { m.present = 0; }, kRows, kCols, 500, 500, ZR_UNHANDLED_INPUT},
+        // The model's size limits are inclusive.
+        {"299 columns, max 299", [](zr_pad_model&) {}, kRows, 299, 500, 500, ZR_OK},
+        {"400 rows, max 400", [](zr_pad_model&) {}, 400, kCols, 500, 500, ZR_OK},
+        {"16 rows and columns, min 16", [](zr_pad_model&) {}, 16, 16, 500, 500, ZR_OK},
         {"300 columns, max 299", [](zr_pad_model&) {}, kRows, 300, 500, 500, ZR_PAD_IMAGE_REFUSED},
         {"too few columns", [](zr_pad_model&) {}, kRows, 15, 500, 500, ZR_PAD_IMAGE_REFUSED},
         {"too many rows", [](zr_pad_model&) {}, 401, kCols, 500, 500, ZR_PAD_IMAGE_REFUSED},

@@ -58,6 +58,26 @@ uint32_t instance_ids(const zr_multitemplate* mt, uint32_t* ids) {
     return n;
 }
 
+// Calls visit(id, template) for each unlocked instance in list order, the
+// template a reference held for the call. ZR_NO_MEMORY as soon as an instance
+// lacks its instance item or its template; a failure of visit ends the walk
+// with its code.
+template <typename Visit>
+zr_status for_each_unlocked_template(zr_multitemplate* mt, Visit&& visit) {
+    uint32_t ids[ZR_MT_MAX_INSTANCES];
+    const uint32_t n = instance_ids(mt, ids);
+    for (uint32_t i = 0; i < n; ++i) {
+        if (!has_instance_item(mt, ids[i])) return ZR_NO_MEMORY;
+        if (is_locked(mt, ids[i])) continue;
+        zr_template* tmpl = zr_multitemplate_get_instance(mt, ids[i]);
+        if (tmpl == nullptr) return ZR_NO_MEMORY;
+        const zr_status status = visit(ids[i], tmpl);
+        zr_template_delete(tmpl);
+        if (status != ZR_OK) return status;
+    }
+    return ZR_OK;
+}
+
 }  // namespace
 
 // --- strategies ---
@@ -190,45 +210,25 @@ zr_status zr_mtm_get_template_tags(const zr_multitemplate_manager* manager, uint
 zr_status zr_mtm_enroll_accepted_templates(zr_multitemplate_manager* manager) {
     if (manager == nullptr || manager->mt == nullptr) return ZR_BAD_ARGUMENT;
     zr_multitemplate* mt = manager->mt;
-    uint32_t ids[ZR_MT_MAX_INSTANCES];
-    uint32_t n = instance_ids(mt, ids);
-    for (uint32_t i = 0; i < n; ++i) {
-        if (!has_instance_item(mt, ids[i])) return ZR_NO_MEMORY;
-        if (is_locked(mt, ids[i])) continue;
-        zr_template* tmpl = zr_multitemplate_get_instance(mt, ids[i]);
-        if (tmpl == nullptr) return ZR_NO_MEMORY;
-        zr_status status = ZR_OK;
-        if (zr_template_metadata_enroll_type(tmpl) == 1) {
-            zr_template* updated = tmpl;
-            status = zr_template_metadata_set_enroll_type(0, &updated);
-            if (status == ZR_OK && updated != tmpl) {
-                status = zr_multitemplate_update_instance(mt, updated, ids[i]);
-                zr_template_delete(updated);
-            }
-        }
-        zr_template_delete(tmpl);
-        if (status != ZR_OK) return status;
-    }
-    return ZR_OK;
+    return for_each_unlocked_template(mt, [mt](uint32_t id, zr_template* tmpl) {
+        if (zr_template_metadata_enroll_type(tmpl) != 1) return ZR_OK;
+        // The setter releases the reference it replaces: it is given one of
+        // its own, so that the walk's reference and the instance's stay.
+        zr_template* updated = zr_template_retain(tmpl);
+        zr_status status = zr_template_metadata_set_enroll_type(0, &updated);
+        if (status == ZR_OK && updated != tmpl) status = zr_multitemplate_update_instance(mt, updated, id);
+        zr_template_delete(updated);
+        return status;
+    });
 }
 
 zr_status zr_mtm_remove_templates_per_class(zr_multitemplate_manager* manager, uint16_t image_class) {
     if (manager == nullptr || manager->mt == nullptr) return ZR_BAD_ARGUMENT;
     zr_multitemplate* mt = manager->mt;
-    uint32_t ids[ZR_MT_MAX_INSTANCES];
-    uint32_t n = instance_ids(mt, ids);
-    for (uint32_t i = 0; i < n; ++i) {
-        if (!has_instance_item(mt, ids[i])) return ZR_NO_MEMORY;
-        if (is_locked(mt, ids[i])) continue;
-        zr_template* tmpl = zr_multitemplate_get_instance(mt, ids[i]);
-        if (tmpl == nullptr) return ZR_NO_MEMORY;
-        uint32_t cls = template_class(tmpl);
-        zr_template_delete(tmpl);
-        if (cls != image_class) continue;
-        zr_status status = zr_multitemplate_remove_instance(mt, int32_t(ids[i]));
-        if (status != ZR_OK) return status;
-    }
-    return ZR_OK;
+    return for_each_unlocked_template(mt, [mt, image_class](uint32_t id, const zr_template* tmpl) {
+        if (template_class(tmpl) != image_class) return ZR_OK;
+        return zr_multitemplate_remove_instance(mt, int32_t(id));
+    });
 }
 
 uint32_t zr_mtm_estimate_max_nbr_of_templates(const zr_multitemplate_manager* manager) {

@@ -85,48 +85,45 @@ uint64_t horizontal_sum(__m128i v) {
     return uint64_t(lanes[0]) + lanes[1] + lanes[2] + lanes[3];
 }
 
-void correlate_lattice_vector(const uint8_t* reference, uint32_t ref_stride, const uint8_t* probe,
-                              uint32_t probe_stride, int32_t dx, int32_t dy, int32_t left, int32_t top,
-                              int32_t right, int32_t bottom, int32_t step, correlation_sums* sums) {
-    // Eight pairs read cells x .. x + 8 * step - 1; below that the rest goes one by one.
-    const int32_t span = 8 * step;
-    for (int32_t y = top; y <= bottom; y += step) {
-        const uint8_t* ref_row = reference + uint32_t(y) * ref_stride;
-        const uint8_t* probe_row = probe + uint32_t(y - dy) * probe_stride;
+void correlate_lattice_vector(const spectral_lattice& l, correlation_sums* sums) {
+    // Eight pairs read cells x .. x + 8 * step - 1; fewer at the end of a row go through copies.
+    const int32_t span = 8 * l.step;
+    for (int32_t y = l.top; y <= l.bottom; y += l.step) {
+        const uint8_t* ref_row = l.reference + uint32_t(y) * l.ref_stride;
+        const uint8_t* probe_row = l.probe + uint32_t(y - l.dy) * l.probe_stride;
         // A row adds at most 255 x 441 per lane of a 32-bit sum and 255
         // pairs per 16-bit count: neither overflows before it is folded.
         __m128i sum = _mm_setzero_si128(), count = _mm_setzero_si128();
-        int32_t x = left;
-        for (; x + span - 1 <= right; x += span) {
-            const __m128i r = load_cells8(ref_row + uint32_t(x) * kCellBytes, step);
-            const __m128i p = load_cells8(probe_row + uint32_t(x - dx) * kCellBytes, step);
+        int32_t x = l.left;
+        for (; x + span - 1 <= l.right; x += span) {
+            const __m128i r = load_cells8(ref_row + uint32_t(x) * kCellBytes, l.step);
+            const __m128i p = load_cells8(probe_row + uint32_t(x - l.dx) * kCellBytes, l.step);
             add_pairs8(r, p, &sum, &count);
+        }
+        if (x <= l.right) {
+            // The last cells (fewer than eight pairs) through zeroed copies
+            // of the cells x .. right: the lanes past `right` read empty
+            // cells, which add and count nothing.
+            alignas(16) uint8_t r_tail[2 * 8 * kCellBytes] = {}, p_tail[2 * 8 * kCellBytes] = {};
+            const size_t bytes = size_t(l.right - x + 1) * kCellBytes;
+            std::memcpy(r_tail, ref_row + uint32_t(x) * kCellBytes, bytes);
+            std::memcpy(p_tail, probe_row + uint32_t(x - l.dx) * kCellBytes, bytes);
+            add_pairs8(load_cells8(r_tail, l.step), load_cells8(p_tail, l.step), &sum, &count);
         }
         sums->sum += horizontal_sum(sum);
         // Each lane counted its valid pairs as -1.
         const __m128i pairs = _mm_madd_epi16(count, _mm_set1_epi16(-1));
         sums->pairs += uint32_t(horizontal_sum(pairs));
-        for (; x <= right; x += step)
-            add_pair(ref_row + uint32_t(x) * kCellBytes, probe_row + uint32_t(x - dx) * kCellBytes, sums);
     }
 }
 
-void correlate_lattice_scalar(const uint8_t* reference, uint32_t ref_stride, const uint8_t* probe,
-                              uint32_t probe_stride, int32_t dx, int32_t dy, int32_t left, int32_t top,
-                              int32_t right, int32_t bottom, int32_t step, correlation_sums* sums) {
-    for (int32_t y = top; y <= bottom; y += step) {
-        const uint8_t* ref_row = reference + uint32_t(y) * ref_stride;
-        const uint8_t* probe_row = probe + uint32_t(y - dy) * probe_stride;
-        for (int32_t x = left; x <= right; x += step)
-            add_pair(ref_row + uint32_t(x) * kCellBytes, probe_row + uint32_t(x - dx) * kCellBytes, sums);
+void correlate_lattice_scalar(const spectral_lattice& l, correlation_sums* sums) {
+    for (int32_t y = l.top; y <= l.bottom; y += l.step) {
+        const uint8_t* ref_row = l.reference + uint32_t(y) * l.ref_stride;
+        const uint8_t* probe_row = l.probe + uint32_t(y - l.dy) * l.probe_stride;
+        for (int32_t x = l.left; x <= l.right; x += l.step)
+            add_pair(ref_row + uint32_t(x) * kCellBytes, probe_row + uint32_t(x - l.dx) * kCellBytes, sums);
     }
-}
-
-void correlate_lattice(const uint8_t* reference, uint32_t ref_stride, const uint8_t* probe,
-                       uint32_t probe_stride, int32_t dx, int32_t dy, int32_t left, int32_t top,
-                       int32_t right, int32_t bottom, int32_t step, correlation_sums* sums) {
-    correlate_lattice_vector(reference, ref_stride, probe, probe_stride, dx, dy, left, top, right, bottom, step,
-                             sums);
 }
 
 int64_t max64(int64_t a, int64_t b) { return a > b ? a : b; }
@@ -134,17 +131,12 @@ int64_t min64(int64_t a, int64_t b) { return a < b ? a : b; }
 
 }  // namespace
 
-spectral_correlation spectral_correlate_lattice(const uint8_t* reference, uint32_t ref_stride,
-                                                const uint8_t* probe, uint32_t probe_stride, int32_t dx,
-                                                int32_t dy, int32_t left, int32_t top, int32_t right,
-                                                int32_t bottom, int32_t step, bool vector) {
+spectral_correlation spectral_correlate_lattice(const spectral_lattice& lattice, bool vector) {
     spectral_correlation sums;
     if (vector)
-        correlate_lattice_vector(reference, ref_stride, probe, probe_stride, dx, dy, left, top, right, bottom,
-                                 step, &sums);
+        correlate_lattice_vector(lattice, &sums);
     else
-        correlate_lattice_scalar(reference, ref_stride, probe, probe_stride, dx, dy, left, top, right, bottom,
-                                 step, &sums);
+        correlate_lattice_scalar(lattice, &sums);
     return sums;
 }
 
@@ -278,20 +270,22 @@ uint32_t xcorr_features(const uint8_t* reference, uint8_t cols, uint8_t rows,
     const int64_t bottom = min64(reference_box->bottom, int64_t(probe_box->bottom) + dy);
     if (left > right || top > bottom) return 0;
 
-    const uint32_t ref_stride = canvas_stride(cols);
-    const uint32_t probe_stride = canvas_stride(canvas_cols);
+    // The whole intersection; progressive passes take its 2 x 2 sub-lattices.
+    spectral_lattice lattice{reference, canvas_stride(cols), probe, canvas_stride(canvas_cols),
+                             dx, dy, int32_t(left), int32_t(top), int32_t(right), int32_t(bottom),
+                             1};
     correlation_sums sums;
     uint32_t estimate = 0;
     if (progressive == 0) {
-        correlate_lattice(reference, ref_stride, probe, probe_stride, dx, dy, int32_t(left),
-                          int32_t(top), int32_t(right), int32_t(bottom), 1, &sums);
+        correlate_lattice_vector(lattice, &sums);
         estimate = sums.pairs;
     } else {
+        lattice.step = 2;
         bool stopped = false;
         for (uint32_t pass = 0; pass < 4 && !stopped; ++pass) {
-            correlate_lattice(reference, ref_stride, probe, probe_stride, dx, dy,
-                              int32_t(left + (pass & 1)), int32_t(top + (pass >> 1)),
-                              int32_t(right), int32_t(bottom), 2, &sums);
+            lattice.left = int32_t(left + (pass & 1));
+            lattice.top = int32_t(top + (pass >> 1));
+            correlate_lattice_vector(lattice, &sums);
             const uint64_t passes = pass + 1;
             if (sums.pairs > kProgressiveMinPairs &&
                 4 * uint64_t(sums.pairs) >= passes * min_overlap) {

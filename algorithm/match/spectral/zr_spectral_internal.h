@@ -106,19 +106,30 @@ uint32_t xcorr_features(const uint8_t* reference, uint8_t cols, uint8_t rows,
                         int32_t dx, int32_t dy, uint32_t* out_score, uint32_t* out_zero,
                         uint32_t min_overlap, int32_t progressive, uint32_t block_factor);
 
-// The sums behind xcorr_features over a lattice of its intersection: every
-// `step`-th (1 or 2) row and column from (top, left) to (bottom, right) of
-// the reference, the probe cell at (y - dy, x - dx); canvases with
-// `*_stride` bytes a row. `vector` picks the SSE2 path (the same sums) over
-// the scalar reference.
+// A lattice of the intersection of two canvases: every `step`-th (1 or 2)
+// row and column from (top, left) to (bottom, right) of the reference, the
+// probe cell at (y - dy, x - dx); canvases with `*_stride` bytes a row.
+struct spectral_lattice {
+    const uint8_t* reference;
+    uint32_t ref_stride;
+    const uint8_t* probe;
+    uint32_t probe_stride;
+    int32_t dx;
+    int32_t dy;
+    int32_t left;
+    int32_t top;
+    int32_t right;
+    int32_t bottom;
+    int32_t step;
+};
+
+// The sums behind xcorr_features over a lattice. `vector` picks the SSE2
+// path (the same sums) over the scalar reference.
 struct spectral_correlation {
     uint64_t sum = 0;
     uint32_t pairs = 0;
 };
-spectral_correlation spectral_correlate_lattice(const uint8_t* reference, uint32_t ref_stride,
-                                                const uint8_t* probe, uint32_t probe_stride, int32_t dx,
-                                                int32_t dy, int32_t left, int32_t top, int32_t right,
-                                                int32_t bottom, int32_t step, bool vector);
+spectral_correlation spectral_correlate_lattice(const spectral_lattice& lattice, bool vector);
 
 // Score scaling of a pair count: isqrt(isqrt(count << 12) x block_factor),
 // the square-root input saturated at 2^32 - 1.

@@ -211,36 +211,20 @@ void coarse_search(search& s, const search_plan& plan) {
     }
 }
 
-// Rotation refinement around the coarse best. True when the best
-// score passed the threshold.
-bool refine_rotation(search& s, uint32_t min_overlap) {
+// Rotation refinement around the best pose: each angle offset in turn, the
+// offsets within `window` cells row by row. True once the best score passes
+// the threshold.
+template <size_t N>
+bool refine_rotation(search& s, const int16_t (&angle_offsets)[N], int32_t window,
+                     uint32_t min_overlap, bool progressive) {
     const pose centre = s.best;
-    for (const int16_t offset : kRotationRefinement) {
-        const int32_t angle = centre.angle + offset;
-        if (transform_probe(s, angle, 0, 0) == 0) continue;
-        for (int32_t dy = centre.dy - kRotationWindow; dy <= centre.dy + kRotationWindow; ++dy) {
-            if (refine_bounding_boxes(&s.ref_box, &s.probe_box, dy) <= 0) continue;
-            for (int32_t dx = centre.dx - kRotationWindow; dx <= centre.dx + kRotationWindow;
-                 ++dx) {
-                keep(s, correlate(s, dx, dy, min_overlap, s.progressive),
-                     pose{angle, dx, dy, 0, 0});
-                if (above_threshold(s)) return true;
-            }
-        }
-    }
-    return false;
-}
-
-// Second rotation refinement within `window` cells, full correlation.
-bool refine_fine_rotation(search& s, uint32_t min_overlap, int32_t window) {
-    const pose centre = s.best;
-    for (const int16_t offset : kFineRotationRefinement) {
+    for (const int16_t offset : angle_offsets) {
         const int32_t angle = centre.angle + offset;
         if (transform_probe(s, angle, 0, 0) == 0) continue;
         for (int32_t dy = centre.dy - window; dy <= centre.dy + window; ++dy) {
             if (refine_bounding_boxes(&s.ref_box, &s.probe_box, dy) <= 0) continue;
             for (int32_t dx = centre.dx - window; dx <= centre.dx + window; ++dx) {
-                keep(s, correlate(s, dx, dy, min_overlap, false), pose{angle, dx, dy, 0, 0});
+                keep(s, correlate(s, dx, dy, min_overlap, progressive), pose{angle, dx, dy, 0, 0});
                 if (above_threshold(s)) return true;
             }
         }
@@ -400,23 +384,31 @@ uint32_t write_features(const search& s, uint16_t* features) {
     return spectral_score(f.weight_product, uint32_t(n), uint32_t(n), s.lv.block_factor);
 }
 
-// The pose in pixels at 500 dpi.
-void write_alignment(const search& s, const spectral_record_view& reference,
-                     zr_spectral_alignment* alignment) {
-    const level_geometry& lv = s.lv;
-    const pose& at = s.best;
-    const uint32_t trig_angle = uint32_t(at.angle * 128) & 0xFFFF;
+// Offset in reference pixels between the probe turned by `angle` (512 a
+// turn) and its canvas, centre to centre; divisions truncate toward zero.
+struct pixel_offset {
+    int64_t x;
+    int64_t y;
+};
+pixel_offset turned_centre_offset(const level_geometry& lv, int32_t angle) {
+    const uint32_t trig_angle = uint32_t(angle * 128) & 0xFFFF;
     const int64_t c = zr_cos14_(trig_angle);
     const int64_t sn = zr_sin14_(trig_angle);
     const int64_t b = lv.ref_block;
     const int64_t cols = lv.probe_cols;
     const int64_t rows = lv.probe_rows;
-    const int64_t centre_x =
-        (c * (cols * b - 1) - sn * (rows * b - 1) - ((b * lv.canvas_cols - 1) << 14)) / 32768;
-    const int64_t centre_y =
-        (c * (rows * b - 1) + sn * (cols * b - 1) - ((b * lv.canvas_rows - 1) << 14)) / 32768;
-    const int64_t dx = ((int64_t(32) * at.dx + at.sub_x) * b) / 32 - centre_x;
-    const int64_t dy = ((int64_t(32) * at.dy + at.sub_y) * b) / 32 - centre_y;
+    return {(c * (cols * b - 1) - sn * (rows * b - 1) - ((b * lv.canvas_cols - 1) << 14)) / 32768,
+            (c * (rows * b - 1) + sn * (cols * b - 1) - ((b * lv.canvas_rows - 1) << 14)) / 32768};
+}
+
+// The pose in pixels at 500 dpi.
+void write_alignment(const search& s, const spectral_record_view& reference,
+                     zr_spectral_alignment* alignment) {
+    const pose& at = s.best;
+    const int64_t b = s.lv.ref_block;
+    const pixel_offset centre = turned_centre_offset(s.lv, at.angle);
+    const int64_t dx = ((int64_t(32) * at.dx + at.sub_x) * b) / 32 - centre.x;
+    const int64_t dy = ((int64_t(32) * at.dy + at.sub_y) * b) / 32 - centre.y;
     alignment->rotation = at.angle / 2;
     alignment->dx = int32_t(dx * 500 / reference.resolution);
     alignment->dy = int32_t(dy * 500 / reference.resolution);
@@ -425,21 +417,12 @@ void write_alignment(const search& s, const spectral_record_view& reference,
 // The integer offsets and 1/32-cell remainders of a given pose, the
 // inverse of write_alignment's formula rounded to nearest.
 pose hinted_pose(const search& s, const zr_spectral_alignment& given) {
-    const level_geometry& lv = s.lv;
     pose at;
     at.angle = given.rotation * 2;
-    const uint32_t trig_angle = uint32_t(at.angle * 128) & 0xFFFF;
-    const int64_t c = zr_cos14_(trig_angle);
-    const int64_t sn = zr_sin14_(trig_angle);
-    const int64_t b = lv.ref_block;
-    const int64_t cols = lv.probe_cols;
-    const int64_t rows = lv.probe_rows;
-    const int64_t centre_x =
-        (c * (cols * b - 1) - sn * (rows * b - 1) - ((b * lv.canvas_cols - 1) << 14)) / 32768;
-    const int64_t centre_y =
-        (c * (rows * b - 1) + sn * (cols * b - 1) - ((b * lv.canvas_rows - 1) << 14)) / 32768;
-    const int64_t total_x = round_div((int64_t(given.dx) + centre_x) * 32, b);
-    const int64_t total_y = round_div((int64_t(given.dy) + centre_y) * 32, b);
+    const int64_t b = s.lv.ref_block;
+    const pixel_offset centre = turned_centre_offset(s.lv, at.angle);
+    const int64_t total_x = round_div((int64_t(given.dx) + centre.x) * 32, b);
+    const int64_t total_y = round_div((int64_t(given.dy) + centre.y) * 32, b);
     at.dx = int32_t(round_div(total_x, 32));
     at.dy = int32_t(round_div(total_y, 32));
     at.sub_x = int32_t(total_x - 32 * int64_t(at.dx));
@@ -607,7 +590,8 @@ zr_status spectral_match_traced(uint8_t* work, uint16_t work_size, const uint8_t
         coarse_search(s, plan);
         const int64_t turn = abs32(s.best.angle);
         uint32_t min_overlap = uint32_t(((256 - turn) * plan.m_hi + turn * plan.m_lo) >> 8);
-        bool done = refine_rotation(s, min_overlap);
+        bool done =
+            refine_rotation(s, kRotationRefinement, kRotationWindow, min_overlap, s.progressive);
         if (trace != nullptr) trace->stopped_in_rotation_refinement = done;
         int32_t window = 1;
         if (!done && probe.fine_grid != nullptr && reference.fine_grid != nullptr) {
@@ -616,7 +600,8 @@ zr_status spectral_match_traced(uint8_t* work, uint16_t work_size, const uint8_t
             done = !switch_to_fine_grids(s, probe, reference);
             if (trace != nullptr) trace->used_fine_grids = true;
         }
-        if (!done) done = refine_fine_rotation(s, min_overlap, window);
+        // The second refinement correlates in full.
+        if (!done) done = refine_rotation(s, kFineRotationRefinement, window, min_overlap, false);
         if (!done) done = refine_sub_cell(s, min_overlap);
     }
 

@@ -1,10 +1,11 @@
 // The verifier descriptors of the vandrel, EHM and EHM-HR verifiers and the
 // verification model sets of the presets.
 //
-// A model set is a NULL-ended list of trained models only. Of the models the
-// presets name, only the EHM-HR model of the 192 x 80 preset is trained; the
-// other sets are empty until trained values are added in the same layout
-// (tools/gen_verifier_tables.py).
+// A model set is a NULL-ended list of models in the order the presets list
+// them. The EHM-HR model of the 192 x 80 preset is given
+// (tools/gen_verifier_tables.py); the other sixteen are trained on
+// fingerprint windows of their sensor's geometry by tools/train_models.cpp
+// (README.md, "Score models").
 #pragma once
 
 #include "match/verifiers/zr_verifier.h"
@@ -18,6 +19,25 @@ extern const zr_verifier_descriptor ehmhr_verifier;
 
 // EHM-HR model of the 192 x 80 preset: 30 features, linear-squares score.
 extern const zr_vermodel zr_vermodel_h80_ehmhr;
+// Trained models. EHM and EHM-HR: 30 features, linear-squares score;
+// spectral: 17 features, linear-squares score; the 160 x 160 and 192 x 192
+// EHM models: 30 features, linear score.
+extern const zr_vermodel zr_vermodel_e100_ehm;
+extern const zr_vermodel zr_vermodel_e115_ehm;
+extern const zr_vermodel zr_vermodel_e130_ehm;
+extern const zr_vermodel zr_vermodel_e144_ehm;
+extern const zr_vermodel zr_vermodel_e56_ehm;
+extern const zr_vermodel zr_vermodel_e64_ehm;
+extern const zr_vermodel zr_vermodel_e80_ehm;
+extern const zr_vermodel zr_vermodel_h100_ehmhr;
+extern const zr_vermodel zr_vermodel_h115_ehmhr;
+extern const zr_vermodel zr_vermodel_h130_ehmhr;
+extern const zr_vermodel zr_vermodel_h56_ehmhr;
+extern const zr_vermodel zr_vermodel_p115_spectral;
+extern const zr_vermodel zr_vermodel_p130_spectral;
+extern const zr_vermodel zr_vermodel_l160_ehm;
+extern const zr_vermodel zr_vermodel_l160m_ehm;
+extern const zr_vermodel zr_vermodel_l192_ehm;
 
 extern const zr_vermodel* const zr_vermodels_e100[];
 extern const zr_vermodel* const zr_vermodels_e115[];

@@ -130,12 +130,15 @@ TEST(EnrollCaptures, SixCopiesOfOneCaptureEnrolOnce) {
     zr_algorithm_delete(a);
 }
 
-TEST(EnrollCaptures, UntrainedPresetStopsAtTheSecondCapture) {
+TEST(EnrollCaptures, PresetWithoutModelsStopsAtTheSecondCapture) {
     FP_REQUIRE_CAPTURES();
     const auto dirs = finger_dirs();
     ASSERT_FALSE(dirs.empty());
-    // Without a trained EHM model no comparison can reach a decision.
+    // Without a model for the EHM link no comparison can reach a decision.
+    static const zr_vermodel* const no_models[] = {nullptr};
     zr_algorithm* a = exported_algorithm(gen_192x80_hybrid_create);
+    ASSERT_NE(nullptr, a);
+    zr_algorithm_set_vermodels(a, no_models);
     zr_multitemplate_enroll* e = zr_multitemplate_enroll_create_algorithm(a, nullptr, &kCallbacks, nullptr);
     ASSERT_NE(nullptr, e);
     const zr_status expected[] = {ZR_OK, ZR_NO_MODEL_OPERATION};

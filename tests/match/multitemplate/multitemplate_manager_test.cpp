@@ -1,11 +1,14 @@
 // The multi-template manager over stored records: its settings item read and
-// written, the refused items, the counts and the templates handed out.
+// written, the refused items, the counts and the templates handed out; the
+// walks over its unlocked instances.
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "match/multitemplate/zr_multitemplate.h"
 #include "match/multitemplate/zr_multitemplate_manager.h"
+#include "match/multitemplate/zr_mtm.h"
+#include "objects/zr_template_metadata.h"
 
 namespace {
 
@@ -210,4 +213,79 @@ TEST(multitemplate_manager, TwoHundredInstancesHandedOutInOrder) {
     EXPECT_EQ(200u, zr_multitemplate_get_subtemplate_tag(stored, 199));
     zr_multitemplate_manager_delete(m);
     zr_template_delete(stored);
+}
+
+namespace {
+
+// A type-67 template with metadata of this class and enrol type.
+zr_template* classed_template(uint8_t id, uint16_t image_class, uint32_t enroll_type) {
+    const uint8_t data[3] = {id, 7, 7};
+    zr_template* t = zr_template_create(67, data, 3);
+    EXPECT_EQ(ZR_OK, zr_template_metadata_set_image_class(image_class, &t));
+    EXPECT_EQ(ZR_OK, zr_template_metadata_set_enroll_type(enroll_type, &t));
+    return t;
+}
+
+struct classed_instance {
+    uint16_t image_class;
+    uint32_t enroll_type;
+    uint8_t flags;
+    bool with_item = true;
+};
+
+// A manager over instances (ids from 1) of these templates.
+zr_multitemplate_manager* classed_manager(const std::vector<classed_instance>& instances) {
+    zr_multitemplate_manager* m = zr_multitemplate_manager_create(6);
+    for (size_t i = 0; i < instances.size(); ++i) {
+        const classed_instance& in = instances[i];
+        zr_template* t = classed_template(uint8_t(i), in.image_class, in.enroll_type);
+        uint32_t id = 0;
+        EXPECT_EQ(ZR_OK, zr_multitemplate_add_instance_no_tag(m->mt, t, &id));
+        const uint8_t item[ZR_MTM_INSTANCE_ITEM_SIZE] = {0, 0, 0, 0, 0, in.flags};
+        if (in.with_item) {
+            EXPECT_EQ(ZR_OK, zr_multitemplate_add_metadata(m->mt, id, ZR_MTM_TAG_INSTANCE, item, 6));
+        }
+        zr_template_delete(t);
+    }
+    return m;
+}
+
+std::vector<uint32_t> enroll_types(const zr_multitemplate* mt) {
+    std::vector<uint32_t> out;
+    for (const zr_mt_instance* in = mt->instances; in != nullptr; in = in->next)
+        out.push_back(zr_template_metadata_enroll_type(in->tmpl));
+    return out;
+}
+
+std::vector<uint32_t> instance_ids(const zr_multitemplate* mt) {
+    std::vector<uint32_t> out;
+    for (const zr_mt_instance* in = mt->instances; in != nullptr; in = in->next) out.push_back(in->id);
+    return out;
+}
+
+}  // namespace
+
+// Both walks leave locked instances alone; an instance without its item
+// stops them with ZR_NO_MEMORY, the instances before it already handled.
+TEST(multitemplate_manager, AcceptedEnrolmentAndClassRemovalSkipLockedInstances) {
+    const std::vector<classed_instance> instances = {
+        {3, 1, 0}, {3, 1, ZR_MTM_FLAG_LOCKED}, {4, 1, 0}, {3, 0, 0}};
+    zr_multitemplate_manager* m = classed_manager(instances);
+    ASSERT_EQ(ZR_OK, zr_mtm_enroll_accepted_templates(m));
+    EXPECT_EQ(std::vector<uint32_t>({0, 1, 0, 0}), enroll_types(m->mt));
+    ASSERT_EQ(ZR_OK, zr_mtm_remove_templates_per_class(m, 3));
+    EXPECT_EQ(std::vector<uint32_t>({2, 3}), instance_ids(m->mt));
+    zr_multitemplate_manager_delete(m);
+
+    std::vector<classed_instance> without_item = instances;
+    without_item[2].with_item = false;
+    m = classed_manager(without_item);
+    EXPECT_EQ(ZR_NO_MEMORY, zr_mtm_enroll_accepted_templates(m));
+    EXPECT_EQ(std::vector<uint32_t>({0, 1, 1, 0}), enroll_types(m->mt));
+    EXPECT_EQ(ZR_NO_MEMORY, zr_mtm_remove_templates_per_class(m, 3));
+    EXPECT_EQ(std::vector<uint32_t>({2, 3, 4}), instance_ids(m->mt));
+    zr_multitemplate_manager_delete(m);
+
+    EXPECT_EQ(ZR_BAD_ARGUMENT, zr_mtm_enroll_accepted_templates(nullptr));
+    EXPECT_EQ(ZR_BAD_ARGUMENT, zr_mtm_remove_templates_per_class(nullptr, 3));
 }

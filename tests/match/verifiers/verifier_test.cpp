@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "match/spectral/zr_spectral.h"
 #include "match/verifiers/zr_far_table.h"
 #include "match/verifiers/zr_vermodels.h"
 #include "match/verifiers/zr_verifier.h"
@@ -275,12 +276,74 @@ TEST(Vermodels, LookupSkipsUntrainedModels) {
     const zr_vermodel* only_zero[] = {&zero_filled, nullptr};
     EXPECT_EQ(zr_verifierI_get_vermodel(only_zero, &ehmhr_verifier, 0), nullptr);
 
-    // The shipped sets: H80 holds its EHM-HR model, the others nothing.
-    EXPECT_EQ(zr_verifierI_get_vermodel(zr_vermodels_h80, &ehmhr_verifier, 0), &zr_vermodel_h80_ehmhr);
-    EXPECT_EQ(zr_verifierI_get_vermodel(zr_vermodels_h80, &ehm_verifier, 0), nullptr);
-    for (const zr_vermodel* const* set : {zr_vermodels_e100, zr_vermodels_e80, zr_vermodels_h56, zr_vermodels_p115,
-                                          zr_vermodels_l192})
-        EXPECT_EQ(set[0], nullptr);
+}
+
+// Every shipped set lists its models in the presets' order, each one trained
+// (compute operation, one entry a feature, a threshold table that decides:
+// no missing threshold, rows and columns non-decreasing, level 0 at 0).
+TEST(Vermodels, ShippedSetsHoldTheirModelsInListOrder) {
+    struct expected_set {
+        const char* name;
+        const zr_vermodel* const* set;
+        std::vector<const zr_verifier_descriptor*> verifiers;
+    };
+    const std::vector<expected_set> sets = {
+        {"E100", zr_vermodels_e100, {&ehm_verifier}},
+        {"E115", zr_vermodels_e115, {&ehm_verifier}},
+        {"E130", zr_vermodels_e130, {&ehm_verifier}},
+        {"E144", zr_vermodels_e144, {&ehm_verifier}},
+        {"E56", zr_vermodels_e56, {&ehm_verifier}},
+        {"E80", zr_vermodels_e80, {&ehm_verifier}},
+        {"E64", zr_vermodels_e64, {&ehm_verifier}},
+        {"H100", zr_vermodels_h100, {&ehmhr_verifier}},
+        {"H115", zr_vermodels_h115, {&ehmhr_verifier}},
+        {"H130", zr_vermodels_h130, {&ehmhr_verifier}},
+        {"H56", zr_vermodels_h56, {&ehmhr_verifier, &ehm_verifier}},
+        {"H80", zr_vermodels_h80, {&ehmhr_verifier, &ehm_verifier}},
+        {"P115", zr_vermodels_p115, {&ehm_verifier, &spectral_verifier, &ehmhr_verifier}},
+        {"P130", zr_vermodels_p130, {&ehm_verifier, &spectral_verifier, &ehmhr_verifier}},
+        {"L160", zr_vermodels_l160, {&ehm_verifier}},
+        {"L160m", zr_vermodels_l160m, {&ehm_verifier}},
+        {"L192", zr_vermodels_l192, {&ehm_verifier}},
+    };
+    for (const expected_set& e : sets) {
+        SCOPED_TRACE(e.name);
+        size_t n = 0;
+        for (; e.set[n] != nullptr; ++n) {
+            const zr_vermodel* m = e.set[n];
+            ASSERT_LT(n, e.verifiers.size());
+            EXPECT_EQ(e.verifiers[n], m->verifier);
+            EXPECT_EQ(0, m->variant);
+            EXPECT_TRUE(zr_vermodel_is_trained(m));
+            EXPECT_EQ(m->verifier == &spectral_verifier ? 17u : 30u, m->feature_count);
+            EXPECT_EQ(16u * m->feature_count, m->coefficient_bytes);
+            const bool linear = e.set == zr_vermodels_l160 || e.set == zr_vermodels_l160m || e.set == zr_vermodels_l192;
+            EXPECT_EQ(linear ? zr_ml_compute_score_linear : zr_ml_compute_score_linear_squares, m->compute);
+            const zr_threshold_table& t = *m->thresholds;
+            for (uint32_t r = 0; r < ZR_THRESHOLD_ROWS; ++r) {
+                EXPECT_EQ(0, t[r][0]);
+                for (uint32_t l = 0; l < ZR_FAR_LEVELS; ++l) {
+                    EXPECT_NE(ZR_THRESHOLD_MISSING, t[r][l]);
+                    if (l > 0) {
+                        EXPECT_LE(t[r][l - 1], t[r][l]) << r << " " << l;
+                    }
+                    if (r > 0) {
+                        EXPECT_LE(t[r - 1][l], t[r][l]) << r << " " << l;
+                    }
+                }
+            }
+        }
+        EXPECT_EQ(e.verifiers.size(), n);
+    }
+    // Shared models: E80 and E56 are the second entries of H80 and H56, the
+    // pro sets reuse the EHM and EHM-HR models of their families.
+    EXPECT_EQ(zr_vermodels_h80[0], &zr_vermodel_h80_ehmhr);
+    EXPECT_EQ(zr_vermodels_h80[1], zr_vermodels_e80[0]);
+    EXPECT_EQ(zr_vermodels_h56[1], zr_vermodels_e56[0]);
+    EXPECT_EQ(zr_vermodels_p115[0], zr_vermodels_e115[0]);
+    EXPECT_EQ(zr_vermodels_p115[2], zr_vermodels_h115[0]);
+    EXPECT_EQ(zr_vermodels_p130[0], zr_vermodels_e130[0]);
+    EXPECT_EQ(zr_vermodels_p130[2], zr_vermodels_h130[0]);
 }
 
 // --- verify operations ---

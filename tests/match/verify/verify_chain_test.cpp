@@ -236,21 +236,61 @@ TEST(verify_chain, EarlyRejectDropsTheCandidateBeforeItsFourthSubtemplate) {
 }
 
 TEST(verify_chain, PruningKeepsTheAdaptiveCountOfBestEntries) {
-    chain_owner c;
-    c.add(&kFake0);
-    zr_algorithm_link* second = c.add(&kFake1);
-    zr_algorithm_link_set_nbr_of_subtemplates(second, 5);
-    walk_run w({stored_template(ids(1, 15))});
-    ASSERT_EQ(ZR_OK, zr_session_set_int(w.session, "zr.adaptive_chain.ref_mt_size", 10));
-    ASSERT_EQ(ZR_OK, zr_session_set_int(w.session, "zr.adaptive_chain.subtemplates_limit", 20));
-    // Ids 1..15 score 1000 x id, except 4 and 5 which tie with 3.
-    for (uint8_t i = 1; i <= 15; ++i) g_scripts[0].raw[i] = uint16_t(1000 * i);
-    g_scripts[0].raw[4] = g_scripts[0].raw[5] = 3000;
-    ASSERT_EQ(ZR_OK, w.run(c.chain, 28));
-    // ((10 - 5) x 20 + (5 - 20) x 15) / (10 - 20) = 12 kept, best first, ties
-    // in their order.
-    EXPECT_EQ(std::vector<uint8_t>({15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 3, 4}), g_scripts[1].compared);
-    EXPECT_EQ(12u, w.result->entries[0].links[1].comparisons);
+    // Ids 1..n score 1000 x id, except 4 and 5 which tie with 3; the next
+    // link asks for 5 entries; ref_mt_size 10, subtemplates_limit 20.
+    const struct {
+        uint8_t n;
+        std::vector<uint8_t> compared;  // at the second link, best first, ties in their order
+    } cases[] = {
+        // ((10 - 5) x 20 + (5 - 20) x 15) / (10 - 20) = 12.
+        {15, {15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 3, 4}},
+        // (100 - 15 x 8) / -10 = 2, raised to the 5 the link asks for.
+        {8, {8, 7, 6, 3, 4}},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(int(k.n));
+        chain_owner c;
+        c.add(&kFake0);
+        zr_algorithm_link* second = c.add(&kFake1);
+        zr_algorithm_link_set_nbr_of_subtemplates(second, 5);
+        walk_run w({stored_template(ids(1, k.n))});
+        ASSERT_EQ(ZR_OK, zr_session_set_int(w.session, "zr.adaptive_chain.ref_mt_size", 10));
+        ASSERT_EQ(ZR_OK, zr_session_set_int(w.session, "zr.adaptive_chain.subtemplates_limit", 20));
+        for (uint8_t i = 1; i <= k.n; ++i) g_scripts[0].raw[i] = uint16_t(1000 * i);
+        g_scripts[0].raw[4] = g_scripts[0].raw[5] = 3000;
+        ASSERT_EQ(ZR_OK, w.run(c.chain, 28));
+        EXPECT_EQ(k.compared, g_scripts[1].compared);
+        EXPECT_EQ(k.compared.size(), w.result->entries[0].links[1].comparisons);
+    }
+}
+
+// A score equal to a level's threshold has not reached that level: the
+// reached level is the one below it, and a reject level of that threshold
+// lets the candidate on.
+TEST(verify_chain, ThresholdsAreExceededNotMet) {
+    constexpr uint16_t kAt12 = zr_far_thresholds[12];
+    const struct {
+        uint16_t raw;
+        uint32_t level_reached;
+        bool goes_on;  // past a link rejecting at level 12
+    } cases[] = {
+        {uint16_t(kAt12 - 1), 11, false},
+        {kAt12, 11, true},
+        {uint16_t(kAt12 + 1), 12, true},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.raw);
+        chain_owner c;
+        c.add(&kFake0, 0, 12);
+        c.add(&kFake1);
+        walk_run w({stored_template(ids(1, 1))});
+        g_scripts[0].raw = {{1, k.raw}};
+        ASSERT_EQ(ZR_OK, w.run(c.chain, 28));
+        EXPECT_EQ(k.raw, w.result->far_score);  // one template: its own score
+        EXPECT_EQ(k.level_reached, w.result->far_level_reached);
+        EXPECT_EQ(k.goes_on, !g_scripts[1].compared.empty());
+        EXPECT_EQ(0u, w.result->decision);
+    }
 }
 
 TEST(verify_chain, ForcedPruningDropsEntriesBelowItsFloor) {
