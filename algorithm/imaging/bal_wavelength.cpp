@@ -529,14 +529,23 @@ namespace portable {
 #undef FP_WAVELENGTH_LANES_AVX2
 }  // namespace portable
 
+// clang takes the target through an attribute on each function instead.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 namespace avx2 {
 #define FP_WAVELENGTH_LANES_AVX2 1
 #include "imaging/bal_wavelength_lanes.inc"
 #undef FP_WAVELENGTH_LANES_AVX2
 }  // namespace avx2
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 // The five largest local maxima of a lane's responses: find_peaks32 over the
 // places its candidate bits mark. The places left out have a response that
