@@ -4,14 +4,11 @@
 #include <span>
 #include <string_view>
 
-#include "match/zr_presets.h"
+#include "fp_named_presets.h"
 
 namespace fpeval {
 
-struct Preset {
-    const char* name;  // the builder's name, e.g. "gen_130x130_hybrid_create"
-    zr_algorithm* (*create)(zr_session* session);
-};
+using Preset = fp_named_preset;
 
 // All 49 presets, in name order.
 std::span<const Preset> presets();

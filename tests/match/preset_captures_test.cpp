@@ -11,68 +11,11 @@
 #include "fp_sensor_windows.h"
 #include "fp_test_data.h"
 #include "match/enroll/zr_multitemplate_enroll.h"
+#include "fp_named_presets.h"
 #include "match/zr_presets.h"
 
 namespace {
 
-struct named_preset {
-    const char* name;
-    zr_algorithm* (*create)(zr_session*);
-};
-
-#define P(fn) {#fn, fn}
-const named_preset kPresets[] = {
-    P(gen_100x100_hybrid_create),
-    P(gen_100x100_hybridhr_create),
-    P(gen_100x100_hybridhr_speed_create),
-    P(gen_100x100_hybridhr_speed_mem_create),
-    P(gen_115x115_hybrid_create),
-    P(gen_115x115_hybrid_speed_create),
-    P(gen_115x115_hybrid_speed_mem_create),
-    P(gen_115x115_hybridhr_create),
-    P(gen_115x115_hybridhr_speed_create),
-    P(gen_115x115_hybridhr_speed_mem_create),
-    P(gen_115x115_pro_speed_mem_create),
-    P(gen_130x130_hybrid_create),
-    P(gen_130x130_hybrid_speed_create),
-    P(gen_130x130_hybrid_speed_mem_create),
-    P(gen_130x130_hybridhr_create),
-    P(gen_130x130_hybridhr_speed_create),
-    P(gen_130x130_hybridhr_speed_mem_create),
-    P(gen_130x130_pro_speed_mem_create),
-    P(gen_144x396_sw_hybrid_create),
-    P(gen_144x396_sw_hybrid_slice_create),
-    P(gen_144x396_sw_hybrid_speed_create),
-    P(gen_144x396_sw_hybrid_speed_mem_create),
-    P(gen_144x396_sw_hybrid_speed_mem_slice_create),
-    P(gen_144x396_sw_hybrid_speed_slice_create),
-    P(gen_160x160_hybrid_create),
-    P(gen_160x160_hybrid_slice_create),
-    P(gen_160x160_hybrid_speed_create),
-    P(gen_160x160_hybrid_speed_mem_create),
-    P(gen_160x160_hybrid_speed_mem_slice_create),
-    P(gen_160x160_hybrid_speed_slice_create),
-    P(gen_192x192_hybrid_create),
-    P(gen_192x192_hybrid_slice_create),
-    P(gen_192x192_hybrid_speed_create),
-    P(gen_192x192_hybrid_speed_mem_create),
-    P(gen_192x192_hybrid_speed_mem_slice_create),
-    P(gen_192x192_hybrid_speed_slice_create),
-    P(gen_192x56_hybrid_create),
-    P(gen_192x56_hybrid_speed_mem_create),
-    P(gen_192x56_hybridhr_create),
-    P(gen_192x56_hybridhr_speed_mem_create),
-    P(gen_192x56_pro_speed_mem_create),
-    P(gen_192x80_hybrid_create),
-    P(gen_192x80_hybrid_speed_create),
-    P(gen_192x80_hybrid_speed_mem_create),
-    P(gen_192x80_hybridhr_create),
-    P(gen_192x80_hybridhr_speed_create),
-    P(gen_192x80_hybridhr_speed_mem_create),
-    P(gen_192x80_pro_speed_mem_create),
-    P(gen_80x64_hybrid_create),
-};
-#undef P
 
 constexpr const char* kDatabase = "fvc2002_db1";
 constexpr int kFinger = 101;
@@ -101,7 +44,7 @@ zr_image* image_of(const std::vector<uint8_t>& w, const fp_test::SensorGeometry&
 }
 
 // The capture count and template size the exported layer sets.
-zr_algorithm* configured(const named_preset& p) {
+zr_algorithm* configured(const fp_named_preset& p) {
     zr_algorithm* a = p.create(nullptr);
     if (a == nullptr) return nullptr;
     zr_algorithm_get_config(a)->max_captures = kCaptures;
@@ -114,7 +57,7 @@ TEST(PresetCaptures, EveryPresetEnrolsSixCapturesAndVerifies) {
     if (full_impression(kFinger, 1).pixels.empty())
         GTEST_SKIP() << "whole impressions not found under " << fp_test::captures_dir() / kDatabase / "full";
     int genuine_accepted = 0, impostor_accepted = 0;
-    for (const named_preset& p : kPresets) {
+    for (const fp_named_preset& p : kFpNamedPresets) {
         SCOPED_TRACE(p.name);
         const fp_test::SensorGeometry* g = fp_test::sensor_geometry(p.name);
         ASSERT_NE(nullptr, g);
