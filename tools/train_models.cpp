@@ -25,7 +25,12 @@
 // templates) at FAR level L is the score exceeded by a share 1 / (2^r N_L) of
 // single comparisons, taken from the sorted scores where at least
 // kTailExceedances impostors lie above it and otherwise from an exponential
-// fit of the upper impostor tail. Output: ROOT/algorithm/match/verifiers/
+// fit of the upper impostor tail. Since the impostor tail varies from finger
+// to finger and only a few fingers train, each threshold is the 90th
+// percentile of that estimate over 200 bootstrap resamples of the training
+// fingers (drawn with replacement from a fixed seed; a pair of two drawn
+// fingers counts as often as the product of their draw counts), rows and
+// columns then made non-decreasing. Output: ROOT/algorithm/match/verifiers/
 // zr_vermodel_<id>.inc. The same inputs give the same tables byte for byte.
 //
 // evaluate: for each model set, a preset that uses it enrols six windows
@@ -183,6 +188,8 @@ constexpr double kTopExceedance = 1.0 / (64.0 * 1e9);
 constexpr size_t kTailExceedances = 20;  // sorted scores hold below this many exceedances
 constexpr size_t kTailShare = 50;        // tail fit on the top 1/50 of impostors (at least kTailExceedances)
 constexpr uint16_t kHighestThreshold = 65534;
+constexpr int kBootstrapReplicates = 200;    // finger resamples for the thresholds
+constexpr double kBootstrapQuantile = 0.90;  // each threshold: this quantile of its replicate values
 constexpr uint32_t kEnrolMaxCaptures = 6;
 constexpr uint32_t kEnrolTemplateBytes = 20480;
 constexpr uint32_t kScoreLevel = 28;  // verification without a decision: the whole FAR score
@@ -324,6 +331,7 @@ std::vector<TrainingTemplate> training_templates(zr_algorithm* algorithm, const 
 struct Sample {
     std::vector<uint16_t> x;
     bool genuine;
+    int enrolled_finger = -1, probe_finger = -1;  // TrainingTemplate::finger_key of each side
 };
 
 struct Pair {
@@ -659,17 +667,26 @@ std::vector<double> far_denominators() {
 }
 
 using Thresholds = std::vector<std::vector<uint16_t>>;
+using ThresholdCells = std::vector<std::vector<double>>;  // [row][level], before rounding
 
-// Rows of 2^r templates by FAR level from the integer impostor scores; rows
-// and columns made non-decreasing; level 0 is 0.
-Thresholds threshold_rows(const std::vector<double>& sorted_impostors) {
+// Rows of 2^r templates by FAR level from sorted (ascending) impostor scores,
+// unrounded; level 0 is 0.
+ThresholdCells threshold_cells(const std::vector<double>& sorted_impostors) {
     const std::vector<double> n = far_denominators();
+    ThresholdCells t(ZR_THRESHOLD_ROWS, std::vector<double>(ZR_FAR_LEVELS, 0.0));
+    for (uint32_t r = 0; r < ZR_THRESHOLD_ROWS; ++r)
+        for (uint32_t level = 1; level < ZR_FAR_LEVELS; ++level)
+            t[r][level] = upper_quantile(sorted_impostors, 1.0 / (double(1u << r) * n[level]));
+    return t;
+}
+
+// The cells rounded up into [0, kHighestThreshold]; rows and columns made
+// non-decreasing; the last cell at least 1.
+Thresholds rounded_rows(const ThresholdCells& cells) {
     Thresholds t(ZR_THRESHOLD_ROWS, std::vector<uint16_t>(ZR_FAR_LEVELS, 0));
     for (uint32_t r = 0; r < ZR_THRESHOLD_ROWS; ++r)
-        for (uint32_t level = 1; level < ZR_FAR_LEVELS; ++level) {
-            const double q = upper_quantile(sorted_impostors, 1.0 / (double(1u << r) * n[level]));
-            t[r][level] = uint16_t(std::clamp(std::ceil(q), 0.0, double(kHighestThreshold)));
-        }
+        for (uint32_t level = 1; level < ZR_FAR_LEVELS; ++level)
+            t[r][level] = uint16_t(std::clamp(std::ceil(cells[r][level]), 0.0, double(kHighestThreshold)));
     for (uint32_t r = 0; r < ZR_THRESHOLD_ROWS; ++r)
         for (uint32_t level = 1; level < ZR_FAR_LEVELS; ++level) {
             t[r][level] = std::max(t[r][level], t[r][level - 1]);
@@ -677,6 +694,45 @@ Thresholds threshold_rows(const std::vector<double>& sorted_impostors) {
         }
     if (t[ZR_THRESHOLD_ROWS - 1][ZR_FAR_LEVELS - 1] == 0) t[ZR_THRESHOLD_ROWS - 1][ZR_FAR_LEVELS - 1] = 1;
     return t;
+}
+
+struct FingerPairScore {
+    double score;
+    int enrolled_finger, probe_finger;
+};
+
+// Thresholds that allow for finger-to-finger variation of the impostor tail:
+// a bootstrap over the training fingers. Each of kBootstrapReplicates
+// replicates draws as many fingers as there are, with replacement
+// (xorshift32 from a fixed seed), and keeps every impostor pair of two
+// distinct drawn fingers as often as the product of their draw counts; each
+// cell is then the kBootstrapQuantile quantile of its replicate values (the
+// value at rank ceil(q B) of the B sorted ones). `pairs` are sorted by score.
+ThresholdCells bootstrap_cells(const std::vector<FingerPairScore>& pairs, int fingers) {
+    std::vector<ThresholdCells> replicates;
+    uint32_t state = fp_test::window_seed("finger bootstrap");
+    std::vector<int> draws(size_t(std::max(fingers, 0)));
+    std::vector<double> resampled;
+    for (int b = 0; b < kBootstrapReplicates; ++b) {
+        std::fill(draws.begin(), draws.end(), 0);
+        for (int k = 0; k < fingers; ++k) ++draws[fp_test::xorshift32(&state) % uint32_t(fingers)];
+        resampled.clear();
+        for (const FingerPairScore& p : pairs) {
+            const int copies = draws[size_t(p.enrolled_finger)] * draws[size_t(p.probe_finger)];
+            resampled.insert(resampled.end(), size_t(copies), p.score);
+        }
+        replicates.push_back(threshold_cells(resampled));
+    }
+    const size_t rank = size_t(std::ceil(kBootstrapQuantile * double(kBootstrapReplicates))) - 1;
+    ThresholdCells out(ZR_THRESHOLD_ROWS, std::vector<double>(ZR_FAR_LEVELS, 0.0));
+    std::vector<double> cell(replicates.size());
+    for (uint32_t r = 0; r < ZR_THRESHOLD_ROWS; ++r)
+        for (uint32_t level = 1; level < ZR_FAR_LEVELS; ++level) {
+            for (size_t b = 0; b < replicates.size(); ++b) cell[b] = replicates[b][r][level];
+            std::sort(cell.begin(), cell.end());
+            out[r][level] = cell[rank];
+        }
+    return out;
 }
 
 // Area under the ROC curve (ties count half).
@@ -757,7 +813,7 @@ bool train_model(const ModelSpec& m, const Dataset& data, const fs::path& root, 
     auto collect = [&](const std::vector<Pair>& pairs) {
         std::vector<Sample> out;
         for (const Pair& p : pairs) {
-            Sample s{{}, p.genuine};
+            Sample s{{}, p.genuine, templates[p.enrolled].finger_key, templates[p.probe].finger_key};
             if (pair_features(session, m.verifier, m.features, templates[p.enrolled].tmpl, templates[p.probe].tmpl,
                               &s.x))
                 out.push_back(std::move(s));
@@ -823,6 +879,7 @@ bool train_model(const ModelSpec& m, const Dataset& data, const fs::path& root, 
     const zr_vermodel model{m.verifier, 0, bytes.data(), bytes.size(), m.features,
                             m.linear ? zr_ml_compute_score_linear : zr_ml_compute_score_linear_squares, nullptr};
     ScoredSet integer;
+    std::vector<FingerPairScore> impostor_fingers;
     for (const std::vector<Sample>* set : {&samples, &threshold_samples})
         for (const Sample& s : *set) {
             if (set == &samples && !s.genuine) continue;  // impostors: those of the thresholds
@@ -831,10 +888,16 @@ bool train_model(const ModelSpec& m, const Dataset& data, const fs::path& root, 
                                                   &score) != ZR_OK)
                 score = 0;
             (s.genuine ? integer.genuine : integer.impostor).push_back(score);
+            if (!s.genuine) impostor_fingers.push_back({double(score), s.enrolled_finger, s.probe_finger});
         }
     std::vector<double> sorted_impostors = integer.impostor;
     std::sort(sorted_impostors.begin(), sorted_impostors.end());
-    const Thresholds thresholds = threshold_rows(sorted_impostors);
+    std::stable_sort(impostor_fingers.begin(), impostor_fingers.end(),
+                     [](const FingerPairScore& a, const FingerPairScore& b) { return a.score < b.score; });
+    int fingers = 0;
+    for (const TrainingTemplate& t : templates) fingers = std::max(fingers, t.finger_key + 1);
+    const Thresholds pooled = rounded_rows(threshold_cells(sorted_impostors));
+    const Thresholds thresholds = rounded_rows(bootstrap_cells(impostor_fingers, fingers));
 
     size_t genuine_above = 0;
     for (double g : integer.genuine) genuine_above += g > thresholds[0][12];
@@ -876,11 +939,13 @@ bool train_model(const ModelSpec& m, const Dataset& data, const fs::path& root, 
 
     std::printf("%-6s %s: %zu templates (%zu extraction failures); fit on %zu pairs, thresholds from %zu impostor "
                 "pairs (%zu comparison failures); AUC fitted %.4f, integer %.4f; "
+                "level-6 and level-12 thresholds %u %u (pooled %u %u); "
                 "genuine above the level-12 threshold %zu of %zu, impostors above levels 6, 9, 12: %zu %zu %zu; "
                 "%.1f s (features %.1f s)\n",
                 m.id, m.geometry->name, templates.size(), extraction_failures, samples.size(),
                 integer.impostor.size(), comparison_failures, auc(fitted.genuine, fitted.impostor),
-                auc(integer.genuine, integer.impostor), genuine_above, integer.genuine.size(), impostors_above[0],
+                auc(integer.genuine, integer.impostor), unsigned(thresholds[0][6]), unsigned(thresholds[0][12]),
+                unsigned(pooled[0][6]), unsigned(pooled[0][12]), genuine_above, integer.genuine.size(), impostors_above[0],
                 impostors_above[1], impostors_above[2],
                 seconds_since(start), collect_seconds);
     std::fflush(stdout);
