@@ -1,5 +1,7 @@
 #include "match/verifiers/zr_vermodels.h"
 
+#include <cstddef>
+
 #include "match/spectral/zr_spectral.h"
 #include "match/verifiers/zr_ehm_verifier.h"
 
@@ -25,6 +27,29 @@ namespace {
 #include "match/verifiers/zr_vermodel_l160m.inc"
 #include "match/verifiers/zr_vermodel_l192.inc"
 
+// A variant-0 model over the coefficient entries of its features.
+template <uint32_t Features, std::size_t Bytes>
+constexpr zr_vermodel variant0_model(const zr_verifier_descriptor& verifier, const uint8_t (&coefficients)[Bytes],
+                                     zr_score_model_fn compute, const zr_threshold_table& thresholds) {
+    static_assert(Bytes == Features * ZR_COEFFICIENT_ENTRY_SIZE, "one coefficient entry a feature");
+    return zr_vermodel{&verifier, 0, coefficients, Bytes, Features, compute, &thresholds};
+}
+
+// The EHM and EHM-HR models score 30 features, the spectral ones 17.
+template <std::size_t Bytes>
+constexpr zr_vermodel ehm_class_model(const zr_verifier_descriptor& verifier, const uint8_t (&coefficients)[Bytes],
+                                      zr_score_model_fn compute, const zr_threshold_table& thresholds) {
+    return variant0_model<ZR_EHM_FEATURES>(verifier, coefficients, compute, thresholds);
+}
+template <std::size_t Bytes>
+constexpr zr_vermodel spectral_model(const zr_verifier_descriptor& verifier, const uint8_t (&coefficients)[Bytes],
+                                     zr_score_model_fn compute, const zr_threshold_table& thresholds) {
+    return variant0_model<ZR_SPECTRAL_FEATURE_SCORE_COUNT>(verifier, coefficients, compute, thresholds);
+}
+
+constexpr zr_score_model_fn kSquares = zr_ml_compute_score_linear_squares;
+constexpr zr_score_model_fn kLinear = zr_ml_compute_score_linear;
+
 }  // namespace
 
 const zr_verifier_descriptor vandrel_verifier = {zr_vandrel_extract_feature_scores, nullptr,
@@ -34,98 +59,42 @@ const zr_verifier_descriptor ehm_verifier = {zr_ehm_extract_feature_scores, zr_e
 const zr_verifier_descriptor ehmhr_verifier = {zr_ehmhr_extract_feature_scores, zr_ehmhr_extract_feature_scores,
                                                zr_ehm_verify_feature_scores, nullptr};
 
-const zr_vermodel zr_vermodel_h80_ehmhr = {
-    &ehmhr_verifier,
-    0,
-    kH80EhmhrCoefficients,
-    sizeof kH80EhmhrCoefficients,
-    ZR_EHM_FEATURES,
-    zr_ml_compute_score_linear_squares,
-    &kH80EhmhrThresholds,
-};
-static_assert(sizeof kH80EhmhrCoefficients == ZR_EHM_FEATURES * ZR_COEFFICIENT_ENTRY_SIZE);
+constinit const zr_vermodel zr_vermodel_h80_ehmhr =
+    ehm_class_model(ehmhr_verifier, kH80EhmhrCoefficients, kSquares, kH80EhmhrThresholds);
 
 // Trained models, one per verifier and sensor family (tools/train_models.cpp).
-const zr_vermodel zr_vermodel_e100_ehm = {
-    &ehm_verifier, 0, kE100EhmCoefficients, sizeof kE100EhmCoefficients, ZR_EHM_FEATURES,
-    zr_ml_compute_score_linear_squares, &kE100EhmThresholds,
-};
-static_assert(sizeof kE100EhmCoefficients == ZR_EHM_FEATURES * ZR_COEFFICIENT_ENTRY_SIZE);
-const zr_vermodel zr_vermodel_e115_ehm = {
-    &ehm_verifier, 0, kE115EhmCoefficients, sizeof kE115EhmCoefficients, ZR_EHM_FEATURES,
-    zr_ml_compute_score_linear_squares, &kE115EhmThresholds,
-};
-static_assert(sizeof kE115EhmCoefficients == ZR_EHM_FEATURES * ZR_COEFFICIENT_ENTRY_SIZE);
-const zr_vermodel zr_vermodel_e130_ehm = {
-    &ehm_verifier, 0, kE130EhmCoefficients, sizeof kE130EhmCoefficients, ZR_EHM_FEATURES,
-    zr_ml_compute_score_linear_squares, &kE130EhmThresholds,
-};
-static_assert(sizeof kE130EhmCoefficients == ZR_EHM_FEATURES * ZR_COEFFICIENT_ENTRY_SIZE);
-const zr_vermodel zr_vermodel_e144_ehm = {
-    &ehm_verifier, 0, kE144EhmCoefficients, sizeof kE144EhmCoefficients, ZR_EHM_FEATURES,
-    zr_ml_compute_score_linear_squares, &kE144EhmThresholds,
-};
-static_assert(sizeof kE144EhmCoefficients == ZR_EHM_FEATURES * ZR_COEFFICIENT_ENTRY_SIZE);
-const zr_vermodel zr_vermodel_e56_ehm = {
-    &ehm_verifier, 0, kE56EhmCoefficients, sizeof kE56EhmCoefficients, ZR_EHM_FEATURES,
-    zr_ml_compute_score_linear_squares, &kE56EhmThresholds,
-};
-static_assert(sizeof kE56EhmCoefficients == ZR_EHM_FEATURES * ZR_COEFFICIENT_ENTRY_SIZE);
-const zr_vermodel zr_vermodel_e64_ehm = {
-    &ehm_verifier, 0, kE64EhmCoefficients, sizeof kE64EhmCoefficients, ZR_EHM_FEATURES,
-    zr_ml_compute_score_linear_squares, &kE64EhmThresholds,
-};
-static_assert(sizeof kE64EhmCoefficients == ZR_EHM_FEATURES * ZR_COEFFICIENT_ENTRY_SIZE);
-const zr_vermodel zr_vermodel_e80_ehm = {
-    &ehm_verifier, 0, kE80EhmCoefficients, sizeof kE80EhmCoefficients, ZR_EHM_FEATURES,
-    zr_ml_compute_score_linear_squares, &kE80EhmThresholds,
-};
-static_assert(sizeof kE80EhmCoefficients == ZR_EHM_FEATURES * ZR_COEFFICIENT_ENTRY_SIZE);
-const zr_vermodel zr_vermodel_h100_ehmhr = {
-    &ehmhr_verifier, 0, kH100EhmhrCoefficients, sizeof kH100EhmhrCoefficients, ZR_EHM_FEATURES,
-    zr_ml_compute_score_linear_squares, &kH100EhmhrThresholds,
-};
-static_assert(sizeof kH100EhmhrCoefficients == ZR_EHM_FEATURES * ZR_COEFFICIENT_ENTRY_SIZE);
-const zr_vermodel zr_vermodel_h115_ehmhr = {
-    &ehmhr_verifier, 0, kH115EhmhrCoefficients, sizeof kH115EhmhrCoefficients, ZR_EHM_FEATURES,
-    zr_ml_compute_score_linear_squares, &kH115EhmhrThresholds,
-};
-static_assert(sizeof kH115EhmhrCoefficients == ZR_EHM_FEATURES * ZR_COEFFICIENT_ENTRY_SIZE);
-const zr_vermodel zr_vermodel_h130_ehmhr = {
-    &ehmhr_verifier, 0, kH130EhmhrCoefficients, sizeof kH130EhmhrCoefficients, ZR_EHM_FEATURES,
-    zr_ml_compute_score_linear_squares, &kH130EhmhrThresholds,
-};
-static_assert(sizeof kH130EhmhrCoefficients == ZR_EHM_FEATURES * ZR_COEFFICIENT_ENTRY_SIZE);
-const zr_vermodel zr_vermodel_h56_ehmhr = {
-    &ehmhr_verifier, 0, kH56EhmhrCoefficients, sizeof kH56EhmhrCoefficients, ZR_EHM_FEATURES,
-    zr_ml_compute_score_linear_squares, &kH56EhmhrThresholds,
-};
-static_assert(sizeof kH56EhmhrCoefficients == ZR_EHM_FEATURES * ZR_COEFFICIENT_ENTRY_SIZE);
-const zr_vermodel zr_vermodel_p115_spectral = {
-    &spectral_verifier, 0, kP115SpectralCoefficients, sizeof kP115SpectralCoefficients, ZR_SPECTRAL_FEATURE_SCORE_COUNT,
-    zr_ml_compute_score_linear_squares, &kP115SpectralThresholds,
-};
-static_assert(sizeof kP115SpectralCoefficients == ZR_SPECTRAL_FEATURE_SCORE_COUNT * ZR_COEFFICIENT_ENTRY_SIZE);
-const zr_vermodel zr_vermodel_p130_spectral = {
-    &spectral_verifier, 0, kP130SpectralCoefficients, sizeof kP130SpectralCoefficients, ZR_SPECTRAL_FEATURE_SCORE_COUNT,
-    zr_ml_compute_score_linear_squares, &kP130SpectralThresholds,
-};
-static_assert(sizeof kP130SpectralCoefficients == ZR_SPECTRAL_FEATURE_SCORE_COUNT * ZR_COEFFICIENT_ENTRY_SIZE);
-const zr_vermodel zr_vermodel_l160_ehm = {
-    &ehm_verifier, 0, kL160EhmCoefficients, sizeof kL160EhmCoefficients, ZR_EHM_FEATURES,
-    zr_ml_compute_score_linear, &kL160EhmThresholds,
-};
-static_assert(sizeof kL160EhmCoefficients == ZR_EHM_FEATURES * ZR_COEFFICIENT_ENTRY_SIZE);
-const zr_vermodel zr_vermodel_l160m_ehm = {
-    &ehm_verifier, 0, kL160mEhmCoefficients, sizeof kL160mEhmCoefficients, ZR_EHM_FEATURES,
-    zr_ml_compute_score_linear, &kL160mEhmThresholds,
-};
-static_assert(sizeof kL160mEhmCoefficients == ZR_EHM_FEATURES * ZR_COEFFICIENT_ENTRY_SIZE);
-const zr_vermodel zr_vermodel_l192_ehm = {
-    &ehm_verifier, 0, kL192EhmCoefficients, sizeof kL192EhmCoefficients, ZR_EHM_FEATURES,
-    zr_ml_compute_score_linear, &kL192EhmThresholds,
-};
-static_assert(sizeof kL192EhmCoefficients == ZR_EHM_FEATURES * ZR_COEFFICIENT_ENTRY_SIZE);
+constinit const zr_vermodel zr_vermodel_e100_ehm =
+    ehm_class_model(ehm_verifier, kE100EhmCoefficients, kSquares, kE100EhmThresholds);
+constinit const zr_vermodel zr_vermodel_e115_ehm =
+    ehm_class_model(ehm_verifier, kE115EhmCoefficients, kSquares, kE115EhmThresholds);
+constinit const zr_vermodel zr_vermodel_e130_ehm =
+    ehm_class_model(ehm_verifier, kE130EhmCoefficients, kSquares, kE130EhmThresholds);
+constinit const zr_vermodel zr_vermodel_e144_ehm =
+    ehm_class_model(ehm_verifier, kE144EhmCoefficients, kSquares, kE144EhmThresholds);
+constinit const zr_vermodel zr_vermodel_e56_ehm =
+    ehm_class_model(ehm_verifier, kE56EhmCoefficients, kSquares, kE56EhmThresholds);
+constinit const zr_vermodel zr_vermodel_e64_ehm =
+    ehm_class_model(ehm_verifier, kE64EhmCoefficients, kSquares, kE64EhmThresholds);
+constinit const zr_vermodel zr_vermodel_e80_ehm =
+    ehm_class_model(ehm_verifier, kE80EhmCoefficients, kSquares, kE80EhmThresholds);
+constinit const zr_vermodel zr_vermodel_h100_ehmhr =
+    ehm_class_model(ehmhr_verifier, kH100EhmhrCoefficients, kSquares, kH100EhmhrThresholds);
+constinit const zr_vermodel zr_vermodel_h115_ehmhr =
+    ehm_class_model(ehmhr_verifier, kH115EhmhrCoefficients, kSquares, kH115EhmhrThresholds);
+constinit const zr_vermodel zr_vermodel_h130_ehmhr =
+    ehm_class_model(ehmhr_verifier, kH130EhmhrCoefficients, kSquares, kH130EhmhrThresholds);
+constinit const zr_vermodel zr_vermodel_h56_ehmhr =
+    ehm_class_model(ehmhr_verifier, kH56EhmhrCoefficients, kSquares, kH56EhmhrThresholds);
+constinit const zr_vermodel zr_vermodel_p115_spectral =
+    spectral_model(spectral_verifier, kP115SpectralCoefficients, kSquares, kP115SpectralThresholds);
+constinit const zr_vermodel zr_vermodel_p130_spectral =
+    spectral_model(spectral_verifier, kP130SpectralCoefficients, kSquares, kP130SpectralThresholds);
+constinit const zr_vermodel zr_vermodel_l160_ehm =
+    ehm_class_model(ehm_verifier, kL160EhmCoefficients, kLinear, kL160EhmThresholds);
+constinit const zr_vermodel zr_vermodel_l160m_ehm =
+    ehm_class_model(ehm_verifier, kL160mEhmCoefficients, kLinear, kL160mEhmThresholds);
+constinit const zr_vermodel zr_vermodel_l192_ehm =
+    ehm_class_model(ehm_verifier, kL192EhmCoefficients, kLinear, kL192EhmThresholds);
 
 // The sets in the order the presets list their models.
 const zr_vermodel* const zr_vermodels_e100[] = {&zr_vermodel_e100_ehm, nullptr};
