@@ -21,9 +21,13 @@
 // inside the u16 score range. The thresholds are read off the integer scores
 // (the library's own compute operation) of impostor pairs that take every
 // pair of fingers (first-placement probes against every template of every
-// other finger): row r (2^r
-// templates) at FAR level L is the score exceeded by a share 1 / (2^r N_L) of
-// single comparisons, taken from the sorted scores where at least
+// other finger). Row 0 at FAR level L is the score exceeded by a share
+// 1 / N_L of single comparisons; row r (2^r templates) the score exceeded by
+// that share of impostor multi-templates: per probe and enrolled finger,
+// subsets of 2^r of the finger's templates scored by the verification's
+// combination of their two best raw scores, while the fingers have that many
+// templates (beyond, the last such row at a share 2^r' times smaller, r' the
+// rows beyond it). Each is taken from the sorted scores where at least
 // kTailExceedances impostors lie above it and otherwise from an exponential
 // fit of the upper impostor tail. Since the impostor tail varies from finger
 // to finger and only a few fingers train, each threshold is the 90th
@@ -65,6 +69,7 @@
 #include "match/spectral/zr_spectral.h"
 #include "match/verifiers/zr_verifier.h"
 #include "match/verifiers/zr_vermodels.h"
+#include "match/verify/zr_multitemplate_verify.h"
 #include "objects/zr_image.h"
 #include "objects/zr_match_result.h"
 #include "objects/zr_template.h"
@@ -332,6 +337,7 @@ struct Sample {
     std::vector<uint16_t> x;
     bool genuine;
     int enrolled_finger = -1, probe_finger = -1;  // TrainingTemplate::finger_key of each side
+    size_t probe = 0;                             // index of the probe's template
 };
 
 struct Pair {
@@ -701,27 +707,51 @@ struct FingerPairScore {
     int enrolled_finger, probe_finger;
 };
 
+// Impostor scores of one kind of comparison: single templates (row 0) or
+// multi-templates of 2^r templates (their combined score), sorted by score.
+using ScoreDistribution = std::vector<FingerPairScore>;
+
+// Where a threshold row is read: a distribution, at the exceedance
+// 1 / (extra N_L) for FAR level L.
+struct RowSource {
+    size_t distribution;
+    double extra;
+};
+
+// Rows of unrounded cells from the sorted scores of each distribution.
+ThresholdCells row_cells(const std::vector<std::vector<double>>& sorted, const std::vector<RowSource>& rows) {
+    const std::vector<double> n = far_denominators();
+    ThresholdCells t(ZR_THRESHOLD_ROWS, std::vector<double>(ZR_FAR_LEVELS, 0.0));
+    for (uint32_t r = 0; r < ZR_THRESHOLD_ROWS; ++r)
+        for (uint32_t level = 1; level < ZR_FAR_LEVELS; ++level)
+            t[r][level] = upper_quantile(sorted[rows[r].distribution], 1.0 / (rows[r].extra * n[level]));
+    return t;
+}
+
 // Thresholds that allow for finger-to-finger variation of the impostor tail:
 // a bootstrap over the training fingers. Each of kBootstrapReplicates
 // replicates draws as many fingers as there are, with replacement
-// (xorshift32 from a fixed seed), and keeps every impostor pair of two
+// (xorshift32 from a fixed seed), and keeps every impostor score of two
 // distinct drawn fingers as often as the product of their draw counts; each
 // cell is then the kBootstrapQuantile quantile of its replicate values (the
-// value at rank ceil(q B) of the B sorted ones). `pairs` are sorted by score.
-ThresholdCells bootstrap_cells(const std::vector<FingerPairScore>& pairs, int fingers) {
+// value at rank ceil(q B) of the B sorted ones).
+ThresholdCells bootstrap_cells(const std::vector<ScoreDistribution>& distributions,
+                               const std::vector<RowSource>& rows, int fingers) {
     std::vector<ThresholdCells> replicates;
     uint32_t state = fp_test::window_seed("finger bootstrap");
     std::vector<int> draws(size_t(std::max(fingers, 0)));
-    std::vector<double> resampled;
+    std::vector<std::vector<double>> resampled(distributions.size());
     for (int b = 0; b < kBootstrapReplicates; ++b) {
         std::fill(draws.begin(), draws.end(), 0);
         for (int k = 0; k < fingers; ++k) ++draws[fp_test::xorshift32(&state) % uint32_t(fingers)];
-        resampled.clear();
-        for (const FingerPairScore& p : pairs) {
-            const int copies = draws[size_t(p.enrolled_finger)] * draws[size_t(p.probe_finger)];
-            resampled.insert(resampled.end(), size_t(copies), p.score);
+        for (size_t d = 0; d < distributions.size(); ++d) {
+            resampled[d].clear();
+            for (const FingerPairScore& p : distributions[d]) {
+                const int copies = draws[size_t(p.enrolled_finger)] * draws[size_t(p.probe_finger)];
+                resampled[d].insert(resampled[d].end(), size_t(copies), p.score);
+            }
         }
-        replicates.push_back(threshold_cells(resampled));
+        replicates.push_back(row_cells(resampled, rows));
     }
     const size_t rank = size_t(std::ceil(kBootstrapQuantile * double(kBootstrapReplicates))) - 1;
     ThresholdCells out(ZR_THRESHOLD_ROWS, std::vector<double>(ZR_FAR_LEVELS, 0.0));
@@ -732,6 +762,83 @@ ThresholdCells bootstrap_cells(const std::vector<FingerPairScore>& pairs, int fi
             std::sort(cell.begin(), cell.end());
             out[r][level] = cell[rank];
         }
+    return out;
+}
+
+// The impostor scores of one probe against the templates of one other finger.
+struct ImpostorGroup {
+    int enrolled_finger, probe_finger;
+    std::vector<uint16_t> scores;
+};
+
+// Groups of the threshold pairs' impostor scores by probe template and
+// enrolled finger, in the order the pairs first meet them.
+std::vector<ImpostorGroup> impostor_groups(const std::vector<Sample>& samples, const std::vector<uint16_t>& scores) {
+    std::vector<ImpostorGroup> out;
+    std::map<std::pair<size_t, int>, size_t> index;
+    for (size_t k = 0; k < samples.size(); ++k) {
+        const Sample& s = samples[k];
+        if (s.genuine) continue;
+        const auto [at, fresh] = index.emplace(std::make_pair(s.probe, s.enrolled_finger), out.size());
+        if (fresh) out.push_back({s.enrolled_finger, s.probe_finger, {}});
+        out[at->second].scores.push_back(scores[k]);
+    }
+    return out;
+}
+
+// Combined scores of multi-templates of `count` templates: per group, as
+// many subsets of `count` of its templates as it has templates, drawn
+// without replacement (xorshift32 from `state`), each scored by the
+// verification's combination of its two best raw scores. Groups with fewer
+// templates take no part. Sorted by score.
+ScoreDistribution combined_scores(const std::vector<ImpostorGroup>& groups, uint32_t count, uint32_t* state) {
+    ScoreDistribution out;
+    std::vector<uint16_t> pool;
+    for (const ImpostorGroup& g : groups) {
+        if (g.scores.size() < count) continue;
+        for (size_t draw = 0; draw < g.scores.size(); ++draw) {
+            pool = g.scores;
+            // The first `count` places of a partial shuffle are the subset.
+            for (uint32_t i = 0; i < count; ++i)
+                std::swap(pool[i], pool[i + fp_test::xorshift32(state) % uint32_t(pool.size() - i)]);
+            std::partial_sort(pool.begin(), pool.begin() + std::min<uint32_t>(2, count), pool.begin() + count,
+                              std::greater<>());
+            const uint16_t second = count > 1 ? pool[1] : 0;
+            out.push_back({double(zr_raw_combined_score(count, pool[0], second)), g.enrolled_finger,
+                           g.probe_finger});
+        }
+    }
+    std::stable_sort(out.begin(), out.end(),
+                     [](const FingerPairScore& a, const FingerPairScore& b) { return a.score < b.score; });
+    return out;
+}
+
+// The impostor scores behind each threshold row. Row 0 reads the single
+// comparisons; row r the combined scores of multi-templates of 2^r
+// templates of one enrolled finger against one probe, as the verification
+// combines them, while every group holds that many templates; the rows
+// beyond read the last such distribution at an exceedance 2^(r - last)
+// times smaller.
+struct RowDistributions {
+    std::vector<ScoreDistribution> distributions;
+    std::vector<RowSource> rows;
+};
+
+RowDistributions row_distributions(ScoreDistribution singles, const std::vector<ImpostorGroup>& groups) {
+    RowDistributions out;
+    out.distributions.push_back(std::move(singles));
+    size_t smallest = groups.empty() ? 1 : SIZE_MAX;
+    for (const ImpostorGroup& g : groups) smallest = std::min(smallest, g.scores.size());
+    uint32_t state = fp_test::window_seed("multi-template subsets");
+    size_t last = 0;
+    for (uint32_t r = 0; r < ZR_THRESHOLD_ROWS; ++r) {
+        const uint32_t count = 1u << r;
+        if (r > 0 && count <= smallest) {
+            out.distributions.push_back(combined_scores(groups, count, &state));
+            last = r;
+        }
+        out.rows.push_back({out.distributions.size() - 1, double(1u << (r - last))});
+    }
     return out;
 }
 
@@ -813,7 +920,7 @@ bool train_model(const ModelSpec& m, const Dataset& data, const fs::path& root, 
     auto collect = [&](const std::vector<Pair>& pairs) {
         std::vector<Sample> out;
         for (const Pair& p : pairs) {
-            Sample s{{}, p.genuine, templates[p.enrolled].finger_key, templates[p.probe].finger_key};
+            Sample s{{}, p.genuine, templates[p.enrolled].finger_key, templates[p.probe].finger_key, p.probe};
             if (pair_features(session, m.verifier, m.features, templates[p.enrolled].tmpl, templates[p.probe].tmpl,
                               &s.x))
                 out.push_back(std::move(s));
@@ -878,18 +985,23 @@ bool train_model(const ModelSpec& m, const Dataset& data, const fs::path& root, 
     // The integer scores of the library's compute operation.
     const zr_vermodel model{m.verifier, 0, bytes.data(), bytes.size(), m.features,
                             m.linear ? zr_ml_compute_score_linear : zr_ml_compute_score_linear_squares, nullptr};
+    auto integer_score = [&](const Sample& s) {
+        uint16_t score = 0;
+        if (m.verifier->verify_feature_scores(session, nullptr, nullptr, s.x.data(), uint16_t(s.x.size()), &model,
+                                              &score) != ZR_OK)
+            score = 0;
+        return score;
+    };
     ScoredSet integer;
-    std::vector<FingerPairScore> impostor_fingers;
-    for (const std::vector<Sample>* set : {&samples, &threshold_samples})
-        for (const Sample& s : *set) {
-            if (set == &samples && !s.genuine) continue;  // impostors: those of the thresholds
-            uint16_t score = 0;
-            if (m.verifier->verify_feature_scores(session, nullptr, nullptr, s.x.data(), uint16_t(s.x.size()), &model,
-                                                  &score) != ZR_OK)
-                score = 0;
-            (s.genuine ? integer.genuine : integer.impostor).push_back(score);
-            if (!s.genuine) impostor_fingers.push_back({double(score), s.enrolled_finger, s.probe_finger});
-        }
+    for (const Sample& s : samples)
+        if (s.genuine) integer.genuine.push_back(integer_score(s));
+    std::vector<uint16_t> threshold_scores;
+    ScoreDistribution impostor_fingers;
+    for (const Sample& s : threshold_samples) {
+        threshold_scores.push_back(integer_score(s));
+        (s.genuine ? integer.genuine : integer.impostor).push_back(threshold_scores.back());
+        if (!s.genuine) impostor_fingers.push_back({double(threshold_scores.back()), s.enrolled_finger, s.probe_finger});
+    }
     std::vector<double> sorted_impostors = integer.impostor;
     std::sort(sorted_impostors.begin(), sorted_impostors.end());
     std::stable_sort(impostor_fingers.begin(), impostor_fingers.end(),
@@ -897,7 +1009,9 @@ bool train_model(const ModelSpec& m, const Dataset& data, const fs::path& root, 
     int fingers = 0;
     for (const TrainingTemplate& t : templates) fingers = std::max(fingers, t.finger_key + 1);
     const Thresholds pooled = rounded_rows(threshold_cells(sorted_impostors));
-    const Thresholds thresholds = rounded_rows(bootstrap_cells(impostor_fingers, fingers));
+    const RowDistributions rows =
+        row_distributions(std::move(impostor_fingers), impostor_groups(threshold_samples, threshold_scores));
+    const Thresholds thresholds = rounded_rows(bootstrap_cells(rows.distributions, rows.rows, fingers));
 
     size_t genuine_above = 0;
     for (double g : integer.genuine) genuine_above += g > thresholds[0][12];
