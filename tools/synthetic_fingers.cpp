@@ -18,17 +18,32 @@ constexpr double kPi = std::numbers::pi;
 // the same margin.
 constexpr int kMasterRows = 272;
 constexpr int kMasterCols = 200;
-constexpr int kFullMasterRows = 460;
+constexpr int kFullMasterRows = 490;
 constexpr int kFullMasterCols = 320;
 
 // The finger outline of a full impression: an ellipse on the master, centred
-// on it, whose axes shrink with lighter pressure (kLightestContactScale at
-// the lightest pressure drawn, 1 at the heaviest); ridges fade out over
-// kContactEdge pixels inside it.
+// up to kMaxContactShift* from its centre, whose axes shrink with lighter
+// pressure (kLightestContactScale at the lightest pressure drawn, 1 at the
+// heaviest); ridges fade out over kContactEdge pixels inside it. The full
+// master holds the largest outline at its largest offset with a margin for
+// the distortion.
 constexpr double kFingerRows = 420.0;
 constexpr double kFingerCols = 260.0;
 constexpr double kLightestContactScale = 0.95;
 constexpr double kContactEdge = 8.0;
+constexpr double kMaxContactShiftRows = 30.0;
+constexpr double kMaxContactShiftCols = 20.0;
+// Dry breaks: a smooth random field (bilinear over a grid of kDryCell
+// pixels) takes the ink away where it falls below the impression's dryness,
+// over a soft edge of kDryEdge in field units. The dryness is the finger's
+// own (up to kMaxFingerDryness) varied by up to kDrynessSpread each way per
+// impression, at most kMaxDryness.
+constexpr double kMinFingerDryness = 0.1;
+constexpr double kMaxFingerDryness = 0.7;
+constexpr double kDrynessSpread = 0.15;
+constexpr double kMaxDryness = 0.8;
+constexpr int kDryCell = 4;
+constexpr double kDryEdge = 0.15;
 constexpr double kMinPressure = -0.25;
 constexpr double kMaxPressure = 0.3;
 
@@ -273,6 +288,11 @@ Impression draw_impression(uint64_t seed, int index, bool probe) {
     p.contrast = rng.uniform(100, 160);
     p.noise = rng.uniform(3, 10);
     p.noise_seed = rng.next();
+    p.contact_rows = rng.uniform(-kMaxContactShiftRows, kMaxContactShiftRows);
+    p.contact_cols = rng.uniform(-kMaxContactShiftCols, kMaxContactShiftCols);
+    Rng skin(mix(seed, 99));
+    const double finger_dryness = skin.uniform(kMinFingerDryness, kMaxFingerDryness);
+    p.dryness = std::clamp(finger_dryness + rng.uniform(-kDrynessSpread, kDrynessSpread), 0.0, kMaxDryness);
     return p;
 }
 
@@ -293,8 +313,33 @@ struct Contact {
 Contact finger_outline(const MasterPrint& m, const Impression& p) {
     const double pressure = std::clamp((p.pressure - kMinPressure) / (kMaxPressure - kMinPressure), 0.0, 1.0);
     const double scale = kLightestContactScale + (1.0 - kLightestContactScale) * pressure;
-    return {m.rows / 2.0, m.cols / 2.0, scale * kFingerRows / 2.0, scale * kFingerCols / 2.0};
+    return {m.rows / 2.0 + p.contact_rows, m.cols / 2.0 + p.contact_cols, scale * kFingerRows / 2.0,
+            scale * kFingerCols / 2.0};
 }
+
+// The dry-break field of an image: uniform values on a grid of kDryCell
+// pixels, read bilinearly; its own stream of the impression's noise seed.
+class DryField {
+public:
+    DryField(uint64_t noise_seed, int rows, int cols)
+        : grid_rows_(rows / kDryCell + 2), grid_cols_(cols / kDryCell + 2),
+          values_(static_cast<size_t>(grid_rows_) * grid_cols_) {
+        Rng rng(mix(noise_seed, 2));
+        for (double& v : values_) v = rng.uniform();
+    }
+    double at(int r, int c) const {
+        const int gr = r / kDryCell, gc = c / kDryCell;
+        const double fr = double(r % kDryCell) / kDryCell, fc = double(c % kDryCell) / kDryCell;
+        const double* p = values_.data() + static_cast<size_t>(gr) * grid_cols_ + gc;
+        const double top = p[0] * (1 - fc) + p[1] * fc;
+        const double bottom = p[grid_cols_] * (1 - fc) + p[grid_cols_ + 1] * fc;
+        return top * (1 - fr) + bottom * fr;
+    }
+
+private:
+    int grid_rows_, grid_cols_;
+    std::vector<double> values_;
+};
 
 // A rows x cols image of the master seen through the impression; with a
 // contact outline, ridges show only where the finger touches and the rest is
@@ -305,8 +350,10 @@ std::vector<uint8_t> render_window(const MasterPrint& m, const Impression& p, in
     Rng noise(p.noise_seed);
     const double turn = p.turn_degrees * kPi / 180.0;
     const double cs = std::cos(turn), sn = std::sin(turn);
-    const double centre_row = m.rows / 2.0 + p.shift_rows;
-    const double centre_col = m.cols / 2.0 + p.shift_cols;
+    const double centre_row = (contact != nullptr ? contact->centre_row : m.rows / 2.0) + p.shift_rows;
+    const double centre_col = (contact != nullptr ? contact->centre_col : m.cols / 2.0) + p.shift_cols;
+    const bool dry = contact != nullptr && p.dryness > 0;
+    const DryField dry_field(dry ? p.noise_seed : 0, dry ? rows : 0, dry ? cols : 0);
     // Uneven pressure across the window: contrast fades towards one side.
     const double fade_angle = noise.uniform(0, 2 * kPi);
     const double fade = noise.uniform(0.0, 0.35);
@@ -324,6 +371,7 @@ std::vector<uint8_t> render_window(const MasterPrint& m, const Impression& p, in
             const double touch = contact != nullptr ? contact->at(row, col) : 1.0;
             double ink = 0;
             if (touch > 0) ink = touch * (0.5 + 0.5 * std::tanh(2.5 * (sample(m, row, col) + p.pressure)));
+            if (dry && ink > 0) ink *= std::clamp((dry_field.at(r, c) - p.dryness) / kDryEdge + 0.5, 0.0, 1.0);
             const double along = (u * std::cos(fade_angle) + v * std::sin(fade_angle)) / (rows / 2.0);
             const double local_contrast = 1.0 - fade * (0.5 + 0.5 * along);
             const double grey = p.background - p.contrast * local_contrast * ink + p.noise * noise.normal();

@@ -321,17 +321,38 @@ TEST(SyntheticFullImpressions, OneSeedGivesTheSameEightImagesAndTheyDiffer) {
     EXPECT_NE(synthetic::make_full_impressions(full_seed(1))[0], first[0]);
     // Impression i is the placement the captures of the finger draw for i.
     const synthetic::MasterPrint master = synthetic::make_full_master(full_seed(0));
-    EXPECT_EQ(master.rows * master.cols, 460 * 320);
+    EXPECT_EQ(master.rows * master.cols, 490 * 320);
     EXPECT_EQ(synthetic::render_full(master, synthetic::draw_impression(full_seed(0), 6, true)), first[6]);
+}
+
+// The impressions of a finger as drawn, and rendered without dry breaks: the
+// outline and the ridges' geometry do not depend on them, while the block
+// measures below would take a dry finger's gaps for background.
+struct UnbrokenFinger {
+    std::vector<synthetic::Impression> placements;
+    std::vector<std::vector<uint8_t>> images;
+};
+
+UnbrokenFinger unbroken_finger(size_t index) {
+    const synthetic::MasterPrint master = synthetic::make_full_master(full_seed(index));
+    UnbrokenFinger out;
+    for (int i = 0; i < synthetic::kFullImpressions; ++i) {
+        out.placements.push_back(synthetic::draw_impression(full_seed(index), i, i >= synthetic::kEnrolCaptures));
+        synthetic::Impression moist = out.placements.back();
+        moist.dryness = 0;
+        out.images.push_back(synthetic::render_full(master, moist));
+    }
+    return out;
 }
 
 TEST(SyntheticFullImpressions, TheFingerIsAnEllipseOfRidgesOnTheBackground) {
     for (size_t f = 0; f < kFullFingers; ++f) {
         const auto images = synthetic::make_full_impressions(full_seed(f));
+        const UnbrokenFinger unbroken = unbroken_finger(f);
         for (size_t i = 0; i < images.size(); ++i) {
             SCOPED_TRACE("finger " + std::to_string(f) + " impression " + std::to_string(i + 1));
-            const std::vector<uint8_t>& image = images[i];
-            const synthetic::Impression p = synthetic::draw_impression(full_seed(f), int(i), i >= 6);
+            const std::vector<uint8_t>& image = unbroken.images[i];
+            const synthetic::Impression& p = unbroken.placements[i];
             // Corners: background grey and noise only.
             for (int top : {0, synthetic::kFullRows - kBlock})
                 for (int left : {0, synthetic::kFullCols - kBlock}) {
@@ -349,21 +370,74 @@ TEST(SyntheticFullImpressions, TheFingerIsAnEllipseOfRidgesOnTheBackground) {
                 }
             EXPECT_GT(finger, blocks * 55 / 100);
             EXPECT_LT(finger, blocks * 72 / 100);
-            // The trainer's foreground centre is the middle of the finger.
-            const fp_test::GreyImage grey{synthetic::kFullRows, synthetic::kFullCols, image};
-            const fp_test::Foreground fg = fp_test::find_foreground(grey);
+            // The trainer's foreground centre is the middle of the finger, on
+            // the impression as made too (dry breaks and all).
             const auto centre = expected_finger_centre(p);
+            const fp_test::Foreground fg =
+                fp_test::find_foreground({synthetic::kFullRows, synthetic::kFullCols, image});
             EXPECT_NEAR(fg.centre_row, centre[0], 12.0);
             EXPECT_NEAR(fg.centre_col, centre[1], 12.0);
             EXPECT_NEAR(fg.background, p.background, 4.0);
-            for (int dr : {-96, 0, 96}) {
-                const double period = dominant_period(image, fg.centre_row + dr - 32, fg.centre_col - 32,
-                                                      synthetic::kFullCols);
-                EXPECT_GT(period, 7.0) << "block at row offset " << dr;
-                EXPECT_LT(period, 11.5) << "block at row offset " << dr;
-            }
+            const fp_test::Foreground made =
+                fp_test::find_foreground({synthetic::kFullRows, synthetic::kFullCols, images[i]});
+            EXPECT_NEAR(made.centre_row, centre[0], 24.0);
+            EXPECT_NEAR(made.centre_col, centre[1], 24.0);
+            // The ridge period: the median of nine blocks over the finger (a
+            // block on a core or delta has no single period).
+            std::vector<double> periods;
+            for (int dr : {-96, 0, 96})
+                for (int dc : {-48, 0, 48})
+                    periods.push_back(dominant_period(image, fg.centre_row + dr - 32, fg.centre_col + dc - 32,
+                                                      synthetic::kFullCols));
+            std::nth_element(periods.begin(), periods.begin() + 4, periods.end());
+            EXPECT_GT(periods[4], 7.0);
+            EXPECT_LT(periods[4], 11.5);
         }
     }
+}
+
+// Dry breaks take ink off the ridges, more as the dryness grows.
+TEST(SyntheticFullImpressions, DrynessBreaksTheRidges) {
+    const synthetic::MasterPrint master = synthetic::make_full_master(full_seed(0));
+    synthetic::Impression p = synthetic::draw_impression(full_seed(0), 0, false);
+    std::vector<size_t> dark;
+    for (double dryness : {0.0, 0.25, 0.5}) {
+        p.dryness = dryness;
+        const std::vector<uint8_t> image = synthetic::render_full(master, p);
+        dark.push_back(size_t(std::count_if(image.begin(), image.end(),
+                                            [&](uint8_t v) { return v < p.background - p.contrast / 2; })));
+    }
+    EXPECT_GT(dark[0], dark[1] + dark[0] / 10);
+    EXPECT_GT(dark[1], dark[2] + dark[0] / 10);
+}
+
+// The contact offset picks the part of the finger that touches: the outline
+// stays where the impression puts it while the ridges under it move by the
+// offset (up to the uneven-pressure fade, a grey level or two here).
+TEST(SyntheticFullImpressions, TheContactOffsetMovesTheRidgesUnderTheOutline) {
+    const synthetic::MasterPrint master = synthetic::make_full_master(full_seed(0));
+    synthetic::Impression straight{};
+    straight.background = 200;
+    straight.contrast = 120;
+    for (auto& axis : straight.distortion) axis[1] = 100;  // wavelength; the amplitude stays 0
+    const std::vector<uint8_t> centred = synthetic::render_full(master, straight);
+    constexpr int kOffset = 20;
+    straight.contact_rows = kOffset;
+    const std::vector<uint8_t> moved = synthetic::render_full(master, straight);
+    auto at = [](const std::vector<uint8_t>& image, int r, int c) {
+        return int(image[static_cast<size_t>(r) * synthetic::kFullCols + c]);
+    };
+    int worst_shifted = 0;
+    long unshifted = 0, pixels = 0;
+    for (int r = 100; r < 300; ++r)
+        for (int c = 100; c < 200; ++c) {
+            worst_shifted = std::max(worst_shifted, std::abs(at(moved, r, c) - at(centred, r + kOffset, c)));
+            unshifted += std::abs(at(moved, r, c) - at(centred, r, c));
+            ++pixels;
+        }
+    EXPECT_LE(worst_shifted, 3);
+    EXPECT_GT(unshifted / pixels, 20);  // other ridges than before
+    for (int r : {0, 12, 427, 439}) EXPECT_EQ(at(moved, r, 150), at(centred, r, 150)) << r;  // same outline
 }
 
 // Every sensor window the trainer cuts (at the foreground centre, resampled
@@ -372,7 +446,7 @@ TEST(SyntheticFullImpressions, TheFingerIsAnEllipseOfRidgesOnTheBackground) {
 // 396-row swipe window, whose ends reach the rounded tip and base.
 TEST(SyntheticFullImpressions, EverySensorWindowLiesOnTheFinger) {
     for (size_t f = 0; f < kFullFingers; ++f) {
-        const auto images = synthetic::make_full_impressions(full_seed(f));
+        const std::vector<std::vector<uint8_t>> images = unbroken_finger(f).images;
         for (size_t i = 0; i < images.size(); ++i) {
             const fp_test::GreyImage grey{synthetic::kFullRows, synthetic::kFullCols, images[i]};
             const fp_test::Foreground fg = fp_test::find_foreground(grey);
