@@ -12,10 +12,10 @@
 // impressions (fingers 101..107 of every database; 108..110 are held back)
 // and from the full impressions of N generated fingers (synthetic_fingers.h;
 // database "synthetic", fingers 1..N, made in memory from a fixed set seed,
-// all training fingers; N is 30 unless --synthetic says otherwise, 0 for the
-// real images alone), extracted with a preset that uses the model, and
-// compared in genuine and impostor pairs (a generated finger is never an
-// impostor to a real one) through the verifier's raw-path feature operation. Each
+// all training fingers; none unless --synthetic N asks for them), extracted
+// with a preset that uses the model, and compared in genuine and impostor
+// pairs (a generated finger is never an impostor to a real one) through the
+// verifier's raw-path feature operation. Each
 // feature is clamped to [0, its 99.9th percentile] and standardised (centre:
 // impostor mean, scale: pooled deviation); a ridge logistic regression of
 // genuine against impostor on the standardised terms (z and z^2, or z alone
@@ -181,7 +181,7 @@ constexpr int kFirstHeldBackFinger = 108;  // fingers 108..110 of each training 
 // the database kSyntheticDb, all below kFirstHeldBackFinger (never held back).
 constexpr const char* kSyntheticDb = "synthetic";
 constexpr uint64_t kSyntheticSetSeed = 20261211;
-constexpr int kDefaultSyntheticFingers = 30;
+constexpr int kDefaultSyntheticFingers = 0;
 constexpr int kMaxSyntheticFingers = kFirstHeldBackFinger - 1;
 constexpr int kTrainLayouts = 3;           // windows per training impression
 constexpr int kTrainJitterDivisor = 6;     // jitter up to 1/6 of the window each way
@@ -954,9 +954,12 @@ bool train_model(const ModelSpec& m, const Dataset& data, const fs::path& root, 
     int synthetic_fingers = 0;
     for (const Impression& imp : data.impressions)
         synthetic_fingers = std::max(synthetic_fingers, imp.db == kSyntheticDb ? imp.finger : 0);
+    const std::string generated =
+        synthetic_fingers > 0 ? " of " + std::to_string(fingers) + " fingers (" + std::to_string(synthetic_fingers) +
+                                    " generated)"
+                              : "";
     const std::string provenance = "Windows " + std::string(m.geometry->name) + ", " +
-                                   std::to_string(templates.size()) + " templates of " + std::to_string(fingers) +
-                                   " fingers (" + std::to_string(synthetic_fingers) + " synthetic); fit on " +
+                                   std::to_string(templates.size()) + " templates" + generated + "; fit on " +
                                    std::to_string(fit_genuine) + " genuine and " +
                                    std::to_string(samples.size() - fit_genuine) +
                                    " impostor pairs,\n// thresholds from " +
