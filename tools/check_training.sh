@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the score-model trainer twice on a small subset of the training images
-# and fails unless both runs write the same tables byte for byte.
+# and two generated fingers, and fails unless both runs write the same tables
+# byte for byte.
 #
 # Usage: tools/check_training.sh TRAINER TRAIN_DIR
 # Exit 0 when the outputs agree, 1 when they differ or a run fails, 77 (a
@@ -8,7 +9,7 @@
 set -euo pipefail
 trainer=$1
 train_dir=$2
-subset=(--fingers 3 --impostors 2000 --threshold-pairs 3000 --models e130,p130)
+subset=(--fingers 3 --synthetic 2 --impostors 2000 --threshold-pairs 3000 --models e130,p130)
 
 if [ ! -f "${train_dir}/manifest.tsv" ]; then
   echo "training images not found under ${train_dir}; skipped"

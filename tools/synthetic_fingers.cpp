@@ -12,10 +12,40 @@ namespace {
 
 constexpr double kPi = std::numbers::pi;
 
-// Master print size: holds every window at its largest shift and turn with
-// a margin for the distortion.
+// Master print sizes. The capture master holds every 176 x 96 window at its
+// largest shift and turn with a margin for the distortion; the full master
+// holds the largest finger outline (kFingerRows x kFingerCols, turned) with
+// the same margin.
 constexpr int kMasterRows = 272;
 constexpr int kMasterCols = 200;
+constexpr int kFullMasterRows = 490;
+constexpr int kFullMasterCols = 320;
+
+// The finger outline of a full impression: an ellipse on the master, centred
+// up to kMaxContactShift* from its centre, whose axes shrink with lighter
+// pressure (kLightestContactScale at the lightest pressure drawn, 1 at the
+// heaviest); ridges fade out over kContactEdge pixels inside it. The full
+// master holds the largest outline at its largest offset with a margin for
+// the distortion.
+constexpr double kFingerRows = 420.0;
+constexpr double kFingerCols = 260.0;
+constexpr double kLightestContactScale = 0.95;
+constexpr double kContactEdge = 8.0;
+constexpr double kMaxContactShiftRows = 30.0;
+constexpr double kMaxContactShiftCols = 20.0;
+// Dry breaks: a smooth random field (bilinear over a grid of kDryCell
+// pixels) takes the ink away where it falls below the impression's dryness,
+// over a soft edge of kDryEdge in field units. The dryness is the finger's
+// own (up to kMaxFingerDryness) varied by up to kDrynessSpread each way per
+// impression, at most kMaxDryness.
+constexpr double kMinFingerDryness = 0.1;
+constexpr double kMaxFingerDryness = 0.7;
+constexpr double kDrynessSpread = 0.15;
+constexpr double kMaxDryness = 0.8;
+constexpr int kDryCell = 4;
+constexpr double kDryEdge = 0.15;
+constexpr double kMinPressure = -0.25;
+constexpr double kMaxPressure = 0.3;
 
 // Ridge growth: a bank of oriented filters applied to noise.
 constexpr int kOrientationSteps = 48;  // over half a turn
@@ -65,9 +95,9 @@ double arch_direction(double row, double col, double centre_row, double centre_c
     return std::atan(slope);
 }
 
-std::vector<double> orientation_field(Rng& rng, PatternClass pattern) {
-    const double centre_row = kMasterRows / 2.0 + rng.uniform(-20, 20);
-    const double centre_col = kMasterCols / 2.0 + rng.uniform(-12, 12);
+std::vector<double> orientation_field(Rng& rng, PatternClass pattern, int rows, int cols) {
+    const double centre_row = rows / 2.0 + rng.uniform(-20, 20);
+    const double centre_col = cols / 2.0 + rng.uniform(-12, 12);
     Singularities s;
     switch (pattern) {
         case PatternClass::LeftLoop:
@@ -95,14 +125,14 @@ std::vector<double> orientation_field(Rng& rng, PatternClass pattern) {
     const double swirl_phase = rng.uniform(0, 2 * kPi);
     const double swirl_length = rng.uniform(140, 220);
 
-    std::vector<double> field(static_cast<size_t>(kMasterRows) * kMasterCols);
-    for (int r = 0; r < kMasterRows; ++r)
-        for (int c = 0; c < kMasterCols; ++c) {
+    std::vector<double> field(static_cast<size_t>(rows) * cols);
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < cols; ++c) {
             double a = pattern == PatternClass::Arch
                            ? arch_direction(r, c, centre_row, centre_col, arch_height) + s.base
                            : zero_pole_direction(s, r, c);
             a += swirl * std::sin(2 * kPi * (r + 0.6 * c) / swirl_length + swirl_phase);
-            field[static_cast<size_t>(r) * kMasterCols + c] = wrap_half_turn(a);
+            field[static_cast<size_t>(r) * cols + c] = wrap_half_turn(a);
         }
     return field;
 }
@@ -139,21 +169,22 @@ std::vector<Filter> filter_bank(double period) {
     return bank;
 }
 
-// One round of growth: every pixel filtered along its own orientation.
+// One round of growth over a rows x cols field: every pixel filtered along
+// its own orientation (edges clamped).
 void grow(const std::vector<float>& in, std::vector<float>& out, const std::vector<int>& orientation,
-          const std::vector<Filter>& bank) {
-    for (int r = 0; r < kMasterRows; ++r)
-        for (int c = 0; c < kMasterCols; ++c) {
-            const Filter& f = bank[orientation[static_cast<size_t>(r) * kMasterCols + c]];
+          const std::vector<Filter>& bank, int rows, int cols) {
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < cols; ++c) {
+            const Filter& f = bank[orientation[static_cast<size_t>(r) * cols + c]];
             float acc = 0;
             for (int dr = -kFilterRadius; dr <= kFilterRadius; ++dr) {
-                const int rr = std::clamp(r + dr, 0, kMasterRows - 1);
-                const float* row = in.data() + static_cast<size_t>(rr) * kMasterCols;
+                const int rr = std::clamp(r + dr, 0, rows - 1);
+                const float* row = in.data() + static_cast<size_t>(rr) * cols;
                 const float* taps = f.data() + (dr + kFilterRadius) * kFilterSize + kFilterRadius;
                 for (int dc = -kFilterRadius; dc <= kFilterRadius; ++dc)
-                    acc += taps[dc] * row[std::clamp(c + dc, 0, kMasterCols - 1)];
+                    acc += taps[dc] * row[std::clamp(c + dc, 0, cols - 1)];
             }
-            out[static_cast<size_t>(r) * kMasterCols + c] = acc;
+            out[static_cast<size_t>(r) * cols + c] = acc;
         }
 }
 
@@ -199,11 +230,16 @@ double Rng::normal() {
     return s * std::sqrt(3.0);
 }
 
-MasterPrint make_master(uint64_t seed) {
+namespace {
+
+// The master of one finger seed at a given size: the orientation field is
+// laid out around the middle, so that sizes differ only in how much finger
+// lies around the singularities.
+MasterPrint master_of_size(uint64_t seed, int rows, int cols) {
     Rng rng(mix(seed, 1));
     MasterPrint m;
-    m.rows = kMasterRows;
-    m.cols = kMasterCols;
+    m.rows = rows;
+    m.cols = cols;
     m.period = rng.uniform(kMinPeriod, kMaxPeriod);
     const double kind = rng.uniform();
     m.pattern = kind < 0.35   ? PatternClass::LeftLoop
@@ -211,7 +247,7 @@ MasterPrint make_master(uint64_t seed) {
                 : kind < 0.92 ? PatternClass::Whorl
                               : PatternClass::Arch;
 
-    const std::vector<double> field = orientation_field(rng, m.pattern);
+    const std::vector<double> field = orientation_field(rng, m.pattern, rows, cols);
     std::vector<int> orientation(field.size());
     for (size_t i = 0; i < field.size(); ++i)
         orientation[i] = static_cast<int>(std::lround(field[i] / kPi * kOrientationSteps)) % kOrientationSteps;
@@ -220,13 +256,19 @@ MasterPrint make_master(uint64_t seed) {
     std::vector<float> a(field.size()), b(field.size());
     for (float& v : a) v = static_cast<float>(rng.uniform(-1, 1));
     for (int round = 0; round < kGrowthRounds; ++round) {
-        grow(a, b, orientation, bank);
+        grow(a, b, orientation, bank, rows, cols);
         normalise_and_clip(b);
         a.swap(b);
     }
     m.ridges = std::move(a);
     return m;
 }
+
+}  // namespace
+
+MasterPrint make_master(uint64_t seed) { return master_of_size(seed, kMasterRows, kMasterCols); }
+
+MasterPrint make_full_master(uint64_t seed) { return master_of_size(seed, kFullMasterRows, kFullMasterCols); }
 
 Impression draw_impression(uint64_t seed, int index, bool probe) {
     Rng rng(mix(seed, 100 + static_cast<uint64_t>(index)));
@@ -241,28 +283,84 @@ Impression draw_impression(uint64_t seed, int index, bool probe) {
         axis[1] = rng.uniform(120, 260);
         axis[2] = rng.uniform(0, 2 * kPi);
     }
-    p.pressure = rng.uniform(-0.25, 0.3);
+    p.pressure = rng.uniform(kMinPressure, kMaxPressure);
     p.background = rng.uniform(185, 230);
     p.contrast = rng.uniform(100, 160);
     p.noise = rng.uniform(3, 10);
     p.noise_seed = rng.next();
+    p.contact_rows = rng.uniform(-kMaxContactShiftRows, kMaxContactShiftRows);
+    p.contact_cols = rng.uniform(-kMaxContactShiftCols, kMaxContactShiftCols);
+    Rng skin(mix(seed, 99));
+    const double finger_dryness = skin.uniform(kMinFingerDryness, kMaxFingerDryness);
+    p.dryness = std::clamp(finger_dryness + rng.uniform(-kDrynessSpread, kDrynessSpread), 0.0, kMaxDryness);
     return p;
 }
 
-std::vector<uint8_t> render(const MasterPrint& m, const Impression& p) {
-    std::vector<uint8_t> image(kImageBytes);
+namespace {
+
+// How much of the finger touches the sensor at master position (row, col):
+// 1 well inside the outline, falling to 0 over kContactEdge pixels at it.
+struct Contact {
+    double centre_row, centre_col;
+    double half_rows, half_cols;  // the ellipse's semi-axes
+    double at(double row, double col) const {
+        const double y = (row - centre_row) / half_rows, x = (col - centre_col) / half_cols;
+        const double inside = (1.0 - std::sqrt(y * y + x * x)) * half_cols / kContactEdge;
+        return std::clamp(inside, 0.0, 1.0);
+    }
+};
+
+Contact finger_outline(const MasterPrint& m, const Impression& p) {
+    const double pressure = std::clamp((p.pressure - kMinPressure) / (kMaxPressure - kMinPressure), 0.0, 1.0);
+    const double scale = kLightestContactScale + (1.0 - kLightestContactScale) * pressure;
+    return {m.rows / 2.0 + p.contact_rows, m.cols / 2.0 + p.contact_cols, scale * kFingerRows / 2.0,
+            scale * kFingerCols / 2.0};
+}
+
+// The dry-break field of an image: uniform values on a grid of kDryCell
+// pixels, read bilinearly; its own stream of the impression's noise seed.
+class DryField {
+public:
+    DryField(uint64_t noise_seed, int rows, int cols)
+        : grid_rows_(rows / kDryCell + 2), grid_cols_(cols / kDryCell + 2),
+          values_(static_cast<size_t>(grid_rows_) * grid_cols_) {
+        Rng rng(mix(noise_seed, 2));
+        for (double& v : values_) v = rng.uniform();
+    }
+    double at(int r, int c) const {
+        const int gr = r / kDryCell, gc = c / kDryCell;
+        const double fr = double(r % kDryCell) / kDryCell, fc = double(c % kDryCell) / kDryCell;
+        const double* p = values_.data() + static_cast<size_t>(gr) * grid_cols_ + gc;
+        const double top = p[0] * (1 - fc) + p[1] * fc;
+        const double bottom = p[grid_cols_] * (1 - fc) + p[grid_cols_ + 1] * fc;
+        return top * (1 - fr) + bottom * fr;
+    }
+
+private:
+    int grid_rows_, grid_cols_;
+    std::vector<double> values_;
+};
+
+// A rows x cols image of the master seen through the impression; with a
+// contact outline, ridges show only where the finger touches and the rest is
+// background and noise.
+std::vector<uint8_t> render_window(const MasterPrint& m, const Impression& p, int rows, int cols,
+                                   const Contact* contact) {
+    std::vector<uint8_t> image(static_cast<size_t>(rows) * cols);
     Rng noise(p.noise_seed);
     const double turn = p.turn_degrees * kPi / 180.0;
     const double cs = std::cos(turn), sn = std::sin(turn);
-    const double centre_row = m.rows / 2.0 + p.shift_rows;
-    const double centre_col = m.cols / 2.0 + p.shift_cols;
+    const double centre_row = (contact != nullptr ? contact->centre_row : m.rows / 2.0) + p.shift_rows;
+    const double centre_col = (contact != nullptr ? contact->centre_col : m.cols / 2.0) + p.shift_cols;
+    const bool dry = contact != nullptr && p.dryness > 0;
+    const DryField dry_field(dry ? p.noise_seed : 0, dry ? rows : 0, dry ? cols : 0);
     // Uneven pressure across the window: contrast fades towards one side.
     const double fade_angle = noise.uniform(0, 2 * kPi);
     const double fade = noise.uniform(0.0, 0.35);
-    for (int r = 0; r < kRows; ++r)
-        for (int c = 0; c < kCols; ++c) {
-            const double u = r - (kRows - 1) / 2.0;
-            const double v = c - (kCols - 1) / 2.0;
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < cols; ++c) {
+            const double u = r - (rows - 1) / 2.0;
+            const double v = c - (cols - 1) / 2.0;
             const double du = p.distortion[0][0] * std::sin(2 * kPi * (u + 0.5 * v) / p.distortion[0][1] +
                                                             p.distortion[0][2]);
             const double dv = p.distortion[1][0] * std::sin(2 * kPi * (v + 0.5 * u) / p.distortion[1][1] +
@@ -270,14 +368,35 @@ std::vector<uint8_t> render(const MasterPrint& m, const Impression& p) {
             const double uu = u + du, vv = v + dv;
             const double row = centre_row + uu * cs - vv * sn;
             const double col = centre_col + uu * sn + vv * cs;
-            const double ridge = sample(m, row, col);
-            const double ink = 0.5 + 0.5 * std::tanh(2.5 * (ridge + p.pressure));
-            const double along = (u * std::cos(fade_angle) + v * std::sin(fade_angle)) / (kRows / 2.0);
+            const double touch = contact != nullptr ? contact->at(row, col) : 1.0;
+            double ink = 0;
+            if (touch > 0) ink = touch * (0.5 + 0.5 * std::tanh(2.5 * (sample(m, row, col) + p.pressure)));
+            if (dry && ink > 0) ink *= std::clamp((dry_field.at(r, c) - p.dryness) / kDryEdge + 0.5, 0.0, 1.0);
+            const double along = (u * std::cos(fade_angle) + v * std::sin(fade_angle)) / (rows / 2.0);
             const double local_contrast = 1.0 - fade * (0.5 + 0.5 * along);
             const double grey = p.background - p.contrast * local_contrast * ink + p.noise * noise.normal();
-            image[static_cast<size_t>(r) * kCols + c] = static_cast<uint8_t>(std::clamp(std::lround(grey), 0L, 255L));
+            image[static_cast<size_t>(r) * cols + c] = static_cast<uint8_t>(std::clamp(std::lround(grey), 0L, 255L));
         }
     return image;
+}
+
+}  // namespace
+
+std::vector<uint8_t> render(const MasterPrint& m, const Impression& p) {
+    return render_window(m, p, kRows, kCols, nullptr);
+}
+
+std::vector<uint8_t> render_full(const MasterPrint& m, const Impression& p) {
+    const Contact contact = finger_outline(m, p);
+    return render_window(m, p, kFullRows, kFullCols, &contact);
+}
+
+std::vector<std::vector<uint8_t>> make_full_impressions(uint64_t seed) {
+    const MasterPrint master = make_full_master(seed);
+    std::vector<std::vector<uint8_t>> out;
+    for (int i = 0; i < kFullImpressions; ++i)
+        out.push_back(render_full(master, draw_impression(seed, i, i >= kEnrolCaptures)));
+    return out;
 }
 
 uint64_t finger_seed(uint64_t set_seed, size_t index) { return mix(set_seed, 1000 + index); }

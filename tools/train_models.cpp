@@ -2,16 +2,20 @@
 // evaluates the compiled-in model sets; exports sensor windows as capture
 // folders.
 //
-//   train_models train TRAIN_DIR ROOT [--fingers N] [--impostors N] [--models id,id,...]
-//                [--threshold-pairs N] [--check-held-back]
+//   train_models train TRAIN_DIR ROOT [--fingers N] [--synthetic N] [--impostors N]
+//                [--models id,id,...] [--threshold-pairs N] [--check-held-back]
 //   train_models evaluate TRAIN_DIR SSB_DIR [--sets NAME,NAME,...] [--layouts N]
 //   train_models calibrate TRAIN_DIR [--models id,...]
 //   train_models export GEOMETRY TRAIN_DIR SSB_DIR OUT_DIR
 //
 // train: windows of each model's sensor geometry are cut from the training
-// impressions (fingers 101..107 of every database; 108..110 are held back),
-// extracted with a preset that uses the model, and compared in genuine and
-// impostor pairs through the verifier's raw-path feature operation. Each
+// impressions (fingers 101..107 of every database; 108..110 are held back)
+// and from the full impressions of N generated fingers (synthetic_fingers.h;
+// database "synthetic", fingers 1..N, made in memory from a fixed set seed,
+// all training fingers; none unless --synthetic N asks for them), extracted
+// with a preset that uses the model, and compared in genuine and impostor
+// pairs (a generated finger is never an impostor to a real one) through the
+// verifier's raw-path feature operation. Each
 // feature is clamped to [0, its 99.9th percentile] and standardised (centre:
 // impostor mean, scale: pooled deviation); a ridge logistic regression of
 // genuine against impostor on the standardised terms (z and z^2, or z alone
@@ -35,7 +39,12 @@
 // fingers (drawn with replacement from a fixed seed; a pair of two drawn
 // fingers counts as often as the product of their draw counts), rows and
 // columns then made non-decreasing. Output: ROOT/algorithm/match/verifiers/
-// zr_vermodel_<id>.inc. The same inputs give the same tables byte for byte.
+// zr_vermodel_<id>.inc. The same inputs give the same tables byte for byte;
+// the generated images use floating point, so with generated fingers that
+// holds on one platform (compiler and machine).
+//
+// evaluate, calibrate and export use the real images only (never the
+// generated fingers).
 //
 // evaluate: for each model set, a preset that uses it enrols six windows
 // (impressions 1..6) of each held-back finger and each ssb-dev finger and
@@ -73,6 +82,7 @@
 #include "objects/zr_image.h"
 #include "objects/zr_match_result.h"
 #include "objects/zr_template.h"
+#include "synthetic_fingers.h"
 
 namespace {
 
@@ -172,6 +182,12 @@ const SetSpec kSets[] = {
 // --- tunables ------------------------------------------------------------------
 
 constexpr int kFirstHeldBackFinger = 108;  // fingers 108..110 of each training database
+// Generated full impressions added to the training fingers: fingers 1..N of
+// the database kSyntheticDb, all below kFirstHeldBackFinger (never held back).
+constexpr const char* kSyntheticDb = "synthetic";
+constexpr uint64_t kSyntheticSetSeed = 20261211;
+constexpr int kDefaultSyntheticFingers = 0;
+constexpr int kMaxSyntheticFingers = kFirstHeldBackFinger - 1;
 constexpr int kTrainLayouts = 3;           // windows per training impression
 constexpr int kTrainJitterDivisor = 6;     // jitter up to 1/6 of the window each way
 constexpr int kEnrolJitterDivisor = 6;
@@ -258,6 +274,25 @@ Dataset load_training(const fs::path& dir, int fingers) {
     return out;
 }
 
+// Adds `count` generated fingers (kFullImpressions full impressions each) to
+// the training data as database kSyntheticDb, fingers 1..count, made in
+// memory from kSyntheticSetSeed.
+void add_synthetic(int count, Dataset* data) {
+    for (int f = 0; f < count; ++f) {
+        const uint64_t seed = synthetic::finger_seed(kSyntheticSetSeed, size_t(f));
+        std::vector<std::vector<uint8_t>> images = synthetic::make_full_impressions(seed);
+        for (size_t i = 0; i < images.size(); ++i) {
+            Impression imp;
+            imp.db = kSyntheticDb;
+            imp.finger = f + 1;
+            imp.impression = int(i) + 1;
+            imp.image = {uint32_t(synthetic::kFullRows), uint32_t(synthetic::kFullCols), std::move(images[i])};
+            imp.foreground = fp_test::find_foreground(imp.image);
+            data->impressions.push_back(std::move(imp));
+        }
+    }
+}
+
 // The whole impressions of ssb-dev: SSB_DIR/<db>/full/<finger>_<impression>.pgm.
 Dataset load_ssb(const fs::path& dir) {
     Dataset out;
@@ -305,7 +340,16 @@ struct TrainingTemplate {
     int impression;
     int layout;
     zr_template* tmpl;
+    bool generated;  // of a generated finger
 };
+
+// An impostor pair worth learning from: two fingers, both real or both
+// generated. A generated finger against a real one is told apart by the
+// images' make rather than by the finger, so such pairs would only thin the
+// impostor tail.
+bool impostor_pair(const TrainingTemplate& a, const TrainingTemplate& b) {
+    return a.finger_key != b.finger_key && a.generated == b.generated;
+}
 
 // Templates of every training placement of the training fingers (or, with
 // `held_back`, of the held-back fingers).
@@ -325,7 +369,7 @@ std::vector<TrainingTemplate> training_templates(zr_algorithm* algorithm, const 
                 ++*failures;
                 continue;
             }
-            out.push_back({key, imp.impression, layout, t});
+            out.push_back({key, imp.impression, layout, t, imp.db == kSyntheticDb});
         }
     }
     return out;
@@ -347,15 +391,15 @@ struct Pair {
 
 // Genuine pairs (different impressions of one finger, at most
 // kMaxGenuinePairs, evenly thinned) and up to `impostor_pairs` impostor pairs
-// drawn at random (at most half of those possible).
+// (impostor_pair) drawn at random (at most half of those possible).
 std::vector<Pair> fit_pairs(const std::vector<TrainingTemplate>& t, size_t impostor_pairs) {
     std::vector<Pair> genuine;
     size_t possible_impostors = 0;
     for (size_t i = 0; i < t.size(); ++i)
         for (size_t j = 0; j < t.size(); ++j) {
-            if (t[i].finger_key != t[j].finger_key)
+            if (impostor_pair(t[i], t[j]))
                 ++possible_impostors;
-            else if (t[i].impression != t[j].impression)
+            else if (t[i].finger_key == t[j].finger_key && t[i].impression != t[j].impression)
                 genuine.push_back({i, j, true});
         }
     uint32_t state = fp_test::window_seed("pairs");
@@ -365,7 +409,7 @@ std::vector<Pair> fit_pairs(const std::vector<TrainingTemplate>& t, size_t impos
     const size_t wanted = std::min(impostor_pairs, possible_impostors / 2);
     for (size_t drawn = 0; drawn < wanted;) {
         const size_t i = fp_test::xorshift32(&state) % t.size(), j = fp_test::xorshift32(&state) % t.size();
-        if (t[i].finger_key == t[j].finger_key) continue;
+        if (!impostor_pair(t[i], t[j])) continue;
         out.push_back({i, j, false});
         ++drawn;
     }
@@ -374,13 +418,14 @@ std::vector<Pair> fit_pairs(const std::vector<TrainingTemplate>& t, size_t impos
 
 // Impostor pairs for the thresholds: every probe of the first placement
 // against every template of every other finger (at most `limit`, evenly
-// thinned), so that every pair of fingers contributes.
+// thinned), so that every pair of fingers contributes; real and generated
+// fingers are not paired with each other (impostor_pair).
 std::vector<Pair> threshold_pairs(const std::vector<TrainingTemplate>& t, size_t limit) {
     std::vector<Pair> all;
     for (size_t j = 0; j < t.size(); ++j) {
         if (t[j].layout != 0) continue;
         for (size_t i = 0; i < t.size(); ++i)
-            if (t[i].finger_key != t[j].finger_key) all.push_back({i, j, false});
+            if (impostor_pair(t[i], t[j])) all.push_back({i, j, false});
     }
     const size_t keep = std::min(all.size(), limit);
     std::vector<Pair> out;
@@ -1020,8 +1065,15 @@ bool train_model(const ModelSpec& m, const Dataset& data, const fs::path& root, 
         for (int l = 0; l < 3; ++l) impostors_above[l] += i > thresholds[0][kCalibrationLevels[l]];
     size_t fit_genuine = 0;
     for (const Sample& s : samples) fit_genuine += s.genuine;
+    int synthetic_fingers = 0;
+    for (const Impression& imp : data.impressions)
+        synthetic_fingers = std::max(synthetic_fingers, imp.db == kSyntheticDb ? imp.finger : 0);
+    const std::string generated =
+        synthetic_fingers > 0 ? " of " + std::to_string(fingers) + " fingers (" + std::to_string(synthetic_fingers) +
+                                    " generated)"
+                              : "";
     const std::string provenance = "Windows " + std::string(m.geometry->name) + ", " +
-                                   std::to_string(templates.size()) + " templates; fit on " +
+                                   std::to_string(templates.size()) + " templates" + generated + "; fit on " +
                                    std::to_string(fit_genuine) + " genuine and " +
                                    std::to_string(samples.size() - fit_genuine) +
                                    " impostor pairs,\n// thresholds from " +
@@ -1263,14 +1315,18 @@ bool listed(const std::vector<std::string>& list, const std::string& name) {
     return list.empty() || std::find(list.begin(), list.end(), name) != list.end();
 }
 
-int run_train(const fs::path& train_dir, const fs::path& root, int fingers, size_t impostor_pairs,
-              size_t threshold_limit, bool check_held_back, const std::vector<std::string>& only) {
+int run_train(const fs::path& train_dir, const fs::path& root, int fingers, int synthetic_fingers,
+              size_t impostor_pairs, size_t threshold_limit, bool check_held_back,
+              const std::vector<std::string>& only) {
     const auto start = clock_type::now();
-    const Dataset data = load_training(train_dir, fingers);
+    Dataset data = load_training(train_dir, fingers);
     if (data.impressions.empty()) {
         std::fprintf(stderr, "no training images under %s\n", train_dir.c_str());
         return 1;
     }
+    add_synthetic(synthetic_fingers, &data);
+    std::printf("%zu impressions (%d synthetic fingers, made in %.1f s)\n", data.impressions.size(),
+                synthetic_fingers, seconds_since(start));
     int failures = 0;
     for (const ModelSpec& m : kModels)
         if (listed(only, m.id) && !train_model(m, data, root, impostor_pairs, threshold_limit, check_held_back))
@@ -1343,8 +1399,8 @@ int run_export(const std::string& geometry, const fs::path& train_dir, const fs:
 
 int usage(const char* self) {
     std::fprintf(stderr,
-                 "usage: %s train TRAIN_DIR ROOT [--fingers N] [--impostors N] [--models id,...]\n"
-                 "             [--threshold-pairs N] [--check-held-back]\n"
+                 "usage: %s train TRAIN_DIR ROOT [--fingers N] [--synthetic N] [--impostors N]\n"
+                 "             [--models id,...] [--threshold-pairs N] [--check-held-back]\n"
                  "       %s evaluate TRAIN_DIR SSB_DIR [--sets NAME,...] [--layouts N]\n"
                  "       %s calibrate TRAIN_DIR [--models id,...]\n"
                  "       %s export GEOMETRY TRAIN_DIR SSB_DIR OUT_DIR\n",
@@ -1359,7 +1415,7 @@ int main(int argc, char** argv) {
     const std::string mode = argv[1];
     std::vector<std::string> positional;
     std::vector<std::string> only;
-    int fingers = 0, layouts = 2;
+    int fingers = 0, layouts = 2, synthetic_fingers = kDefaultSyntheticFingers;
     size_t impostor_pairs = kImpostorPairs;
     size_t threshold_limit = SIZE_MAX;
     bool check_held_back = false;
@@ -1367,6 +1423,9 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if ((arg == "--fingers" || arg == "--layouts") && i + 1 < argc) {
             (arg == "--fingers" ? fingers : layouts) = std::atoi(argv[++i]);
+        } else if (arg == "--synthetic" && i + 1 < argc) {
+            synthetic_fingers = std::atoi(argv[++i]);
+            if (synthetic_fingers < 0 || synthetic_fingers > kMaxSyntheticFingers) return usage(argv[0]);
         } else if (arg == "--check-held-back") {
             check_held_back = true;
         } else if (arg == "--threshold-pairs" && i + 1 < argc) {
@@ -1380,7 +1439,8 @@ int main(int argc, char** argv) {
         }
     }
     if (mode == "train" && positional.size() == 2)
-        return run_train(positional[0], positional[1], fingers, impostor_pairs, threshold_limit, check_held_back, only);
+        return run_train(positional[0], positional[1], fingers, synthetic_fingers, impostor_pairs, threshold_limit,
+                         check_held_back, only);
     if (mode == "evaluate" && positional.size() == 2)
         return run_evaluate(positional[0], positional[1], only, std::max(1, layouts));
     if (mode == "calibrate" && positional.size() == 1) return run_calibrate(positional[0], only);

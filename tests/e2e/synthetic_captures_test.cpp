@@ -2,11 +2,14 @@
 // fingerprints (dark ridges on a light background, a ridge period near 9
 // pixels measured by a floating-point DFT), pass the quality gate and enrol
 // through the algorithm as the exported interface runs it; genuine and
-// impostor verifications are counted and printed.
+// impostor verifications are counted and printed. Its full impressions hold
+// the whole finger as an ellipse on the background, placed as the impression
+// says, large enough for every sensor window the trainer cuts.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -14,6 +17,7 @@
 #include <cmath>
 #include <complex>
 #include <cstdio>
+#include <cstdlib>
 #include <numbers>
 #include <vector>
 
@@ -24,6 +28,7 @@
 #include "objects/zr_image.h"
 #include "objects/zr_quality.h"
 #include "objects/zr_template.h"
+#include "fp_sensor_windows.h"
 #include "synthetic_fingers.h"
 
 namespace {
@@ -104,17 +109,17 @@ int verify(zr_template* stored, const std::vector<uint8_t>& probe) {
     return rc != ZR_OK ? -1 : decision == 1 ? 1 : 0;
 }
 
-// Dominant spatial period (pixels) of a centred 64 x 64 block, by a 2-D DFT
-// in double precision with the mean removed.
-double dominant_period(const std::vector<uint8_t>& image, int top, int left) {
+// Dominant spatial period (pixels) of a 64 x 64 block of an image `cols`
+// wide, by a 2-D DFT in double precision with the mean removed.
+double dominant_period(const std::vector<uint8_t>& image, int top, int left, int cols = synthetic::kCols) {
     constexpr int n = 64;
     std::vector<std::complex<double>> block(n * n);
     double mean = 0;
     for (int r = 0; r < n; ++r)
-        for (int c = 0; c < n; ++c) mean += image[(top + r) * synthetic::kCols + left + c];
+        for (int c = 0; c < n; ++c) mean += image[(top + r) * cols + left + c];
     mean /= n * n;
     for (int r = 0; r < n; ++r)
-        for (int c = 0; c < n; ++c) block[r * n + c] = image[(top + r) * synthetic::kCols + left + c] - mean;
+        for (int c = 0; c < n; ++c) block[r * n + c] = image[(top + r) * cols + left + c] - mean;
     std::vector<std::complex<double>> twiddle(n);
     for (int k = 0; k < n; ++k) twiddle[k] = std::polar(1.0, -2 * std::numbers::pi * k / n);
     auto dft_lines = [&](bool rows) {
@@ -264,6 +269,209 @@ TEST(SyntheticCaptures, EveryFingerEnrolsAndIsTellingApart) {
         EXPECT_EQ(verify(stored[t], fingers()[t].enrol[0]), 1) << fingers()[t].name;
     }
     for (zr_template* s : stored) zr_template_delete(s);
+}
+
+// --- full impressions ---------------------------------------------------------
+
+constexpr size_t kFullFingers = 3;
+constexpr int kBlock = 16;
+// A 16 x 16 block is finger when its grey variance is above this: ridges
+// give thousands, the background's noise (deviation at most 10) about 100.
+constexpr double kFingerBlockVariance = 400.0;
+
+struct BlockStats {
+    double mean, variance;
+};
+
+BlockStats block_stats(const std::vector<uint8_t>& image, int top, int left) {
+    double sum = 0, squares = 0;
+    for (int r = 0; r < kBlock; ++r)
+        for (int c = 0; c < kBlock; ++c) {
+            const double p = image[static_cast<size_t>(top + r) * synthetic::kFullCols + left + c];
+            sum += p;
+            squares += p * p;
+        }
+    const double n = kBlock * kBlock, mean = sum / n;
+    return {mean, squares / n - mean * mean};
+}
+
+bool finger_block(const std::vector<uint8_t>& image, int top, int left) {
+    return block_stats(image, top, left).variance > kFingerBlockVariance;
+}
+
+// Where the middle of the finger lands in the image: the render maps image
+// offset (u, v) from the centre to master centre + shift + R(turn) (u, v),
+// so the master centre is at R(turn)^T (-shift), give or take the distortion.
+std::array<double, 2> expected_finger_centre(const synthetic::Impression& p) {
+    const double turn = p.turn_degrees * std::numbers::pi / 180.0;
+    const double cs = std::cos(turn), sn = std::sin(turn);
+    const double u = -(cs * p.shift_rows + sn * p.shift_cols);
+    const double v = -(-sn * p.shift_rows + cs * p.shift_cols);
+    return {(synthetic::kFullRows - 1) / 2.0 + u, (synthetic::kFullCols - 1) / 2.0 + v};
+}
+
+uint64_t full_seed(size_t index) { return synthetic::finger_seed(kSetSeed, index); }
+
+TEST(SyntheticFullImpressions, OneSeedGivesTheSameEightImagesAndTheyDiffer) {
+    const auto first = synthetic::make_full_impressions(full_seed(0));
+    ASSERT_EQ(first.size(), 8u);
+    for (const auto& image : first) EXPECT_EQ(image.size(), synthetic::kFullImageBytes);
+    EXPECT_EQ(synthetic::make_full_impressions(full_seed(0)), first);
+    for (size_t i = 0; i < first.size(); ++i)
+        for (size_t j = i + 1; j < first.size(); ++j) EXPECT_NE(first[i], first[j]) << i << " " << j;
+    EXPECT_NE(synthetic::make_full_impressions(full_seed(1))[0], first[0]);
+    // Impression i is the placement the captures of the finger draw for i.
+    const synthetic::MasterPrint master = synthetic::make_full_master(full_seed(0));
+    EXPECT_EQ(master.rows * master.cols, 490 * 320);
+    EXPECT_EQ(synthetic::render_full(master, synthetic::draw_impression(full_seed(0), 6, true)), first[6]);
+}
+
+// The impressions of a finger as drawn, and rendered without dry breaks: the
+// outline and the ridges' geometry do not depend on them, while the block
+// measures below would take a dry finger's gaps for background.
+struct UnbrokenFinger {
+    std::vector<synthetic::Impression> placements;
+    std::vector<std::vector<uint8_t>> images;
+};
+
+UnbrokenFinger unbroken_finger(size_t index) {
+    const synthetic::MasterPrint master = synthetic::make_full_master(full_seed(index));
+    UnbrokenFinger out;
+    for (int i = 0; i < synthetic::kFullImpressions; ++i) {
+        out.placements.push_back(synthetic::draw_impression(full_seed(index), i, i >= synthetic::kEnrolCaptures));
+        synthetic::Impression moist = out.placements.back();
+        moist.dryness = 0;
+        out.images.push_back(synthetic::render_full(master, moist));
+    }
+    return out;
+}
+
+TEST(SyntheticFullImpressions, TheFingerIsAnEllipseOfRidgesOnTheBackground) {
+    for (size_t f = 0; f < kFullFingers; ++f) {
+        const auto images = synthetic::make_full_impressions(full_seed(f));
+        const UnbrokenFinger unbroken = unbroken_finger(f);
+        for (size_t i = 0; i < images.size(); ++i) {
+            SCOPED_TRACE("finger " + std::to_string(f) + " impression " + std::to_string(i + 1));
+            const std::vector<uint8_t>& image = unbroken.images[i];
+            const synthetic::Impression& p = unbroken.placements[i];
+            // Corners: background grey and noise only.
+            for (int top : {0, synthetic::kFullRows - kBlock})
+                for (int left : {0, synthetic::kFullCols - kBlock}) {
+                    const BlockStats corner = block_stats(image, top, left);
+                    EXPECT_LT(corner.variance, kFingerBlockVariance / 2) << top << "," << left;
+                    EXPECT_NEAR(corner.mean, p.background, 4.0) << top << "," << left;
+                }
+            // Finger blocks: an ellipse of 0.95..1 x 420 x 260 covers 59..65 %
+            // of the image; blocks on its edge count when ridges show in them.
+            int finger = 0, blocks = 0;
+            for (int top = 0; top + kBlock <= synthetic::kFullRows; top += kBlock)
+                for (int left = 0; left + kBlock <= synthetic::kFullCols; left += kBlock) {
+                    ++blocks;
+                    finger += finger_block(image, top, left);
+                }
+            EXPECT_GT(finger, blocks * 55 / 100);
+            EXPECT_LT(finger, blocks * 72 / 100);
+            // The trainer's foreground centre is the middle of the finger, on
+            // the impression as made too (dry breaks and all).
+            const auto centre = expected_finger_centre(p);
+            const fp_test::Foreground fg =
+                fp_test::find_foreground({synthetic::kFullRows, synthetic::kFullCols, image});
+            EXPECT_NEAR(fg.centre_row, centre[0], 12.0);
+            EXPECT_NEAR(fg.centre_col, centre[1], 12.0);
+            EXPECT_NEAR(fg.background, p.background, 4.0);
+            const fp_test::Foreground made =
+                fp_test::find_foreground({synthetic::kFullRows, synthetic::kFullCols, images[i]});
+            EXPECT_NEAR(made.centre_row, centre[0], 24.0);
+            EXPECT_NEAR(made.centre_col, centre[1], 24.0);
+            // The ridge period: the median of nine blocks over the finger (a
+            // block on a core or delta has no single period).
+            std::vector<double> periods;
+            for (int dr : {-96, 0, 96})
+                for (int dc : {-48, 0, 48})
+                    periods.push_back(dominant_period(image, fg.centre_row + dr - 32, fg.centre_col + dc - 32,
+                                                      synthetic::kFullCols));
+            std::nth_element(periods.begin(), periods.begin() + 4, periods.end());
+            EXPECT_GT(periods[4], 7.0);
+            EXPECT_LT(periods[4], 11.5);
+        }
+    }
+}
+
+// Dry breaks take ink off the ridges, more as the dryness grows.
+TEST(SyntheticFullImpressions, DrynessBreaksTheRidges) {
+    const synthetic::MasterPrint master = synthetic::make_full_master(full_seed(0));
+    synthetic::Impression p = synthetic::draw_impression(full_seed(0), 0, false);
+    std::vector<size_t> dark;
+    for (double dryness : {0.0, 0.25, 0.5}) {
+        p.dryness = dryness;
+        const std::vector<uint8_t> image = synthetic::render_full(master, p);
+        dark.push_back(size_t(std::count_if(image.begin(), image.end(),
+                                            [&](uint8_t v) { return v < p.background - p.contrast / 2; })));
+    }
+    EXPECT_GT(dark[0], dark[1] + dark[0] / 10);
+    EXPECT_GT(dark[1], dark[2] + dark[0] / 10);
+}
+
+// The contact offset picks the part of the finger that touches: the outline
+// stays where the impression puts it while the ridges under it move by the
+// offset (up to the uneven-pressure fade, a grey level or two here).
+TEST(SyntheticFullImpressions, TheContactOffsetMovesTheRidgesUnderTheOutline) {
+    const synthetic::MasterPrint master = synthetic::make_full_master(full_seed(0));
+    synthetic::Impression straight{};
+    straight.background = 200;
+    straight.contrast = 120;
+    for (auto& axis : straight.distortion) axis[1] = 100;  // wavelength; the amplitude stays 0
+    const std::vector<uint8_t> centred = synthetic::render_full(master, straight);
+    constexpr int kOffset = 20;
+    straight.contact_rows = kOffset;
+    const std::vector<uint8_t> moved = synthetic::render_full(master, straight);
+    auto at = [](const std::vector<uint8_t>& image, int r, int c) {
+        return int(image[static_cast<size_t>(r) * synthetic::kFullCols + c]);
+    };
+    int worst_shifted = 0;
+    long unshifted = 0, pixels = 0;
+    for (int r = 100; r < 300; ++r)
+        for (int c = 100; c < 200; ++c) {
+            worst_shifted = std::max(worst_shifted, std::abs(at(moved, r, c) - at(centred, r + kOffset, c)));
+            unshifted += std::abs(at(moved, r, c) - at(centred, r, c));
+            ++pixels;
+        }
+    EXPECT_LE(worst_shifted, 3);
+    EXPECT_GT(unshifted / pixels, 20);  // other ridges than before
+    for (int r : {0, 12, 427, 439}) EXPECT_EQ(at(moved, r, 150), at(centred, r, 150)) << r;  // same outline
+}
+
+// Every sensor window the trainer cuts (at the foreground centre, resampled
+// for 650 dpi) fits inside a full impression without padding and lies on the
+// finger: wholly for the square and strip windows, along the middle for the
+// 396-row swipe window, whose ends reach the rounded tip and base.
+TEST(SyntheticFullImpressions, EverySensorWindowLiesOnTheFinger) {
+    for (size_t f = 0; f < kFullFingers; ++f) {
+        const std::vector<std::vector<uint8_t>> images = unbroken_finger(f).images;
+        for (size_t i = 0; i < images.size(); ++i) {
+            const fp_test::GreyImage grey{synthetic::kFullRows, synthetic::kFullCols, images[i]};
+            const fp_test::Foreground fg = fp_test::find_foreground(grey);
+            for (const fp_test::SensorGeometry& g : fp_test::kSensorGeometries) {
+                SCOPED_TRACE(std::string(g.name) + " finger " + std::to_string(f) + " impression " +
+                             std::to_string(i + 1));
+                const int rows = fp_test::source_extent(g.rows, g.dpi), cols = fp_test::source_extent(g.cols, g.dpi);
+                ASSERT_LT(rows, synthetic::kFullRows);
+                ASSERT_LT(cols, synthetic::kFullCols);
+                const int top = std::clamp(fg.centre_row - rows / 2, 0, synthetic::kFullRows - rows);
+                const int left = std::clamp(fg.centre_col - cols / 2, 0, synthetic::kFullCols - cols);
+                const bool swipe = g.rows > 300;
+                const int first_col = swipe ? left + cols / 2 - kBlock : left;
+                const int last_col = swipe ? left + cols / 2 + kBlock : left + cols;
+                int finger = 0, blocks = 0;
+                for (int r = top; r + kBlock <= top + rows; r += kBlock)
+                    for (int c = first_col; c + kBlock <= last_col; c += kBlock) {
+                        ++blocks;
+                        finger += finger_block(images[i], r, c);
+                    }
+                EXPECT_GE(finger * 100, blocks * (swipe ? 90 : 100)) << finger << " of " << blocks;
+            }
+        }
+    }
 }
 
 }  // namespace
