@@ -6,6 +6,7 @@
 //                [--models id,id,...] [--threshold-pairs N] [--check-held-back]
 //   train_models evaluate TRAIN_DIR SSB_DIR [--sets NAME,NAME,...] [--layouts N]
 //   train_models calibrate TRAIN_DIR [--models id,...]
+//   train_models decisions TRAIN_DIR [--sets NAME,...]
 //   train_models export GEOMETRY TRAIN_DIR SSB_DIR OUT_DIR
 //
 // train: windows of each model's sensor geometry are cut from the training
@@ -54,6 +55,12 @@
 //
 // calibrate: single comparisons of the held-back windows through each
 // shipped model, accepts at levels 6, 9 and 12 against the expected counts.
+//
+// decisions: the model sets' decisions in bulk on the held-back fingers, as
+// deployed: six placements x four enrolments of six impressions per finger
+// (each leaving a pair of impressions out); every window of every
+// impression probes every enrolment of every other finger (41,472
+// impostors) and the enrolments of its own finger that left it out.
 //
 // export: the held-back and the ssb-dev windows of one geometry as folders
 // <db>/<finger>/e1..e6.pgm, p7.pgm, p8.pgm.
@@ -1199,6 +1206,20 @@ zr_template* enrol(zr_algorithm* a, const EvalFinger& f, const SensorGeometry& g
     return out;
 }
 
+// One verification of the probe against the stored multi-template, counted
+// as genuine or impostor and as accepted at each report level (its FAR score
+// above the level's threshold); an error counts as a rejection.
+void decide(zr_algorithm* a, zr_template* stored, zr_template* probe, bool genuine, Tally* t) {
+    zr_match_result* result = nullptr;
+    const zr_status status = zr_algorithm_verify_templates_ex(a, &stored, 1, probe, kScoreLevel, &result);
+    const uint16_t score = status == ZR_OK ? zr_match_result_get_far_score(result) : 0;
+    if (status != ZR_OK) ++t->errors;
+    zr_match_result_delete(result);
+    (genuine ? t->genuine : t->impostor) += 1;
+    for (int l = 0; l < 3; ++l)
+        (genuine ? t->genuine_accepted[l] : t->impostor_accepted[l]) += score > zr_far_threshold(kReportLevels[l]);
+}
+
 Tally evaluate_set(const SetSpec& set, const std::vector<EvalFinger>& fingers) {
     Tally t;
     zr_algorithm* a = evaluation_algorithm(set.preset);
@@ -1224,17 +1245,7 @@ Tally evaluate_set(const SetSpec& set, const std::vector<EvalFinger>& fingers) {
                 const bool genuine = s == p;
                 // Other placements of the probe's own finger are neither genuine nor impostor.
                 if (!genuine && fingers[s].finger == fingers[p].finger) continue;
-                zr_match_result* result = nullptr;
-                const zr_status status =
-                    zr_algorithm_verify_templates_ex(a, &stored[s], 1, probe, kScoreLevel, &result);
-                const uint16_t score = status == ZR_OK ? zr_match_result_get_far_score(result) : 0;
-                if (status != ZR_OK) ++t.errors;
-                zr_match_result_delete(result);
-                (genuine ? t.genuine : t.impostor) += 1;
-                for (int l = 0; l < 3; ++l) {
-                    const bool accepted = score > zr_far_threshold(kReportLevels[l]);
-                    (genuine ? t.genuine_accepted[l] : t.impostor_accepted[l]) += accepted;
-                }
+                decide(a, stored[s], probe, genuine, &t);
             }
         }
     for (zr_template* s : stored) zr_template_delete(s);
@@ -1397,14 +1408,112 @@ int run_export(const std::string& geometry, const fs::path& train_dir, const fs:
     return 0;
 }
 
+// --- decisions in bulk -------------------------------------------------------------
+
+// Enrolments of the held-back fingers for the decisions in bulk: per finger
+// and placement, one multi-template for each pair of impressions left out.
+constexpr int kDecisionLayouts = 6;
+constexpr int kLeftOutPairs[][2] = {{7, 8}, {1, 2}, {3, 4}, {5, 6}};
+
+struct DecisionEnrolment {
+    int finger;     // index into the held-back fingers
+    int left_out;   // index into kLeftOutPairs
+    zr_template* tmpl;
+};
+
+struct DecisionProbe {
+    int finger;
+    int impression;
+    zr_template* tmpl;
+};
+
+// Decisions of a model set in bulk on the held-back fingers, as deployed: a
+// probe against an enrolled multi-template of six captures. Every window of
+// every impression (kTrainLayouts placements, probe jitter) probes every
+// enrolment of every other finger, of any database (impostors), and the
+// enrolments of its own finger that left its impression out (genuine).
+Tally decide_in_bulk(const SetSpec& set, const Dataset& data) {
+    Tally t;
+    zr_algorithm* a = evaluation_algorithm(set.preset);
+    if (a == nullptr) return t;
+    const SensorGeometry& g = *set.geometry;
+    std::map<std::pair<std::string, int>, int> finger_index;
+    for (const Impression& imp : data.impressions)
+        if (imp.finger >= kFirstHeldBackFinger)
+            finger_index.emplace(std::make_pair(imp.db, imp.finger), int(finger_index.size()));
+    std::vector<DecisionEnrolment> enrolled;
+    std::vector<DecisionProbe> probes;
+    for (const auto& [key, index] : finger_index) {
+        ++t.fingers;
+        for (int layout = 0; layout < kDecisionLayouts; ++layout)
+            for (int pair = 0; pair < int(std::size(kLeftOutPairs)); ++pair) {
+                EvalFinger f{key.first, key.second, "", {}, {}};
+                for (int i = 1; i <= kEnrolCaptures + 2; ++i) {
+                    if (i == kLeftOutPairs[pair][0] || i == kLeftOutPairs[pair][1]) continue;
+                    const Impression* imp = data.find(key.first, key.second, i);
+                    if (imp == nullptr) continue;
+                    f.enrol.push_back(fp_test::jittered_window(imp->image, imp->foreground, g,
+                                                               window_key(*imp, g, "enrol", layout),
+                                                               kEnrolJitterDivisor));
+                }
+                zr_template* stored = enrol(a, f, g, &t.errors);
+                if (stored == nullptr)
+                    ++t.enrol_failures;
+                else
+                    enrolled.push_back({index, pair, stored});
+            }
+        for (int i = 1; i <= kEnrolCaptures + 2; ++i) {
+            const Impression* imp = data.find(key.first, key.second, i);
+            if (imp == nullptr) continue;
+            for (int layout = 0; layout < kTrainLayouts; ++layout) {
+                zr_template* probe = extract(a, fp_test::jittered_window(imp->image, imp->foreground, g,
+                                                                         window_key(*imp, g, "probe", layout),
+                                                                         kProbeJitterDivisor),
+                                             g);
+                if (probe == nullptr)
+                    ++t.probe_failures;
+                else
+                    probes.push_back({index, i, probe});
+            }
+        }
+    }
+    for (const DecisionProbe& p : probes)
+        for (const DecisionEnrolment& e : enrolled) {
+            const bool genuine = e.finger == p.finger;
+            const int* left_out = kLeftOutPairs[e.left_out];
+            if (genuine && p.impression != left_out[0] && p.impression != left_out[1]) continue;
+            decide(a, e.tmpl, p.tmpl, genuine, &t);
+        }
+    for (DecisionEnrolment& e : enrolled) zr_template_delete(e.tmpl);
+    for (DecisionProbe& p : probes) zr_template_delete(p.tmpl);
+    zr_algorithm_delete(a);
+    return t;
+}
+
+int run_decisions(const fs::path& train_dir, const std::vector<std::string>& only) {
+    const Dataset train = load_training(train_dir, 0);
+    std::printf("Decisions in bulk on the held-back fingers (108..110 of each training database): %d placements\n"
+                "x %zu enrolments of six impressions per finger; every window of every impression (%d placements)\n"
+                "probes every enrolment of every other finger (impostors) and those of its own finger that left\n"
+                "its impression out (genuine). Expected impostor accepts at 6, 12, 18: a share 1/100, 1/10000,\n"
+                "1/1000000.\n\n",
+                kDecisionLayouts, std::size(kLeftOutPairs), kTrainLayouts);
+    std::printf("| set   | data      | fingers | enrol failures/errors | genuine | accepted at 6, 12, 18 | "
+                "impostors | accepted at 6, 12, 18 |\n");
+    for (const SetSpec& set : kSets)
+        if (listed(only, set.name)) print_tally(set.name, "held back", decide_in_bulk(set, train));
+    return 0;
+}
+
 int usage(const char* self) {
     std::fprintf(stderr,
                  "usage: %s train TRAIN_DIR ROOT [--fingers N] [--synthetic N] [--impostors N]\n"
                  "             [--models id,...] [--threshold-pairs N] [--check-held-back]\n"
                  "       %s evaluate TRAIN_DIR SSB_DIR [--sets NAME,...] [--layouts N]\n"
                  "       %s calibrate TRAIN_DIR [--models id,...]\n"
+                 "       %s decisions TRAIN_DIR [--sets NAME,...]\n"
                  "       %s export GEOMETRY TRAIN_DIR SSB_DIR OUT_DIR\n",
-                 self, self, self, self);
+                 self, self, self, self, self);
     return 2;
 }
 
@@ -1444,6 +1553,7 @@ int main(int argc, char** argv) {
     if (mode == "evaluate" && positional.size() == 2)
         return run_evaluate(positional[0], positional[1], only, std::max(1, layouts));
     if (mode == "calibrate" && positional.size() == 1) return run_calibrate(positional[0], only);
+    if (mode == "decisions" && positional.size() == 1) return run_decisions(positional[0], only);
     if (mode == "export" && positional.size() == 4)
         return run_export(positional[0], positional[1], positional[2], positional[3]);
     return usage(argv[0]);
