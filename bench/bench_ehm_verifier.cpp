@@ -6,7 +6,7 @@
 #include "bench_captures.h"
 #include "match/verifiers/zr_vermodels.h"
 #include "objects/zr_session.h"
-#include "spectral_capture_records.h"
+#include "fourier_capture_records.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "formats/zr_fusion.h"
-#include "formats/zr_spectral_part.h"
+#include "formats/zr_fourier_part.h"
 #include "fuzz_support.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include "capture_data.h"
 #include "fp_test_data.h"
 #include "fuzz_support.h"
-#include "formats/zr_spectral_part.h"
+#include "formats/zr_fourier_part.h"
 #include "match/multitemplate/zr_multitemplate.h"
 #include "match/linked_cluster/zr_moc.h"
 #include "formats/zr_fusion.h"
@@ -533,7 +533,7 @@ bytes spectral_prefix(uint8_t selector, uint32_t flags, uint8_t level) {
             uint8_t(flags), level};
 }
 
-void spectral_seeds() {
+void fourier_seeds() {
     constexpr uint8_t kRows = 5, kCols = 4;
     bytes ori = pattern(kRows * kCols, 3), freq = pattern(kRows * kCols, 40);
     for (auto& f : freq) f = uint8_t(40 + f % 60);
@@ -557,7 +557,7 @@ void spectral_seeds() {
         bytes seed = spectral_prefix(1, 0x18 | (record_form ? 0x20 : 0x04), 1);
         seed.insert(seed.end(), part, part + length);
         std::free(part);
-        write_seed("spectral", record_form ? "part_fine" : "part_plain", seed);
+        write_seed("fourier", record_form ? "part_fine" : "part_plain", seed);
     }
     // Two records: a 4 x 5 grid with its fine grid, and a 3 x 3 one.
     bytes probe = {0x5B, 0xDA, 2, 12, 0x01, 0xF4, kCols, kRows, 0, 0};
@@ -579,7 +579,7 @@ void spectral_seeds() {
     seed.push_back(uint8_t(probe.size()));
     seed.insert(seed.end(), probe.begin(), probe.end());
     seed.insert(seed.end(), reference.begin(), reference.end());
-    write_seed("spectral", "records", seed);
+    write_seed("fourier", "records", seed);
 }
 
 // --- match-on-card: hand-built compact cards and stores enrolled from them ---
@@ -695,7 +695,7 @@ int main(int argc, char** argv) {
     convert_seeds();
     metadata_seeds();
     multitemplate_seeds();
-    spectral_seeds();
+    fourier_seeds();
     fusion_seeds();
     minutiae_record_seeds();
     engine_seeds();

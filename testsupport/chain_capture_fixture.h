@@ -11,7 +11,7 @@
 #include "match/chain/zr_algorithm_chain.h"
 #include "match/multitemplate/zr_multitemplate_manager.h"
 #include "match/verifiers/zr_vermodels.h"
-#include "spectral_capture_records.h"
+#include "fourier_capture_records.h"
 
 namespace fp_test {
 

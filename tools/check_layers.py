@@ -60,8 +60,8 @@ def closure(deps):
 MATCH_ROOM_DEPS = closure({
     "chain": [],
     "linked_cluster": [],
-    "spectral": ["chain"],
-    "verifiers": ["chain", "linked_cluster", "spectral"],
+    "fourier": ["chain"],
+    "verifiers": ["chain", "linked_cluster", "fourier"],
     "extractors": ["chain"],
     "multitemplate": ["verifiers"],
     "verify": ["multitemplate"],

@@ -82,7 +82,7 @@
 #include "match/zr_algorithm.h"
 #include "match/enroll/zr_multitemplate_enroll.h"
 #include "match/zr_presets.h"
-#include "match/spectral/zr_spectral.h"
+#include "match/fourier/zr_fourier.h"
 #include "match/verifiers/zr_verifier.h"
 #include "match/verifiers/zr_vermodels.h"
 #include "match/verify/zr_multitemplate_verify.h"

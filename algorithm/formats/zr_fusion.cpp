@@ -6,7 +6,7 @@
 
 #include "formats/zr_iso19794_2.h"
 #include "formats/zr_iso_compactcard.h"
-#include "formats/zr_spectral_part.h"
+#include "formats/zr_fourier_part.h"
 #include "objects/tlv_codec.h"
 #include "objects/tlv_tree.h"
 #include "objects/zr_zrimage.h"

@@ -1,5 +1,5 @@
 // EHM and fusion templates: a compact card together with the spectral part
-// (formats/zr_spectral_part.h) and, for the fusion template, the raw image,
+// (formats/zr_fourier_part.h) and, for the fusion template, the raw image,
 // the image dimensions and inserted feature parts. Layouts and the part
 // locator are in objects/zr_fusion_parts.h.
 //

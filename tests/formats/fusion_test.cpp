@@ -5,7 +5,7 @@
 
 #include "ber_oracle.h"
 #include "formats/zr_fusion.h"
-#include "formats/zr_spectral_part.h"
+#include "formats/zr_fourier_part.h"
 #include "objects/zr_alloc.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include "imaging/bal_orientation_ops.h"
 #include "imaging/bal_scale.h"
 #include "imaging/bal_wavelength.h"
-#include "match/spectral/zr_spectral_internal.h"
+#include "match/fourier/zr_fourier_internal.h"
 #include "math/zr_fft.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include "match/linked_cluster/lc_compact_card_match.h"
 #include "match/linked_cluster/lc_matcher.h"
 #include "match/verifiers/zr_far_table.h"
-#include "match/spectral/zr_spectral.h"
+#include "match/fourier/zr_fourier.h"
 #include "match/verifiers/zr_verifier.h"
 #include "math/zr_roots.h"
 #include "math/zr_trig.h"

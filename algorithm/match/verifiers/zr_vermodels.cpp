@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "match/spectral/zr_spectral.h"
+#include "match/fourier/zr_fourier.h"
 #include "match/verifiers/zr_ehm_verifier.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include "match/verifiers/zr_vermodels.h"
 #include "objects/zr_fusion_parts.h"
 #include "objects/zr_session.h"
-#include "spectral_capture_records.h"
+#include "fourier_capture_records.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "match/spectral/zr_spectral.h"
+#include "match/fourier/zr_fourier.h"
 #include "match/verifiers/zr_far_table.h"
 #include "match/verifiers/zr_vermodels.h"
 #include "match/verifiers/zr_verifier.h"

@@ -1,4 +1,4 @@
-// The spectral matcher on templates extracted from the real captures.
+// The Fourier matcher on templates extracted from the real captures.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "fp_test_data.h"
-#include "match/spectral/zr_spectral.h"
+#include "match/fourier/zr_fourier.h"
 #include "objects/zr_alignment.h"
-#include "spectral_capture_records.h"
+#include "fourier_capture_records.h"
 
 namespace {
 
@@ -141,7 +141,7 @@ TEST(SpectralCaptures, VerifierOperationsOnFusionTemplates) {
     std::free(scores);
     zr_alignment_delete(alignment);
 
-    // A template without a spectral part: the conversion's code, no scores.
+    // A template without a Fourier part: the conversion's code, no scores.
     zr_template* raw = zr_template_create(ZR_TEMPLATE_RAW_IMAGE, a.fusion.data(), 8);
     scores = reinterpret_cast<uint16_t*>(1);
     EXPECT_NE(ZR_OK, spectral_verifier.extract_feature_scores(nullptr, raw, tb, &scores, &count,

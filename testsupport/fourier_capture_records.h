@@ -1,6 +1,6 @@
-// Spectral matcher records of the real captures: each 176 x 96 capture is
+// Fourier matcher records of the real captures: each 176 x 96 capture is
 // extracted into a fusion template with fine block fields (the EHM-HR input)
-// and its spectral part converted with and without the fine grid. Built once
+// and its Fourier part converted with and without the fine grid. Built once
 // per process; empty where the captures are absent.
 #pragma once
 
@@ -13,7 +13,7 @@
 
 #include "extract/bal_extract_template.h"
 #include "fp_test_data.h"
-#include "match/spectral/zr_spectral.h"
+#include "match/fourier/zr_fourier.h"
 #include "objects/zr_fusion_parts.h"
 
 namespace fp_test {

@@ -1,10 +1,10 @@
-// Canvas operations of the spectral search: copy, histogram, rotate-and-sample
+// Canvas operations of the Fourier search: copy, histogram, rotate-and-sample
 // transform, bounding boxes, correlation and the entropy of a histogram.
 #include <cstring>
 
 #include <emmintrin.h>
 
-#include "match/spectral/zr_spectral_internal.h"
+#include "match/fourier/zr_fourier_internal.h"
 #include "math/zr_roots.h"
 #include "math/zr_trig.h"
 

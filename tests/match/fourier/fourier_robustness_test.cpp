@@ -1,5 +1,5 @@
-// Random, truncated and bit-flipped spectral parts and records through every
-// reader of the spectral matcher. Each buffer is exactly sized, so that the
+// Random, truncated and bit-flipped Fourier parts and records through every
+// reader of the Fourier matcher. Each buffer is exactly sized, so that the
 // sanitizer build catches any read or write outside it.
 #include <gtest/gtest.h>
 
@@ -8,9 +8,9 @@
 #include <random>
 #include <vector>
 
-#include "formats/zr_spectral_part.h"
-#include "match/spectral/zr_spectral.h"
-#include "spectral_test_support.h"
+#include "formats/zr_fourier_part.h"
+#include "match/fourier/zr_fourier.h"
+#include "fourier_test_support.h"
 
 namespace {
 

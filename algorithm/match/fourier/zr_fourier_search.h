@@ -1,10 +1,10 @@
-// Internal entry of the spectral search with a trace of what it did, for the
+// Internal entry of the Fourier search with a trace of what it did, for the
 // tests; zr_spectral_match is this with no trace.
 #pragma once
 
 #include <cstdint>
 
-#include "match/spectral/zr_spectral.h"
+#include "match/fourier/zr_fourier.h"
 
 struct spectral_search_trace {
     uint32_t correlations;                // xcorr_features calls

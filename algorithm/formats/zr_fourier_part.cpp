@@ -1,4 +1,4 @@
-#include "formats/zr_spectral_part.h"
+#include "formats/zr_fourier_part.h"
 
 #include <cstdlib>
 

@@ -1,8 +1,8 @@
-// The spectral matcher as a verifier: matcher records of EHM-class templates
+// The Fourier matcher as a verifier: matcher records of EHM-class templates
 // and the feature-score extraction.
 #include <cstdlib>
 
-#include "match/spectral/zr_spectral.h"
+#include "match/fourier/zr_fourier.h"
 #include "match/verifiers/zr_verifier.h"
 #include "objects/zr_alloc.h"
 #include "objects/zr_fusion_parts.h"

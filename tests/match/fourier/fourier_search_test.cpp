@@ -4,10 +4,10 @@
 #include <random>
 #include <vector>
 
-#include "match/spectral/zr_spectral.h"
-#include "match/spectral/zr_spectral_internal.h"
-#include "match/spectral/zr_spectral_search.h"
-#include "spectral_test_support.h"
+#include "match/fourier/zr_fourier.h"
+#include "match/fourier/zr_fourier_internal.h"
+#include "match/fourier/zr_fourier_search.h"
+#include "fourier_test_support.h"
 
 namespace {
 

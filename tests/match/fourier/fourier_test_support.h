@@ -1,5 +1,5 @@
-// Builders of spectral matcher records and smooth synthetic block fields for
-// the spectral matcher tests.
+// Builders of Fourier matcher records and smooth synthetic block fields for
+// the Fourier matcher tests.
 #pragma once
 
 #include <cmath>

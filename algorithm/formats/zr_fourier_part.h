@@ -1,4 +1,4 @@
-// The spectral part of EHM and fusion templates (tag 0xC1): the orientation
+// The Fourier part of EHM and fusion templates (tag 0xC1): the orientation
 // and ridge-frequency value of every block, optionally followed by the fine
 // (3 x 3 cells a block) grids packed with a prefix code.
 //
@@ -59,13 +59,13 @@ uint32_t zr_fine_grid_unpack(const uint8_t* stream, uint32_t length, uint32_t wa
 // --- Writer ----------------------------------------------------------------
 
 // 1 when both fields hold one value a block on the same grid of at least one
-// block (the condition for writing a spectral part), else 0.
+// block (the condition for writing a Fourier part), else 0.
 int32_t zr_spectral_fields_agree(const zr_block_field* orientation, const zr_block_field* frequency);
 // 1 when both fields also carry their fine grid (the record form is written).
 int32_t zr_spectral_fields_have_fine(const zr_block_field* orientation,
                                      const zr_block_field* frequency);
 
-// Writes the spectral part of the two block fields into a new buffer (freed by
+// Writes the Fourier part of the two block fields into a new buffer (freed by
 // the caller with free()); the header fields come from the orientation field.
 // record_form selects the record form with the packed fine grids (both fields
 // must carry them). Clears the outputs first. ZR_OK; ZR_BAD_ARGUMENT for a
@@ -84,7 +84,7 @@ enum zr_fine_grid_kind : uint8_t {
     ZR_FINE_PACKED = 2,  // the two coded streams
 };
 
-// A read spectral part; every pointer points into the part's bytes.
+// A read Fourier part; every pointer points into the part's bytes.
 struct zr_spectral_part_view {
     uint8_t block_size;
     int8_t row_offset;
@@ -102,7 +102,7 @@ struct zr_spectral_part_view {
     uint32_t frequency_stream_length;
 };
 
-// Reads a spectral part of length bytes (bounded: nothing outside
+// Reads a Fourier part of length bytes (bounded: nothing outside
 // part[0..length) is read). Clears the view first. ZR_OK; ZR_BAD_ARGUMENT for
 // a missing view or bytes; ZR_BAD_FORMAT for a record form whose first record type
 // is not 0; ZR_BAD_DATA when the block fields are shorter than 5 bytes, their

@@ -1,4 +1,4 @@
-// The spectral matcher on two fine-grid records of real captures of one
+// The Fourier matcher on two fine-grid records of real captures of one
 // finger: the search with the EHM-HR verifier's flags (normal and 360 mode)
 // and the quick histogram match.
 #include <benchmark/benchmark.h>
@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "bench_captures.h"
-#include "match/spectral/zr_spectral.h"
-#include "spectral_capture_records.h"
+#include "match/fourier/zr_fourier.h"
+#include "fourier_capture_records.h"
 
 namespace {
 

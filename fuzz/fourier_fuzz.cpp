@@ -1,11 +1,11 @@
-// Spectral matcher inputs: a spectral part through the conversion and the
+// Fourier matcher inputs: a Fourier part through the conversion and the
 // matcher, or two matcher records through the reader, the work-size query,
 // the quick match and the search. Every buffer is exactly sized; the search
 // gets exactly the work size it asked for, and its outputs stay in range.
 #include <cstdlib>
 
 #include "fuzz_support.h"
-#include "match/spectral/zr_spectral.h"
+#include "match/fourier/zr_fourier.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t flags = fields.u32();
     const uint32_t level = fields.u8();
     if (selector & 1) {
-        // A spectral part.
+        // A Fourier part.
         fuzz::ExactCopy part(fields.rest(), fields.rest_size());
         uint8_t* record = nullptr;
         uint16_t length = 0;

@@ -5,10 +5,10 @@
 #include <random>
 #include <vector>
 
-#include "formats/zr_spectral_part.h"
-#include "match/spectral/zr_spectral.h"
-#include "match/spectral/zr_spectral_internal.h"
-#include "spectral_test_support.h"
+#include "formats/zr_fourier_part.h"
+#include "match/fourier/zr_fourier.h"
+#include "match/fourier/zr_fourier_internal.h"
+#include "fourier_test_support.h"
 
 namespace {
 
@@ -17,7 +17,7 @@ using spectral_test::Grid;
 using spectral_test::make_record;
 using spectral_test::RecordOptions;
 
-// Plain-form spectral part of a grid, 2 or 3 bytes a block.
+// Plain-form Fourier part of a grid, 2 or 3 bytes a block.
 bytes plain_part(const Grid& g, uint32_t bytes_per_block, uint8_t block_size = 12) {
     bytes p = {block_size, 0xFE, uint8_t(g.rows), 0x03, uint8_t(g.cols)};
     for (size_t i = 0; i < g.cells.size(); i += 2) {

@@ -6,9 +6,9 @@
 #include <random>
 #include <vector>
 
-#include "match/spectral/zr_spectral_internal.h"
+#include "match/fourier/zr_fourier_internal.h"
 #include "math/zr_trig.h"
-#include "spectral_test_support.h"
+#include "fourier_test_support.h"
 
 namespace {
 

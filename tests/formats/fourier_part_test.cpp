@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "formats/zr_spectral_part.h"
+#include "formats/zr_fourier_part.h"
 #include "objects/zr_alloc.h"
 
 namespace {

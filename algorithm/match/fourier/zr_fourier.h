@@ -1,4 +1,4 @@
-// Spectral matcher: compares two fingers by their block fields (one ridge
+// Fourier matcher: compares two fingers by their block fields (one ridge
 // orientation and one ridge frequency byte a block, optionally a 3 x 3 fine
 // grid a block), without minutiae.
 //
@@ -59,7 +59,7 @@ struct zr_spectral_quick_scores {
     uint16_t frequency_agreement;
 };
 
-// Matcher record from a spectral part (plain form: block size, y offset,
+// Matcher record from a Fourier part (plain form: block size, y offset,
 // rows, x offset, cols, then 2 or 3 bytes a block; record form: 0x00, 0x00,
 // BE16 L, the plain form of L bytes, then optionally a fine-grid record
 // {type, BE16 M, ...}: type 1 raw cells (M = 18n), type 2 two packed step
@@ -91,7 +91,7 @@ constexpr uint32_t ZR_UNPACK5V_LEFT_OVER = 1;       // whole bytes of input left
 uint32_t unpack5v(const uint8_t* stream, int32_t length, int32_t wanted, int8_t* out_steps,
                   uint32_t* out_decoded);
 
-// Matcher record of an EHM-class template: the spectral part (type 66) with
+// Matcher record of an EHM-class template: the Fourier part (type 66) with
 // the fine grid skipped and no direction hint, and the quality byte of its
 // image-dimension part (0 when absent). `release` is what the caller frees.
 struct zr_spectral_input {

@@ -1,11 +1,11 @@
-// Spectral match search: coarse rotation and translation grid with neighbour
+// Fourier match search: coarse rotation and translation grid with neighbour
 // probing, rotation refinement, fine-grid and sub-cell refinement, the
 // overlap statistics and the outputs. Works in the caller's buffer only.
 #include <cstring>
 
-#include "match/spectral/zr_spectral.h"
-#include "match/spectral/zr_spectral_internal.h"
-#include "match/spectral/zr_spectral_search.h"
+#include "match/fourier/zr_fourier.h"
+#include "match/fourier/zr_fourier_internal.h"
+#include "match/fourier/zr_fourier_search.h"
 #include "math/zr_roots.h"
 #include "math/zr_trig.h"
 

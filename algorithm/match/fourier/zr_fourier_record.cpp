@@ -1,11 +1,11 @@
-// Spectral matcher record: conversion from the spectral part, record reader,
+// Fourier matcher record: conversion from the Fourier part, record reader,
 // work-size query, quick histogram match, decision and verifier operations.
 #include <cstdlib>
 #include <cstring>
 
-#include "match/spectral/zr_spectral.h"
-#include "formats/zr_spectral_part.h"
-#include "match/spectral/zr_spectral_internal.h"
+#include "match/fourier/zr_fourier.h"
+#include "formats/zr_fourier_part.h"
+#include "match/fourier/zr_fourier_internal.h"
 #include "objects/zr_alloc.h"
 
 namespace {

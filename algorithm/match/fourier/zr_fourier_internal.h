@@ -1,4 +1,4 @@
-// Internal operations of the spectral matcher, shared by the record code and
+// Internal operations of the Fourier matcher, shared by the record code and
 // the search and open to the tests. Canvases are rows of (columns + 8) cells
 // of 2 bytes {orientation, frequency}; the 8 trailing cells of a row are 0.
 #pragma once
