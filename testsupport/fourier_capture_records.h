@@ -49,15 +49,9 @@ inline const std::vector<SpectralCapture>& spectral_captures() {
     static const std::vector<SpectralCapture> captures = [] {
         std::vector<SpectralCapture> out;
         if (!have_captures()) return out;
-        std::ifstream manifest(captures_dir() / "manifest.tsv");
-        std::string line;
-        std::getline(manifest, line);
-        while (std::getline(manifest, line)) {
-            std::istringstream fields(line);
-            std::string db, finger, file, role;
-            if (!std::getline(fields, db, '\t') || !std::getline(fields, finger, '\t') ||
-                !std::getline(fields, file, '\t') || !std::getline(fields, role, '\t'))
-                continue;
+        for (const auto& row : manifest_rows(captures_dir() / "manifest.tsv")) {
+            if (row.size() < 4) continue;
+            const std::string &db = row[0], &finger = row[1], &file = row[2], &role = row[3];
             GreyImage img = read_pgm(captures_dir() / file);
             if (img.rows != kSensorRows || img.cols != kSensorCols) continue;
             uint8_t* tmpl = nullptr;

@@ -1,6 +1,7 @@
 // Access to the real fingerprint captures shared by the tests and benchmarks.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -64,19 +65,26 @@ inline GreyImage read_pgm(const std::filesystem::path& path) {
     return img;
 }
 
-// Every 176 x 96 capture listed in the manifest (enrolment and probe images).
-inline std::vector<std::filesystem::path> capture_paths() {
-    std::vector<std::filesystem::path> out;
-    std::ifstream manifest(captures_dir() / "manifest.tsv");
+// The rows of a tab-separated manifest below its header line, each split
+// into its fields; none when the file cannot be read.
+inline std::vector<std::vector<std::string>> manifest_rows(const std::filesystem::path& path) {
+    std::vector<std::vector<std::string>> out;
+    std::ifstream manifest(path);
     std::string line;
     std::getline(manifest, line);  // header
     while (std::getline(manifest, line)) {
         std::istringstream fields(line);
-        std::string db, finger, file;
-        if (std::getline(fields, db, '\t') && std::getline(fields, finger, '\t') &&
-            std::getline(fields, file, '\t'))
-            out.push_back(captures_dir() / file);
+        out.emplace_back();
+        for (std::string v; std::getline(fields, v, '\t');) out.back().push_back(v);
     }
+    return out;
+}
+
+// Every 176 x 96 capture listed in the manifest (enrolment and probe images).
+inline std::vector<std::filesystem::path> capture_paths() {
+    std::vector<std::filesystem::path> out;
+    for (const auto& row : manifest_rows(captures_dir() / "manifest.tsv"))
+        if (row.size() >= 3) out.push_back(captures_dir() / row[2]);
     return out;
 }
 
@@ -93,19 +101,11 @@ struct FingerCaptures {
 // are absent.
 inline std::vector<FingerCaptures> finger_captures() {
     std::vector<FingerCaptures> out;
-    std::ifstream manifest(captures_dir() / "manifest.tsv");
-    std::string line;
-    std::getline(manifest, line);  // header
-    while (std::getline(manifest, line)) {
-        std::istringstream fields(line);
-        std::string db, finger, file, role;
-        std::getline(fields, db, '\t');
-        std::getline(fields, finger, '\t');
-        std::getline(fields, file, '\t');
-        std::getline(fields, role, '\t');
-        const std::string name = db + "/" + finger;
-        if (out.empty() || out.back().name != name) out.push_back(FingerCaptures{db, name, {}, {}});
-        (role == "enrol" ? out.back().enrol : out.back().probes).push_back(captures_dir() / file);
+    for (auto row : manifest_rows(captures_dir() / "manifest.tsv")) {
+        row.resize(std::max<size_t>(row.size(), 4));  // db, finger, file, role
+        const std::string name = row[0] + "/" + row[1];
+        if (out.empty() || out.back().name != name) out.push_back(FingerCaptures{row[0], name, {}, {}});
+        (row[3] == "enrol" ? out.back().enrol : out.back().probes).push_back(captures_dir() / row[2]);
     }
     return out;
 }

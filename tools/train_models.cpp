@@ -254,17 +254,10 @@ bool load_impression(const fs::path& file, Impression* out) {
 // database (0: all).
 Dataset load_training(const fs::path& dir, int fingers) {
     Dataset out;
-    std::ifstream manifest(dir / "manifest.tsv");
-    std::string line;
-    std::getline(manifest, line);
     std::map<std::string, std::vector<int>> seen;
-    while (std::getline(manifest, line)) {
-        std::istringstream fields(line);
-        std::string db, finger, impression, file;
-        std::getline(fields, db, '\t');
-        std::getline(fields, finger, '\t');
-        std::getline(fields, impression, '\t');
-        std::getline(fields, file, '\t');
+    for (auto row : fp_test::manifest_rows(dir / "manifest.tsv")) {
+        row.resize(std::max<size_t>(row.size(), 4));
+        const std::string &db = row[0], &finger = row[1], &impression = row[2], &file = row[3];
         Impression imp;
         imp.db = db;
         imp.finger = std::atoi(finger.c_str());

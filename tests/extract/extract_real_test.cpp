@@ -219,13 +219,7 @@ struct FullImage {
 
 std::vector<FullImage> full_images() {
     std::map<std::string, FullImage> images;
-    std::ifstream manifest(fp_test::captures_dir() / "manifest.tsv");
-    std::string line;
-    std::getline(manifest, line);
-    while (std::getline(manifest, line)) {
-        std::vector<std::string> f;
-        std::istringstream fields(line);
-        for (std::string v; std::getline(fields, v, '\t');) f.push_back(v);
+    for (const auto& f : fp_test::manifest_rows(fp_test::captures_dir() / "manifest.tsv")) {
         if (f.size() < 14) continue;
         const std::string path = f[0] + "/full/" + f[1] + "_" + f[4] + ".pgm";
         images[path] = {path, std::stod(f[12]), std::stod(f[13])};
