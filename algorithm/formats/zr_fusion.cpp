@@ -97,6 +97,14 @@ zr_status parse_card(const uint8_t* card, uint32_t card_length, tree_ptr* out) {
     return ZR_OK;
 }
 
+// The node whose children are the template's parts, as zr_fusion_to_parts
+// locates them: the EHM root itself, or the first 0xA2 directly under a
+// fusion root (none when it has no 0xA2).
+tlv_node* parts_holder(tlv_node* root) {
+    if (tlv_get_tag(root) == ZR_EHM_ROOT_TAG) return root;
+    return tlv_find_child(root, ZR_FUSION_PARTS_TAG);
+}
+
 }  // namespace
 
 zr_status zr_fusion_check_card(const uint8_t* card, uint32_t card_length) {
@@ -257,8 +265,13 @@ zr_status zr_fusion_to_ehm(const uint8_t* tmpl, uint32_t length, uint8_t** out_t
     status = tlv_parse_buffer(tmpl, length, &parsed);
     if (status != ZR_OK) return status;
     tree_ptr root(parsed);
-    tlv_node* image_node = tlv_find_tag_in_tree(root.get(), ZR_FUSION_IMAGE_TAG);
+    // The image part is removed where zr_fusion_to_parts found it, never an
+    // element of the same tag inside the card; a second image part left
+    // behind would make the result still carry an image.
+    tlv_node* holder = parts_holder(root.get());
+    tlv_node* image_node = tlv_find_child(holder, ZR_FUSION_IMAGE_TAG);
     if (image_node == nullptr) return ZR_BAD_DATA;
     tlv_delete(image_node);
+    if (tlv_find_child(holder, ZR_FUSION_IMAGE_TAG) != nullptr) return ZR_BAD_DATA;
     return write_out(root.get(), out_template, out_length);
 }

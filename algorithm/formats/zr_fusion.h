@@ -78,8 +78,11 @@
 [[nodiscard]] zr_status zr_ehm_to_minutiastruct(const uint8_t* tmpl, uint32_t length,
                                                 minutiastruct* out);
 
-// The template without its raw image part 0xC2 (a new buffer). ZR_BAD_DATA
-// when the template is not one EHM or fusion TLV or has no 0xC2 part; the
-// tree parser's code; ZR_NO_MEMORY.
+// The template without its raw image part 0xC2 (a new buffer): the part
+// zr_fusion_to_parts locates (a direct child of an EHM root, or under 0xA2 of
+// a fusion root) is removed at its place; elements inside the card stay.
+// ZR_BAD_DATA when the template is not one EHM or fusion TLV, has no 0xC2
+// part or holds a second one there; the tree parser's code; ZR_NO_MEMORY.
+// On failure nothing is handed out.
 [[nodiscard]] zr_status zr_fusion_to_ehm(const uint8_t* tmpl, uint32_t length,
                                          uint8_t** out_template, uint32_t* out_length);

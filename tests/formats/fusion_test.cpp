@@ -284,6 +284,18 @@ TEST(FusionToEhm, RemovesTheRawImageUnderEitherRoot) {
         {"image outside 0xA2",
          encode(0x7F2E, concat({encode(0xA1, encode(0x81, kMinutiae)), encode(0xC2, {2})})),
          ZR_BAD_DATA, {}},
+        // An element of the image's tag inside the card is card data: it stays,
+        // and the image part itself goes.
+        {"EHM card holding a 0xC2 element",
+         encode(0xE1, concat({encode(0x7F2E, encode(0xC2, {})), encode(0xC2, {0x6E})})), ZR_OK,
+         encode(0xE1, encode(0x7F2E, encode(0xC2, {})))},
+        {"fusion card group holding a 0xC2 element",
+         encode(0x7F2E, concat({encode(0xA1, encode(0xC2, {})), encode(0xA2, encode(0xC2, {0x6E}))})),
+         ZR_OK, encode(0x7F2E, concat({encode(0xA1, encode(0xC2, {})), encode(0xA2, {})}))},
+        // Removing one of two image parts would hand out a template with an image.
+        {"two image parts",
+         encode(0xE1, concat({encode(0x7F2E, {}), encode(0xC2, {0x6E}), encode(0xC2, {0x6F})})),
+         ZR_BAD_DATA, {}},
     };
     for (const Case& c : cases) {
         uint8_t* buffer = nullptr;
