@@ -2,7 +2,9 @@
  *
  * Plain C declarations, usable from C and C++. Integers are 32-bit. A sample
  * is always the sensor's raw frame: 16896 bytes, 8 bits a pixel, 176 rows by
- * 96 columns, row after row; the library never writes to it or keeps it.
+ * 96 columns, row after row. The library never writes to a sample and keeps
+ * no pointer to one; the only sample bytes it keeps after a call returns are
+ * verification's copy of its most recent sample, described below.
  *
  * One enrolment per process: the enrolment in progress, its capture count and
  * the finished template are process-wide, so an RADU_alg_init from any caller
@@ -13,7 +15,8 @@
  * an enrolment runs.
  *
  * Verification keeps one thing between calls: the template it extracted
- * from the most recent sample, with a copy of that sample's bytes, so that
+ * from the most recent sample, with a copy of the sample's bytes it
+ * extracted from (its own copy, taken when the call began), so that
  * the same sample verified against one stored template after another (an
  * identification) is extracted once. It is found only when every byte of
  * the sample is the same, never changes an answer, is guarded by its own

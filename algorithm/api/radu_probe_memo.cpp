@@ -1,11 +1,13 @@
 #include "api/radu_probe_memo.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <utility>
 
 #include "api/fpmatch.h"
+#include "objects/zr_alloc.h"
 
 namespace {
 
@@ -25,6 +27,7 @@ struct Entry {
 
 std::mutex g_lock;
 Entry g_entry;
+std::atomic<radu_probe_memo_release_observer> g_release_observer{nullptr};
 
 // Zeros written through a volatile pointer, which the compiler may not drop
 // as dead stores before the free.
@@ -36,6 +39,8 @@ void wipe(uint8_t* bytes, size_t size) {
 void release(Entry& entry) {
     if (entry.block != nullptr) {
         wipe(entry.block, entry.block_size());
+        if (const radu_probe_memo_release_observer observe = g_release_observer.load())
+            observe(entry.block, entry.block_size());
         std::free(entry.block);
     }
     entry = Entry{};
@@ -45,7 +50,7 @@ void release(Entry& entry) {
 Entry make_entry(const uint8_t* sample, const zr_template* probe) {
     Entry e;
     const uint32_t size = zr_template_get_data_size(probe);
-    e.block = static_cast<uint8_t*>(std::malloc(kSampleBytes + size));
+    e.block = static_cast<uint8_t*>(zr_malloc(kSampleBytes + size));
     if (e.block == nullptr) return Entry{};
     e.probe_size = size;
     e.probe_type = zr_template_get_type(probe);
@@ -92,4 +97,8 @@ bool radu_probe_memo_holds(const uint8_t* sample) {
     if (sample == nullptr) return false;
     const std::lock_guard<std::mutex> hold(g_lock);
     return holds_locked(sample);
+}
+
+void radu_probe_memo_set_release_observer(radu_probe_memo_release_observer observer) {
+    g_release_observer.store(observer);
 }

@@ -7,11 +7,13 @@
 // every caller gets a template of its own). A sample is found only when all
 // its bytes equal the held ones. One process-wide lock guards the entry and
 // is held only to compare, copy or swap, never while extracting or
-// verifying, so verifications on several threads run side by side. Released
-// memory (a replaced entry, and the entry on clear) is overwritten with zeros
-// before it is freed.
+// verifying, so verifications on several threads run side by side. An entry
+// is allocated through zr_malloc (so the allocation test seam reaches it);
+// released memory (a replaced entry, and the entry on clear) is overwritten
+// with zeros before it is freed.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "objects/zr_template.h"
@@ -30,3 +32,8 @@ void radu_probe_memo_clear();
 
 // True when the memo holds the probe of this sample (tests).
 bool radu_probe_memo_holds(const uint8_t* sample);
+
+// Test seam, not part of the library's interface: the observer (none to stop)
+// sees each released entry's memory after it is wiped, before it is freed.
+using radu_probe_memo_release_observer = void (*)(const uint8_t* memory, size_t size);
+void radu_probe_memo_set_release_observer(radu_probe_memo_release_observer observer);

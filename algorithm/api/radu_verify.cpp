@@ -90,14 +90,15 @@ zr_template* extract_probe(zr_algorithm* algorithm, zr_image* image) {
 // The sample's probe: the memo's when it holds this sample, else extracted
 // (and then kept); none when the sample must take the whole road. A sample
 // whose extraction fails is never kept, so the whole road repeats its
-// failure exactly.
+// failure exactly. The probe is kept under the bytes it was extracted from,
+// the call's own copy: the caller's buffer may have changed meanwhile.
 zr_template* probe_of(zr_algorithm* algorithm, const uint8_t* sample, zr_image** inout_image) {
     zr_template* probe = radu_probe_memo_find(sample);
     if (probe != nullptr) return probe;
     *inout_image = radu_wrap_sample_copy(sample, kVerifyDpi);
     if (*inout_image == nullptr) return nullptr;
     probe = extract_probe(algorithm, *inout_image);
-    if (probe != nullptr) radu_probe_memo_keep(sample, probe);
+    if (probe != nullptr) radu_probe_memo_keep(zr_image_get_pixels(*inout_image), probe);
     return probe;
 }
 
