@@ -5,6 +5,7 @@
 // the exported call ran it before it kept anything.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -184,7 +185,7 @@ TEST(ApiProbeMemo, ACallThatRunsOutOfMemoryPoisonsNothing) {
     // Only the whole call gives the match.
     ASSERT_EQ(RADU_VERIFY_MATCH, road_failing.answer);
     constexpr int32_t kMaxSuccesses = 60;
-    int extraction_failures = 0;
+    int extraction_failures = 0, entry_failures = 0;
     for (int32_t successes = 0; successes <= kMaxSuccesses; ++successes) {
         SCOPED_TRACE(successes);
         ASSERT_EQ(0, RADU_alg_exit());
@@ -193,14 +194,63 @@ TEST(ApiProbeMemo, ACallThatRunsOutOfMemoryPoisonsNothing) {
         const int32_t answer = api_test::verify(failing, record);
         zr_alloc_fail_after(-1);
         if (answer == road_failing.answer) break;  // enough allocations for the whole call
+        // Extraction failed (the held entry stays) or the new entry could not
+        // be allocated (the memo holds nothing).
         if (!radu_probe_memo_holds(failing.data())) {
-            ++extraction_failures;
-            EXPECT_TRUE(radu_probe_memo_holds(held.data()));
+            if (radu_probe_memo_holds(held.data())) ++extraction_failures;
+            else ++entry_failures;
         }
         EXPECT_EQ(road_failing.answer, api_test::verify(failing, record));
         EXPECT_EQ(road_held.answer, api_test::verify(held, record));
     }
     EXPECT_GT(extraction_failures, 0);
+    EXPECT_EQ(1, entry_failures);
+}
+
+struct ReleasedEntry {
+    size_t size;
+    bool zeroed;
+};
+std::vector<ReleasedEntry> g_released;
+
+void record_release(const uint8_t* memory, size_t size) {
+    g_released.push_back({size, std::all_of(memory, memory + size, [](uint8_t b) { return b == 0; })});
+}
+
+// An entry's memory (the sample's bytes, then the probe's) is zeros before
+// it is freed, whether it is replaced or cleared; an entry that cannot be
+// allocated leaves the memo holding nothing.
+TEST(ApiProbeMemo, ReleasedEntriesAreWipedAndAnUnallocatedOneLeavesNothing) {
+    const bytes a = api_test::noise_sample(1), b = api_test::noise_sample(2);
+    const bytes probe_bytes = {0x7F, 0x2E, 0x03, 0x81, 0x01, 0x55};
+    zr_template* probe = zr_template_create(ZR_TEMPLATE_EHM, probe_bytes.data(), uint32_t(probe_bytes.size()));
+    ASSERT_NE(nullptr, probe);
+    const size_t entry_size = a.size() + probe_bytes.size();
+    radu_probe_memo_clear();
+    g_released.clear();
+    radu_probe_memo_set_release_observer(record_release);
+
+    radu_probe_memo_keep(a.data(), probe);
+    EXPECT_TRUE(radu_probe_memo_holds(a.data()));
+    radu_probe_memo_keep(b.data(), probe);
+    EXPECT_TRUE(radu_probe_memo_holds(b.data()));
+    zr_alloc_fail_after(0);
+    radu_probe_memo_keep(a.data(), probe);
+    zr_alloc_fail_after(-1);
+    EXPECT_FALSE(radu_probe_memo_holds(a.data()));
+    EXPECT_FALSE(radu_probe_memo_holds(b.data()));
+    radu_probe_memo_keep(a.data(), probe);
+    radu_probe_memo_clear();
+    EXPECT_FALSE(radu_probe_memo_holds(a.data()));
+
+    radu_probe_memo_set_release_observer(nullptr);
+    zr_template_delete(probe);
+    // Replaced by b, b replaced by nothing, a cleared.
+    ASSERT_EQ(3u, g_released.size());
+    for (const ReleasedEntry& e : g_released) {
+        EXPECT_EQ(entry_size, e.size);
+        EXPECT_TRUE(e.zeroed);
+    }
 }
 
 }  // namespace
