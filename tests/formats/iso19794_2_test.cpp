@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "formats/zr_iso19794_2.h"
@@ -323,35 +325,52 @@ TEST(Iso19794Blocks, RefPointsAppendAndRead) {
         EXPECT_EQ(6, be16(r, block + 2));
         EXPECT_EQ(10, be16(r, block - 2));
 
-        // Two cores and three deltas, angles on the valid ones.
-        bytes r2 = original;
-        const zr_reference_points cores =
-            make_points({{120, 80, {33, 0, 0}, 0, 1}, {5000, 16383, {0, 0, 0}, 0, 0}});
-        const zr_reference_points deltas = make_points(
-            {{10, 20, {7, 92, 177}, 0, 1}, {30, 40, {0, 0, 0}, 0, 0}, {50, 60, {200, 29, 114}, 0, 1}});
-        ASSERT_EQ(ZR_OK, append(&r2, [&](uint8_t** p, uint32_t* n) {
-                      return zr_iso19794_2_extend_ref_points(p, n, &cores, &deltas);
-                  }));
-        EXPECT_EQ(original.size() + 6 + 5 + 4 + 7 + 4 + 7, r2.size());
-        zr_reference_points rc{}, rd{};
-        ASSERT_EQ(ZR_OK, zr_iso19794_2_to_ref_points(r2.data(), uint32_t(r2.size()), &rc, &rd));
-        ASSERT_EQ(2, rc.count);
-        ASSERT_EQ(3, rd.count);
-        EXPECT_EQ(120, rc.points[0].row);
-        EXPECT_EQ(80, rc.points[0].col);
-        EXPECT_EQ(33, rc.points[0].angles[0]);
-        EXPECT_EQ(1u, rc.points[0].valid);
-        EXPECT_EQ(5000, rc.points[1].row);
-        EXPECT_EQ(16383, rc.points[1].col);
-        EXPECT_EQ(0u, rc.points[1].valid);
-        EXPECT_EQ(200, rd.points[2].angles[0]);
-        EXPECT_EQ(114, rd.points[2].angles[2]);
-        EXPECT_EQ(0u, rd.points[1].valid);
+        // Cores and deltas, angles on the valid ones; each point reads back
+        // as written (a core keeps one angle, a delta three).
+        struct PointSet {
+            const char* name;
+            zr_reference_points cores, deltas;
+            size_t block_bytes;  // 6, then 4 a point and 1 or 3 angle bytes on a valid core or delta
+        };
+        const PointSet sets[] = {
+            {"two cores and three deltas",
+             make_points({{120, 80, {33, 0, 0}, 0, 1}, {5000, 16383, {0, 0, 0}, 0, 0}}),
+             make_points({{10, 20, {7, 92, 177}, 0, 1}, {30, 40, {0, 0, 0}, 0, 0}, {50, 60, {200, 29, 114}, 0, 1}}),
+             6 + 5 + 4 + 7 + 4 + 7},
+            {"four cores and four deltas, the most a block holds",
+             make_points({{1, 2, {250, 0, 0}, 0, 1}, {16383, 0, {0, 0, 0}, 0, 0}, {300, 400, {128, 0, 0}, 0, 1},
+                          {77, 88, {0, 0, 0}, 0, 0}}),
+             make_points({{11, 12, {1, 86, 171}, 0, 1}, {13, 14, {0, 0, 0}, 0, 0}, {15, 16, {255, 84, 169}, 0, 1},
+                          {17, 18, {0, 0, 0}, 0, 0}}),
+             6 + (5 + 4 + 5 + 4) + (7 + 4 + 7 + 4)},
+        };
+        for (const PointSet& set : sets) {
+            SCOPED_TRACE(set.name);
+            bytes r2 = original;
+            ASSERT_EQ(ZR_OK, append(&r2, [&](uint8_t** p, uint32_t* n) {
+                          return zr_iso19794_2_extend_ref_points(p, n, &set.cores, &set.deltas);
+                      }));
+            EXPECT_EQ(original.size() + set.block_bytes, r2.size());
+            zr_reference_points rc{}, rd{};
+            ASSERT_EQ(ZR_OK, zr_iso19794_2_to_ref_points(r2.data(), uint32_t(r2.size()), &rc, &rd));
+            for (const auto& [written, read_back] : {std::pair{&set.cores, &rc}, std::pair{&set.deltas, &rd}}) {
+                ASSERT_EQ(written->count, read_back->count);
+                for (uint32_t i = 0; i < written->count; ++i) {
+                    SCOPED_TRACE(i);
+                    const zr_reference_point& w = written->points[i];
+                    const zr_reference_point& g = read_back->points[i];
+                    EXPECT_EQ(w.row, g.row);
+                    EXPECT_EQ(w.col, g.col);
+                    EXPECT_EQ(w.valid, g.valid);
+                    EXPECT_EQ(bytes(w.angles, w.angles + 3), bytes(g.angles, g.angles + 3));
+                }
+            }
 
-        // The minutiae still read after the block.
-        minutiastruct out{};
-        ASSERT_EQ(ZR_OK, read(r2, &out));
-        expect_same_minutiae(s, out, true);
+            // The minutiae still read after the block.
+            minutiastruct out{};
+            ASSERT_EQ(ZR_OK, read(r2, &out));
+            expect_same_minutiae(s, out, true);
+        }
     }
 }
 
@@ -460,22 +479,36 @@ TEST(Iso19794Blocks, ZonalQualityArgumentsAndDefects) {
     EXPECT_EQ(nullptr, out.cells);
     EXPECT_EQ(0, out.field_rows);
 
-    field.cell_cols = 200;
+    // 300 x 400 pixels in 60 x 2-pixel cells: 5 across, 200 down, 4 bits a
+    // cell in 500 code bytes; the block is 4 + 3 + 500 bytes, all of the
+    // extended data.
+    field.cell_cols = 60;
+    field.cell_rows = 2;
     ASSERT_EQ(ZR_OK, append(&r, [&](uint8_t** p, uint32_t* n) {
                   return zr_iso19794_2_extend_zonal_quality(p, n, &field, 4);
               }));
+    const size_t ext = original.size() - 2;
+    ASSERT_EQ(507, be16(r, ext));
+    ASSERT_EQ(ZR_OK, zr_iso19794_2_to_quality_field(r.data(), uint32_t(r.size()), &out));
+    EXPECT_EQ(200, out.field_rows);
+    EXPECT_EQ(5, out.field_cols);
+    std::free(out.cells);
     const size_t data = original.size() + 4;
     struct Case {
         const char* name;
         size_t at;
-        uint8_t value;
+        bytes values;  // written from `at` on
     };
-    for (const Case& c : {Case{"zero width", data, 0}, Case{"zero height", data + 1, 0},
-                          Case{"zero bits", data + 2, 0}, Case{"nine bits", data + 2, 9},
-                          Case{"codes missing", data + 2, 8}, Case{"over 255 across", data, 1}}) {
+    for (const Case& c : {Case{"zero width", data, {0}}, Case{"zero height", data + 1, {0}},
+                          Case{"zero bits", data + 2, {0}}, Case{"nine bits", data + 2, {9}},
+                          Case{"codes missing", data + 2, {8}}, Case{"over 255 across", data, {1}},
+                          // 2 across, 400 down: 400 code bytes, inside the 500 the block holds.
+                          Case{"over 255 down", data, {200, 1}},
+                          // 506: the block runs one byte past the extended data, not past the record.
+                          Case{"extended data length short of the block", ext, {0x01, 0xFA}}}) {
         SCOPED_TRACE(c.name);
         bytes bad = r;
-        bad[c.at] = c.value;
+        std::copy(c.values.begin(), c.values.end(), bad.begin() + c.at);
         EXPECT_EQ(ZR_BAD_DATA, zr_iso19794_2_to_quality_field(bad.data(), uint32_t(bad.size()), &out));
         EXPECT_EQ(nullptr, out.cells);
     }
@@ -607,6 +640,15 @@ TEST(Iso19794Blocks, AppendersRefuseRecordsWhoseBlocksDoNotEndAtTheRecordEnd) {
         return r;
     };
     const bytes foreign = {0x01, 0x44, 0x00, 0x01, 0xAA};  // a 5-byte block of another type
+    // A foreign block taking `extended` bytes of extended data.
+    auto foreign_of = [](uint16_t extended) {
+        bytes b(extended, 0xAA);
+        b[0] = 0x01;
+        b[1] = 0x44;
+        b[2] = uint8_t((extended - 4) >> 8);
+        b[3] = uint8_t(extended - 4);
+        return b;
+    };
     struct Case {
         const char* name;
         bytes record;
@@ -623,6 +665,13 @@ TEST(Iso19794Blocks, AppendersRefuseRecordsWhoseBlocksDoNotEndAtTheRecordEnd) {
         {"2011: as written", v3, ZR_OK},
         {"behind a foreign block", behind(v2, foreign, 5), ZR_OK},
         {"extended data length past the end", behind(v2, foreign, 900), ZR_OK},
+        {"behind a block with no data bytes", behind(v2, {0x01, 0x44, 0x00, 0x00}, 4), ZR_OK},
+        // The blocks appended below take 10 (reference points), 8 (zonal
+        // quality), 13 and 13 (orientation, frequency) bytes, 44 in all: the
+        // last fills the extended data to 65535 bytes. On 65528 bytes the
+        // zonal block would make 65536, and each of the others more.
+        {"extended data filled to 65535", behind(v2, foreign_of(65535 - 44), 65535 - 44), ZR_OK},
+        {"extended data one byte past 65535", behind(v2, foreign_of(65535 - 7), 65535 - 7), ZR_BAD_DATA},
     };
     const zr_reference_points one_core = make_points({{100, 200, {0, 0, 0}, 0, 0}});
     uint8_t cell = 50;
