@@ -243,18 +243,62 @@ TEST(CompactCard, MalformedCardsTable) {
                                                                     encode(0x94, concat({{164, 10, 10, 2},
                                                                                          bytes(24, 0)}))})),
          ZR_BAD_FORMAT},
+        // A cell part of 65533 bytes gives a zonal block of 65536 bytes in a
+        // 2005 record (65540 in a 2011 one), past the 16-bit extended length.
+        {"extended data of 65536 bytes", encode(0x7F2E, concat({encode(0x81, three),
+                                                               encode(0x94, concat({{164, 1, 1, 8},
+                                                                                    bytes(65529, 0)}))})),
+         ZR_BAD_FORMAT},
+        // The largest a card may hold converts, and the records rebuilt from
+        // it read back.
+        {"cell code 8 (width 246)", encode(0x7F2E, concat({encode(0x81, three), encode(0x94, {8, 1, 1, 2, 0})})),
+         ZR_OK},
+        {"255 minutiae", encode(0x7F2E, encode(0x81, bytes(765, 1))), ZR_OK},
+        // 5 x 4 cells of 12 pixels, 2 bits a cell.
+        {"cell quality", encode(0x7F2E, concat({encode(0x81, three),
+                                                encode(0x94, {164, 5, 4, 2, 0x1B, 0xE4, 0x6C, 0x93, 0xFF})})),
+         ZR_OK},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        const size_t n = part(c.card, {0x81}).size() / 3;
+        const bytes cell = part(c.card, {0x94});
+        std::vector<std::vector<uint8_t>> grids;  // quality cells read back from each rebuilt record
         for (auto rebuild : {zr_convert_iso_compactcard_to_standard_v2, zr_convert_iso_compactcard_to_standard_v3}) {
             uint8_t* r = nullptr;
             uint32_t length = 0;
             EXPECT_EQ(c.expected, rebuild(c.card.data(), uint32_t(c.card.size()), &r, &length));
-            EXPECT_EQ(nullptr, r);
+            if (c.expected != ZR_OK || r == nullptr) {
+                EXPECT_EQ(nullptr, r);
+                std::free(r);
+                continue;
+            }
+            const bytes record = take(r, length);
+            EXPECT_EQ(ZR_OK, zr_is_iso19794_2(record.data(), uint32_t(record.size())));
+            minutiastruct back{};
+            EXPECT_EQ(ZR_OK, zr_iso19794_2_to_minutiastruct(record.data(), uint32_t(record.size()), &back));
+            EXPECT_EQ(n, back.count);
+            zr_zonal_quality_field q{};
+            EXPECT_EQ(ZR_OK, zr_iso19794_2_to_quality_field(record.data(), uint32_t(record.size()), &q));
+            if (!cell.empty()) {
+                EXPECT_EQ(cell[1], q.field_cols);
+                EXPECT_EQ(cell[2], q.field_rows);
+                EXPECT_EQ(1970 / cell[0], q.cell_cols);
+                EXPECT_EQ(1970 / cell[0], q.cell_rows);
+            }
+            grids.emplace_back(q.cells, q.cells + q.field_rows * q.field_cols);
+            std::free(q.cells);
+        }
+        // The 2011 zonal block, with its four leading bytes, reads as the 2005 one.
+        if (grids.size() == 2) {
+            EXPECT_EQ(grids[0], grids[1]);
         }
         minutiastruct out{};
         EXPECT_EQ(c.expected, zr_convert_iso_compactcard_to_minutiastruct(c.card.data(), uint32_t(c.card.size()),
                                                                            &out));
+        if (c.expected == ZR_OK) {
+            EXPECT_EQ(n, out.count);
+        }
     }
 }
 
@@ -367,31 +411,68 @@ TEST(CompactCard, RecordBlocksThatCannotBeConverted) {
                   zr_convert_iso_standard_to_compactcard(record.data(), uint32_t(record.size()), 64, &card, &length));
         EXPECT_EQ(nullptr, card);
     }
-    // Two views, or a 2011 record with two representations.
+    // Two views, a 2011 record with two representations, and a record given to
+    // the entry for the other edition.
     bytes two_views = base;
     two_views[22] = 2;
-    bytes v3 = record_of(sample_minutiae(3), true);
-    put_be16(v3, 12, 2);
-    for (const bytes& r : {two_views, v3}) {
+    const bytes v3 = record_of(sample_minutiae(3), true);
+    bytes two_representations = v3;
+    put_be16(two_representations, 12, 2);
+    using entry = zr_status (*)(const uint8_t*, uint32_t, uint32_t, uint8_t**, uint32_t*);
+    struct Whole {
+        const char* name;
+        const bytes& record;
+        entry convert;
+        zr_status expected;
+    };
+    for (const Whole& w : {Whole{"two views", two_views, zr_convert_iso_standard_to_compactcard, ZR_BAD_FORMAT},
+                           Whole{"two representations", two_representations, zr_convert_iso_standard_to_compactcard,
+                                 ZR_BAD_FORMAT},
+                           Whole{"2011 record to the 2005 entry", v3, zr_convert_iso_v2_standard_to_compactcard,
+                                 ZR_BAD_FORMAT},
+                           Whole{"2005 record to the 2011 entry", base, zr_convert_iso_v3_standard_to_compactcard,
+                                 ZR_BAD_FORMAT},
+                           Whole{"2005 record to the 2005 entry", base, zr_convert_iso_v2_standard_to_compactcard,
+                                 ZR_OK},
+                           Whole{"2011 record to the 2011 entry", v3, zr_convert_iso_v3_standard_to_compactcard,
+                                 ZR_OK}}) {
+        SCOPED_TRACE(w.name);
         uint8_t* card = nullptr;
         uint32_t length = 0;
-        EXPECT_EQ(ZR_BAD_FORMAT, zr_convert_iso_standard_to_compactcard(r.data(), uint32_t(r.size()), 64, &card, &length));
+        EXPECT_EQ(w.expected, w.convert(w.record.data(), uint32_t(w.record.size()), 64, &card, &length));
+        EXPECT_EQ(w.expected == ZR_OK, card != nullptr);
+        std::free(card);
     }
 }
 
 TEST(CompactCard, CoresBeforeTheShiftAreLeftOut) {
-    minutiastruct s = with_points({{300, 10}, {700, 20}});
-    bytes record = record_of(s);
-    zr_reference_points cores{};
-    cores.points[0] = {10, 100, {0, 0, 0}, 0, 0};  // before the 208-pixel shift
-    cores.points[1] = {10, 600, {0, 0, 0}, 0, 0};
-    cores.count = 2;
-    append(&record, [&](uint8_t** p, uint32_t* n) { return zr_iso19794_2_extend_ref_points(p, n, &cores, &cores); });
-    const bytes card = card_of_record(record, 64);
-    const uint32_t x = ((600 - 208) * 800 / 197 + 4) >> 3;
-    const bytes expected = {1, uint8_t(x >> 8), uint8_t(x), 0, uint8_t((10 * 800 / 197 + 4) >> 3)};
-    EXPECT_EQ(expected, part(card, {0xA1, 0x92}));
-    EXPECT_EQ(expected, part(card, {0xA1, 0x93}));
+    // Minutiae from 300 to 700 pixels along one axis shift it by 208 pixels;
+    // of two points at 100 and 600 along it, the first is before the shift.
+    const auto to_card = [](uint32_t pixel, uint32_t shift) { return ((pixel - shift) * 800 / 197 + 4) >> 3; };
+    struct Case {
+        const char* name;
+        minutiastruct minutiae;
+        zr_reference_point before, kept;  // row, column
+        uint32_t x, y;                     // card coordinates of the kept point
+    };
+    for (const Case& c :
+         {Case{"x shift", with_points({{300, 10}, {700, 20}}), {10, 100, {0, 0, 0}, 0, 0}, {10, 600, {0, 0, 0}, 0, 0},
+               to_card(600, 208), to_card(10, 0)},
+          Case{"y shift", with_points({{10, 300}, {20, 700}}), {100, 10, {0, 0, 0}, 0, 0}, {600, 10, {0, 0, 0}, 0, 0},
+               to_card(10, 0), to_card(600, 208)}}) {
+        SCOPED_TRACE(c.name);
+        bytes record = record_of(c.minutiae);
+        zr_reference_points cores{};
+        cores.points[0] = c.before;
+        cores.points[1] = c.kept;
+        cores.count = 2;
+        append(&record,
+               [&](uint8_t** p, uint32_t* n) { return zr_iso19794_2_extend_ref_points(p, n, &cores, &cores); });
+        const bytes card = card_of_record(record, 64);
+        const bytes expected = {1, uint8_t(c.x >> 8), uint8_t(c.x), uint8_t(c.y >> 8), uint8_t(c.y)};
+        EXPECT_EQ(expected, part(card, {0xA1, 0x92}));
+        EXPECT_EQ(expected, part(card, {0xA1, 0x93}));
+    }
 }
 
 TEST(CompactCard, ProprietaryForms) {
