@@ -201,7 +201,7 @@ TEST(CompactCard, CardToRecordShapes) {
     EXPECT_EQ(0x01030000u, be32(record, 29));
 }
 
-TEST(CompactCard, MalformedCardsTable) {
+TEST(CompactCard, CardToRecordTable) {
     using ber_oracle::concat;
     using ber_oracle::encode;
     struct Case {

@@ -501,9 +501,11 @@ TEST(Iso19794Blocks, ZonalQualityArgumentsAndDefects) {
     };
     for (const Case& c : {Case{"zero width", data, {0}}, Case{"zero height", data + 1, {0}},
                           Case{"zero bits", data + 2, {0}}, Case{"nine bits", data + 2, {9}},
-                          Case{"codes missing", data + 2, {8}}, Case{"over 255 across", data, {1}},
-                          // 2 across, 400 down: 400 code bytes, inside the 500 the block holds.
-                          Case{"over 255 down", data, {200, 1}},
+                          Case{"codes missing", data + 2, {8}},
+                          // 300 x 2 and 2 x 400 cells: 300 and 400 code bytes,
+                          // inside the 500 the block holds, so only the limit
+                          // of 255 cells a side refuses them.
+                          Case{"over 255 across", data, {1, 255}}, Case{"over 255 down", data, {200, 1}},
                           // 506: the block runs one byte past the extended data, not past the record.
                           Case{"extended data length short of the block", ext, {0x01, 0xFA}}}) {
         SCOPED_TRACE(c.name);
