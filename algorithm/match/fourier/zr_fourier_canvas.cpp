@@ -164,6 +164,16 @@ uint32_t hist_ori(const uint8_t* cells, uint8_t row_length, uint8_t rows,
     return valid;
 }
 
+uint32_t hist_ori_agreement(const uint16_t probe[kSpectralOrientationBins],
+                            const uint16_t reference[kSpectralOrientationBins], uint32_t shift) {
+    uint32_t sum = 0;
+    for (uint32_t b = 0; b < kSpectralOrientationBins; ++b) {
+        const uint16_t other = reference[(b + shift) % kSpectralOrientationBins];
+        sum += probe[b] < other ? probe[b] : other;
+    }
+    return sum;
+}
+
 void transform_features(const uint8_t* source, uint8_t source_cols, uint8_t source_rows,
                         uint8_t* canvas, uint8_t canvas_cols, uint8_t canvas_rows, int16_t angle,
                         int32_t dx, int32_t dy, int32_t scale_x, int32_t scale_y) {

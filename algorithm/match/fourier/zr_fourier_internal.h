@@ -66,6 +66,12 @@ uint32_t align8_feature_canvas(const uint8_t* cells, uint8_t cols, uint8_t rows,
 uint32_t hist_ori(const uint8_t* cells, uint8_t row_length, uint8_t rows,
                   uint16_t out[kSpectralOrientationBins]);
 
+// Agreement of two orientation histograms with the reference turned by
+// `shift` bins: the sum over bins b of min(probe[b], reference[(b + shift)
+// mod bins]).
+uint32_t hist_ori_agreement(const uint16_t probe[kSpectralOrientationBins],
+                            const uint16_t reference[kSpectralOrientationBins], uint32_t shift);
+
 // Fills a W x H canvas (row stride W + 8 cells, zeroed first) by sampling the
 // source (source_cols x source_rows packed cells) turned by angle (512 a
 // turn; Q14 cosine and sine of angle x 128) and scaled (32 = one source cell

@@ -421,11 +421,7 @@ zr_status zr_spectral_quick_match(const uint8_t* probe, uint32_t probe_length,
     (void)hist_ori(r.cells, r.cols, r.rows, ref_hist);
     uint32_t best = 0;
     for (uint32_t shift = 0; shift < kSpectralOrientationBins; ++shift) {
-        uint32_t sum = 0;
-        for (uint32_t b = 0; b < kSpectralOrientationBins; ++b) {
-            const uint16_t other = ref_hist[(b + shift) % kSpectralOrientationBins];
-            sum += probe_hist[b] < other ? probe_hist[b] : other;
-        }
+        const uint32_t sum = hist_ori_agreement(probe_hist, ref_hist, shift);
         if (sum > best) best = sum;
     }
 

@@ -445,11 +445,7 @@ void plan_histogram_pruning(search& s, const spectral_record_view& probe, uint32
                    ref_hist);
     uint32_t best = 0;
     for (uint32_t t = 0; t < kSpectralOrientationBins; ++t) {
-        uint32_t sum = 0;
-        for (uint32_t b = 0; b < kSpectralOrientationBins; ++b) {
-            const uint16_t other = ref_hist[(b + t) % kSpectralOrientationBins];
-            sum += probe_hist[b] < other ? probe_hist[b] : other;
-        }
+        const uint32_t sum = hist_ori_agreement(probe_hist, ref_hist, t);
         plan->agreement[t] = sum;
         if (sum > best) best = sum;
     }

@@ -212,20 +212,10 @@ TEST(SpectralRecord, PackedFineGridRoundTripsThroughTheTemplateWriter) {
         ori_fine[i] = uint8_t(ori[block_of(i)] + int(rng() % 17) - 8);
         freq_fine[i] = uint8_t(freq[block_of(i)] + int(rng() % 17) - 8);
     }
-    zr_block_field of{}, ff{};
-    for (auto* f : {&of, &ff}) {
-        f->flags = ZR_FEATURE_ENABLE | ZR_FIELD_FINE;
-        f->block_rows = rows;
-        f->block_cols = cols;
-        f->block_size = 12;
-    }
-    of.values = ori.data();
-    of.fine = ori_fine.data();
-    ff.values = freq.data();
-    ff.fine = freq_fine.data();
+    const spectral_test::FineFields fields = spectral_test::fine_fields(rows, cols, ori, freq, ori_fine, freq_fine);
     uint8_t* part = nullptr;
     uint32_t part_length = 0;
-    ASSERT_EQ(ZR_OK, zr_spectral_part_write(&of, &ff, 1, &part, &part_length));
+    ASSERT_EQ(ZR_OK, zr_spectral_part_write(&fields.orientation, &fields.frequency, 1, &part, &part_length));
     const Converted out = convert(bytes(part, part + part_length));
     std::free(part);
     ASSERT_EQ(ZR_OK, out.status);

@@ -92,7 +92,6 @@ TEST(SpectralRobustness, DamagedPartsAndRecordsStayInsideTheirBuffers) {
         const uint32_t cols = 1 + rng() % 12, rows = 1 + rng() % 12;
         const Grid g = spectral_test::random_grid(rng, cols, rows, 20, true);
         // A well-formed part (plain or with a packed fine grid) to damage.
-        zr_block_field of{}, ff{};
         bytes ori(cols * rows), freq(cols * rows), ori_fine(cols * rows * 9),
             freq_fine(cols * rows * 9);
         for (size_t i = 0; i < ori.size(); ++i) {
@@ -103,20 +102,12 @@ TEST(SpectralRobustness, DamagedPartsAndRecordsStayInsideTheirBuffers) {
             ori_fine[i] = g.fine[2 * i];
             freq_fine[i] = g.fine[2 * i + 1];
         }
-        for (auto* f : {&of, &ff}) {
-            f->flags = ZR_FEATURE_ENABLE | ZR_FIELD_FINE;
-            f->block_rows = uint8_t(rows);
-            f->block_cols = uint8_t(cols);
-            f->block_size = 12;
-        }
-        of.values = ori.data();
-        of.fine = ori_fine.data();
-        ff.values = freq.data();
-        ff.fine = freq_fine.data();
+        const spectral_test::FineFields fields =
+            spectral_test::fine_fields(uint8_t(rows), uint8_t(cols), ori, freq, ori_fine, freq_fine);
         uint8_t* written = nullptr;
         uint32_t written_length = 0;
-        ASSERT_EQ(ZR_OK, zr_spectral_part_write(&of, &ff, int32_t(round % 2), &written,
-                                                &written_length));
+        ASSERT_EQ(ZR_OK, zr_spectral_part_write(&fields.orientation, &fields.frequency, int32_t(round % 2),
+                                                &written, &written_length));
         const bytes part(written, written + written_length);
         std::free(written);
         exercise_part(part, rng);

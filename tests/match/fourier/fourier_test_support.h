@@ -7,6 +7,8 @@
 #include <random>
 #include <vector>
 
+#include "formats/bal_template_container.h"
+
 namespace spectral_test {
 
 using bytes = std::vector<uint8_t>;
@@ -22,6 +24,30 @@ struct Grid {
     uint8_t* cell(uint32_t x, uint32_t y) { return &cells[(y * cols + x) * 2]; }
     uint8_t* fine_cell(uint32_t x, uint32_t y) { return &fine[(y * 3 * cols + x) * 2]; }
 };
+
+// An orientation and a frequency field of rows x cols blocks of 12 pixels
+// with their fine grids, over the caller's bytes (kept alive by the caller),
+// as the template writer takes them.
+struct FineFields {
+    zr_block_field orientation{};
+    zr_block_field frequency{};
+};
+
+inline FineFields fine_fields(uint8_t rows, uint8_t cols, bytes& ori, bytes& freq, bytes& ori_fine,
+                              bytes& freq_fine) {
+    FineFields out;
+    for (zr_block_field* f : {&out.orientation, &out.frequency}) {
+        f->flags = ZR_FEATURE_ENABLE | ZR_FIELD_FINE;
+        f->block_rows = rows;
+        f->block_cols = cols;
+        f->block_size = 12;
+    }
+    out.orientation.values = ori.data();
+    out.orientation.fine = ori_fine.data();
+    out.frequency.values = freq.data();
+    out.frequency.fine = freq_fine.data();
+    return out;
+}
 
 struct RecordOptions {
     uint8_t block_size = 12;
