@@ -9,6 +9,11 @@
 //   train_models decisions TRAIN_DIR [--sets NAME,...]
 //   train_models export GEOMETRY TRAIN_DIR SSB_DIR OUT_DIR
 //
+// Model ids (--models: e100 ... l192, and h80 for calibrate) and set names
+// (--sets: E100 ... L192) are taken in either case; without the option a
+// mode takes them all. An unknown name, an empty list or an option the mode
+// does not take is refused (exit status 2) before anything is read or written.
+//
 // train: windows of each model's sensor geometry are cut from the training
 // impressions (fingers 101..107 of every database; 108..110 are held back)
 // and from the full impressions of N generated fingers (synthetic_fingers.h;
@@ -89,8 +94,10 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "fp_sensor_windows.h"
@@ -106,6 +113,7 @@
 #include "objects/zr_match_result.h"
 #include "objects/zr_template.h"
 #include "synthetic_fingers.h"
+#include "train_models_args.h"
 
 namespace {
 
@@ -140,7 +148,7 @@ struct ModelSpec {
 
 constexpr uint32_t kSpectralFeatures = ZR_SPECTRAL_FEATURE_SCORE_COUNT;
 
-const ModelSpec kModels[] = {
+constexpr ModelSpec kModels[] = {
     {"e100", "E100Ehm", "EHM model of the 100 x 100 presets", kG100, gen_100x100_hybrid_create, &ehm_verifier,
      ZR_EHM_FEATURES, false},
     {"e115", "E115Ehm", "EHM model of the 115 x 115 presets", kG115, gen_115x115_hybrid_create, &ehm_verifier,
@@ -182,7 +190,7 @@ struct SetSpec {
     preset_fn preset;
     const SensorGeometry* geometry;
 };
-const SetSpec kSets[] = {
+constexpr SetSpec kSets[] = {
     {"E100", "gen_100x100_hybrid_create", gen_100x100_hybrid_create, kG100},
     {"E115", "gen_115x115_hybrid_create", gen_115x115_hybrid_create, kG115},
     {"E130", "gen_130x130_hybrid_create", gen_130x130_hybrid_create, kG130},
@@ -201,6 +209,18 @@ const SetSpec kSets[] = {
     {"L160m", "gen_160x160_hybrid_speed_mem_create", gen_160x160_hybrid_speed_mem_create, kG160},
     {"L192", "gen_192x192_hybrid_create", gen_192x192_hybrid_create, kG192},
 };
+
+// Whether the table's names are the command line's catalogue
+// (train_models_args.h), in the same order.
+template <typename Spec, size_t N, size_t M>
+constexpr bool same_names(const Spec (&specs)[N], const std::string_view (&names)[M], const char* Spec::*name) {
+    if (N != M) return false;
+    for (size_t i = 0; i < N; ++i)
+        if (std::string_view(specs[i].*name) != names[i]) return false;
+    return true;
+}
+static_assert(same_names(kModels, train_models::kModelIds, &ModelSpec::id), "kModels differs from kModelIds");
+static_assert(same_names(kSets, train_models::kSetNames, &SetSpec::name), "kSets differs from kSetNames");
 
 // --- tunables ------------------------------------------------------------------
 
@@ -1323,14 +1343,6 @@ void print_tally(const char* set, const char* data, const Tally& t) {
 
 // --- modes -------------------------------------------------------------------------
 
-std::vector<std::string> split_list(const std::string& s) {
-    std::vector<std::string> out;
-    std::stringstream in(s);
-    for (std::string item; std::getline(in, item, ',');)
-        if (!item.empty()) out.push_back(item);
-    return out;
-}
-
 bool listed(const std::vector<std::string>& list, const std::string& name) {
     return list.empty() || std::find(list.begin(), list.end(), name) != list.end();
 }
@@ -1364,7 +1376,8 @@ int run_calibrate(const fs::path& train_dir, const std::vector<std::string>& onl
                 "expected at 6, 9, 12 |\n");
     for (const ModelSpec& m : kModels)
         if (listed(only, m.id)) calibrate(m.id, m.preset, m.verifier, *m.geometry, train);
-    if (listed(only, "h80")) calibrate("h80 (given)", gen_192x80_hybridhr_create, &ehmhr_verifier, *kG80, train);
+    if (listed(only, std::string(train_models::kGivenModelId)))
+        calibrate("h80 (given)", gen_192x80_hybridhr_create, &ehmhr_verifier, *kG80, train);
     return 0;
 }
 
@@ -1515,24 +1528,47 @@ int run_decisions(const fs::path& train_dir, const std::vector<std::string>& onl
 }
 
 int usage(const char* self) {
+    using train_models::join_names, train_models::option_names, train_models::kModelsOption,
+        train_models::kSetsOption;
     std::fprintf(stderr,
                  "usage: %s train TRAIN_DIR ROOT [--fingers N] [--synthetic N] [--impostors N]\n"
                  "             [--models id,...] [--threshold-pairs N] [--check-held-back]\n"
                  "       %s evaluate TRAIN_DIR SSB_DIR [--sets NAME,...] [--layouts N]\n"
                  "       %s calibrate TRAIN_DIR [--models id,...]\n"
                  "       %s decisions TRAIN_DIR [--sets NAME,...]\n"
-                 "       %s export GEOMETRY TRAIN_DIR SSB_DIR OUT_DIR\n",
-                 self, self, self, self, self);
+                 "       %s export GEOMETRY TRAIN_DIR SSB_DIR OUT_DIR\n"
+                 "model ids and set names in either case; without the option, all of them.\n"
+                 "  train --models: %s\n"
+                 "  calibrate --models: %s\n"
+                 "  evaluate, decisions --sets: %s\n",
+                 self, self, self, self, self, join_names(option_names("train", kModelsOption)).c_str(),
+                 join_names(option_names("calibrate", kModelsOption)).c_str(),
+                 join_names(option_names("evaluate", kSetsOption)).c_str());
     return 2;
+}
+
+// Selects the names of `option`'s list, when given, for `mode` into `only`;
+// false after printing why the list is refused.
+bool select_option(const std::string& mode, std::string_view option, const std::optional<std::string>& list,
+                   std::vector<std::string>* only) {
+    if (!list) return true;
+    std::string error;
+    std::optional<std::vector<std::string>> selected = train_models::select_mode_names(mode, option, *list, &error);
+    if (!selected) {
+        std::fprintf(stderr, "train_models: %s\n", error.c_str());
+        return false;
+    }
+    *only = std::move(*selected);
+    return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) return usage(argv[0]);
+    if (argc < 2 || !train_models::is_mode(argv[1])) return usage(argv[0]);
     const std::string mode = argv[1];
     std::vector<std::string> positional;
-    std::vector<std::string> only;
+    std::optional<std::string> models, sets;
     int fingers = 0, layouts = 2, synthetic_fingers = kDefaultSyntheticFingers;
     size_t impostor_pairs = kImpostorPairs;
     size_t threshold_limit = SIZE_MAX;
@@ -1551,11 +1587,15 @@ int main(int argc, char** argv) {
         } else if (arg == "--impostors" && i + 1 < argc) {
             impostor_pairs = size_t(std::max(0, std::atoi(argv[++i])));
         } else if ((arg == "--models" || arg == "--sets") && i + 1 < argc) {
-            only = split_list(argv[++i]);
+            (arg == "--models" ? models : sets) = argv[++i];
         } else {
             positional.push_back(arg);
         }
     }
+    std::vector<std::string> only;  // empty: every name of the mode's option
+    if (!select_option(mode, train_models::kModelsOption, models, &only) ||
+        !select_option(mode, train_models::kSetsOption, sets, &only))
+        return 2;
     if (mode == "train" && positional.size() == 2)
         return run_train(positional[0], positional[1], fingers, synthetic_fingers, impostor_pairs, threshold_limit,
                          check_held_back, only);
