@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing, builds the stack and the demo
 # (Release; no tests, no benchmarks), installs them into build/release/stage
+# (.ci/run configures build/release the same way, so the two share one build)
 # and runs the end-to-end demo from there: five synthetic fingers through the
 # simulated biometric service, fpengine with fpmatch, and fpusbdrv under the
 # simulated driver host, once in one process and once with the driver in a
