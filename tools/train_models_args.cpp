@@ -44,25 +44,8 @@ std::string valid_names_text(const std::vector<std::string_view>& known) {
     return "valid names (either case): " + join_names(known);
 }
 
-}  // namespace
-
-bool is_mode(std::string_view mode) {
-    return std::any_of(std::begin(kModeOptions), std::end(kModeOptions),
-                       [mode](const ModeOption& m) { return m.mode == mode; });
-}
-
-std::vector<std::string_view> option_names(std::string_view mode, std::string_view option) {
-    if (option.empty() || mode_option(mode) != option) return {};
-    std::vector<std::string_view> names;
-    if (option == kModelsOption) {
-        names.assign(std::begin(kModelIds), std::end(kModelIds));
-        if (mode == "calibrate") names.push_back(kGivenModelId);
-    } else {
-        names.assign(std::begin(kSetNames), std::end(kSetNames));
-    }
-    return names;
-}
-
+// The names of `list` matched in `known`; nothing, with the reason, as
+// select_mode_names refuses.
 std::optional<std::vector<std::string>> select_names(std::string_view list, const std::vector<std::string_view>& known,
                                                      std::string_view option, std::string* error) {
     std::vector<std::string> selected;
@@ -81,6 +64,25 @@ std::optional<std::vector<std::string>> select_names(std::string_view list, cons
         return std::nullopt;
     }
     return selected;
+}
+
+}  // namespace
+
+bool is_mode(std::string_view mode) {
+    return std::any_of(std::begin(kModeOptions), std::end(kModeOptions),
+                       [mode](const ModeOption& m) { return m.mode == mode; });
+}
+
+std::vector<std::string_view> option_names(std::string_view mode, std::string_view option) {
+    if (option.empty() || mode_option(mode) != option) return {};
+    std::vector<std::string_view> names;
+    if (option == kModelsOption) {
+        names.assign(std::begin(kModelIds), std::end(kModelIds));
+        if (mode == "calibrate") names.push_back(kGivenModelId);
+    } else {
+        names.assign(std::begin(kSetNames), std::end(kSetNames));
+    }
+    return names;
 }
 
 std::optional<std::vector<std::string>> select_mode_names(std::string_view mode, std::string_view option,

@@ -35,15 +35,12 @@ bool is_mode(std::string_view mode);
 // does not take the option (or is no mode of the trainer).
 std::vector<std::string_view> option_names(std::string_view mode, std::string_view option);
 
-// The catalogue names of the comma-separated `list` (empty items skipped),
-// each item matched against `known` ignoring ASCII case, in the list's order.
-// Nothing, with the reason in `error`, when an item is not in `known` or the
-// list holds no name; the reason lists the valid names.
-std::optional<std::vector<std::string>> select_names(std::string_view list, const std::vector<std::string_view>& known,
-                                                     std::string_view option, std::string* error);
-
-// select_names for `option`'s list given to `mode`, refused with a reason
-// that names the option the mode takes when the mode does not take `option`.
+// The catalogue names of the comma-separated `list` of `option` given to
+// `mode` (empty items skipped), each item matched against the names the
+// option takes there (option_names) ignoring ASCII case, in the list's order.
+// Nothing, with the reason in `error`, when an item is not such a name or the
+// list holds no name (the reason lists the valid names), or when the mode does
+// not take `option` (the reason names the option it takes).
 std::optional<std::vector<std::string>> select_mode_names(std::string_view mode, std::string_view option,
                                                           std::string_view list, std::string* error);
 
