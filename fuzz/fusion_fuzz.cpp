@@ -5,14 +5,13 @@
 // leaves no image part behind and the card as it was. The input is also tried
 // as the card of the fusion writer, whose output must read back.
 #include <cstdlib>
-#include <cstring>
 #include <vector>
 
 #include "formats/zr_fusion.h"
 #include "formats/zr_fourier_part.h"
-#include "objects/tlv_codec.h"
 #include "objects/tlv_tree.h"
 #include "fuzz_support.h"
+#include "fuzz_tlv_tree.h"
 
 namespace {
 
@@ -58,30 +57,6 @@ void write_from_card(const uint8_t* card, uint32_t size) {
     std::free(out);
 }
 
-// True when the two subtrees hold the same tags, shapes and values. The walk
-// is iterative: fuzzed trees nest deeply.
-bool same_subtree(const tlv_node* a, const tlv_node* b) {
-    const tlv_node* const top = a;
-    for (;;) {
-        if (a->tag != b->tag || a->child_count != b->child_count) return false;
-        if (!tlv_is_constructed(a->tag) &&
-            (a->length != b->length || (a->length != 0 && std::memcmp(a->value, b->value, a->length) != 0)))
-            return false;
-        if (a->first_child != nullptr) {
-            a = a->first_child;
-            b = b->first_child;
-            continue;
-        }
-        while (a != top && a->next_sibling == nullptr) {
-            a = a->parent;
-            b = b->parent;
-        }
-        if (a == top) return true;
-        a = a->next_sibling;
-        b = b->next_sibling;
-    }
-}
-
 // The card's elements: the first child of an EHM root; the children of a
 // fusion root other than its first 0xA2 (the parts).
 std::vector<const tlv_node*> card_nodes(const tlv_node* root) {
@@ -105,7 +80,7 @@ bool same_card(const uint8_t* before, uint32_t before_length, const uint8_t* aft
     FUZZ_CHECK(tlv_parse_buffer(after, after_length, &b) == ZR_OK);
     const std::vector<const tlv_node*> card_a = card_nodes(a), card_b = card_nodes(b);
     bool same = card_a.size() == card_b.size();
-    for (size_t i = 0; same && i < card_a.size(); ++i) same = same_subtree(card_a[i], card_b[i]);
+    for (size_t i = 0; same && i < card_a.size(); ++i) same = fuzz::same_tree(card_a[i], card_b[i]);
     tlv_delete(a);
     tlv_delete(b);
     return same;

@@ -7,6 +7,7 @@
 
 #include "ber_oracle.h"
 #include "fuzz_support.h"
+#include "fuzz_tlv_tree.h"
 #include "objects/tlv_codec.h"
 #include "objects/tlv_tree.h"
 #include "objects/zr_result.h"
@@ -54,33 +55,6 @@ void check_flat_readers(const fuzz::ExactCopy& input) {
     }
 }
 
-// Next node of a pre-order walk of the subtree under root; none at its end.
-const tlv_node* next_node(const tlv_node* node, const tlv_node* root) {
-    if (node->first_child != nullptr) return node->first_child;
-    while (node != root) {
-        if (node->next_sibling != nullptr) return node->next_sibling;
-        node = node->parent;
-    }
-    return nullptr;
-}
-
-// Same shape, tags, and primitive values (walked without recursion: the
-// nesting may be as deep as the input is long).
-bool same_tree(const tlv_node* a, const tlv_node* b) {
-    const tlv_node* x = a;
-    const tlv_node* y = b;
-    while (x != nullptr && y != nullptr) {
-        if (x->tag != y->tag || x->child_count != y->child_count) return false;
-        if (!tlv_is_constructed(x->tag)) {
-            if (x->length != y->length) return false;
-            if (x->length != 0 && std::memcmp(x->value, y->value, x->length) != 0) return false;
-        }
-        x = next_node(x, a);
-        y = next_node(y, b);
-    }
-    return x == nullptr && y == nullptr;
-}
-
 // The parsed node matches the decoder's element at the same place.
 bool matches_oracle(const tlv_node* node, const ber_oracle::Node& expected, const uint8_t* input) {
     if (node->tag != expected.tag || bool(tlv_is_constructed(node->tag)) != expected.constructed) return false;
@@ -107,7 +81,7 @@ void check_tree(const fuzz::ExactCopy& input) {
     }
     FUZZ_CHECK(root != nullptr);
     FUZZ_CHECK(decodes && matches_oracle(root, expected, input.data()));
-    for (const tlv_node* node = root; node != nullptr; node = next_node(node, root)) {
+    for (const tlv_node* node = root; node != nullptr; node = fuzz::next_node(node, root)) {
         if (!tlv_is_constructed(node->tag)) {
             FUZZ_CHECK(fuzz::span_inside(node->value, node->length, input.data(), input.size()));
         }
@@ -130,7 +104,7 @@ void check_tree(const fuzz::ExactCopy& input) {
     std::free(written);
     tlv_node* again = nullptr;
     FUZZ_CHECK(tlv_parse_buffer(rewritten.data(), rewritten.size(), &again) == ZR_OK);
-    FUZZ_CHECK(same_tree(root, again));
+    FUZZ_CHECK(fuzz::same_tree(root, again));
     uint8_t* written_again = nullptr;
     uint32_t written_again_size = 0;
     FUZZ_CHECK(tlv_write_tree(again, &written_again, &written_again_size) == ZR_OK);
